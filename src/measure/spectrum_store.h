@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace veltrane {
+
+// The largest pixel count the program handles, and so the length of every
+// per-pixel array.
+constexpr std::size_t kMaxPixels = 2500;
+
+// The working record of the measurement: intensities, dark spectrum, X values
+// and the drawn pixel window, plus where the data came from.
+struct SpectrumStore {
+    std::array<float, kMaxPixels> signal{};
+    std::array<float, kMaxPixels> dark{};
+    std::array<float, kMaxPixels> axis{};
+    std::uint16_t windowFirst = 0;
+    std::uint16_t windowEnd = 0;
+    bool haveMeasured = false;
+    bool haveFileData = false;
+};
+
+// Status values shared by measurement and transfer.
+enum class RunStatus : std::uint8_t { None = 0, Succeeded = 1, Running = 2, Failed = 3 };
+
+struct MeasureParams {
+    std::uint32_t exposureMs = 0;
+    std::uint16_t averageCount = 0;
+    std::uint16_t preheatMs = 0;
+    std::uint8_t laserPower = 0;
+    bool takeDark = false;
+};
+
+// Progress of a running measurement. The timer reads these while the worker
+// writes them, so they are atomics; a stale value only delays the bar a tick.
+struct MeasureProgress {
+    std::atomic<std::uint8_t> measureStep{0};
+    std::atomic<std::uint32_t> measureTime{0};
+    std::atomic<std::uint32_t> firstDarkMs{0};
+    std::atomic<std::uint32_t> firstSignalMs{0};
+    std::atomic<std::uint8_t> measurePercent{0};
+};
+
+} // namespace veltrane

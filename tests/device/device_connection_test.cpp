@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include "device/device_connection.h"
+#include "support/sim_rig.h"
+
+namespace veltrane {
+namespace {
+
+using test::SimRig;
+
+class Connection : public ::testing::Test {
+protected:
+    std::unique_ptr<SimRig> rig;
+    std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
+
+    void SetUp() override { ApplyStartupValues(*state); }
+    void attach(SimModel model) { rig = std::make_unique<SimRig>(std::move(model)); }
+    CheckResult check() { return CheckDevice(rig->link, rig->clock, *state); }
+};
+
+TEST_F(Connection, LargeSensorWithCalibrationIsIdentifiedForEachBrand) {
+    for (BrandVariant brand : {BrandVariant::Korvel, BrandVariant::Brenmor}) {
+        attach(SimModelLarge2500());
+        state = std::make_unique<ProgramState>();
+        ApplyStartupValues(*state);
+        state->brandVariant = brand;
+        CheckResult r = check();
+        EXPECT_TRUE(r.newlyIdentified);
+        EXPECT_FALSE(r.showCalibrationMissing);
+        EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
+        EXPECT_EQ(state->modelName, brand == BrandVariant::Korvel ? "QX810A" : "TL100");
+        EXPECT_EQ(state->deviceType, 179);
+        EXPECT_EQ(state->displayLow, 400);
+        EXPECT_EQ(state->displayHigh, 4000);
+        EXPECT_EQ(state->pixelTotal, 2546);
+        EXPECT_EQ(state->pixelCount, 2500);
+        EXPECT_EQ(state->pixelFirst, rig->instrument->model().firstPixel);
+        EXPECT_EQ(state->laserWavelength, rig->instrument->model().laserNm);
+        EXPECT_TRUE(state->waveCalValid);
+        EXPECT_EQ(DeviceTreeLines(*state).children.size(), 4u);
+        EXPECT_EQ(DeviceTreeLines(*state).root, state->modelName);
+    }
+}
+
+TEST_F(Connection, ModelNamesOfBothBrands) {
+    EXPECT_EQ(ModelName(180, BrandVariant::Korvel), "QX810B");
+    EXPECT_EQ(ModelName(180, BrandVariant::Brenmor), "TL200");
+    EXPECT_EQ(ModelName(165, BrandVariant::Brenmor), "Unknow");
+    EXPECT_EQ(ModelName(0, BrandVariant::Korvel), "Unknow");
+}
+
+TEST_F(Connection, UncalibratedDeviceCountsPixelsAndSaysSo) {
+    SimModel model = SimModelLarge2048();
+    attach(model);
+    rig->instrument->removeFile(wire::kCalibrationPath);
+    state->brandVariant = BrandVariant::Korvel;
+    CheckResult r = check();
+    EXPECT_TRUE(r.showCalibrationMissing);
+    EXPECT_EQ(state->modelName, "QX810B");
+    EXPECT_EQ(state->displayLow, 1);
+    EXPECT_EQ(state->displayHigh, 2048);
+    EXPECT_EQ(state->waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
+    DeviceTree tree = DeviceTreeLines(*state);
+    ASSERT_EQ(tree.children.size(), 5u);
+    EXPECT_EQ(tree.children[0], "Wave cal not exist!");
+    EXPECT_EQ(std::string(kCalibrationMissingMessage), "Wave calibration not exist!");
+}
+
+TEST_F(Connection, SmallSensorIsStoredAsType1AndKeepsTheDisplayRange) {
+    attach(SimModelSmall256());
+    state->displayLow = 123;
+    state->displayHigh = 3456;
+    state->pixelFirst = 7;
+    state->pixelLast = 9;
+    check();
+    EXPECT_EQ(state->deviceType, 1);
+    EXPECT_EQ(state->pixelTotal, 256);
+    EXPECT_EQ(state->pixelCount, 256);
+    EXPECT_EQ(state->pixelFirst, 7); // left as it was
+    EXPECT_EQ(state->pixelLast, 9);
+    EXPECT_EQ(state->modelName, "Unknow");
+    EXPECT_EQ(state->displayLow, 123);
+    EXPECT_EQ(state->displayHigh, 3456);
+}
+
+TEST_F(Connection, UnknownTypeIsKeptAsReported) {
+    attach(SimModelUnknown());
+    check();
+    EXPECT_EQ(state->deviceType, rig->instrument->model().deviceType);
+    EXPECT_EQ(state->modelName, "Unknow");
+    EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
+}
+
+TEST_F(Connection, TreeLinesShowVersionsAndSerialsExactly) {
+    SimModel model = SimModelLarge2500();
+    model.hwMajor = 3;
+    model.hwMinor = 1;
+    model.fwMajor = 65535;
+    model.fwMinor = 7;
+    model.opticsSerial = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"; // only 20 bytes fit the record
+    model.deviceSerial = 4000000000u;
+    attach(model);
+    check();
+    DeviceTree tree = DeviceTreeLines(*state);
+    ASSERT_EQ(tree.children.size(), 4u);
+    EXPECT_EQ(tree.children[0], "HW S/N: 3.1");
+    EXPECT_EQ(tree.children[1], "FW S/N: 65535.7");
+    EXPECT_EQ(tree.children[2], "Opt S/N: ABCDEFGHIJKLMNOPQRST");
+    EXPECT_EQ(tree.children[3], "Dev S/N: 4000000000");
+}
+
+TEST_F(Connection, ConnectedDeviceIsOnlyCountedAndUnplugResetsTheRunState) {
+    attach(SimModelLarge2500());
+    check();
+    rig->bridge.clearCalls();
+    rig->instrument->clearLog();
+    CheckResult again = check();
+    EXPECT_EQ(again.state, DeviceConnection::Connected);
+    EXPECT_FALSE(again.newlyIdentified);
+    ASSERT_EQ(rig->bridge.calls().size(), 1u);
+    EXPECT_EQ(rig->bridge.calls()[0].op, BridgeCall::Op::Count);
+
+    state->measureState = 1;
+    state->measureStatus = 2;
+    state->transferState = 1;
+    state->lib.transferStatus = 2;
+    rig->bridge.unplug();
+    CheckResult gone = check();
+    EXPECT_EQ(gone.state, DeviceConnection::Disconnected);
+    EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
+    EXPECT_FALSE(state->deviceIdentified);
+    EXPECT_EQ(state->measureState, 0);
+    EXPECT_EQ(state->measureStatus, 0);
+    EXPECT_EQ(state->transferState, 0);
+    EXPECT_EQ(state->lib.transferStatus, 0);
+
+    rig->bridge.replug();
+    rig->instrument->clearLog();
+    CheckResult back = check();
+    EXPECT_TRUE(back.newlyIdentified);
+    auto codes = rig->commandCodes();
+    ASSERT_GE(codes.size(), 4u);
+    EXPECT_EQ(std::vector<std::uint16_t>(codes.begin(), codes.begin() + 4),
+              (std::vector<std::uint16_t>{wire::kReadAuxInfoA, wire::kReadAuxInfoB, wire::kReadSensorRecord,
+                                          wire::kReadDeviceRecord}));
+}
+
+TEST_F(Connection, IdentificationClearsDataFlagsAndMeasureTimeInSpectrumMode) {
+    attach(SimModelLarge2500());
+    state->spectrum.haveMeasured = true;
+    state->progress.measureTime = 1234;
+    check();
+    EXPECT_FALSE(state->spectrum.haveMeasured);
+    EXPECT_EQ(state->progress.measureTime, 0u);
+
+    rig->bridge.unplug();
+    check();
+    rig->bridge.replug();
+    state->activeMode = ActiveMode::Linker;
+    state->spectrum.haveFileData = true;
+    state->progress.measureTime = 99;
+    check();
+    EXPECT_FALSE(state->spectrum.haveFileData);
+    EXPECT_EQ(state->progress.measureTime, 99u);
+}
+
+TEST_F(Connection, UnreadableRecordsLeaveTheDeviceUnidentifiedUntilTheNextTick) {
+    attach(SimModelLarge2500());
+    rig->instrument->setShortReplies(true);
+    CheckResult r = check();
+    EXPECT_EQ(r.outcome, IdentifyOutcome::RecordsUnreadable);
+    EXPECT_FALSE(r.newlyIdentified);
+    EXPECT_FALSE(state->deviceIdentified);
+    EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
+    EXPECT_EQ(state->pixelCount, 0);
+
+    rig->instrument->setShortReplies(false);
+    r = check();
+    EXPECT_TRUE(r.newlyIdentified);
+    EXPECT_EQ(state->pixelCount, 2500);
+}
+
+TEST_F(Connection, SensorGeometryBeyondTheBuffersIsRefusedAndToldOnce) {
+    struct Case {
+        std::uint16_t total, first, last;
+    };
+    const Case bad[] = {
+        {2700, 0, 2499}, // frame longer than 2600 values
+        {2546, 100, 2599}, // first + count beyond the frame
+        {2600, 0, 2500},   // 2501 pixels
+        {2546, 50, 49},    // no pixels
+    };
+    for (const Case& c : bad) {
+        SimModel model = SimModelLarge2500();
+        model.frameLength = c.total;
+        model.firstPixel = c.first;
+        model.lastPixel = c.last;
+        attach(model);
+        state = std::make_unique<ProgramState>();
+        ApplyStartupValues(*state);
+        CheckResult first = check();
+        EXPECT_EQ(first.outcome, IdentifyOutcome::Refused);
+        EXPECT_TRUE(first.showDeviceRefused);
+        EXPECT_FALSE(state->deviceIdentified);
+        EXPECT_EQ(state->pixelCount, 0);
+        CheckResult second = check();
+        EXPECT_EQ(second.outcome, IdentifyOutcome::Refused);
+        EXPECT_FALSE(second.showDeviceRefused);
+        rig->bridge.unplug();
+        check();
+        rig->bridge.replug();
+        EXPECT_TRUE(check().showDeviceRefused);
+    }
+    EXPECT_TRUE(SensorGeometryUsable(2546, 23, 2522));
+    EXPECT_TRUE(SensorGeometryUsable(2600, 100, 2599));
+    EXPECT_TRUE(SensorGeometryUsable(2068, 10, 2057));
+}
+
+TEST_F(Connection, ExchangedDeviceWithoutAnAbsentCheckIsNotIdentifiedAgain) {
+    attach(SimModelLarge2500());
+    check();
+    rig->bridge.unplug();
+    rig->bridge.attach(std::make_shared<VirtualInstrument>(rig->clock, SimModelLarge2048()));
+    CheckResult r = check();
+    EXPECT_EQ(r.outcome, IdentifyOutcome::AlreadyIdentified);
+    EXPECT_EQ(state->pixelCount, 2500);
+}
+
+TEST_F(Connection, RecordsOfEveryPresetMatchWhatTheDeviceReports) {
+    for (SimModel model : {SimModelLarge2500(), SimModelLarge2048(), SimModelSmall256(), SimModelUnknown()}) {
+        attach(model);
+        state = std::make_unique<ProgramState>();
+        ApplyStartupValues(*state);
+        check();
+        EXPECT_EQ(state->deviceState, DeviceConnection::Connected) << model.label;
+        EXPECT_EQ(state->opticsSerial, model.opticsSerial.substr(0, 20)) << model.label;
+        EXPECT_EQ(state->deviceSerial, model.deviceSerial) << model.label;
+        EXPECT_EQ(state->hwVersionMajor, model.hwMajor) << model.label;
+        EXPECT_EQ(state->fwVersionMinor, model.fwMinor) << model.label;
+        EXPECT_TRUE(state->waveCalValid) << model.label;
+        EXPECT_FLOAT_EQ(state->waveCal[0], static_cast<float>(model.optics[0])) << model.label;
+    }
+}
+
+} // namespace
+} // namespace veltrane
