@@ -19,7 +19,7 @@ struct SimModel {
     float laserNm = 532.0f;           // device record offset 16
     std::uint8_t hwMajor = 3, hwMinor = 1;
     std::uint16_t fwMajor = 2, fwMinor = 14;
-    std::string opticsSerial = "OPT-532-2500-A0471812"; // at most 20 bytes go on the wire
+    std::string opticsSerial = "OPT-532-2500-A047181"; // at most 20 bytes go on the wire
     std::uint32_t deviceSerial = 21087342;
     // The true pixel-to-wavelength polynomial of the optics (nm over the
     // valid-pixel index). The calibration file normally holds these values.
