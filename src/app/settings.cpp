@@ -1,0 +1,81 @@
+#include "app/settings.h"
+
+#include <limits>
+#include <optional>
+
+namespace veltrane {
+
+namespace {
+
+constexpr const char* kFormSection = "Form";
+constexpr const char* kSavedKey = "file";
+
+constexpr const char* kMeasureSection = "Measure Set";
+constexpr const char* kExposureKey = "Exptime";
+constexpr const char* kAverageKey = "Average";
+constexpr const char* kPreheatKey = "Laser preheat";
+constexpr const char* kPowerKey = "Laser power";
+
+constexpr const char* kHotkeySection = "HOTKEY";
+constexpr std::array<const char*, kHotkeyCount> kHotkeyNames = {
+    "Spectrum mode", "Linker mode", "Capture", "Open Raw", "Make Library", "Library Export", "Library Draw", "Marker"};
+constexpr std::array<const char*, kHotkeyCount> kHotkeyDefaults = {"S", "L", "C", "O", "M", "E", "D", "A"};
+
+// The settings' own "saved" value; anything else (a first run gives the
+// default 255) means the file holds no measurement settings worth reading.
+constexpr std::uint8_t kSettingsSaved = 1;
+
+std::optional<std::int32_t> parseInt32(std::string_view text) {
+    const std::optional<std::int64_t> value = ParseWholeNumber(text);
+    if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+        *value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(*value);
+}
+
+} // namespace
+
+void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxes) {
+    state.settingsSaved = static_cast<std::uint8_t>(ini.readInteger(kFormSection, kSavedKey, 255));
+
+    for (std::size_t i = 0; i < kHotkeyCount; ++i)
+        state.hotkey.keys[i] = ini.readString(kHotkeySection, kHotkeyNames[i], kHotkeyDefaults[i]);
+
+    if (state.settingsSaved != kSettingsSaved) return;
+
+    // The stored fields are as wide as the instrument's command fields; larger
+    // numbers in the file keep only their low bits, as they always have.
+    MeasureParams& params = state.measureParams;
+    params.exposureMs = static_cast<std::uint32_t>(ini.readInteger(kMeasureSection, kExposureKey, 3000));
+    params.averageCount = static_cast<std::uint16_t>(ini.readInteger(kMeasureSection, kAverageKey, 3));
+    params.preheatMs = static_cast<std::uint16_t>(ini.readInteger(kMeasureSection, kPreheatKey, 20000));
+    params.laserPower = static_cast<std::uint8_t>(ini.readInteger(kMeasureSection, kPowerKey, 100));
+
+    // The exposure box shows the value signed, so a stored 4294967295 reads
+    // back as the "-1" that was typed.
+    boxes.exposure = std::to_string(static_cast<std::int32_t>(params.exposureMs));
+    boxes.average = std::to_string(params.averageCount);
+    boxes.preheat = std::to_string(params.preheatMs);
+    boxes.power = std::to_string(params.laserPower);
+}
+
+bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey) {
+    bool ok = ini.writeInteger(kFormSection, kSavedKey, kSettingsSaved);
+
+    // An unconvertible box skips only its own key; stopping here would lose
+    // every setting after it.
+    if (const std::optional<std::int32_t> exposure = parseInt32(boxes.exposure))
+        ok = ini.writeInteger(kMeasureSection, kExposureKey, *exposure) && ok;
+    if (const std::optional<std::int64_t> average = ParseWholeNumber(boxes.average))
+        ok = ini.writeInteger(kMeasureSection, kAverageKey, static_cast<std::uint16_t>(*average)) && ok;
+    if (const std::optional<std::int64_t> preheat = ParseWholeNumber(boxes.preheat))
+        ok = ini.writeInteger(kMeasureSection, kPreheatKey, static_cast<std::uint16_t>(*preheat)) && ok;
+    if (const std::optional<std::int64_t> power = ParseWholeNumber(boxes.power))
+        ok = ini.writeInteger(kMeasureSection, kPowerKey, static_cast<std::uint8_t>(*power)) && ok;
+
+    for (std::size_t i = 0; i < kHotkeyCount; ++i)
+        ok = ini.writeString(kHotkeySection, kHotkeyNames[i], hotkey.keys[i]) && ok;
+    return ok;
+}
+
+} // namespace veltrane

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "app/program_state.h"
+#include "platform/ini_file.h" // also brings ParseWholeNumber, which the measurement code reuses
+
+namespace veltrane {
+
+// The texts of the four measurement edit boxes (Edit_exp, Edit_avg_cnt,
+// Edit_laser_preheat, Edit_laser_power), as typed or as shown.
+struct MeasureBoxTexts {
+    std::string exposure, average, preheat, power;
+};
+
+// Reads the saved-flag and the hotkeys into the state and, only when the file
+// says settings were saved, the measurement parameters into the state and the
+// boxes. Otherwise the parameters and the boxes keep what the caller gave them.
+void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxes);
+
+// Writes the saved-flag, the four boxes and the eight hotkeys. A box that is
+// not a whole number is skipped, so the file keeps its earlier value for it,
+// and the rest is still written. False when any file write failed.
+bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey);
+
+} // namespace veltrane
