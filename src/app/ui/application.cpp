@@ -1,0 +1,26 @@
+#include "app/ui/application.h"
+
+#include "app/ui/about_window.h"
+#include "app/ui/setup_window.h"
+
+namespace veltrane {
+
+VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDialogs& dialogs, AppPaths paths)
+    : m_state(std::make_unique<ProgramState>()), m_link(std::make_unique<DeviceLink>(bridge)) {
+    m_main = std::make_unique<TForm_main>(AppServices{*m_state, *m_link, clock, dialogs, std::move(paths)});
+    // The other windows follow the main window, in the order the program has
+    // always created them; they stay hidden until shown.
+    m_setup = std::make_unique<TForm_setup>(*m_main);
+    m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
+    m_main->attachSetup(m_setup.get());
+    m_main->attachAbout(m_about.get());
+}
+
+VeltraneApplication::~VeltraneApplication() {
+    // Secondary windows refer to the main window; they go first.
+    m_about.reset();
+    m_setup.reset();
+    m_main.reset();
+}
+
+} // namespace veltrane

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <memory>
+
+#include "app/chart_model.h"
+#include "app/hotkeys.h"
+#include "app/program_state.h"
+#include "app/user_dialogs.h"
+#include "app/window_rules.h"
+#include "device/device_connection.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QSplitter;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+
+namespace veltrane {
+
+class ChartView;
+class StatusPanels;
+class UpDown;
+class TForm_about;
+class TForm_setup;
+
+// What the windows need from the rest of the program. The application owns
+// all of it; tests hand in a simulated bridge, a virtual clock, scripted
+// dialogs and a temporary folder.
+struct AppServices {
+    ProgramState& state;
+    DeviceLink& link;
+    Clock& clock;
+    UserDialogs& dialogs;
+    AppPaths paths;
+};
+
+// The main window: tool bar, the "Spectrum" and "Linker" pages, the status
+// bar and the three timers. It builds the regions and runs the start-up
+// sequence in its constructor; the close handler runs the shut-down.
+class TForm_main : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TForm_main(AppServices services);
+    ~TForm_main() override;
+
+    AppServices& services() { return m_services; }
+    ProgramState& state() { return m_services.state; }
+
+    // Windows created after the main window, handed over by the application.
+    void attachAbout(TForm_about* about) { m_about = about; }
+    void attachSetup(TForm_setup* setup) { m_setup = setup; }
+
+    // Regions other subsystems work with.
+    ChartModel& spectrumChart() { return m_spectrumChart; }
+    ChartModel& libraryChart() { return m_libraryChart; }
+    SeriesHandle measuredSeries() const { return m_measuredSeries; }
+    QToolButton* hotkeyButton(HotkeyFunction function) const;
+    QTableWidget* libraryGrid() const { return m_grid; }
+    QProgressBar* progressBar() const;
+    QTreeWidget* deviceTree() const { return m_deviceTree; }
+    QTabWidget* pages() const { return m_pages; }
+    StatusPanels* statusPanels() const { return m_statusPanels; }
+
+    // Shared operations of the window.
+    void UpdateStatusBar(int kind, std::uint32_t value);
+    void SetUpCharts(int which);
+    void PlaceDialog(QWidget* window, QWidget* owner);
+    void refreshHotkeyHints();
+    // Fills the device tree for a device just identified; clears it otherwise.
+    void ShowDeviceTree(DeviceConnection connection);
+    void LayoutRowBoxes();
+    bool keyPreview() const { return m_keyPreview; }
+    void setKeyPreview(bool on) { m_keyPreview = on; }
+
+    // Handlers, under the names the rest of the program knows them by.
+    void SpeedButton_spectrum_modeClick();
+    void SpeedButton_linker_modeClick();
+    void SpeedButton_helpClick();
+    void SpeedButton_setupClick();
+    void FormKeyPress(const std::string& upperText);
+    void Timer_auto_get_deviceTimer();
+    void FormResize();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    AppServices m_services;
+    ChartModel m_spectrumChart;
+    ChartModel m_libraryChart;
+    SeriesHandle m_measuredSeries = kNoSeries;
+    bool m_keyPreview = true;
+    bool m_closing = false;
+    TForm_about* m_about = nullptr;
+    TForm_setup* m_setup = nullptr;
+
+    // Tool bar.
+    QWidget* m_toolBar = nullptr;
+    QToolButton* m_spectrumModeButton = nullptr;
+    QToolButton* m_linkerModeButton = nullptr;
+    std::array<QToolButton*, 5> m_spectrumButtons{};
+    std::array<QToolButton*, 4> m_linkerButtons{};
+    QToolButton* m_helpButton = nullptr;
+    QLabel* m_logoKorvel = nullptr;
+    QLabel* m_logoBrenmor = nullptr;
+
+    // Pages.
+    QTabWidget* m_pages = nullptr;
+    QWidget* m_measurePage = nullptr;
+    QWidget* m_libraryPage = nullptr;
+    QTreeWidget* m_deviceTree = nullptr;
+    ChartView* m_spectrumView = nullptr;
+    ChartView* m_libraryView = nullptr;
+    QSplitter* m_librarySplitter = nullptr;
+    QTableWidget* m_grid = nullptr;
+    std::array<QCheckBox*, 34> m_rowBoxes{};
+    QLineEdit* m_editExp = nullptr;
+    QLineEdit* m_editAvg = nullptr;
+    QLineEdit* m_editSmooth = nullptr;
+    QLineEdit* m_editPreheat = nullptr;
+    QLineEdit* m_editPower = nullptr;
+
+    StatusPanels* m_statusPanels = nullptr;
+    QTimer* m_deviceTimer = nullptr;
+    QTimer* m_measureTimer = nullptr;
+    QTimer* m_transferTimer = nullptr;
+
+    void buildToolBar();
+    void buildMeasurePage();
+    void buildLibraryPage();
+    void buildStatusBar();
+    void runStartupSequence();
+    void SetUpLibraryGrid();
+    void showModeButtons(ActiveMode mode);
+    void showMessage(const std::string& text, MessageIcon icon);
+    void readSettings();
+    void writeSettings();
+};
+
+} // namespace veltrane

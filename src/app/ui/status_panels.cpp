@@ -1,0 +1,106 @@
+#include "app/ui/status_panels.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/ui/artwork.h"
+
+namespace veltrane {
+
+namespace {
+constexpr int kPanel0 = 80, kPanel2 = 170, kPanel3 = 100, kPanel4 = 21, kPanel5 = 119, kPanel6 = 21;
+
+QLabel* PanelLabel(QWidget* parent, const QString& text, const char* name) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    return label;
+}
+} // namespace
+
+StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent) {
+    setObjectName("StatusPanels");
+    setMinimumHeight(22);
+    m_progressCaption = PanelLabel(this, "Progress:  ", "StatusPanel0");
+    m_value = PanelLabel(this, "", "StatusPanel2");
+    m_label = PanelLabel(this, "", "StatusPanel3");
+    m_deviceCaption = PanelLabel(this, "Device_connect:", "StatusPanel5");
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName("ProgressBar1");
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    m_statusIconLabel = new QLabel(this);
+    m_statusIconLabel->setObjectName("StatusIcon");
+    m_connectionIconLabel = new QLabel(this);
+    m_connectionIconLabel->setObjectName("ConnectionIcon");
+    setStatusIcon(StatusIcon::Blank);
+    setConnectionIcon(StatusIcon::Blank);
+    place();
+}
+
+void StatusPanels::place() {
+    int h = height() > 0 ? height() : 22;
+    m_progressCaption->setGeometry(0, 0, kPanel0, h);
+    m_progress->setGeometry(kPanel0, 1, 150, h - 1);
+    int x = kPanel0 + m_base;
+    m_value->setGeometry(x, 0, kPanel2, h);
+    x += kPanel2;
+    m_label->setGeometry(x, 0, kPanel3, h);
+    x += kPanel3; // = base + 350
+    m_statusIconLabel->setGeometry(m_base + 350, 1, 20, 20);
+    x += kPanel4;
+    m_deviceCaption->setGeometry(x, 0, kPanel5, h);
+    m_connectionIconLabel->setGeometry(m_base + 490, 1, 20, 20);
+    (void)kPanel6;
+}
+
+void StatusPanels::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    place();
+}
+
+void StatusPanels::setIconBase(int base) {
+    m_base = base;
+    place();
+}
+
+void StatusPanels::setValueText(const QString& text) { m_value->setText(text); }
+void StatusPanels::setLabelText(const QString& text) { m_label->setText(text); }
+QString StatusPanels::valueText() const { return m_value->text(); }
+QString StatusPanels::labelText() const { return m_label->text(); }
+
+void StatusPanels::setStatusIcon(StatusIcon icon) {
+    m_statusIcon = icon;
+    m_statusIconLabel->setPixmap(StatusIconPixmap(icon));
+}
+
+void StatusPanels::setConnectionIcon(StatusIcon icon) {
+    m_connectionIcon = icon;
+    m_connectionIconLabel->setPixmap(StatusIconPixmap(icon));
+}
+
+UpDown::UpDown(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* up = new QToolButton(this);
+    up->setArrowType(Qt::UpArrow);
+    up->setObjectName("Up");
+    auto* down = new QToolButton(this);
+    down->setArrowType(Qt::DownArrow);
+    down->setObjectName("Down");
+    for (QToolButton* b : {up, down}) {
+        b->setFixedSize(17, 11);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoRepeat(true);
+        layout->addWidget(b);
+    }
+    connect(up, &QToolButton::clicked, this, [this] { emit clicked(true); });
+    connect(down, &QToolButton::clicked, this, [this] { emit clicked(false); });
+}
+
+} // namespace veltrane

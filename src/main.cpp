@@ -1,0 +1,63 @@
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+#include <memory>
+
+#include "app/ui/application.h"
+#include "app/ui/qt_user_dialogs.h"
+#include "platform/null_bridge.h"
+#include "platform/paths.h"
+#include "sim/simulated_bridge.h"
+
+using namespace veltrane;
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Veltrane");
+    QApplication::setApplicationVersion(kVersionText);
+
+    // The only options choose what stands behind the USB bridge; the program
+    // itself has no command-line options.
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Veltrane, companion of the portable Raman spectrometer.");
+    parser.addHelpOption();
+    QCommandLineOption simulator("simulator", "Attach the virtual instrument instead of the USB bridge.");
+    QCommandLineOption model("model",
+                             "Virtual instrument model: 2500 (TL100/QX810A, 532 nm), 2048 (TL200/QX810B, 785 nm), "
+                             "256 (256-pixel sensor) or unknown.",
+                             "model", "2500");
+    QCommandLineOption sample("sample",
+                              "Sample in the virtual instrument: polystyrene, cyclohexane, paracetamol, ethanol "
+                              "or empty.",
+                              "sample", "polystyrene");
+    QCommandLineOption noCalibration("no-calibration", "The virtual instrument has no wavelength calibration file.");
+    parser.addOptions({simulator, model, sample, noCalibration});
+    parser.process(app);
+
+    std::optional<SimModel> simModel = SimModelByName(parser.value(model).toStdString());
+    std::optional<SimSample> simSample = SimSampleByName(parser.value(sample).toStdString());
+    if (!simModel || !simSample) {
+        QTextStream(stderr) << "Unknown model or sample; see --help.\n";
+        return 2;
+    }
+
+    SteadyClock clock;
+    std::unique_ptr<UsbBridge> bridge;
+    if (parser.isSet(simulator)) {
+        auto simulated = std::make_unique<SimulatedBridge>();
+        auto instrument = std::make_shared<VirtualInstrument>(clock, *simModel, *simSample,
+                                                              static_cast<std::uint64_t>(clock.tickCount()) + 1);
+        instrument->setLogLimit(2000);
+        instrument->loadDefaultLibraryStore();
+        if (parser.isSet(noCalibration)) instrument->removeFile(wire::kCalibrationPath);
+        simulated->attach(instrument);
+        bridge = std::move(simulated);
+    } else {
+        bridge = std::make_unique<NullBridge>();
+    }
+
+    QtUserDialogs dialogs;
+    VeltraneApplication veltrane(*bridge, clock, dialogs, ResolveAppPaths(ExecutablePath()));
+    veltrane.mainWindow().show();
+    return app.exec();
+}

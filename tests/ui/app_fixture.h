@@ -1,0 +1,65 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/ui/application.h"
+#include "sim/simulated_bridge.h"
+#include "support/scripted_dialogs.h"
+#include "support/temp_dir.h"
+
+namespace veltrane::test {
+
+// The whole application on a simulated bridge, a virtual clock, scripted
+// dialogs and a temporary folder for its settings and library folders.
+class AppFixture : public ::testing::Test {
+protected:
+    TempDir dir;
+    VirtualClock clock{50000};
+    SimulatedBridge bridge;
+    std::shared_ptr<VirtualInstrument> instrument;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<VeltraneApplication> app;
+
+    void attach(SimModel model = SimModelLarge2500()) {
+        instrument = std::make_shared<VirtualInstrument>(clock, std::move(model), SimSample::Polystyrene, 3);
+        bridge.attach(instrument);
+    }
+    void start() { app = std::make_unique<VeltraneApplication>(bridge, clock, dialogs, AppPathsAt(dir.path())); }
+    void TearDown() override {
+        if (app) app->mainWindow().close();
+        app.reset();
+        for (std::size_t i = 0; i < bridge.instrumentCount(); ++i)
+            for (const std::string& v : bridge.instrument(i).violations()) ADD_FAILURE() << "protocol violation: " << v;
+    }
+
+    TForm_main& main() { return app->mainWindow(); }
+    ProgramState& state() { return app->state(); }
+    template <typename T = QWidget> T* find(const char* name) {
+        T* w = main().findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void tick() { main().Timer_auto_get_deviceTimer(); }
+    // A typed character, delivered where the window would deliver it.
+    void type(QWidget* window, const QString& text) {
+        QWidget* target = QApplication::focusWidget();
+        if (!target || target->window() != window) target = window;
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
+        QApplication::sendEvent(target, &press);
+    }
+    std::string settingsText() {
+        std::ifstream in(dir.path() + "veltrane.ini", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+} // namespace veltrane::test
