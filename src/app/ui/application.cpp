@@ -2,6 +2,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "measure/ui/coordinate_window.h"
 
 namespace veltrane {
 
@@ -14,10 +15,14 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
     m_main->attachSetup(m_setup.get());
     m_main->attachAbout(m_about.get());
+    m_coordinate = std::make_unique<TForm_coordinate>(*m_main);
+    m_main->attachCoordinate(m_coordinate.get());
 }
 
 VeltraneApplication::~VeltraneApplication() {
     // Secondary windows refer to the main window; they go first.
+    m_main->attachCoordinate(nullptr);
+    m_coordinate.reset();
     m_about.reset();
     m_setup.reset();
     m_main.reset();

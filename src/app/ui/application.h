@@ -13,6 +13,7 @@ namespace veltrane {
 
 class TForm_about;
 class TForm_setup;
+class TForm_coordinate;
 
 // The running program: the program state, the device link over the bridge it
 // was given, and the windows, created in their fixed order with the main
@@ -27,6 +28,7 @@ public:
     TForm_main& mainWindow() { return *m_main; }
     TForm_about& aboutWindow() { return *m_about; }
     TForm_setup& setupWindow() { return *m_setup; }
+    TForm_coordinate& coordinateWindow() { return *m_coordinate; }
 
 private:
     std::unique_ptr<ProgramState> m_state;
@@ -34,6 +36,7 @@ private:
     std::unique_ptr<TForm_main> m_main;
     std::unique_ptr<TForm_setup> m_setup;
     std::unique_ptr<TForm_about> m_about;
+    std::unique_ptr<TForm_coordinate> m_coordinate;
 };
 
 } // namespace veltrane

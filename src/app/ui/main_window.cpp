@@ -28,6 +28,7 @@
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
 #include "library/row_boxes.h"
+#include "measure/ui/coordinate_window.h"
 #include "platform/folder_listing.h"
 #include "platform/ini_file.h"
 
@@ -544,6 +545,18 @@ void TForm_main::SpeedButton_setupClick() {
     if (!m_setup) return;
     m_setup->selectScreenPage();
     PlaceDialog(m_setup, this);
+}
+
+void TForm_main::attachCoordinate(TForm_coordinate* coordinate) {
+    m_coordinate = coordinate;
+    if (!coordinate) return;
+    // The window is the receiver, so the buttons fall silent once it is gone.
+    if (auto* b = findChild<QToolButton*>("SpeedButton_coordinate_set"))
+        connect(b, &QToolButton::clicked, coordinate, &TForm_coordinate::open);
+    if (auto* b = findChild<QToolButton*>("SpeedButton_horizontal"))
+        connect(b, &QToolButton::clicked, coordinate, &TForm_coordinate::SpeedButton_horizontalClick);
+    if (auto* b = findChild<QToolButton*>("SpeedButton_vertical"))
+        connect(b, &QToolButton::clicked, coordinate, &TForm_coordinate::SpeedButton_verticalClick);
 }
 
 void TForm_main::FormKeyPress(const std::string& upperText) {

@@ -33,6 +33,7 @@ class StatusPanels;
 class UpDown;
 class TForm_about;
 class TForm_setup;
+class TForm_coordinate;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -61,6 +62,9 @@ public:
     // Windows created after the main window, handed over by the application.
     void attachAbout(TForm_about* about) { m_about = about; }
     void attachSetup(TForm_setup* setup) { m_setup = setup; }
+    // Also wires the chart bar's Hori., Vert. and Coor. buttons to it.
+    void attachCoordinate(TForm_coordinate* coordinate);
+    TForm_coordinate* coordinateWindow() const { return m_coordinate; }
 
     // Regions other subsystems work with.
     ChartModel& spectrumChart() { return m_spectrumChart; }
@@ -107,6 +111,7 @@ private:
     bool m_closing = false;
     TForm_about* m_about = nullptr;
     TForm_setup* m_setup = nullptr;
+    TForm_coordinate* m_coordinate = nullptr;
 
     // Tool bar.
     QWidget* m_toolBar = nullptr;
