@@ -99,8 +99,13 @@ void ApplyDeviceRecords(ProgramState& state, const std::array<std::uint8_t, wire
     }
 }
 
-CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state) {
+CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state, bool identificationAllowed) {
     CheckResult result;
+    if (!identificationAllowed && !state.deviceIdentified && link.CountDevices()) {
+        result.outcome = IdentifyOutcome::Postponed;
+        state.deviceState = DeviceConnection::Disconnected;
+        return result;
+    }
     DeviceConnection connection = IdentifyDevice(link, state, &result.outcome);
     state.deviceState = connection;
 

@@ -26,6 +26,7 @@ enum class IdentifyOutcome : std::uint8_t {
     Identified,        // the four records were read and are usable
     RecordsUnreadable, // a record read failed: not identified, next check tries again
     Refused,           // the sensor record describes a geometry the buffers cannot hold
+    Postponed,         // a new device waits until the last measurement's worker returned
 };
 
 // True for the 256-pixel sensor class, whose DeviceType is stored as 1.
@@ -58,8 +59,10 @@ struct CheckResult {
 };
 
 // One tick of the connection check: identification with calibration read,
-// or the reset of the run-time state when no device is found.
-CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state);
+// or the reset of the run-time state when no device is found. With
+// `identificationAllowed` false a present but unidentified device is left for
+// a later tick (nothing is sent to it).
+CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state, bool identificationAllowed = true);
 
 // The device information tree: the model name as root, then its lines.
 struct DeviceTree {

@@ -26,21 +26,19 @@ DeviceLink::DeviceLink(UsbBridge& bridge) : m_bridge(bridge) {}
 void DeviceLink::InitLink() {
     std::lock_guard lock(m_mutex);
     m_bridge.setTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
-    m_bridge.getNumDevices(m_deviceCount);
+    std::uint32_t count = 0;
+    m_bridge.getNumDevices(count);
+    m_deviceCount = count;
 }
 
 bool DeviceLink::CountDevices() {
-    std::lock_guard lock(m_mutex);
     std::uint32_t count = 0;
     BridgeStatus status = m_bridge.getNumDevices(count);
     m_deviceCount = count;
     return status == BridgeStatus::Success && count > 0;
 }
 
-std::uint32_t DeviceLink::deviceCount() const {
-    std::lock_guard lock(m_mutex);
-    return m_deviceCount;
-}
+std::uint32_t DeviceLink::deviceCount() const { return m_deviceCount; }
 
 bool DeviceLink::run(const Exchange& x) {
     m_block.fill(0);
@@ -61,8 +59,10 @@ bool DeviceLink::run(const Exchange& x) {
         if (status != BridgeStatus::Success || count == 0) return false;
     }
     // The last enumerated bridge is the one used.
+    std::uint32_t count = m_deviceCount;
+    if (count == 0) return false;
     BridgeHandle handle = kInvalidBridgeHandle;
-    if (m_bridge.open(m_deviceCount - 1, handle) != BridgeStatus::Success) return false;
+    if (m_bridge.open(count - 1, handle) != BridgeStatus::Success) return false;
 
     bool ok = true;
     std::uint32_t transferred = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
@@ -32,7 +33,9 @@ public:
     // Sets the bridge time-outs (3000 ms read, 1000 ms write) and counts the
     // devices once.
     void InitLink();
-    // Counts the attached bridges; true when at least one is present.
+    // Counts the attached bridges; true when at least one is present. It does
+    // not wait for an exchange in flight, so the connection check never
+    // blocks the window while a worker talks to the device.
     bool CountDevices();
 
     bool ReadAuxInfoA();
@@ -81,7 +84,7 @@ private:
 
     UsbBridge& m_bridge;
     mutable std::mutex m_mutex;
-    std::uint32_t m_deviceCount = 0;
+    std::atomic<std::uint32_t> m_deviceCount{0};
     std::array<std::uint8_t, wire::kMaxBlockSize> m_block{};
     std::array<std::uint8_t, wire::kStatusSize> m_status{};
     std::array<std::uint8_t, wire::kAuxInfoSize> m_auxA{};

@@ -332,7 +332,13 @@ void VirtualInstrument::execute(std::uint16_t code, const std::uint8_t* params, 
         std::uint32_t one = GetU32(params + 6);
         std::uint32_t last = GetU32(params + 10);
         if (zero != 0 || one != 1 || last != 0) violation("unexpected constant parameters of StartExposure");
-        m_pendingFrame = m_synth.frame(exposure, m_laserOn);
+        if (!m_queuedFrames.empty()) {
+            m_pendingFrame = std::move(m_queuedFrames.front());
+            m_queuedFrames.pop_front();
+            m_pendingFrame.resize(m_model.frameLength, 0);
+        } else {
+            m_pendingFrame = m_synth.frame(exposure, m_laserOn);
+        }
         m_exposureRunning = true;
         startAction(code, exposure + kReadoutMs);
         m_completion = wire::kReadyState;
@@ -579,6 +585,11 @@ void VirtualInstrument::loadDefaultLibraryStore() {
         store.insert(store.end(), record.begin(), record.end());
     }
     setFile(wire::kLibraryStorePath, std::move(store));
+}
+
+void VirtualInstrument::queueFrames(std::vector<std::vector<std::uint16_t>> frames) {
+    std::lock_guard lock(m_mutex);
+    for (auto& f : frames) m_queuedFrames.push_back(std::move(f));
 }
 
 void VirtualInstrument::setNeverReady(bool on) {

@@ -61,6 +61,9 @@ public:
     std::optional<std::vector<std::uint8_t>> file(const std::string& path) const;
     // Fills the library store with a few libraries of the simulator's samples.
     void loadDefaultLibraryStore();
+    // Frames to deliver, in order, for the next exposures instead of
+    // synthesised ones (each is padded or cut to the frame length).
+    void queueFrames(std::vector<std::vector<std::uint16_t>> frames);
 
     // --- faults --------------------------------------------------------------
     void setNeverReady(bool on);         // PollState never reports ReadyState
@@ -102,6 +105,7 @@ private:
     bool m_actionFailed = false;
     std::vector<std::uint16_t> m_frame;        // last frame, handed out once complete
     std::vector<std::uint16_t> m_pendingFrame; // frame of the exposure running
+    std::deque<std::vector<std::uint16_t>> m_queuedFrames;
     bool m_exposureRunning = false;
 
     std::map<std::string, std::vector<std::uint8_t>> m_files;

@@ -152,3 +152,21 @@ TEST(VirtualInstrumentBehaviour, PowerCycleSwitchesTheLaserOff) {
 
 } // namespace
 } // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+TEST(VirtualInstrumentFaults, CorruptRepliesArriveWholeButWrong) {
+    test::SimRig rig;
+    ASSERT_TRUE(rig.link.ReadSensorRecord());
+    auto clean = rig.link.sensorRecord();
+    rig.instrument->setCorruptReplies(true);
+    ASSERT_TRUE(rig.link.ReadSensorRecord()); // the link cannot tell: every byte came
+    EXPECT_NE(rig.link.sensorRecord(), clean);
+    rig.instrument->setCorruptReplies(false);
+    ASSERT_TRUE(rig.link.ReadSensorRecord());
+    EXPECT_EQ(rig.link.sensorRecord(), clean);
+}
+
+} // namespace
+} // namespace veltrane

@@ -22,19 +22,33 @@ class AppFixture : public ::testing::Test {
 protected:
     TempDir dir;
     VirtualClock clock{50000};
+    // Real time sped up, for tests where a worker thread and the window's
+    // timers run together: a 20 s preheat passes in 40 ms.
+    bool realTime = false;
+    std::uint32_t speed = 500;
+    std::unique_ptr<ScaledClock> fastClock;
+    Clock& appClock() {
+        if (!realTime) return clock;
+        if (!fastClock) fastClock = std::make_unique<ScaledClock>(speed);
+        return *fastClock;
+    }
     SimulatedBridge bridge;
     std::shared_ptr<VirtualInstrument> instrument;
     ScriptedDialogs dialogs;
     std::unique_ptr<VeltraneApplication> app;
 
     void attach(SimModel model = SimModelLarge2500()) {
-        instrument = std::make_shared<VirtualInstrument>(clock, std::move(model), SimSample::Polystyrene, 3);
+        instrument = std::make_shared<VirtualInstrument>(appClock(), std::move(model), SimSample::Polystyrene, 3);
         bridge.attach(instrument);
     }
-    void start() { app = std::make_unique<VeltraneApplication>(bridge, clock, dialogs, AppPathsAt(dir.path())); }
+    void start() {
+        app = std::make_unique<VeltraneApplication>(bridge, appClock(), dialogs, AppPathsAt(dir.path()));
+    }
     void TearDown() override {
         if (app) app->mainWindow().close();
         app.reset();
+        // Objects Qt handed to deleteLater while the windows went away.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (std::size_t i = 0; i < bridge.instrumentCount(); ++i)
             for (const std::string& v : bridge.instrument(i).violations()) ADD_FAILURE() << "protocol violation: " << v;
     }

@@ -67,8 +67,11 @@ QColor toQColor(std::uint32_t rgb) {
 
 } // namespace
 
-ChartView::ChartView(ChartModel& model, QWidget* parent) : QChartView(parent), m_model(model) {
-    m_chart = new QChart();
+// The chart is handed to the base at construction: a chart view made without
+// one creates a default chart of its own, which setChart() later releases
+// without deleting.
+ChartView::ChartView(ChartModel& model, QWidget* parent) : QChartView(new QChart(), parent), m_model(model) {
+    m_chart = chart();
     m_chart->setAnimationOptions(QChart::NoAnimation);
     m_chart->setBackgroundRoundness(0);
     m_chart->layout()->setContentsMargins(0, 0, 0, 0); // the gradient fills the whole view
@@ -96,7 +99,6 @@ ChartView::ChartView(ChartModel& model, QWidget* parent) : QChartView(parent), m
     }
     m_chart->addAxis(m_bottomAxis, Qt::AlignBottom);
     m_chart->addAxis(m_leftAxis, Qt::AlignLeft);
-    setChart(m_chart);
     setFrameShape(QFrame::NoFrame);
 
     // Start/End title positions depend on the axis length.

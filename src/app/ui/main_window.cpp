@@ -29,6 +29,8 @@
 #include "app/ui/status_panels.h"
 #include "library/row_boxes.h"
 #include "measure/ui/coordinate_window.h"
+#include "measure/spectral_axis.h"
+#include "measure/ui/measure_controller.h"
 #include "platform/folder_listing.h"
 #include "platform/ini_file.h"
 
@@ -111,12 +113,20 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transferTimer->setObjectName("trans_Timer");
     m_transferTimer->setInterval(50);
 
+    m_measure = std::make_unique<MeasureController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
 }
 
-TForm_main::~TForm_main() { qApp->removeEventFilter(this); }
+TForm_main::~TForm_main() {
+    qApp->removeEventFilter(this);
+    m_measure.reset();
+}
+
+void TForm_main::applyAxisRange() {
+    if (m_coordinate) m_coordinate->Button_coordinate_setClick();
+}
 
 void TForm_main::buildToolBar() {
     m_toolBar = new QWidget(this);
@@ -584,9 +594,14 @@ void TForm_main::ShowDeviceTree(DeviceConnection connection) {
 
 void TForm_main::Timer_auto_get_deviceTimer() {
     ProgramState& s = state();
-    CheckResult r = CheckDevice(m_services.link, m_services.clock, s);
+    // A device found again while the last measurement's worker is still
+    // finishing is identified once that worker has returned.
+    CheckResult r = CheckDevice(m_services.link, m_services.clock, s, !m_measure->workerBusy());
+    if (r.outcome == IdentifyOutcome::Postponed) return;
     if (r.newlyIdentified) {
+        if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
         SetUpCharts(0);
+        if (RefreshSpectralAxis(s)) m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, "Ramanshift(cm-1)");
         ShowDeviceTree(DeviceConnection::NewlyConnected);
         UpdateStatusBar(2, 0);
         UpdateStatusBar(1, 0);
@@ -638,6 +653,9 @@ void TForm_main::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
         m_closing = true;
         m_deviceTimer->stop();
+        // Veltrane never leaves the laser on: a running measurement is ended
+        // here, its worker switching the laser off before it returns.
+        m_measure->shutdown();
         DeleteMatching(m_services.paths.deviceLibraryFolder(), "*.rlb");
         writeSettings();
     }

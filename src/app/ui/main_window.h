@@ -34,6 +34,7 @@ class UpDown;
 class TForm_about;
 class TForm_setup;
 class TForm_coordinate;
+class MeasureController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -85,6 +86,9 @@ public:
     // Fills the device tree for a device just identified; clears it otherwise.
     void ShowDeviceTree(DeviceConnection connection);
     void LayoutRowBoxes();
+    // Apply of the axis-range window, performed after every new curve.
+    void applyAxisRange();
+    MeasureController& measure() { return *m_measure; }
     bool keyPreview() const { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -143,6 +147,9 @@ private:
     QTimer* m_deviceTimer = nullptr;
     QTimer* m_measureTimer = nullptr;
     QTimer* m_transferTimer = nullptr;
+    // Last member: destroyed first, so a running worker is stopped while the
+    // widgets it reports to still exist.
+    std::unique_ptr<MeasureController> m_measure;
 
     void buildToolBar();
     void buildMeasurePage();

@@ -1,0 +1,115 @@
+#include "measure/acquisition.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/program_state.h"
+#include "device/device_link.h"
+#include "platform/clock.h"
+
+namespace veltrane {
+
+namespace {
+constexpr std::uint32_t kFrameBufferValues = 2600;
+constexpr std::uint32_t kBlockPixels = 1024;
+constexpr std::uint32_t kSmallSensorPixels = 256;
+// Longest single sleep between looks at the stop request.
+constexpr std::uint32_t kStopCheckMs = 50;
+} // namespace
+
+std::uint32_t ExposureTimeout(std::uint32_t exposureMs) {
+    return exposureMs < 2000 ? 6000u : 3u * exposureMs;
+}
+
+std::uint32_t ExposurePollInterval(std::uint32_t exposureMs) {
+    auto quarter = static_cast<std::uint16_t>(exposureMs / 4);
+    return std::min<std::uint32_t>(quarter, 200);
+}
+
+bool SleepUnlessStopped(const AcquisitionContext& ctx, std::uint32_t ms) {
+    while (ms > 0) {
+        if (ctx.stopRequested()) return false;
+        std::uint32_t step = std::min(ms, kStopCheckMs);
+        ctx.clock.sleep(step);
+        ms -= step;
+    }
+    return !ctx.stopRequested();
+}
+
+bool WaitForExposure(const AcquisitionContext& ctx, std::uint32_t exposureMs) {
+    std::uint32_t timeout = ExposureTimeout(exposureMs);
+    // A zero interval would poll the bus without pause; one millisecond is the
+    // shortest step the clock has.
+    std::uint32_t interval = std::max<std::uint32_t>(ExposurePollInterval(exposureMs), 1);
+    if (!ctx.link.CountDevices()) return false;
+    std::uint32_t t0 = ctx.clock.tickCount();
+    ctx.link.StartExposure(exposureMs);
+    if (!SleepUnlessStopped(ctx, exposureMs / 2)) return false;
+    std::uint32_t now = t0;
+    while (TicksSince(t0, now) < timeout) {
+        if (ctx.link.PollState() == wire::kReadyState) return true;
+        if (!SleepUnlessStopped(ctx, interval)) return false;
+        now = ctx.clock.tickCount();
+    }
+    return false;
+}
+
+bool ReadFrame(const AcquisitionContext& ctx) {
+    ProgramState& state = ctx.state;
+    std::array<std::uint16_t, kBlockPixels> block{};
+    if (state.deviceType == 179 || state.deviceType == 180) {
+        std::uint32_t total = std::min<std::uint32_t>(state.pixelTotal, kFrameBufferValues);
+        std::array<std::uint16_t, kFrameBufferValues> frame{};
+        std::uint32_t blocks = total / kBlockPixels + (total % kBlockPixels != 0 ? 1 : 0);
+        for (std::uint32_t b = 0; b < blocks; ++b) {
+            if (!ctx.link.ReadPixelBlock(kBlockPixels, static_cast<std::uint16_t>(b))) return false;
+            std::uint32_t n = std::min(kBlockPixels, total - b * kBlockPixels);
+            ctx.link.pixelValues(block.data(), n);
+            std::copy_n(block.begin(), n, frame.begin() + b * kBlockPixels);
+        }
+        state.spectrum.signal.fill(0.0f);
+        // Identification refused any geometry that would reach past the frame.
+        std::uint32_t count = std::min<std::uint32_t>(state.pixelCount, kMaxPixels);
+        for (std::uint32_t i = 0; i < count && state.pixelFirst + i < total; ++i)
+            state.spectrum.signal[i] = static_cast<float>(frame[state.pixelFirst + i]);
+        return true;
+    }
+    if (state.deviceType == 1) {
+        if (!ctx.link.ReadPixelBlock(kSmallSensorPixels, 0)) return false;
+        ctx.link.pixelValues(block.data(), kSmallSensorPixels);
+        for (std::uint32_t i = 0; i < kSmallSensorPixels; ++i) state.spectrum.signal[i] = static_cast<float>(block[i]);
+        return true;
+    }
+    return true; // nothing to read from a sensor the program does not know
+}
+
+std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uint32_t exposureMs,
+                     std::uint16_t averageCount) {
+    ProgramState& state = ctx.state;
+    std::array<float, kMaxPixels> accumulator{};
+    std::uint32_t count = std::min<std::uint32_t>(state.pixelCount, kMaxPixels);
+    bool known = state.deviceType == 1 || state.deviceType == 179 || state.deviceType == 180;
+    float divisor = static_cast<float>(averageCount);
+    std::uint32_t t0 = ctx.clock.tickCount();
+    for (std::uint32_t k = 0; k < averageCount; ++k) {
+        if (!WaitForExposure(ctx, exposureMs)) return kAcquireFailed;
+        if (k == 0) {
+            std::uint32_t elapsed = TicksSince(t0, ctx.clock.tickCount());
+            std::uint8_t step = state.progress.measureStep.load(std::memory_order_relaxed);
+            if (step == 0) state.progress.firstDarkMs.store(elapsed, std::memory_order_relaxed);
+            if (step == 2) state.progress.firstSignalMs.store(elapsed, std::memory_order_relaxed);
+        }
+        if (!ReadFrame(ctx)) return kAcquireFailed;
+        if (known) {
+            // Each frame is divided by the count before it is added, in single
+            // precision, as the instrument's averaging has always done.
+            for (std::uint32_t i = 0; i < count; ++i) accumulator[i] += state.spectrum.signal[i] / divisor;
+        }
+        if (k + 1 == averageCount) std::copy_n(accumulator.begin(), count, destination);
+    }
+    return kAcquireSucceeded;
+}
+
+bool SwitchLaser(const AcquisitionContext& ctx, bool on) { return ctx.link.SetLaser(on ? 1 : 0, 0); }
+
+} // namespace veltrane

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace veltrane {
+
+class Clock;
+class DeviceLink;
+struct ProgramState;
+
+// What an acquisition works with. `stop` is raised when the program closes
+// during a measurement: every wait then ends at its next step, so the worker
+// can switch the laser off and return.
+struct AcquisitionContext {
+    DeviceLink& link;
+    Clock& clock;
+    ProgramState& state;
+    const std::atomic<bool>* stop = nullptr;
+    bool stopRequested() const { return stop && stop->load(std::memory_order_acquire); }
+};
+
+// Result values of Acquire, as the measurement status uses them.
+constexpr std::uint8_t kAcquireSucceeded = 1;
+constexpr std::uint8_t kAcquireFailed = 3;
+
+// Time-out and poll interval of one exposure, in ms.
+std::uint32_t ExposureTimeout(std::uint32_t exposureMs);
+std::uint32_t ExposurePollInterval(std::uint32_t exposureMs);
+
+// Sleeps `ms` on the clock in steps short enough to notice a stop request;
+// false when it was cut short.
+bool SleepUnlessStopped(const AcquisitionContext& ctx, std::uint32_t ms);
+
+// Starts one exposure and waits until the instrument reports it complete.
+bool WaitForExposure(const AcquisitionContext& ctx, std::uint32_t exposureMs);
+// Reads one frame and leaves its valid pixels in `signal`. False when a
+// pixel block could not be read: a frame with a stale block is no frame.
+bool ReadFrame(const AcquisitionContext& ctx);
+// Averages `averageCount` frames into `destination` (signal or dark).
+std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uint32_t exposureMs,
+                     std::uint16_t averageCount);
+bool SwitchLaser(const AcquisitionContext& ctx, bool on);
+
+} // namespace veltrane

@@ -1,0 +1,167 @@
+#include "measure/measurement.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "app/program_state.h"
+#include "measure/spectral_axis.h"
+#include "platform/clock.h"
+#include "platform/ini_file.h"
+
+namespace veltrane {
+
+const char* CaptureMessage(CaptureCode code) {
+    switch (code) {
+    case CaptureCode::PreheatNotPositive: return "Preheat can not be zero or negative number!";
+    case CaptureCode::AverageNotPositive: return "Average can not be zero or negative number!";
+    case CaptureCode::PowerNotPositive: return "Laser Power can not be zero or negative number!";
+    case CaptureCode::PreheatTooShort: return "Preheat can not lower than 20000ms!";
+    case CaptureCode::NoDevice: return "No Device!";
+    case CaptureCode::MeasureProcessing: return "Measure Processing!";
+    case CaptureCode::ExposureNotPositive: return "Int.time can not be zero or negative number!";
+    case CaptureCode::ExposureTooLong: return "Int.time can not be over 60000ms!";
+    case CaptureCode::Start: break;
+    }
+    return "";
+}
+
+std::optional<std::int64_t> ParseTruncatedDecimal(const std::string& text) {
+    std::size_t start = text.find_first_not_of(" \t");
+    std::size_t end = text.find_last_not_of(" \t");
+    if (start == std::string::npos) return std::nullopt;
+    std::string body = text.substr(start, end - start + 1);
+    // Only plain decimal notation: no hex, no "inf" or "nan".
+    for (char c : body)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return std::nullopt;
+    errno = 0;
+    char* stop = nullptr;
+    double value = std::strtod(body.c_str(), &stop);
+    if (stop != body.c_str() + body.size() || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+    value = std::trunc(value);
+    if (value > 9.0e18 || value < -9.0e18) return std::nullopt;
+    return static_cast<std::int64_t>(value);
+}
+
+std::string FloatConversionError(const std::string& text) {
+    return "'" + text + "' is not a valid floating point value";
+}
+
+CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy) {
+    CaptureCheck result;
+    if (state.measureState.load(std::memory_order_acquire) != 0 || workerBusy) {
+        result.code = CaptureCode::MeasureProcessing;
+        return result;
+    }
+    MeasureParams& params = state.measureParams;
+    auto read = [&](const std::string& text) {
+        auto value = ParseTruncatedDecimal(text);
+        if (!value) result.conversionError = FloatConversionError(text);
+        return value;
+    };
+
+    auto exposure = read(inputs.exposure);
+    if (!exposure) return result;
+    // An exposure outside the instrument's range would make the worker sleep
+    // for days before its first look at the device.
+    if (*exposure <= 0) result.code = CaptureCode::ExposureNotPositive;
+    else if (*exposure > kMaxExposureMs) result.code = CaptureCode::ExposureTooLong;
+    else params.exposureMs = static_cast<std::uint32_t>(*exposure);
+
+    params.takeDark = inputs.takeDark;
+
+    auto preheat = read(inputs.preheat);
+    if (!preheat) return result;
+    if (*preheat <= 0) result.code = CaptureCode::PreheatNotPositive;
+    else params.preheatMs = static_cast<std::uint16_t>(*preheat);
+
+    auto average = read(inputs.average);
+    if (!average) return result;
+    if (*average <= 0) result.code = CaptureCode::AverageNotPositive;
+    else params.averageCount = static_cast<std::uint16_t>(*average);
+
+    auto power = read(inputs.power);
+    if (!power) return result;
+    if (*power <= 0) result.code = CaptureCode::PowerNotPositive;
+    else params.laserPower = static_cast<std::uint8_t>(*power);
+
+    if (params.preheatMs < kMinPreheatMs) result.code = CaptureCode::PreheatTooShort;
+    if (state.deviceState != DeviceConnection::Connected) result.code = CaptureCode::NoDevice;
+    return result;
+}
+
+void RunMeasurement(const AcquisitionContext& ctx) {
+    ProgramState& state = ctx.state;
+    MeasureProgress& progress = state.progress;
+    const MeasureParams params = state.measureParams;
+    progress.firstDarkMs.store(0, std::memory_order_relaxed);
+    progress.firstSignalMs.store(0, std::memory_order_relaxed);
+    progress.measureStep.store(0, std::memory_order_relaxed);
+    std::uint32_t start = ctx.clock.tickCount();
+    progress.measureTime.store(start, std::memory_order_relaxed);
+
+    std::uint8_t result = kAcquireSucceeded;
+    if (params.takeDark)
+        result = Acquire(ctx, state.spectrum.dark.data(), params.exposureMs, params.averageCount);
+    if (result != kAcquireSucceeded) {
+        // The laser was never switched on.
+        state.measureStatus.store(3, std::memory_order_relaxed);
+    } else {
+        progress.measureStep.store(1, std::memory_order_relaxed);
+        SwitchLaser(ctx, true);
+        SleepUnlessStopped(ctx, params.preheatMs);
+        progress.measureStep.store(2, std::memory_order_relaxed);
+        result = ctx.stopRequested()
+                     ? kAcquireFailed
+                     : Acquire(ctx, state.spectrum.signal.data(), params.exposureMs, params.averageCount);
+        progress.measureStep.store(3, std::memory_order_relaxed);
+        state.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
+        // Switched off whatever happened before; if the command fails the
+        // device is gone, and a replug powers the laser down.
+        SwitchLaser(ctx, false);
+        if (!state.spectrum.haveMeasured && state.spectrum.haveFileData)
+            ComputeSpectralAxis(state, state.laserWavelength);
+        state.spectrum.haveMeasured = true;
+        state.spectrum.haveFileData = false;
+    }
+    progress.measureTime.store(TicksSince(start, ctx.clock.tickCount()), std::memory_order_relaxed);
+    state.measureState.store(2, std::memory_order_release);
+}
+
+std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now) {
+    const MeasureParams& params = state.measureParams;
+    const MeasureProgress& progress = state.progress;
+    std::uint32_t firstDark = progress.firstDarkMs.load(std::memory_order_relaxed);
+    std::uint32_t firstSignal = progress.firstSignalMs.load(std::memory_order_relaxed);
+    std::uint32_t adj = 0;
+    if (firstDark != 0) adj = 2u * params.exposureMs - firstDark;
+    if (firstSignal != 0) adj = adj + 2u * params.exposureMs - firstSignal;
+    std::uint32_t total = 4u * params.averageCount * params.exposureMs + params.preheatMs;
+    // The arithmetic is 32-bit unsigned throughout, as the estimate has always
+    // been; only a total that wrapped to 0 needs guarding.
+    if (total == 0) return 0;
+    std::uint32_t p = ((now - progress.measureTime.load(std::memory_order_relaxed) + adj) * 100u) / total;
+    if (progress.measureStep.load(std::memory_order_relaxed) == 0 && firstDark == 0)
+        p = std::min(p, (params.exposureMs * 200u) / total);
+    return static_cast<std::uint8_t>(std::min<std::uint32_t>(p, 100));
+}
+
+StepResult StepAverage(const std::string& boxText, bool up) {
+    StepResult result;
+    auto value = ParseWholeNumber(boxText);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) {
+        result.error = "'" + boxText + "' is not a valid integer value";
+        return result;
+    }
+    std::int64_t a = *value;
+    if (up) a += 1;
+    else if (static_cast<std::uint16_t>(a) > 0) a -= 1;
+    result.text = std::to_string(static_cast<std::uint16_t>(a));
+    return result;
+}
+
+} // namespace veltrane

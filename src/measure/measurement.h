@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "measure/acquisition.h"
+
+namespace veltrane {
+
+struct ProgramState;
+
+// Result codes of the Capture checks; the last one set wins.
+enum class CaptureCode : std::uint8_t {
+    Start = 0,
+    PreheatNotPositive = 1,
+    AverageNotPositive = 2,
+    PowerNotPositive = 3,
+    PreheatTooShort = 4,
+    NoDevice = 5,
+    MeasureProcessing = 6,
+    ExposureNotPositive = 7,
+    ExposureTooLong = 8,
+};
+
+// Longest integration time the program accepts, in ms. The instrument's own
+// time-outs are three times the exposure; a minute is far beyond any Raman
+// measurement a user makes with it.
+constexpr std::uint32_t kMaxExposureMs = 60000;
+constexpr std::uint16_t kMinPreheatMs = 20000;
+
+const char* CaptureMessage(CaptureCode code);
+
+// The four parameter boxes and the dark tick box, as the user left them.
+struct CaptureInputs {
+    std::string exposure;
+    std::string average;
+    std::string preheat;
+    std::string power;
+    bool takeDark = true;
+};
+
+struct CaptureCheck {
+    CaptureCode code = CaptureCode::Start;
+    // Set when a box held no number: the conversion's message, shown instead
+    // of the code's; the boxes before it are stored, the rest untouched.
+    std::optional<std::string> conversionError;
+};
+
+// Reads the boxes into the measurement parameters (storing as it goes, each
+// value narrowed to its field) and decides whether a measurement may start.
+// `workerBusy`: a measurement worker has not returned yet.
+CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy);
+
+// A decimal number as typed, truncated toward zero; nullopt when the text is
+// not a number.
+std::optional<std::int64_t> ParseTruncatedDecimal(const std::string& text);
+std::string FloatConversionError(const std::string& text);
+
+// The measurement worker: dark, laser on, preheat, signal, laser off. Stores
+// measureState = 2 as its very last write.
+void RunMeasurement(const AcquisitionContext& ctx);
+
+// Progress in percent for the bar while a measurement runs, from the
+// worker's timing fields at tick `now`.
+std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now);
+
+// The average box's arrows: the value the box shows after a click, or the
+// conversion message when the box holds no whole number.
+struct StepResult {
+    std::optional<std::string> text;
+    std::optional<std::string> error;
+};
+StepResult StepAverage(const std::string& boxText, bool up);
+
+} // namespace veltrane

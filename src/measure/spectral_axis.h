@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace veltrane {
+
+struct ProgramState;
+
+// Laser wavelength assumed when the instrument reports 0 nm.
+constexpr float kDefaultLaserNm = 403.25f;
+
+// The built-in pixel-to-wavelength polynomial of the 256-pixel sensor class,
+// in nm, evaluated in double precision.
+double SmallSensorPolynomial(int pixel);
+
+// Fills the X values of the spectrum store for the current device and
+// recomputes the drawn pixel window: Raman shifts in cm-1 with a valid
+// calibration, pixel numbers (large sensors) or nm (256-pixel class) without.
+// Touches no chart.
+void ComputeSpectralAxis(ProgramState& state, float laserWavelength);
+
+// ComputeSpectralAxis with the device's laser wavelength; true when the
+// bottom-axis title of the spectrum chart must read "Ramanshift(cm-1)".
+bool RefreshSpectralAxis(ProgramState& state);
+
+} // namespace veltrane

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "measure/measurement.h"
+
+class QLineEdit;
+class QCheckBox;
+class QTimer;
+
+namespace veltrane {
+
+class TForm_main;
+
+// The window side of a measurement: Capture with its checks, the worker
+// thread, MSR_Timer following it, and the average box's arrows.
+class MeasureController : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MeasureController(TForm_main& main);
+    ~MeasureController() override;
+
+    void SpeedButton_msrClick();
+    void MSR_TimerTimer();
+    void UpDown_avgClick(bool up);
+
+    // A worker has been started and has not returned yet.
+    bool workerBusy() const;
+    // Ends a running measurement for good: the worker stops at its next wait,
+    // switches the laser off and returns; this waits for it.
+    void shutdown();
+
+private:
+    TForm_main& m_main;
+    QLineEdit* m_exposure;
+    QLineEdit* m_average;
+    QLineEdit* m_preheat;
+    QLineEdit* m_power;
+    QLineEdit* m_smooth;
+    QCheckBox* m_dark;
+    QTimer* m_timer;
+    std::thread m_worker;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_workerDone{true};
+
+    void joinFinishedWorker();
+    void drawMeasurement();
+};
+
+} // namespace veltrane

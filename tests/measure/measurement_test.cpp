@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "app/program_state.h"
+#include "device/device_connection.h"
+#include "measure/measurement.h"
+#include "support/sim_rig.h"
+
+namespace veltrane {
+namespace {
+
+using test::SimRig;
+
+std::unique_ptr<ProgramState> Connected() {
+    auto state = std::make_unique<ProgramState>();
+    ApplyStartupValues(*state);
+    state->deviceState = DeviceConnection::Connected;
+    return state;
+}
+
+CaptureCheck Check(ProgramState& state, std::string exposure, std::string average, std::string preheat,
+                   std::string power) {
+    return CheckCapture({exposure, average, preheat, power, true}, state, false);
+}
+
+TEST(CaptureChecks, MessagePrecedenceLastCodeWins) {
+    auto none = std::make_unique<ProgramState>();
+    ApplyStartupValues(*none);
+    EXPECT_EQ(Check(*none, "3000", "0", "20000", "100").code, CaptureCode::NoDevice);
+
+    auto state = Connected();
+    EXPECT_EQ(Check(*state, "3000", "1", "15000", "0").code, CaptureCode::PreheatTooShort);
+    EXPECT_EQ(std::string(CaptureMessage(CaptureCode::PreheatTooShort)), "Preheat can not lower than 20000ms!");
+
+    state->measureParams.preheatMs = 20000;
+    EXPECT_EQ(Check(*state, "3000", "1", "0", "100").code, CaptureCode::PreheatNotPositive);
+    state->measureParams.preheatMs = 19000;
+    EXPECT_EQ(Check(*state, "3000", "1", "0", "100").code, CaptureCode::PreheatTooShort);
+
+    EXPECT_EQ(Check(*state, "3000", "1", "70000", "100").code, CaptureCode::PreheatTooShort);
+    EXPECT_EQ(state->measureParams.preheatMs, 4464);
+    EXPECT_EQ(Check(*state, "3000", "-2", "20000", "300").code, CaptureCode::AverageNotPositive);
+    EXPECT_EQ(state->measureParams.laserPower, 44);
+
+    CaptureCheck ok = Check(*state, "1500.7", "3", "25000.9", "100");
+    EXPECT_EQ(ok.code, CaptureCode::Start);
+    EXPECT_EQ(state->measureParams.exposureMs, 1500u);
+    EXPECT_EQ(state->measureParams.averageCount, 3);
+    EXPECT_EQ(state->measureParams.preheatMs, 25000);
+
+    state->measureState = 1;
+    EXPECT_EQ(Check(*state, "x", "y", "z", "w").code, CaptureCode::MeasureProcessing);
+    state->measureState = 0;
+    EXPECT_EQ(CheckCapture({"3000", "1", "20000", "100", true}, *state, true).code, CaptureCode::MeasureProcessing);
+}
+
+TEST(CaptureChecks, ExposureMustBeAPositiveInstrumentTime) {
+    auto state = Connected();
+    state->measureParams.exposureMs = 1000;
+    EXPECT_EQ(Check(*state, "0", "1", "20000", "100").code, CaptureCode::ExposureNotPositive);
+    EXPECT_EQ(Check(*state, "-5", "1", "20000", "100").code, CaptureCode::ExposureNotPositive);
+    EXPECT_EQ(Check(*state, "60001", "1", "20000", "100").code, CaptureCode::ExposureTooLong);
+    EXPECT_EQ(state->measureParams.exposureMs, 1000u); // refused values are not stored
+    EXPECT_EQ(Check(*state, "60000", "1", "20000", "100").code, CaptureCode::Start);
+    // Later complaints still win, as with every other box.
+    EXPECT_EQ(Check(*state, "0", "1", "100", "100").code, CaptureCode::PreheatTooShort);
+}
+
+TEST(CaptureChecks, TextThatIsNoNumberEndsTheReadAtThatBox) {
+    auto state = Connected();
+    state->measureParams.averageCount = 9;
+    CaptureCheck c = Check(*state, "2000", "abc", "30000", "100");
+    ASSERT_TRUE(c.conversionError);
+    EXPECT_EQ(*c.conversionError, "'abc' is not a valid floating point value");
+    EXPECT_EQ(state->measureParams.exposureMs, 2000u);
+    EXPECT_EQ(state->measureParams.preheatMs, 30000); // read before the average box
+    EXPECT_EQ(state->measureParams.averageCount, 9);
+    EXPECT_FALSE(ParseTruncatedDecimal("0x10"));
+    EXPECT_FALSE(ParseTruncatedDecimal(""));
+    EXPECT_EQ(ParseTruncatedDecimal(" -3.9 "), -3);
+    EXPECT_EQ(ParseTruncatedDecimal("1e3"), 1000);
+}
+
+TEST(Progress, EstimateCapsBeforeTheFirstDarkFrameAndNeverPasses100) {
+    auto state = Connected();
+    state->measureParams = {1000, 2, 20000, 100, true};
+    state->progress.measureTime = 5000;
+    state->progress.measureStep = 0;
+    // total = 4 x 2 x 1000 + 20000 = 28000; before the first dark frame the bar
+    // stops at 1000 x 200 / 28000 = 7 %.
+    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 100), 0);
+    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 5000), 7);
+    state->progress.firstDarkMs = 1100;
+    // adj = 2000 - 1100 = 900: (1500 + 900) x 100 / 28000 = 8.
+    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 1500), 8);
+    state->progress.measureStep = 2;
+    state->progress.firstSignalMs = 2500; // adj += 2000 - 2500, which wraps and comes back
+    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 25000), (25000 + 900 - 500) * 100 / 28000);
+    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 400000), 100);
+    // The tick counter wrapping between start and now changes nothing.
+    state->progress.measureTime = 0xFFFFFF00u;
+    EXPECT_EQ(MeasureProgressPercent(*state, 0xFFFFFF00u + 25000), (25000 + 900 - 500) * 100 / 28000);
+}
+
+TEST(AverageArrows, StepWithinSixteenBits) {
+    EXPECT_EQ(StepAverage("3", true).text, "4");
+    EXPECT_EQ(StepAverage("65535", true).text, "0");
+    EXPECT_EQ(StepAverage("0", false).text, "0");
+    EXPECT_EQ(StepAverage("1", false).text, "0");
+    EXPECT_EQ(StepAverage("65536", false).text, "0"); // 65536 is 0 in the box's 16 bits
+    EXPECT_EQ(*StepAverage("2.5", true).error, "'2.5' is not a valid integer value");
+}
+
+// The worker against the virtual instrument on a virtual clock.
+struct Worker {
+    SimRig rig;
+    std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
+    std::atomic<bool> stop{false};
+    AcquisitionContext ctx{rig.link, rig.clock, *state, &stop};
+    explicit Worker(MeasureParams params) {
+        ApplyStartupValues(*state);
+        CheckDevice(rig.link, rig.clock, *state);
+        state->measureParams = params;
+        rig.instrument->clearLog();
+    }
+    // SetLaser values and StartExposure positions, in wire order: 'D' dark or
+    // signal exposure, '1' laser on, '0' laser off.
+    std::string sequence() const {
+        std::string out;
+        for (const SimLogEntry& e : rig.instrument->log()) {
+            if (e.kind != SimLogEntry::Kind::Command) continue;
+            if (e.code == wire::kStartExposure) out += 'E';
+            if (e.code == wire::kSetLaser) out += GetU16(e.bytes.data() + 26) ? '1' : '0';
+        }
+        return out;
+    }
+};
+
+TEST(MeasurementWorker, LaserIsOnOnlyBetweenDarkAndSignal) {
+    Worker w({1000, 2, 20000, 100, true});
+    std::uint32_t start = w.rig.clock.tickCount();
+    RunMeasurement(w.ctx);
+    EXPECT_EQ(w.sequence(), "EE1EE0");
+    EXPECT_FALSE(w.rig.instrument->laserOn());
+    EXPECT_EQ(w.state->measureState, 2);
+    EXPECT_EQ(w.state->measureStatus, 1);
+    EXPECT_EQ(w.state->progress.measureStep, 3);
+    EXPECT_TRUE(w.state->spectrum.haveMeasured);
+    // Each 1000 ms exposure: sleep 500, polls at 500/700/900/1100 ms (ready
+    // at 1012); four exposures and a 20 s preheat, nothing else.
+    EXPECT_EQ(w.state->progress.measureTime, 4u * 1100u + 20000u);
+    EXPECT_EQ(w.rig.clock.tickCount() - start, 4u * 1100u + 20000u);
+    EXPECT_EQ(w.state->progress.firstDarkMs, 1100u);
+    EXPECT_EQ(w.state->progress.firstSignalMs, 1100u);
+    // The dark spectrum is dark; the signal carries the sample's bands.
+    float darkMax = 0, gainMax = 0;
+    for (int i = 0; i < 2500; ++i) {
+        darkMax = std::max(darkMax, w.state->spectrum.dark[i]);
+        gainMax = std::max(gainMax, w.state->spectrum.signal[i] - w.state->spectrum.dark[i]);
+    }
+    EXPECT_LT(darkMax, 3000.0f);
+    EXPECT_GT(gainMax, 2000.0f);
+}
+
+TEST(MeasurementWorker, FailedDarkNeverSwitchesTheLaserOn) {
+    Worker w({500, 1, 20000, 100, true});
+    w.rig.instrument->setNeverReady(true);
+    RunMeasurement(w.ctx);
+    EXPECT_EQ(w.sequence(), "E");
+    EXPECT_EQ(w.state->measureStatus, 3);
+    EXPECT_FALSE(w.state->spectrum.haveMeasured);
+    EXPECT_EQ(w.state->measureState, 2);
+}
+
+TEST(MeasurementWorker, NeverReadySignalWithLaserOnEndsWithLaserOff) {
+    Worker w({500, 1, 20000, 100, true});
+    // Dark succeeds, then the instrument stops reporting ready.
+    w.rig.instrument->queueFrames({std::vector<std::uint16_t>(2546, 10)});
+    // Run the dark by hand so the fault can be switched on before the signal.
+    AcquisitionContext& ctx = w.ctx;
+    ASSERT_EQ(Acquire(ctx, w.state->spectrum.dark.data(), 500, 1), kAcquireSucceeded);
+    w.rig.instrument->setNeverReady(true);
+    w.state->measureParams.takeDark = false; // the dark is already in place
+    RunMeasurement(ctx);
+    EXPECT_EQ(w.sequence(), "E1E0");
+    EXPECT_FALSE(w.rig.instrument->laserOn());
+    EXPECT_EQ(w.state->measureStatus, 3);
+}
+
+// The clock the worker sleeps on, telling the test each time it sleeps.
+class WatchedClock : public Clock {
+public:
+    WatchedClock(Clock& inner, std::function<void()> onSleep) : m_inner(inner), m_onSleep(std::move(onSleep)) {}
+    std::uint32_t tickCount() override { return m_inner.tickCount(); }
+    void sleep(std::uint32_t ms) override {
+        m_onSleep();
+        m_inner.sleep(ms);
+    }
+
+private:
+    Clock& m_inner;
+    std::function<void()> m_onSleep;
+};
+
+TEST(MeasurementWorker, StopRequestEndsTheWaitAndSwitchesTheLaserOff) {
+    Worker w({1000, 1, 20000, 100, true});
+    // The program closes during the preheat, while the laser is on.
+    WatchedClock clock(w.rig.clock, [&] {
+        if (w.rig.instrument->laserOn()) w.stop = true;
+    });
+    AcquisitionContext ctx{w.rig.link, clock, *w.state, &w.stop};
+    std::uint32_t start = w.rig.clock.tickCount();
+    RunMeasurement(ctx);
+    EXPECT_FALSE(w.rig.instrument->laserOn());
+    EXPECT_EQ(w.sequence(), "E10");
+    EXPECT_EQ(w.state->measureStatus, 3);
+    EXPECT_EQ(w.state->measureState, 2);
+    EXPECT_LT(w.rig.clock.tickCount() - start, 1100u + 100u); // the 20 s preheat was cut at once
+}
+
+} // namespace
+} // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+// The worker on its own thread, the test thread acting as the window: it
+// reads the progress, counts devices as the connection check does, and takes
+// the result only after seeing the finished state.
+TEST(MeasurementWorker, RunsBesideTheWindowThreadAndHandsOverItsResult) {
+    ScaledClock clock(1000);
+    SimulatedBridge bridge;
+    auto instrument = std::make_shared<VirtualInstrument>(clock, SimModelLarge2048());
+    bridge.attach(instrument);
+    DeviceLink link(bridge);
+    auto state = std::make_unique<ProgramState>();
+    ApplyStartupValues(*state);
+    CheckDevice(link, clock, *state);
+    state->measureParams = {500, 2, 20000, 100, true};
+    state->measureState = 1;
+    std::atomic<bool> stop{false};
+    AcquisitionContext ctx{link, clock, *state, &stop};
+    std::thread worker([&] { RunMeasurement(ctx); });
+
+    std::uint8_t lastPercent = 0;
+    bool sawProgress = false;
+    while (state->measureState.load(std::memory_order_acquire) != 2) {
+        std::uint8_t p = MeasureProgressPercent(*state, clock.tickCount());
+        EXPECT_LE(p, 100);
+        sawProgress = sawProgress || p > lastPercent;
+        lastPercent = p;
+        CheckResult r = CheckDevice(link, clock, *state);
+        EXPECT_EQ(r.state, DeviceConnection::Connected);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(state->measureStatus, 1);
+    EXPECT_TRUE(state->spectrum.haveMeasured);
+    EXPECT_GT(state->spectrum.signal[1000], 0.0f);
+    worker.join();
+    EXPECT_TRUE(sawProgress);
+    EXPECT_FALSE(instrument->laserOn());
+    EXPECT_TRUE(instrument->violations().empty());
+}
+
+} // namespace
+} // namespace veltrane

@@ -1,0 +1,108 @@
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/ui/status_panels.h"
+#include "measure/ui/coordinate_window.h"
+#include "measure/ui/measure_controller.h"
+#include "ui/app_fixture.h"
+
+namespace veltrane {
+namespace {
+
+class Capture : public test::AppFixture {
+protected:
+    void startWithDevice() {
+        realTime = true;
+        attach();
+        start();
+        tick();
+        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        find<QLineEdit>("Edit_exp")->setText("1000");
+        find<QLineEdit>("Edit_avg_cnt")->setText("1");
+    }
+    bool finished() { return state().measureState == 0 && !main().measure().workerBusy(); }
+};
+
+TEST_F(Capture, DrawsTheDarkCorrectedSpectrumAgainstRamanShift) {
+    startWithDevice();
+    find<QLineEdit>("Edit_smooth")->setText("4");
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(state().measureState, 1);
+    EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Grey);
+    // A second capture while the first runs is refused and changes nothing.
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Measure Processing!"});
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
+    EXPECT_EQ(state().measureStatus, 1);
+    EXPECT_FALSE(instrument->laserOn());
+    EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Green);
+    EXPECT_TRUE(main().statusPanels()->valueText().startsWith("MSR_time: "));
+    EXPECT_TRUE(main().statusPanels()->valueText().endsWith(" ms"));
+    EXPECT_EQ(find<QLineEdit>("Edit_smooth")->text(), "0");
+    EXPECT_EQ(main().progressBar()->value(), 0);
+
+    const auto& points = main().spectrumChart().seriesPoints(main().measuredSeries());
+    const SpectrumStore& s = state().spectrum;
+    ASSERT_EQ(points.size(), static_cast<std::size_t>(s.windowEnd - s.windowFirst));
+    EXPECT_LT(points.front().x, 400.0);
+    EXPECT_GT(points.back().x, 4000.0);
+    // Polystyrene's strongest band stands at 1001 cm-1.
+    auto peak = std::max_element(points.begin(), points.end(),
+                                 [](const ChartPoint& a, const ChartPoint& b) { return a.y < b.y; });
+    EXPECT_NEAR(peak->x, 1001.0, 4.0);
+    for (const ChartPoint& p : points) EXPECT_GE(p.y, 0.0);
+
+    // Apply ran on the new curve: X fixed to the display range the
+    // identification wrote into the range boxes, Y fitted to the curve.
+    ChartModel& chart = main().spectrumChart();
+    EXPECT_EQ(app->coordinateWindow().findChild<QLineEdit*>("Edit_X_start")->text(), "400");
+    EXPECT_EQ(app->coordinateWindow().findChild<QLineEdit*>("Edit_X_end")->text(), "4000");
+    EXPECT_EQ(chart.currentAxisMinimum(ChartAxis::Bottom), 400.0);
+    EXPECT_EQ(chart.currentAxisMaximum(ChartAxis::Bottom), 4000.0);
+    chart.redrawNow();
+    EXPECT_EQ(chart.currentAxisMaximum(ChartAxis::Left), peak->y);
+
+    main().show();
+    QApplication::processEvents();
+    EXPECT_TRUE(main().grab().save("capture.png"));
+}
+
+TEST_F(Capture, ClosingDuringAMeasurementSwitchesTheLaserOff) {
+    speed = 20; // the 20 s preheat lasts a second: long enough to close within it
+    startWithDevice();
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
+    main().close();
+    EXPECT_FALSE(main().measure().workerBusy());
+    EXPECT_FALSE(instrument->laserOn());
+}
+
+TEST_F(Capture, RefusalsShowTheirMessages) {
+    attach();
+    start();
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No Device!"});
+    tick();
+    find<QLineEdit>("Edit_exp")->setText("-1");
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Int.time can not be zero or negative number!");
+    find<QLineEdit>("Edit_exp")->setText("1000");
+    find<QLineEdit>("Edit_laser_preheat")->setText("abc");
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts().back(), "'abc' is not a valid floating point value");
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
+    EXPECT_EQ(state().measureState, 0);
+
+    UpDown* arrows = find<UpDown>("UpDown_avg");
+    find<QLineEdit>("Edit_avg_cnt")->setText("65535");
+    arrows->click(true);
+    EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "0");
+    arrows->click(false);
+    EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "0");
+}
+
+} // namespace
+} // namespace veltrane
