@@ -6,7 +6,10 @@
 
 #include "app/ui/application.h"
 #include "app/ui/qt_user_dialogs.h"
+#include "measure/raw_spectrum_file.h"
+#include "measure/smoothing.h"
 #include "measure/spectral_axis.h"
+#include "platform/file_io.h"
 #include "measure/ui/measure_controller.h"
 #include "sim/simulated_bridge.h"
 #include "support/temp_dir.h"
@@ -66,6 +69,54 @@ void BM_EndOfMeasurementTick(benchmark::State& s) {
     }
 }
 BENCHMARK(BM_EndOfMeasurementTick)->Unit(benchmark::kMillisecond);
+
+void BM_SmoothSpectrum(benchmark::State& s) {
+    std::vector<float> input(2500), output(2500);
+    for (int i = 0; i < 2500; ++i) input[i] = 1000.0f + 400.0f * std::sin(i * 0.03f) + (i * 7919 % 101);
+    auto k = SmoothCoefficients(static_cast<int>(s.range(0)));
+    for (auto _ : s) {
+        SmoothSpectrum(k, kSmoothWindow, input.data(), output.data(), 2500);
+        benchmark::DoNotOptimize(output.data());
+    }
+}
+BENCHMARK(BM_SmoothSpectrum)->Arg(1)->Arg(5)->Arg(10)->Unit(benchmark::kMicrosecond);
+
+void BM_SaveRawFile(benchmark::State& s) {
+    test::TempDir dir;
+    auto state = CalibratedLargeSensor();
+    state->pixelTotal = 2546;
+    state->spectrum.haveMeasured = true;
+    RawFileRecord record;
+    for (auto _ : s) {
+        std::string bytes = BuildRawSpectrumFile(*state, "bench.rsd", CurrentLocalDateTime(), record);
+        benchmark::DoNotOptimize(WriteFileAtomically(dir.path() + "bench.rsd", bytes));
+    }
+}
+BENCHMARK(BM_SaveRawFile)->Unit(benchmark::kMicrosecond);
+
+// Opening as the button does it: read, decode, fill the buffers, draw.
+void BM_OpenRawFileAndDraw(benchmark::State& s) {
+    test::TempDir dir;
+    auto state = CalibratedLargeSensor();
+    state->pixelTotal = 2546;
+    RawFileRecord record;
+    WriteFileAtomically(dir.path() + "bench.rsd", BuildRawSpectrumFile(*state, "bench.rsd", CurrentLocalDateTime(), record));
+    ChartModel chart;
+    SeriesHandle series = chart.createLineSeries();
+    for (auto _ : s) {
+        std::string bytes;
+        ReadWholeFile(dir.path() + "bench.rsd", bytes);
+        DecodeRawSpectrumFile(bytes, state->rawFile);
+        ApplyRawSpectrum(state->rawFile, *state);
+        std::vector<ChartPoint> points;
+        for (int i = state->rawFile.windowStart; i < state->rawFile.windowEnd; ++i)
+            points.push_back({state->spectrum.axis[i], state->spectrum.signal[i]});
+        chart.clearSeries(series);
+        chart.addPoints(series, points);
+        benchmark::DoNotOptimize(points.data());
+    }
+}
+BENCHMARK(BM_OpenRawFileAndDraw)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace veltrane

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "library/lib_rw.h"
+#include "measure/raw_spectrum_file.h"
 #include "measure/spectrum_store.h"
 
 namespace veltrane {
@@ -81,6 +82,7 @@ struct ProgramState {
     MeasureParams measureParams;
     MeasureProgress progress;
     SpectrumStore spectrum;
+    RawFileRecord rawFile;
 
     // Library and transfer group.
     LIB_RW lib;

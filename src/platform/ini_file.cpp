@@ -1,5 +1,7 @@
 #include "platform/ini_file.h"
 
+#include "platform/file_io.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -131,20 +133,6 @@ std::string serialize(const Document& doc) {
     return out;
 }
 
-enum class LoadResult { Loaded, Missing, Failed };
-
-LoadResult loadFile(const std::string& path, std::string& content) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) return LoadResult::Missing;
-    if (ec || status.type() == fs::file_type::directory) return LoadResult::Failed;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return LoadResult::Failed;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return LoadResult::Failed;
-    return LoadResult::Loaded;
-}
-
 // The value of the first matching key in any section of the wanted name.
 std::optional<std::string> findValue(const Document& doc, std::string_view section, std::string_view key) {
     bool inSection = false;
@@ -161,7 +149,7 @@ std::optional<std::string> findValue(const Document& doc, std::string_view secti
 
 std::optional<std::string> lookup(const std::string& path, std::string_view section, std::string_view key) {
     std::string content;
-    if (loadFile(path, content) != LoadResult::Loaded) return std::nullopt;
+    if (ReadWholeFile(path, content) != LoadResult::Loaded) return std::nullopt;
     return findValue(parse(content), trim(section), trim(key));
 }
 
@@ -219,50 +207,6 @@ bool validKey(std::string_view key) {
            key.front() != '#' && key.front() != '[';
 }
 
-std::string temporaryName(const std::string& target) {
-    static std::mt19937_64 generator{std::random_device{}()};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::uint64_t bits = generator();
-    std::string name = target + ".tmp";
-    for (int i = 0; i < 8; ++i, bits >>= 4)
-        name += kHex[bits & 0xF];
-    return name;
-}
-
-// Writes next to the target and renames over it: a crash or a full disk
-// leaves either the old file or the new one, never half of one.
-bool replaceFile(const std::string& requestedPath, const std::string& content) {
-    std::error_code ec;
-    std::string target = requestedPath;
-    // Through a symbolic link, replace the file it points at, not the link.
-    if (fs::is_symlink(fs::symlink_status(requestedPath, ec))) {
-        const fs::path resolved = fs::weakly_canonical(requestedPath, ec);
-        if (ec) return false;
-        target = resolved.string();
-    }
-
-    std::string tempPath;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
-        tempPath = temporaryName(target);
-        file = std::fopen(tempPath.c_str(), "wbx"); // fails rather than reuse a name in use
-    }
-    if (file == nullptr) return false;
-
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = (std::fflush(file) == 0) && ok;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok) {
-        const fs::file_status old = fs::status(target, ec);
-        if (!ec && fs::exists(old))
-            fs::permissions(tempPath, old.permissions(), ec); // a failure here only loses the old mode
-        fs::rename(tempPath, target, ec);
-        ok = !ec;
-    }
-    if (!ok) fs::remove(tempPath, ec);
-    return ok;
-}
-
 } // namespace
 
 std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
@@ -313,10 +257,11 @@ bool IniFile::writeString(std::string_view section, std::string_view key, std::s
     std::string content;
     // A file that exists but cannot be read must not be replaced by one
     // holding only this key.
-    if (loadFile(m_path, content) == LoadResult::Failed) return false;
+    LoadResult loaded = ReadWholeFile(m_path, content);
+    if (loaded != LoadResult::Loaded && loaded != LoadResult::Missing) return false;
     Document doc = parse(content);
     setValue(doc, section, key, value);
-    return replaceFile(m_path, serialize(doc));
+    return WriteFileAtomically(m_path, serialize(doc));
 }
 
 bool IniFile::writeInteger(std::string_view section, std::string_view key, std::int64_t value) {

@@ -48,12 +48,20 @@ std::optional<std::string> QtUserDialogs::openFile(const std::string& filter) {
 }
 
 std::optional<std::string> QtUserDialogs::saveFile(const std::string& filter, const std::string& initialName) {
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QString::fromStdString(ToQtFilter(filter)));
+    // A name typed without extension gets the filter's, as "*.rsd" suggests.
+    std::size_t dot = filter.find("*.");
+    if (dot != std::string::npos) {
+        std::string suffix = filter.substr(dot + 2);
+        suffix = suffix.substr(0, suffix.find_first_of(";|) "));
+        dialog.setDefaultSuffix(QString::fromStdString(suffix));
+    }
+    if (initialName.find('*') == std::string::npos) dialog.selectFile(QString::fromStdString(initialName));
     // Qt's save dialog asks before replacing an existing file.
-    QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString(),
-                                                QString::fromStdString(initialName == "*.rsd" ? "" : initialName),
-                                                QString::fromStdString(ToQtFilter(filter)));
-    if (name.isEmpty()) return std::nullopt;
-    return name.toStdString();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toStdString();
 }
 
 } // namespace veltrane

@@ -10,6 +10,12 @@
 #include "app/chart_setup.h"
 #include "app/ui/main_window.h"
 #include "app/ui/status_panels.h"
+#include "measure/raw_spectrum_file.h"
+#include "measure/smoothing.h"
+#include "platform/file_io.h"
+#include "platform/ini_file.h"
+
+#include <filesystem>
 
 namespace veltrane {
 
@@ -23,6 +29,16 @@ MeasureController::MeasureController(TForm_main& main)
             &MeasureController::SpeedButton_msrClick);
     connect(m_timer, &QTimer::timeout, this, &MeasureController::MSR_TimerTimer);
     connect(main.findChild<UpDown*>("UpDown_avg"), &UpDown::clicked, this, &MeasureController::UpDown_avgClick);
+    connect(main.findChild<UpDown*>("UpDown_smooth"), &UpDown::clicked, this, &MeasureController::UpDown_smoothClick);
+    connect(m_smooth, &QLineEdit::returnPressed, this, [this] { Edit_smoothKeyPress(13); });
+    connect(main.findChild<QToolButton*>("SpeedButton_save_raw"), &QToolButton::clicked, this,
+            &MeasureController::SpeedButton_save_rawClick);
+    connect(main.findChild<QToolButton*>("SpeedButton_open_raw"), &QToolButton::clicked, this,
+            &MeasureController::SpeedButton_open_rawClick);
+}
+
+void MeasureController::showError(const std::string& text) {
+    m_main.services().dialogs.message(text, kMessageCaption, MessageIcon::Error);
 }
 
 MeasureController::~MeasureController() { shutdown(); }
@@ -53,6 +69,9 @@ void MeasureController::SpeedButton_msrClick() {
         m_main.services().dialogs.message(CaptureMessage(check.code), kMessageCaption, MessageIcon::Error);
         return;
     }
+    // A raw file of another sensor size may have changed the pixel count;
+    // the measurement reads the instrument's own.
+    state.pixelCount = state.deviceType == 1 ? 256 : static_cast<std::uint16_t>(state.pixelLast - state.pixelFirst + 1);
     state.measureState.store(1, std::memory_order_release);
     state.measureStatus.store(2, std::memory_order_relaxed);
     m_main.UpdateStatusBar(1, 2);
@@ -125,6 +144,126 @@ void MeasureController::UpDown_avgClick(bool up) {
         return;
     }
     m_average->setText(QString::fromStdString(*step.text));
+}
+
+} // namespace veltrane
+
+namespace veltrane {
+
+namespace {
+// The smoothing level as the box holds it: a whole number taken to 16 bits.
+std::optional<std::int16_t> SmoothLevel(const QString& text) {
+    auto value = ParseWholeNumber(text.toStdString());
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+    return static_cast<std::int16_t>(*value);
+}
+} // namespace
+
+void MeasureController::UpDown_smoothClick(bool up) {
+    auto level = SmoothLevel(m_smooth->text());
+    if (!level) {
+        showError("'" + m_smooth->text().toStdString() + "' is not a valid integer value");
+        return;
+    }
+    int next = *level;
+    if (up && next < kMaxSmoothLevel) ++next;
+    if (!up && next > 0) --next;
+    m_smooth->setText(QString::number(next));
+    if (next != *level) smoothAndRedraw(next);
+}
+
+void MeasureController::Edit_smoothKeyPress(char key) {
+    if (key != 13) return;
+    auto level = SmoothLevel(m_smooth->text());
+    if (!level) {
+        showError("'" + m_smooth->text().toStdString() + "' is not a valid integer value");
+        return;
+    }
+    // The box keeps what was typed; the computation takes the nearest level.
+    smoothAndRedraw(std::clamp<int>(*level, 0, kMaxSmoothLevel));
+}
+
+void MeasureController::smoothAndRedraw(int level) {
+    ProgramState& state = m_main.state();
+    const SpectrumStore& s = state.spectrum;
+    if (state.measureState.load(std::memory_order_acquire) != 0 || (!s.haveMeasured && !s.haveFileData)) return;
+    std::uint16_t count = std::min<std::uint16_t>(state.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
+    std::vector<float> input(count), output(count);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        float value = s.signal[i] - s.dark[i];
+        input[i] = value > 0.0f ? value : 0.0f; // also drops a value that is not a number
+    }
+    SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, input.data(), output.data(), count);
+    int first = s.windowFirst, end = s.windowEnd;
+    if (!s.haveMeasured) {
+        first = static_cast<std::uint16_t>(state.rawFile.windowStart);
+        end = static_cast<std::uint16_t>(state.rawFile.windowEnd);
+    }
+    end = std::min<int>(end, count);
+    std::vector<ChartPoint> points;
+    for (int i = first; i < end; ++i) points.push_back({s.axis[i], output[i]});
+    ChartModel& chart = m_main.spectrumChart();
+    chart.clearSeries(m_main.measuredSeries());
+    chart.addPoints(m_main.measuredSeries(), points);
+}
+
+void MeasureController::SpeedButton_save_rawClick() {
+    ProgramState& state = m_main.state();
+    if (const char* refusal = SaveRawRefusal(state)) {
+        showError(refusal);
+        return;
+    }
+    std::optional<std::string> path = m_main.services().dialogs.saveFile(kRawFilter, "*.rsd");
+    if (!path) return;
+    std::string fileName = std::filesystem::path(*path).filename().string();
+    RawFileRecord saved = state.rawFile;
+    std::string bytes = BuildRawSpectrumFile(state, fileName, CurrentLocalDateTime(), saved);
+    if (!WriteFileAtomically(*path, bytes)) {
+        showError(kSaveFailed);
+        return;
+    }
+    state.rawFile.laserWavelength = saved.laserWavelength;
+    state.rawFile.laserPixel = saved.laserPixel;
+    state.rawFile.windowStart = saved.windowStart;
+    state.rawFile.windowEnd = saved.windowEnd;
+}
+
+void MeasureController::SpeedButton_open_rawClick() {
+    ProgramState& state = m_main.state();
+    if (state.measureState.load(std::memory_order_acquire) != 0) {
+        showError(kMeasureProcessingMessage);
+        return;
+    }
+    std::optional<std::string> path = m_main.services().dialogs.openFile(kRawFilter);
+    if (!path || !std::filesystem::is_regular_file(*path)) return;
+    std::string bytes;
+    // A raw file is at most some 20 kB; anything far larger is not one.
+    LoadResult loaded = ReadWholeFile(*path, bytes, 1u << 20);
+    if (loaded == LoadResult::TooLarge) {
+        showError(kUnknownRawFormat);
+        return;
+    }
+    if (loaded != LoadResult::Loaded) {
+        showError(kOpenFailed);
+        return;
+    }
+    RawFileRecord record;
+    switch (DecodeRawSpectrumFile(bytes, record)) {
+    case RawFileCheck::Ok: break;
+    case RawFileCheck::UnknownFormat: showError(kUnknownRawFormat); return;
+    case RawFileCheck::Incomplete: showError(kIncompleteRawFile); return;
+    case RawFileCheck::WindowOutside: showError(kRawWindowOutside); return;
+    }
+    state.rawFile = record;
+    m_main.applyAxisRange();
+    ChartModel& chart = m_main.spectrumChart();
+    chart.clearSeries(m_main.measuredSeries());
+    ApplyRawSpectrum(state.rawFile, state);
+    std::vector<ChartPoint> points;
+    for (std::int32_t i = record.windowStart; i < record.windowEnd; ++i)
+        points.push_back({state.spectrum.axis[i], state.spectrum.signal[i]});
+    chart.addPoints(m_main.measuredSeries(), points);
+    m_smooth->setText("0");
 }
 
 } // namespace veltrane

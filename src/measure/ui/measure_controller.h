@@ -27,6 +27,11 @@ public:
     void SpeedButton_msrClick();
     void MSR_TimerTimer();
     void UpDown_avgClick(bool up);
+    void UpDown_smoothClick(bool up);
+    // A key typed into the smoothing box; only Enter (13) acts.
+    void Edit_smoothKeyPress(char key);
+    void SpeedButton_save_rawClick();
+    void SpeedButton_open_rawClick();
 
     // A worker has been started and has not returned yet.
     bool workerBusy() const;
@@ -49,6 +54,8 @@ private:
 
     void joinFinishedWorker();
     void drawMeasurement();
+    void smoothAndRedraw(int level);
+    void showError(const std::string& text);
 };
 
 } // namespace veltrane
