@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/program_state.h"
+#include "measure/spectrum_header.h"
+
+namespace veltrane {
+
+// The two layouts of a library file. A PC library holds 2500 float32
+// intensities and 2500 float32 X values; a device record, the instrument's
+// own layout, 1250 u16 intensities and 1250 u16 Raman shifts in tenths.
+constexpr std::size_t kPcLibrarySize = 20120;
+constexpr std::size_t kDeviceRecordSize = 5120;
+constexpr std::size_t kPcLibraryPoints = 2500;
+constexpr std::size_t kDeviceRecordPoints = 1250;
+constexpr std::size_t kPcIntensityOffset = 120;
+constexpr std::size_t kPcAxisOffset = 10120;
+constexpr std::size_t kDeviceIntensityOffset = 120;
+constexpr std::size_t kDeviceAxisOffset = 2620;
+constexpr const char* kLibraryExtension = ".rlb";
+constexpr const char* kLibraryPattern = "*.rlb";
+
+std::size_t LibraryPoints(LibraryView view);
+std::size_t LibraryFileSize(LibraryView view);
+
+// The folder a view lists (ending in '/'), and the file of a library in it.
+std::string LibraryFolderPath(const std::string& libraryRoot, LibraryView view);
+std::string LibraryFilePath(const std::string& folder, const std::string& name);
+
+// Model name of a library's model code for the grid; empty for a code the
+// program does not name.
+std::string LibraryModelName(std::uint16_t code, BrandVariant brand);
+
+// Whether a name can be a library's file name: not empty of meaning ("."
+// or ".."), and free of path separators, wildcards, characters other systems
+// refuse in file names and control characters, so no name can reach outside
+// the library folder.
+bool ValidLibraryName(const std::string& name);
+constexpr const char* kInvalidNameMessage = "Invalid file name!";
+
+// The first 120 bytes of a library file; false when the file cannot be read
+// or is shorter than a header.
+bool ReadLibraryHeader(const std::string& path, SpectrumHeader& header);
+
+enum class CurveRead : std::uint8_t { Ok, Unreadable, TooShort };
+// Header and points of one library file, decoded by the view's layout into
+// `intensity` and `axis` (2500 or 1250 values each; the rest untouched).
+CurveRead ReadLibraryCurve(const std::string& path, LibraryView view, SpectrumHeader& header, float* intensity,
+                           float* axis);
+// The same from bytes already in memory.
+CurveRead DecodeLibraryCurve(std::string_view bytes, LibraryView view, SpectrumHeader& header, float* intensity,
+                             float* axis);
+
+std::string EncodePcLibraryFile(const SpectrumHeader& header, const float* intensities, const float* axis);
+// Creates or replaces the file through a temporary file renamed into place;
+// false when the file could not be written (the old one then stays).
+bool WritePcLibraryFile(const std::string& path, const SpectrumHeader& header, const float* intensities,
+                        const float* axis);
+
+} // namespace veltrane
