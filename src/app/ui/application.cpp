@@ -2,6 +2,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "library/ui/make_library_window.h"
 #include "measure/ui/coordinate_window.h"
 
 namespace veltrane {
@@ -11,6 +12,8 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main = std::make_unique<TForm_main>(AppServices{*m_state, *m_link, clock, dialogs, std::move(paths)});
     // The other windows follow the main window, in the order the program has
     // always created them; they stay hidden until shown.
+    m_makeLib = std::make_unique<TForm_make_lib>(*m_main);
+    m_main->attachMakeLibrary(m_makeLib.get());
     m_setup = std::make_unique<TForm_setup>(*m_main);
     m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
     m_main->attachSetup(m_setup.get());
@@ -25,6 +28,7 @@ VeltraneApplication::~VeltraneApplication() {
     m_coordinate.reset();
     m_about.reset();
     m_setup.reset();
+    m_makeLib.reset();
     m_main.reset();
 }
 

@@ -14,6 +14,7 @@ namespace veltrane {
 class TForm_about;
 class TForm_setup;
 class TForm_coordinate;
+class TForm_make_lib;
 
 // The running program: the program state, the device link over the bridge it
 // was given, and the windows, created in their fixed order with the main
@@ -26,6 +27,7 @@ public:
     ProgramState& state() { return *m_state; }
     DeviceLink& link() { return *m_link; }
     TForm_main& mainWindow() { return *m_main; }
+    TForm_make_lib& makeLibraryWindow() { return *m_makeLib; }
     TForm_about& aboutWindow() { return *m_about; }
     TForm_setup& setupWindow() { return *m_setup; }
     TForm_coordinate& coordinateWindow() { return *m_coordinate; }
@@ -34,6 +36,7 @@ private:
     std::unique_ptr<ProgramState> m_state;
     std::unique_ptr<DeviceLink> m_link;
     std::unique_ptr<TForm_main> m_main;
+    std::unique_ptr<TForm_make_lib> m_makeLib;
     std::unique_ptr<TForm_setup> m_setup;
     std::unique_ptr<TForm_about> m_about;
     std::unique_ptr<TForm_coordinate> m_coordinate;

@@ -28,6 +28,7 @@
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
 #include "library/row_boxes.h"
+#include "library/ui/make_library_window.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
 #include "measure/ui/measure_controller.h"
@@ -567,6 +568,13 @@ void TForm_main::attachCoordinate(TForm_coordinate* coordinate) {
         connect(b, &QToolButton::clicked, coordinate, &TForm_coordinate::SpeedButton_horizontalClick);
     if (auto* b = findChild<QToolButton*>("SpeedButton_vertical"))
         connect(b, &QToolButton::clicked, coordinate, &TForm_coordinate::SpeedButton_verticalClick);
+}
+
+void TForm_main::attachMakeLibrary(TForm_make_lib* makeLibrary) {
+    if (!makeLibrary) return;
+    // The window is the receiver, so the button falls silent once it is gone.
+    if (auto* b = findChild<QToolButton*>("SpeedButton_save_lib"))
+        connect(b, &QToolButton::clicked, makeLibrary, &TForm_make_lib::SpeedButton_save_libClick);
 }
 
 void TForm_main::FormKeyPress(const std::string& upperText) {

@@ -34,6 +34,7 @@ class UpDown;
 class TForm_about;
 class TForm_setup;
 class TForm_coordinate;
+class TForm_make_lib;
 class MeasureController;
 
 // What the windows need from the rest of the program. The application owns
@@ -63,6 +64,9 @@ public:
     // Windows created after the main window, handed over by the application.
     void attachAbout(TForm_about* about) { m_about = about; }
     void attachSetup(TForm_setup* setup) { m_setup = setup; }
+    // Wires the Make Library button to the window, whose
+    // SpeedButton_save_libClick runs the checks and opens it.
+    void attachMakeLibrary(TForm_make_lib* makeLibrary);
     // Also wires the chart bar's Hori., Vert. and Coor. buttons to it.
     void attachCoordinate(TForm_coordinate* coordinate);
     TForm_coordinate* coordinateWindow() const { return m_coordinate; }

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/user_dialogs.h"
+#include "measure/spectrum_header.h"
+
+namespace veltrane {
+
+struct ProgramState;
+
+// Outcome of making a library entry. Codes 4 and 5 keep a name from reaching
+// outside the library folder and a failed write from passing as done.
+enum class MakeLibraryResult : std::uint8_t {
+    Made = 0,
+    FolderFailed = 1,
+    NameExists = 2,
+    NameTooLong = 3,
+    InvalidName = 4,
+    WriteFailed = 5,
+};
+
+constexpr const char* kNoDataToMakeLibrary = "No data to make library!";
+
+// Whether the shown spectrum may become a library entry: nullptr when it may,
+// else the message (error icon) that refuses it.
+const char* MakeLibraryRefusal(const ProgramState& state);
+
+// Builds the PC library file of the shown spectrum, named `name` (8-bit
+// text), in `pcFolder` (ending in '/'), dated `now`. The checks run in the
+// order folder, existing name, length, file-name validity, so a long name
+// that exists is reported as existing. Nothing is written unless the result
+// is Made; then libraryMade is set when the PC view is current.
+MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, const std::string& pcFolder,
+                              const LocalDateTime& now);
+
+struct LibraryMessage {
+    const char* text;
+    MessageIcon icon;
+};
+// The message box that reports a result.
+LibraryMessage MakeLibraryMessage(MakeLibraryResult result);
+
+} // namespace veltrane
