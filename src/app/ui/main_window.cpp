@@ -28,6 +28,7 @@
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
 #include "library/row_boxes.h"
+#include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
@@ -114,6 +115,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transferTimer->setObjectName("trans_Timer");
     m_transferTimer->setInterval(50);
 
+    m_library = std::make_unique<LibraryController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
@@ -325,7 +327,7 @@ void TForm_main::buildLibraryPage() {
     m_grid->installEventFilter(this);
     m_librarySplitter->setStretchFactor(0, 1);
     m_librarySplitter->setSizes({500, 201});
-    connect(m_librarySplitter, &QSplitter::splitterMoved, this, [this] { LayoutRowBoxes(); });
+    connect(m_librarySplitter, &QSplitter::splitterMoved, this, [this] { m_library->Splitter1Moved(); });
 
     for (int i = 0; i < kRowBoxCount; ++i) {
         auto* box = new QCheckBox(m_libraryPage);
@@ -391,7 +393,7 @@ void TForm_main::runStartupSequence() {
     m_spectrumModeButton->setChecked(true);
     m_linkerModeButton->setChecked(false);
     // 9. Empty the device folder.
-    DeleteMatching(m_services.paths.deviceLibraryFolder(), "*.rlb");
+    m_library->EmptyDeviceFolder();
 }
 
 void TForm_main::readSettings() {
@@ -526,8 +528,7 @@ void TForm_main::SpeedButton_linker_modeClick() {
         m_pages->setTabVisible(1, true);
         m_pages->setCurrentIndex(1);
         m_pages->setTabVisible(0, false);
-        // Listing the PC folder again after a library was made comes with the
-        // library catalogue.
+        m_library->LinkerModeEntered();
         s.activeMode = ActiveMode::Linker;
         UpdateStatusBar(0, s.lib.libraryCount);
         UpdateStatusBar(1, s.lib.transferStatus.load(std::memory_order_relaxed));
@@ -629,16 +630,8 @@ void TForm_main::Timer_auto_get_deviceTimer() {
 }
 
 void TForm_main::LayoutRowBoxes() {
-    QRect gridRect = m_grid->geometry();
-    QPoint topLeft = m_grid->mapTo(m_libraryPage, QPoint(0, 0));
-    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), gridRect.height(), state().lib.libraryCount);
-    state().fitRows = layout.fitRows;
-    for (int i = 0; i < kRowBoxCount; ++i) {
-        QCheckBox* box = m_rowBoxes[i];
-        box->move(topLeft.x() + (i == 0 ? 7 : 22), layout.top[i]);
-        box->setVisible(layout.visible[i]);
-        box->raise();
-    }
+    // A resize can arrive before the catalogue exists, while the window is built.
+    if (m_library) m_library->LayoutRowBoxes();
 }
 
 void TForm_main::FormResize() {
@@ -664,7 +657,7 @@ void TForm_main::closeEvent(QCloseEvent* event) {
         // Veltrane never leaves the laser on: a running measurement is ended
         // here, its worker switching the laser off before it returns.
         m_measure->shutdown();
-        DeleteMatching(m_services.paths.deviceLibraryFolder(), "*.rlb");
+        m_library->EmptyDeviceFolder();
         writeSettings();
     }
     event->accept();

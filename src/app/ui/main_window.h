@@ -36,6 +36,7 @@ class TForm_setup;
 class TForm_coordinate;
 class TForm_make_lib;
 class MeasureController;
+class LibraryController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -93,6 +94,7 @@ public:
     // Apply of the axis-range window, performed after every new curve.
     void applyAxisRange();
     MeasureController& measure() { return *m_measure; }
+    LibraryController& library() { return *m_library; }
     bool keyPreview() const { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -151,6 +153,7 @@ private:
     QTimer* m_deviceTimer = nullptr;
     QTimer* m_measureTimer = nullptr;
     QTimer* m_transferTimer = nullptr;
+    std::unique_ptr<LibraryController> m_library;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;

@@ -1,0 +1,285 @@
+#include "library/ui/library_controller.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include "app/ui/main_window.h"
+#include "app/window_rules.h"
+#include "library/library_file.h"
+#include "platform/folder_listing.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr int kNameColumn = 1;
+// The point (10, 40) of the original grid's client area lies in the first data
+// row under its 25-pixel title row; here the title row is the header, so the
+// same row is 15 pixels into the viewport.
+constexpr int kTopRowProbeY = 40 - kRowPitch;
+// The grid's name column keeps the header's own bytes beside the text shown,
+// so a name that is not valid UTF-8 still finds its file.
+constexpr int kNameBytesRole = Qt::UserRole;
+
+} // namespace
+
+LibraryController::LibraryController(TForm_main& main)
+    : QObject(nullptr), m_main(main), m_grid(main.libraryGrid()), m_page(main.findChild<QWidget*>("Lib_manager")) {
+    for (int k = 0; k < kRowBoxCount; ++k)
+        m_boxes[k] = m_page->findChild<QCheckBox*>(QString("CheckBox%1").arg(k));
+
+    // The grid takes the keyboard once clicked, for its arrow keys and the
+    // type-ahead, but stays out of the Tab order.
+    m_grid->setFocusPolicy(Qt::ClickFocus);
+    // Whole rows under the boxes: the boxes are 25 pixels apart, like the rows.
+    m_grid->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // The title row selects nothing.
+    m_grid->horizontalHeader()->setSectionsClickable(false);
+    m_grid->installEventFilter(this);
+    m_grid->viewport()->installEventFilter(this);
+
+    connect(m_grid, &QTableWidget::currentCellChanged, this,
+            [this](int row, int column, int, int) { StringGrid_libSelectCell(column, row < 0 ? 0 : row + 1); });
+    connect(m_grid, &QTableWidget::cellClicked, this, [this](int, int) { StringGrid_libClick(); });
+    connect(m_grid->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int) { StringGrid_libTopLeftChanged(); });
+    connect(m_boxes[0], &QCheckBox::clicked, this, [this](bool) { CheckBox0Click(); });
+    connect(main.findChild<QToolButton*>("SpeedButton_import_pc"), &QToolButton::clicked, this,
+            &LibraryController::SpeedButton_import_pcClick);
+    connect(main.findChild<QToolButton*>("SpeedButton_draw"), &QToolButton::clicked, this,
+            &LibraryController::SpeedButton_drawClick);
+}
+
+LibraryController::~LibraryController() = default;
+
+void LibraryController::tell(const std::string& text, MessageIcon icon) {
+    m_main.services().dialogs.message(text, kMessageCaption, icon);
+}
+
+RowBoxStates LibraryController::boxStates() const {
+    RowBoxStates boxes;
+    for (int k = 0; k < kRowBoxCount; ++k) {
+        boxes.shown[k] = !m_boxes[k]->isHidden();
+        boxes.checked[k] = m_boxes[k]->isChecked();
+    }
+    return boxes;
+}
+
+void LibraryController::showBoxStates(const RowBoxStates& boxes) {
+    for (int k = 0; k < kRowBoxCount; ++k) {
+        m_boxes[k]->setChecked(boxes.checked[k]);
+        m_boxes[k]->setVisible(boxes.shown[k]);
+    }
+}
+
+int LibraryController::topRow() const {
+    int row = m_grid->rowAt(kTopRowProbeY);
+    // Rows scroll whole, so the scroll position is the top row as well; it
+    // answers when the grid is too low for the probe or has no rows.
+    if (row < 0) row = m_grid->verticalScrollBar()->value();
+    return row + 1;
+}
+
+std::string LibraryController::rowName(int row) const {
+    if (row < 1 || row > m_grid->rowCount()) return {};
+    QTableWidgetItem* item = m_grid->item(row - 1, kNameColumn);
+    if (!item) return {};
+    QVariant bytes = item->data(kNameBytesRole);
+    if (bytes.isValid()) return bytes.toByteArray().toStdString();
+    return item->text().toUtf8().toStdString();
+}
+
+std::vector<std::string> LibraryController::rowNames() const {
+    std::vector<std::string> names;
+    int count = std::min<int>(m_main.state().lib.libraryCount, m_grid->rowCount());
+    names.reserve(static_cast<std::size_t>(count));
+    for (int r = 1; r <= count; ++r)
+        names.push_back(rowName(r));
+    return names;
+}
+
+std::vector<int> LibraryController::tickedRows() const {
+    return TickedRows(m_main.state());
+}
+
+void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
+    if (m_grid->rowCount() < row) m_grid->setRowCount(row);
+    auto* name = new QTableWidgetItem(QString::fromUtf8(cells.name.data(), static_cast<qsizetype>(cells.name.size())));
+    name->setData(kNameBytesRole, QByteArray(cells.name.data(), static_cast<qsizetype>(cells.name.size())));
+    m_grid->setItem(row - 1, kNameColumn, name);
+    m_grid->setItem(row - 1, 2, new QTableWidgetItem(QString::fromStdString(cells.model)));
+    m_grid->setItem(row - 1, 3, new QTableWidgetItem(QString::fromStdString(cells.date)));
+}
+
+void LibraryController::RefreshLibraryList(LibraryView view) {
+    ProgramState& s = m_main.state();
+    std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, view);
+    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, s.brandVariant);
+    s.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
+
+    // The grid takes its final size at once rather than growing by one row
+    // per file; that also cuts the rows of a longer previous listing.
+    m_grid->setUpdatesEnabled(false);
+    m_grid->setRowCount(static_cast<int>(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        FillLibraryRow(static_cast<int>(i) + 1, rows[i]);
+    m_grid->setUpdatesEnabled(true);
+    m_grid->scrollToTop();
+
+    ClearTicks(s);
+    ResetRowBoxes(s.lib.libraryCount);
+    // The same panel shows the measuring time in the Spectrum mode; the
+    // switch to the Linker mode shows the quantity itself.
+    if (s.activeMode == ActiveMode::Linker) m_main.UpdateStatusBar(0, s.lib.libraryCount);
+}
+
+void LibraryController::ResetRowBoxes(int count) {
+    RowBoxStates boxes = boxStates();
+    veltrane::ResetRowBoxes(boxes, count, m_main.state().fitRows);
+    showBoxStates(boxes);
+}
+
+void LibraryController::LayoutRowBoxes() {
+    ProgramState& s = m_main.state();
+    QPoint topLeft = m_grid->mapTo(m_page, QPoint(0, 0));
+    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), m_grid->height(), s.lib.libraryCount);
+    s.fitRows = layout.fitRows;
+    for (int i = 0; i < kRowBoxCount; ++i) {
+        QCheckBox* box = m_boxes[i];
+        box->move(topLeft.x() + (i == 0 ? 7 : 22), layout.top[i]);
+        box->setVisible(layout.visible[i]);
+        box->raise();
+    }
+}
+
+void LibraryController::SyncRowBoxes() {
+    RowBoxStates boxes = boxStates();
+    veltrane::SyncRowBoxes(boxes, m_main.state(), topRow());
+    showBoxStates(boxes);
+}
+
+void LibraryController::EmptyDeviceFolder() {
+    veltrane::EmptyDeviceFolder(m_main.services().paths.libraryRoot);
+}
+
+void LibraryController::SpeedButton_import_pcClick() {
+    ProgramState& s = m_main.state();
+    if (s.transferState.load(std::memory_order_acquire) != 0) {
+        tell(kMeasureProcessingMessage, MessageIcon::Error);
+        return;
+    }
+    std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Pc);
+    s.lib.libraryFolder = folder;
+    s.lib.libraryView = LibraryView::Pc;
+    m_grid->horizontalHeaderItem(kNameColumn)->setText(kPcNameTitle);
+    if (!EnsureFolder(folder)) {
+        tell(kFolderNotCreatedMessage, MessageIcon::Warning);
+        return;
+    }
+    RefreshLibraryList(LibraryView::Pc);
+}
+
+void LibraryController::LinkerModeEntered() {
+    ProgramState& s = m_main.state();
+    if (s.lib.libraryView == LibraryView::Pc && s.lib.libraryMade) {
+        SpeedButton_import_pcClick();
+        s.lib.libraryMade = 0;
+    }
+}
+
+void LibraryController::SpeedButton_drawClick() {
+    DrawResult result =
+        DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) { return rowName(row); });
+    if (result.code == DrawCode::Drawn) {
+        m_curves.fill(kNoSeries);
+        std::copy(result.curves.begin(), result.curves.end(), m_curves.begin());
+    }
+    std::string message = DrawMessage(result);
+    if (!message.empty())
+        tell(message, result.code == DrawCode::Transferring ? MessageIcon::Error : MessageIcon::Warning);
+}
+
+void LibraryController::StringGrid_libSelectCell(int /*column*/, int row) {
+    SelectLibraryRow(m_main.state(), row);
+}
+
+void LibraryController::StringGrid_libClick() {
+    RowBoxStates boxes = boxStates();
+    ClickLibraryRow(m_main.state(), boxes, topRow());
+    showBoxStates(boxes);
+}
+
+void LibraryController::StringGrid_libMouseWheelDown() {
+    IgnoreNextClick(m_main.state());
+}
+
+void LibraryController::StringGrid_libMouseWheelUp() {
+    IgnoreNextClick(m_main.state());
+}
+
+void LibraryController::StringGrid_libKeyDown() {
+    IgnoreNextClick(m_main.state());
+}
+
+void LibraryController::StringGrid_libKeyUp() {
+    IgnoreNextClick(m_main.state());
+}
+
+void LibraryController::StringGrid_libKeyPress(const std::string& text) {
+    std::optional<int> row = TypeAheadRow(m_main.state().lib.libraryFolder, text, rowNames());
+    if (!row || *row > m_grid->rowCount()) return;
+    m_grid->setCurrentCell(*row - 1, kNameColumn);
+}
+
+void LibraryController::StringGrid_libTopLeftChanged() {
+    SyncRowBoxes();
+}
+
+void LibraryController::CheckBox0Click() {
+    RowBoxStates boxes = boxStates();
+    TickAllRows(m_main.state(), boxes, m_boxes[0]->isChecked());
+    showBoxStates(boxes);
+}
+
+void LibraryController::Splitter1Moved() {
+    LayoutRowBoxes();
+    SyncRowBoxes();
+}
+
+bool LibraryController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_grid->viewport() && event->type() == QEvent::Wheel) {
+        int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
+        if (turn < 0)
+            StringGrid_libMouseWheelDown();
+        else if (turn > 0)
+            StringGrid_libMouseWheelUp();
+        // The grid scrolls rather than moving its selection and raises no
+        // click for it; the click a moving grid raises, which the flag is
+        // there to swallow, is given here, so the user's next click ticks.
+        if (turn != 0) StringGrid_libClick();
+        return false;
+    }
+    if (watched != m_grid) return false;
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        StringGrid_libKeyDown();
+        QString text = key->text();
+        if (!text.isEmpty() && text.at(0).isPrint()) {
+            // Characters are the type-ahead's while the pointer is over the
+            // grid (the key preview is off then); otherwise they were the
+            // hotkeys'. Either way the grid's own search does not run.
+            if (!m_main.keyPreview()) StringGrid_libKeyPress(text.toUtf8().toStdString());
+            return true;
+        }
+    } else if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        StringGrid_libKeyUp();
+    }
+    return false;
+}
+
+} // namespace veltrane

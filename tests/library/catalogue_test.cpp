@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "library/catalogue.h"
+#include "library/library_file_bytes.h"
+#include "support/temp_dir.h"
+
+namespace veltrane {
+namespace {
+
+using test::HeaderBytes;
+using test::WriteBytes;
+
+void Click(ProgramState& state, RowBoxStates& boxes, int row, int topRow = 1) {
+    SelectLibraryRow(state, row);
+    ClickLibraryRow(state, boxes, topRow);
+}
+
+TEST(CatalogueListing, RowsInFolderOrderWithNameModelDateOrTheFileNameWhenUnreadable) {
+    test::TempDir dir;
+    WriteBytes(dir.path() + "alpha.rlb", test::PcLibraryBytes(HeaderBytes("alpha", 179)));
+    WriteBytes(dir.path() + "beta.RLB", test::DeviceRecordBytes(HeaderBytes("beta", 180), {}, {}));
+    WriteBytes(dir.path() + "gamma.rlb", HeaderBytes("named otherwise", 7)); // only the header is read
+    WriteBytes(dir.path() + "short.rlb", HeaderBytes("short", 179).substr(0, 119));
+    WriteBytes(dir.path() + "notes.txt", HeaderBytes("notes", 179));
+    const std::map<std::string, std::string> shows = {{"alpha", "alpha|TL100|2017/3/3 9:5:7"},
+                                                      {"beta", "beta|TL200|2017/3/3 9:5:7"},
+                                                      {"gamma", "named otherwise||2017/3/3 9:5:7"},
+                                                      {"short", "short||"}};
+    std::vector<std::string> expected, shown;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().stem() != "notes") expected.push_back(shows.at(entry.path().stem()));
+    for (const CatalogueRow& row : ListLibraryFolder(dir.path(), BrandVariant::Brenmor))
+        shown.push_back(row.name + "|" + row.model + "|" + row.date);
+    EXPECT_EQ(shown, expected);
+    for (const CatalogueRow& row : ListLibraryFolder(dir.path(), BrandVariant::Korvel))
+        EXPECT_EQ(row.model, row.name == "beta" ? "QX810B" : row.name == "alpha" ? "QX810A" : "");
+}
+
+TEST(CatalogueTicks, ClicksKeysScrollingAllAndANewListing) {
+    ProgramState state;
+    ApplyStartupValues(state);
+    state.lib.libraryCount = 40;
+    ClearTicks(state);
+    RowBoxStates boxes;
+    Click(state, boxes, 2);
+    EXPECT_TRUE(boxes.checked[2]);
+    Click(state, boxes, 2);
+    EXPECT_FALSE(boxes.checked[2]);
+    // Down arrow: key down, the grid's move with its own click, key up; the
+    // user's first click then only ends the keyboard's turn.
+    IgnoreNextClick(state);
+    Click(state, boxes, 6);
+    IgnoreNextClick(state);
+    Click(state, boxes, 6);
+    EXPECT_TRUE(TickedRows(state).empty());
+    Click(state, boxes, 6);
+    Click(state, boxes, 0); // the title row
+    EXPECT_EQ(TickedRows(state), std::vector<int>{6});
+
+    SyncRowBoxes(boxes, state, 6); // scrolled by five rows
+    EXPECT_TRUE(boxes.checked[1]);
+    EXPECT_FALSE(boxes.checked[6]);
+    SyncRowBoxes(boxes, state, 36);
+    EXPECT_TRUE(boxes.shown[5]);
+    EXPECT_FALSE(boxes.shown[6]); // row 41
+
+    boxes.checked[0] = true;
+    TickAllRows(state, boxes, true);
+    EXPECT_EQ(TickedRows(state).size(), 40u);
+    EXPECT_TRUE(boxes.checked[7]);
+    EXPECT_FALSE(boxes.checked[8]); // past fitRows
+
+    // Three rows in a 201-pixel grid: ticks and row boxes cleared, boxes 1
+    // to 3 shown, "All" as it was.
+    state.fitRows = LayoutRowBoxes(300, 201, 3).fitRows;
+    ASSERT_EQ(state.fitRows, 7);
+    state.lib.libraryCount = 3;
+    ClearTicks(state);
+    ResetRowBoxes(boxes, 3, state.fitRows);
+    EXPECT_TRUE(TickedRows(state).empty());
+    EXPECT_TRUE(boxes.checked[0]);
+    for (int k = 1; k < kRowBoxCount; ++k)
+        EXPECT_TRUE(boxes.shown[k] == (k <= 3) && !boxes.checked[k]) << k;
+    ResetRowBoxes(boxes, 10, LayoutRowBoxes(0, 40, 10).fitRows); // one box fits, three stay in use
+    EXPECT_TRUE(boxes.shown[3] && !boxes.shown[4]);
+}
+
+TEST(CatalogueTicks, TwoAndAHalfThousandFilesAreListedAndTickable) {
+    test::TempDir dir;
+    for (int i = 0; i < 2500; ++i)
+        WriteBytes(dir.path() + std::to_string(i) + ".rlb", HeaderBytes("n", 179));
+    ProgramState state;
+    state.lib.libraryCount = static_cast<std::uint16_t>(ListLibraryFolder(dir.path(), BrandVariant::Brenmor).size());
+    ASSERT_EQ(state.lib.libraryCount, 2500);
+    ClearTicks(state);
+    RowBoxStates boxes;
+    Click(state, boxes, 2000, 1998);
+    Click(state, boxes, 2500, 2498);
+    EXPECT_TRUE(boxes.checked[3]);
+    EXPECT_EQ(TickedRows(state), (std::vector<int>{2000, 2500}));
+    EXPECT_EQ(TickedRows(state, 1), std::vector<int>{2000});
+}
+
+TEST(CatalogueFolder, TypeAheadFindsTheFileAndDeviceFolderEmptying) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.path() + "device");
+    for (const char* name : {"alpha.rlb", "beta.rlb", "x-ray.rlb", "device/a.rlb", "device/B.RLB", "device/keep.txt"})
+        WriteBytes(dir.path() + name, "");
+    std::vector<std::string> shown = {"alpha", "X-RAY", "beta"};
+    EXPECT_EQ(TypeAheadRow(dir.path(), "B", shown), 3); // the file system's match ignores case
+    EXPECT_EQ(TypeAheadRow(dir.path(), "z", shown), std::nullopt);
+    EXPECT_EQ(TypeAheadRow(dir.path(), "x", shown), 1);    // the row must show the name byte for byte
+    EXPECT_EQ(TypeAheadRow("", "a", shown), std::nullopt); // nothing listed yet
+
+    EXPECT_EQ(EmptyDeviceFolder(dir.path()), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "device/B.RLB"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "device/keep.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "alpha.rlb"));
+}
+
+} // namespace
+} // namespace veltrane

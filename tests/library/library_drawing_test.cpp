@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "app/chart_setup.h"
+#include "library/catalogue.h"
+#include "library/library_drawing.h"
+#include "library/library_file_bytes.h"
+#include "support/temp_dir.h"
+
+namespace veltrane {
+namespace {
+
+using test::HeaderBytes;
+
+// A folder listed into rows (names in row order) and a chart as the start-up
+// leaves it.
+class LibraryDrawing : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    ProgramState state;
+    ChartModel chart;
+    std::vector<std::string> rows;
+
+    void SetUp() override {
+        state.lib.libraryFolder = dir.path();
+        SetUpLibraryChart(chart);
+    }
+    void add(const std::string& name, const std::string& bytes) {
+        if (!bytes.empty()) test::WriteBytes(dir.path() + name + ".rlb", bytes);
+        rows.push_back(name);
+    }
+    std::string draw(std::initializer_list<int> ticked) {
+        state.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
+        ClearTicks(state);
+        for (int r : ticked)
+            state.rowTicks[static_cast<std::size_t>(r)] = 1;
+        return DrawMessage(DrawTickedLibraries(chart, state, [this](int r) { return rows.at(r - 1); }));
+    }
+    std::vector<std::string> titles() const {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < chart.seriesCount(); ++i)
+            out.push_back(chart.seriesTitle(chart.seriesByIndex(i)));
+        return out;
+    }
+    const std::vector<ChartPoint>& points(std::size_t i) const { return chart.seriesPoints(chart.seriesByIndex(i)); }
+};
+
+TEST_F(LibraryDrawing, SixCurvesStrictlyInsideTheWindowAndRefusalsKeepThem) {
+    for (int i = 0; i < 7; ++i) {
+        std::string name = "lib" + std::to_string(i);
+        add(name, test::PcLibraryBytes(HeaderBytes(name, 179), 1000.0f * i));
+    }
+    EXPECT_EQ(draw({2, 3, 4, 5, 6, 7}), "");
+    EXPECT_EQ(titles(), (std::vector<std::string>{"lib1", "lib2", "lib3", "lib4", "lib5", "lib6"}));
+    EXPECT_TRUE(chart.legendVisible());
+    // X = 300 + 2i: 402 (i = 51) to 3998 (i = 1849); 400 and 4000 are out.
+    ASSERT_EQ(points(5).size(), 1799u);
+    EXPECT_EQ(points(5).front().x, 402.0);
+    EXPECT_EQ(points(5).front().y, 51.0 + 6000.0);
+    EXPECT_EQ(points(5).back().x, 3998.0);
+    EXPECT_TRUE(chart.axisAutomaticMinimum(ChartAxis::Bottom) && chart.axisAutomaticMaximum(ChartAxis::Left));
+    EXPECT_EQ(chart.axisDesiredIncrement(ChartAxis::Left), 0.0);
+    EXPECT_GE(chart.currentAxisMaximum(ChartAxis::Left), 1849.0 + 6000.0);
+
+    const std::vector<std::string> kept = titles();
+    EXPECT_EQ(draw({1, 2, 3, 4, 5, 6, 7}), "Max 6 Lines!");
+    EXPECT_EQ(draw({}), "Not Select!");
+    state.transferState = 1;
+    EXPECT_EQ(draw({1}), "Measure Processing!");
+    EXPECT_EQ(titles(), kept);
+    state.transferState = 0;
+    EXPECT_EQ(draw({4}), "");
+    EXPECT_EQ(titles(), std::vector<std::string>{"lib3"});
+    // "All" ticks entries past the listing too; only listed rows count.
+    state.rowTicks.assign(2000, 1);
+    state.lib.libraryCount = 3;
+    EXPECT_EQ(CollectTickedRows(state), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(LibraryDrawing, WindowsByModelCodeAndUnreadableRowsLeftOut) {
+    // Device record: tenths 4005 -> 400 (out), 4015 -> 401, 9 -> 0, 39995 ->
+    // 3999, 40000 -> 4000 (out); the other points hold X 0.
+    add("dev", test::DeviceRecordBytes(HeaderBytes("dev", 179), {10, 20, 30, 40, 50}, {4005, 4015, 9, 39995, 40000}));
+    state.lib.libraryView = LibraryView::Device;
+    draw({1});
+    ASSERT_EQ(points(0).size(), 2u);
+    EXPECT_TRUE(points(0)[0].x == 401.0 && points(0)[0].y == 20.0 && points(0)[1].x == 3999.0);
+
+    state.lib.libraryView = LibraryView::Pc;
+    add("b", test::PcLibraryBytes(HeaderBytes("b", 180)));
+    draw({2});
+    ASSERT_EQ(points(0).size(), 1299u); // 402 .. 2998
+    EXPECT_EQ(points(0).back().x, 2998.0);
+    // A small sensor's wavelengths, 256 points then X 0: all of its points.
+    std::vector<float> nm(256);
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        nm[i] = 785.0f + 0.5f * static_cast<float>(i);
+    add("small", test::PcLibraryBytes(HeaderBytes("small", 1), 0, nm));
+    draw({3});
+    ASSERT_EQ(points(0).size(), 256u);
+    EXPECT_EQ(points(0).back().x, 912.5);
+
+    add("deleted", "");
+    add("../b", "");                                                          // a crafted header name
+    add("short", test::DeviceRecordBytes(HeaderBytes("short", 179), {}, {})); // a record in the PC view
+    EXPECT_EQ(draw({2, 4, 5, 6}), "Can not read library!\n\ndeleted\n../b\nshort");
+    EXPECT_EQ(titles(), std::vector<std::string>{"b"});
+}
+
+} // namespace
+} // namespace veltrane
