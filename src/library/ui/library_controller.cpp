@@ -18,9 +18,9 @@ namespace veltrane {
 namespace {
 
 constexpr int kNameColumn = 1;
-// The point (10, 40) of the original grid's client area lies in the first data
-// row under its 25-pixel title row; here the title row is the header, so the
-// same row is 15 pixels into the viewport.
+// The top row is the one 40 pixels down a grid whose 25-pixel title row is
+// part of it; here the title row is the header, so that is 15 pixels into the
+// viewport, well inside the first data row shown.
 constexpr int kTopRowProbeY = 40 - kRowPitch;
 // The grid's name column keeps the header's own bytes beside the text shown,
 // so a name that is not valid UTF-8 still finds its file.
