@@ -137,7 +137,7 @@ BridgeStatus VirtualInstrument::hostRead(std::uint8_t* buffer, std::uint32_t byt
             violation("host read " + std::to_string(bytes) + " bytes of a " + std::to_string(remaining) +
                       "-byte data phase");
         std::uint32_t n = std::min(bytes, remaining);
-        if (m_shortReplies) n /= 2;
+        if (m_shortReplies || (m_shortAt && m_commandCount - 1 == *m_shortAt)) n /= 2;
         std::copy_n(m_dataOut.begin() + m_dataOutPos, n, buffer);
         if (m_corruptReplies)
             for (std::uint32_t i = 0; i < n; i += 3) buffer[i] ^= 0x5A;
@@ -244,7 +244,7 @@ void VirtualInstrument::finishExposureIfDue() {
 
 std::uint32_t VirtualInstrument::stateWord() {
     finishExposureIfDue();
-    if (m_neverReady) return kStateBusy;
+    if (m_neverReady || (m_neverReadyAt && m_commandCount - 1 >= *m_neverReadyAt)) return kStateBusy;
     if (!actionReady()) return kStateBusy;
     return m_actionFailed ? kStateError : wire::kReadyState;
 }
@@ -525,6 +525,8 @@ void VirtualInstrument::powerCycle() {
     m_currentPath.reset();
     m_lost = false;
     m_lossAt.reset();
+    m_shortAt.reset();
+    m_neverReadyAt.reset();
 }
 
 void VirtualInstrument::setSample(SimSample sample) {
@@ -612,6 +614,14 @@ void VirtualInstrument::scheduleLoss(std::uint32_t index, SimLossStage stage) {
     std::lock_guard lock(m_mutex);
     m_lossAt = m_commandCount + index;
     m_lossStage = stage;
+}
+void VirtualInstrument::scheduleShortReply(std::uint32_t index) {
+    std::lock_guard lock(m_mutex);
+    m_shortAt = m_commandCount + index;
+}
+void VirtualInstrument::scheduleNeverReady(std::uint32_t index) {
+    std::lock_guard lock(m_mutex);
+    m_neverReadyAt = m_commandCount + index;
 }
 bool VirtualInstrument::lost() const {
     std::lock_guard lock(m_mutex);

@@ -75,6 +75,11 @@ public:
     void scheduleLoss(std::uint32_t index, SimLossStage stage = SimLossStage::BeforeBlock);
     bool lost() const;                   // a scheduled loss has struck
     void clearLoss();
+    // Command number `index` (0-based, counted from now) gets a short reply;
+    // the device stays attached and answers normally afterwards.
+    void scheduleShortReply(std::uint32_t index);
+    // From command number `index` on, the device never reports ready again.
+    void scheduleNeverReady(std::uint32_t index);
 
     // --- observation ---------------------------------------------------------
     std::vector<SimLogEntry> log() const;
@@ -121,6 +126,8 @@ private:
     bool m_shortReplies = false;
     bool m_corruptReplies = false;
     std::optional<std::uint32_t> m_lossAt; // command count at which the loss strikes
+    std::optional<std::uint32_t> m_shortAt;
+    std::optional<std::uint32_t> m_neverReadyAt;
     SimLossStage m_lossStage = SimLossStage::BeforeBlock;
     bool m_lost = false;
 

@@ -1,6 +1,7 @@
 #include "app/ui/application.h"
 
 #include "app/ui/about_window.h"
+#include "library/ui/rename_window.h"
 #include "app/ui/setup_window.h"
 #include "library/ui/make_library_window.h"
 #include "measure/ui/coordinate_window.h"
@@ -18,6 +19,8 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
     m_main->attachSetup(m_setup.get());
     m_main->attachAbout(m_about.get());
+    m_rename = std::make_unique<TForm_rename>(*m_main);
+    m_maintenance = std::make_unique<LibraryMaintenance>(*m_main, *m_rename);
     m_coordinate = std::make_unique<TForm_coordinate>(*m_main);
     m_main->attachCoordinate(m_coordinate.get());
 }
@@ -26,6 +29,8 @@ VeltraneApplication::~VeltraneApplication() {
     // Secondary windows refer to the main window; they go first.
     m_main->attachCoordinate(nullptr);
     m_coordinate.reset();
+    m_maintenance.reset();
+    m_rename.reset();
     m_about.reset();
     m_setup.reset();
     m_makeLib.reset();

@@ -15,6 +15,8 @@ class TForm_about;
 class TForm_setup;
 class TForm_coordinate;
 class TForm_make_lib;
+class TForm_rename;
+class LibraryMaintenance;
 
 // The running program: the program state, the device link over the bridge it
 // was given, and the windows, created in their fixed order with the main
@@ -31,6 +33,7 @@ public:
     TForm_about& aboutWindow() { return *m_about; }
     TForm_setup& setupWindow() { return *m_setup; }
     TForm_coordinate& coordinateWindow() { return *m_coordinate; }
+    TForm_rename& renameWindow() { return *m_rename; }
 
 private:
     std::unique_ptr<ProgramState> m_state;
@@ -39,6 +42,8 @@ private:
     std::unique_ptr<TForm_make_lib> m_makeLib;
     std::unique_ptr<TForm_setup> m_setup;
     std::unique_ptr<TForm_about> m_about;
+    std::unique_ptr<TForm_rename> m_rename;
+    std::unique_ptr<LibraryMaintenance> m_maintenance;
     std::unique_ptr<TForm_coordinate> m_coordinate;
 };
 

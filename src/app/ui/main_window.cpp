@@ -33,6 +33,7 @@
 #include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
 #include "measure/ui/measure_controller.h"
+#include "transfer/ui/transfer_controller.h"
 #include "platform/folder_listing.h"
 #include "platform/ini_file.h"
 
@@ -116,6 +117,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transferTimer->setInterval(50);
 
     m_library = std::make_unique<LibraryController>(*this);
+    m_transfer = std::make_unique<TransferController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
@@ -125,6 +127,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
     m_measure.reset();
+    m_transfer.reset();
 }
 
 void TForm_main::applyAxisRange() {
@@ -605,7 +608,8 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     ProgramState& s = state();
     // A device found again while the last measurement's worker is still
     // finishing is identified once that worker has returned.
-    CheckResult r = CheckDevice(m_services.link, m_services.clock, s, !m_measure->workerBusy());
+    CheckResult r = CheckDevice(m_services.link, m_services.clock, s,
+                                !m_measure->workerBusy() && !m_transfer->workerBusy());
     if (r.outcome == IdentifyOutcome::Postponed) return;
     if (r.newlyIdentified) {
         if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
@@ -657,6 +661,9 @@ void TForm_main::closeEvent(QCloseEvent* event) {
         // Veltrane never leaves the laser on: a running measurement is ended
         // here, its worker switching the laser off before it returns.
         m_measure->shutdown();
+        // A transfer ends at its next step, leaving the instrument's store as
+        // it was rather than half written.
+        m_transfer->shutdown();
         m_library->EmptyDeviceFolder();
         writeSettings();
     }

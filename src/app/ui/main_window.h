@@ -37,6 +37,7 @@ class TForm_coordinate;
 class TForm_make_lib;
 class MeasureController;
 class LibraryController;
+class TransferController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -95,6 +96,7 @@ public:
     void applyAxisRange();
     MeasureController& measure() { return *m_measure; }
     LibraryController& library() { return *m_library; }
+    TransferController& transfer() { return *m_transfer; }
     bool keyPreview() const { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -154,6 +156,7 @@ private:
     QTimer* m_measureTimer = nullptr;
     QTimer* m_transferTimer = nullptr;
     std::unique_ptr<LibraryController> m_library;
+    std::unique_ptr<TransferController> m_transfer;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;

@@ -1,0 +1,143 @@
+#include "library/ui/rename_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "app/ui/main_window.h"
+#include "library/library_file.h"
+#include "library/maintenance.h"
+#include "library/ui/library_controller.h"
+
+namespace veltrane {
+
+TForm_rename::TForm_rename(TForm_main& main)
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+      m_main(main) {
+    setObjectName("TForm_rename");
+    setWindowTitle("Rename");
+    setFont(QFont("Calibri", 10));
+    setFixedSize(360, 130);
+    auto* grid = new QGridLayout(this);
+    auto* oldLabel = new QLabel("Old Name:", this);
+    oldLabel->setObjectName("Label2");
+    m_oldName = new QLabel("old_name", this);
+    m_oldName->setObjectName("Label_old_name");
+    auto* newLabel = new QLabel("New Name:", this);
+    newLabel->setObjectName("Label1");
+    m_newName = new QLineEdit("New Name", this);
+    m_newName->setObjectName("Edit_new_name");
+    grid->addWidget(oldLabel, 0, 0);
+    grid->addWidget(m_oldName, 0, 1);
+    grid->addWidget(newLabel, 1, 0);
+    grid->addWidget(m_newName, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    auto* rename = new QPushButton("Rename", this);
+    rename->setObjectName("Button_rename");
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("Button_cancel");
+    buttons->addStretch(1);
+    buttons->addWidget(rename);
+    buttons->addWidget(cancel);
+    grid->addLayout(buttons, 2, 0, 1, 2);
+    connect(rename, &QPushButton::clicked, this, &TForm_rename::Button_renameClick);
+    connect(cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
+}
+
+void TForm_rename::setOldName(const QString& name) { m_oldName->setText(name); }
+
+void TForm_rename::Button_renameClick() {
+    std::string oldName = m_oldName->text().toStdString();
+    std::string newName = m_newName->text().toStdString();
+    UserDialogs& dialogs = m_main.services().dialogs;
+    if (newName.size() > kNameFieldSize) {
+        dialogs.message("File name over 64 word", kMessageCaption, MessageIcon::Error);
+        return;
+    }
+    ProgramState& state = m_main.state();
+    LibraryView view = state.lib.libraryView;
+    RenameResult result = RenameLibrary(state.lib.libraryFolder, view, oldName, newName);
+    if (result != RenameResult::Done) {
+        dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::Error);
+        return;
+    }
+    m_main.library().RefreshLibraryList(view);
+    dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::None);
+    m_main.setEnabled(true);
+    close();
+}
+
+void TForm_rename::Button_cancelClick() {
+    m_main.setEnabled(true);
+    close();
+}
+
+void TForm_rename::closeEvent(QCloseEvent* event) {
+    m_main.setEnabled(true);
+    event->accept();
+}
+
+LibraryMaintenance::LibraryMaintenance(TForm_main& main, TForm_rename& rename)
+    : QObject(nullptr), m_main(main), m_rename(rename) {
+    QTableWidget* grid = main.libraryGrid();
+    auto* remove = new QAction("Delete", grid);
+    remove->setObjectName("Delete");
+    auto* renameAction = new QAction("Rename", grid);
+    renameAction->setObjectName("Rename");
+    grid->addAction(remove);
+    grid->addAction(renameAction);
+    connect(remove, &QAction::triggered, this, &LibraryMaintenance::DeleteClick);
+    connect(renameAction, &QAction::triggered, this, &LibraryMaintenance::RenameClick);
+}
+
+bool LibraryMaintenance::refusedDuringTransfer() {
+    // A file deleted or renamed under a running export would be pulled from
+    // under the worker.
+    if (m_main.state().transferState.load(std::memory_order_acquire) == 0) return false;
+    m_main.services().dialogs.message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
+    return true;
+}
+
+void LibraryMaintenance::DeleteClick() {
+    if (refusedDuringTransfer()) return;
+    LibraryController& library = m_main.library();
+    std::vector<int> rows = library.tickedRows();
+    UserDialogs& dialogs = m_main.services().dialogs;
+    if (rows.empty()) {
+        dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    std::vector<std::string> names;
+    for (int row : rows) names.push_back(library.rowName(row));
+    if (dialogs.message(DeleteQuestion(names), kMessageCaption, MessageIcon::Warning, MessageButtons::OkCancel) !=
+        DialogAnswer::Ok)
+        return;
+    ProgramState& state = m_main.state();
+    DeleteLibraries(state.lib.libraryFolder, names);
+    library.RefreshLibraryList(state.lib.libraryView);
+}
+
+void LibraryMaintenance::RenameClick() {
+    if (refusedDuringTransfer()) return;
+    LibraryController& library = m_main.library();
+    std::vector<int> rows = library.tickedRows();
+    UserDialogs& dialogs = m_main.services().dialogs;
+    if (rows.empty()) {
+        dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    if (rows.size() > 1) {
+        dialogs.message(kRenameOneAtOnce, kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    m_main.PlaceDialog(&m_rename, &m_main);
+    m_rename.setOldName(QString::fromStdString(library.rowName(rows.front())));
+}
+
+} // namespace veltrane

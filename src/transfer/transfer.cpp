@@ -1,0 +1,212 @@
+#include "transfer/transfer.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "app/program_state.h"
+#include "device/device_link.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
+#include "platform/folder_listing.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::uint32_t kRecordChunks = 5;
+
+std::uint32_t Fnv1a(const std::string& text) {
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    return hash;
+}
+
+void SetProgress(const TransferContext& ctx, std::uint32_t percent) {
+    auto value = static_cast<std::uint8_t>(std::min<std::uint32_t>(percent, 100));
+    ctx.state.lib.transferProgress.store(value, std::memory_order_relaxed);
+    if (ctx.progressObserver) ctx.progressObserver(value);
+}
+
+// Waits after a transfer chunk: sleep first, then ask, within 3000 ms. Ends
+// early, as a time-out, when the program is closing.
+bool WaitAfterChunk(const TransferContext& ctx) {
+    if (ctx.stopRequested()) return false;
+    return WaitForReadyState(ctx.link, ctx.clock, WaitOrder::SleepFirst);
+}
+
+bool WriteRecord(const TransferContext& ctx, const std::array<std::uint8_t, kDeviceRecordSize>& record) {
+    SpectrumHeader header;
+    std::copy_n(record.begin(), kHeaderSize, header.bytes.begin());
+    std::string name = header.name();
+    std::string safe = SafeRecordName(name);
+    std::string content(record.begin(), record.end());
+    if (safe != name) {
+        // The file is named after its header everywhere; a changed name is
+        // written into the header too, so the two keep agreeing.
+        header.setName(safe);
+        std::copy(header.bytes.begin(), header.bytes.begin() + kNameFieldSize, content.begin());
+    }
+    return WriteFileAtomically(LibraryFilePath(ctx.deviceFolder, safe), content);
+}
+
+} // namespace
+
+TransferMessage TransferResultMessage(std::uint8_t result) {
+    switch (result) {
+    case 1: return {"Get Ctr Info Fail!", false};
+    case 2: return {"Set File Name Fail!", false};
+    case 3: return {"Get File Info Fail!", false};
+    case 4: return {"File not exist!", false};
+    case 5: return {"File RWreq Fail!", false};
+    case 6: return {"RWreq Wait Timeout!", false};
+    case 7: return {"Transfer Fail!", false};
+    case 8: return {"Transfer Wait Timeout!", false};
+    case 9: return {"Close Fail!", false};
+    case 10: return {"No Device!", true};
+    case kLocalLibraryFailed: return {"Library File Fail!", false};
+    default: return {nullptr, false};
+    }
+}
+
+std::string SafeRecordName(const std::string& name) {
+    if (!name.empty() && ValidLibraryName(name)) return name;
+    std::string base;
+    for (unsigned char c : name) {
+        bool unsafe = c < 0x20 || c == 0x7F || std::string_view("/\\*?<>:\"|").find(static_cast<char>(c)) !=
+                                                    std::string_view::npos;
+        base.push_back(unsafe ? '_' : static_cast<char>(c));
+    }
+    if (base == "." || base == "..") base.assign(base.size(), '_');
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(name));
+    base = base.substr(0, kNameFieldSize - 9);
+    return base + tag;
+}
+
+std::string ConvertPcLibraryToRecord(std::string_view pcFile) {
+    std::string record(kDeviceRecordSize, '\0');
+    if (pcFile.size() < kPcLibrarySize) return {};
+    auto* out = reinterpret_cast<std::uint8_t*>(record.data());
+    const auto* in = reinterpret_cast<const std::uint8_t*>(pcFile.data());
+    std::copy_n(in, kHeaderSize, out);
+    for (std::size_t p = 0; p < 2 * kDeviceRecordPoints; ++p) {
+        double a = GetF32(in + kHeaderSize + 8 * p);
+        double b = GetF32(in + kHeaderSize + 8 * p + 4);
+        double mean = (a + b) * 0.5;
+        std::uint16_t v = 0;
+        // Only finite, non-negative means give a value; the low 16 bits of it
+        // are stored, as the instrument's format has always done.
+        if (mean >= 0.0 && std::isfinite(mean))
+            v = static_cast<std::uint16_t>(static_cast<std::uint64_t>(std::min(mean, 1.8e19)) & 0xFFFF);
+        if (p >= kDeviceRecordPoints) v = static_cast<std::uint16_t>((10u * v) % 65536u);
+        PutU16(out + kHeaderSize + 2 * p, v);
+    }
+    return record;
+}
+
+std::uint8_t importFromDevice(const TransferContext& ctx) {
+    if (ctx.state.deviceState != DeviceConnection::Connected) return 10;
+    DeviceFileAccess file(ctx.link, ctx.clock);
+    std::uint32_t size = 0;
+    FileAccessResult step = file.select(kDeviceLibraryPath, true, size);
+    if (step != FileAccessResult::Success) return static_cast<std::uint8_t>(step);
+    if ((step = file.request(wire::kDirectionRead, size)) != FileAccessResult::Success)
+        return static_cast<std::uint8_t>(step);
+
+    std::uint8_t result = 10;
+    std::uint32_t chunks = size / wire::kMaxChunk + (size % wire::kMaxChunk != 0 ? 1 : 0);
+    std::uint32_t rest = size % wire::kMaxChunk;
+    std::array<std::uint8_t, kDeviceRecordSize> record{};
+    std::uint32_t k = 0;
+    for (std::uint32_t i = 0; i < chunks; ++i) {
+        if (ctx.stopRequested()) return 7; // closing: leave the device's file as it is
+        std::uint32_t n = (i + 1 == chunks && rest != 0) ? rest : wire::kMaxChunk;
+        std::array<std::uint8_t, wire::kMaxChunk> chunk{};
+        if (!ctx.link.TransferChunk(wire::kDirectionRead, chunk.data(), n)) {
+            result = 7;
+            break;
+        }
+        if (!WaitAfterChunk(ctx)) {
+            result = 8;
+            break;
+        }
+        std::copy_n(chunk.begin(), n, record.begin() + wire::kMaxChunk * k);
+        if (k + 1 == kRecordChunks) {
+            SetProgress(ctx, (100u * i + 100u) / chunks);
+            if (!WriteRecord(ctx, record)) result = kLocalLibraryFailed;
+            record.fill(0);
+            k = 0;
+        } else {
+            ++k;
+        }
+    }
+    if (ctx.stopRequested()) return result;
+    if (file.close() != FileAccessResult::Success) return 9;
+    return result == 10 ? 0 : result;
+}
+
+std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, const std::uint16_t* rows) {
+    ProgramState& state = ctx.state;
+    if (state.deviceState != DeviceConnection::Connected) return 10;
+    LibraryView view = state.lib.libraryView;
+    std::vector<std::string> files = ListMatching(state.lib.libraryFolder, kLibraryPattern);
+
+    // Every selected library is read and converted before anything is sent,
+    // so a file that vanished since the listing is skipped cleanly and the
+    // size announced to the instrument is exactly what follows.
+    std::uint8_t result = 10;
+    std::vector<std::string> records;
+    for (std::uint16_t j = 0; j < count; ++j) {
+        std::size_t index = static_cast<std::size_t>(rows[j]) - 1;
+        std::string content;
+        if (rows[j] == 0 || index >= files.size() ||
+            ReadWholeFile(state.lib.libraryFolder + files[index], content, 1u << 20) != LoadResult::Loaded ||
+            content.size() < LibraryFileSize(view)) {
+            result = kLocalLibraryFailed;
+            continue;
+        }
+        records.push_back(view == LibraryView::Pc ? ConvertPcLibraryToRecord(content)
+                                                  : content.substr(0, kDeviceRecordSize));
+    }
+    if (records.empty() && count > 0) return kLocalLibraryFailed; // nothing left: the store stays as it was
+
+    DeviceFileAccess file(ctx.link, ctx.clock);
+    std::uint32_t ignored = 0;
+    FileAccessResult step = file.select(kDeviceLibraryPath, false, ignored);
+    if (step != FileAccessResult::Success) return static_cast<std::uint8_t>(step);
+    auto total = static_cast<std::uint32_t>(records.size() * kDeviceRecordSize);
+    if ((step = file.request(wire::kDirectionWrite, total)) != FileAccessResult::Success)
+        return static_cast<std::uint8_t>(step);
+
+    for (std::size_t j = 0; j < records.size(); ++j) {
+        SetProgress(ctx, static_cast<std::uint32_t>((100u * j + 100u) / records.size()));
+        auto* data = reinterpret_cast<std::uint8_t*>(records[j].data());
+        for (std::uint32_t k = 0; k < kRecordChunks; ++k) {
+            if (ctx.stopRequested()) return 7; // closing: the store is left uncommitted
+            if (!ctx.link.TransferChunk(wire::kDirectionWrite, data + wire::kMaxChunk * k, wire::kMaxChunk)) {
+                result = 7;
+                break;
+            }
+            if (!WaitAfterChunk(ctx)) {
+                result = 8;
+                break;
+            }
+        }
+    }
+    if (file.close() != FileAccessResult::Success) return 9;
+    return result == 10 ? 0 : result;
+}
+
+void RunTransfer(const TransferContext& ctx) {
+    ProgramState& state = ctx.state;
+    std::uint8_t result = state.lib.transferDirection == 0
+                              ? exportToDevice(ctx, state.lib.exportCount, state.lib.exportSelection.data())
+                              : importFromDevice(ctx);
+    state.lib.transferResult.store(result, std::memory_order_relaxed);
+    state.lib.transferStatus.store(result == 0 ? 1 : 3, std::memory_order_relaxed);
+    state.transferState.store(2, std::memory_order_release);
+}
+
+} // namespace veltrane

@@ -1,0 +1,156 @@
+#include "transfer/ui/transfer_controller.h"
+
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/ui/main_window.h"
+#include "library/library_file.h"
+#include "library/maintenance.h"
+#include "library/ui/library_controller.h"
+#include "platform/folder_listing.h"
+#include "transfer/transfer.h"
+
+namespace veltrane {
+
+namespace {
+constexpr const char* kModelMismatch = "Model not match!\nPlease check.";
+
+// The model type a grid row's model text names, if any.
+int TypeOfModelText(const QString& text) {
+    if (text == "QX810A" || text == "TL100") return 179;
+    if (text == "QX810B" || text == "TL200") return 180;
+    return 0;
+}
+} // namespace
+
+TransferController::TransferController(TForm_main& main)
+    : QObject(nullptr), m_main(main), m_timer(main.findChild<QTimer*>("trans_Timer")) {
+    connect(main.findChild<QToolButton*>("SpeedButton_import_dev"), &QToolButton::clicked, this,
+            &TransferController::SpeedButton_import_devClick);
+    connect(main.findChild<QToolButton*>("SpeedButton_export"), &QToolButton::clicked, this,
+            &TransferController::SpeedButton_exportClick);
+    connect(m_timer, &QTimer::timeout, this, &TransferController::trans_TimerTimer);
+}
+
+TransferController::~TransferController() { shutdown(); }
+
+bool TransferController::workerBusy() const { return !m_workerDone.load(std::memory_order_acquire); }
+
+void TransferController::joinFinishedWorker() {
+    if (m_worker.joinable() && m_workerDone.load(std::memory_order_acquire)) m_worker.join();
+}
+
+void TransferController::shutdown() {
+    m_stop.store(true, std::memory_order_release);
+    if (m_worker.joinable()) m_worker.join();
+    m_timer->stop();
+}
+
+bool TransferController::refusedWhileBusy() {
+    joinFinishedWorker();
+    // Also refused while a worker from before a device loss is still
+    // finishing: two workers must never share the device.
+    if (m_main.state().transferState.load(std::memory_order_acquire) == 0 && !workerBusy()) return false;
+    m_main.services().dialogs.message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
+    return true;
+}
+
+void TransferController::SpeedButton_import_devClick() {
+    if (refusedWhileBusy()) return;
+    ProgramState& state = m_main.state();
+    state.lib.libraryFolder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Device);
+    state.lib.libraryView = LibraryView::Device;
+    if (!EnsureFolder(state.lib.libraryFolder)) {
+        m_main.services().dialogs.message("Can not creat folder!", kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    DeleteMatching(state.lib.libraryFolder, kLibraryPattern);
+    start(1);
+}
+
+void TransferController::SpeedButton_exportClick() {
+    if (refusedWhileBusy()) return;
+    ProgramState& state = m_main.state();
+    LIB_RW& lib = state.lib;
+    lib.exportCount = 0;
+    lib.exportSelection.fill(0);
+    for (int row : m_main.library().tickedRows()) {
+        if (lib.exportCount >= lib.exportSelection.size()) break;
+        lib.exportSelection[lib.exportCount++] = static_cast<std::uint16_t>(row);
+    }
+    if (lib.exportCount == 0) {
+        m_main.services().dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    // Every selected library must be of the connected instrument's model. A
+    // row whose model text names no model takes the type of the row before;
+    // a first row without one cannot be vouched for and is refused.
+    QTableWidget* grid = m_main.libraryGrid();
+    int type = 0;
+    for (std::uint16_t j = 0; j < lib.exportCount; ++j) {
+        QTableWidgetItem* item = grid->item(lib.exportSelection[j] - 1, 2);
+        int named = item ? TypeOfModelText(item->text()) : 0;
+        if (named != 0) type = named;
+        if (type == 0 || type != state.deviceType) {
+            m_main.services().dialogs.message(kModelMismatch, kMessageCaption, MessageIcon::Error);
+            return;
+        }
+    }
+    start(0);
+}
+
+void TransferController::start(std::uint8_t direction) {
+    ProgramState& state = m_main.state();
+    state.transferState.store(1, std::memory_order_release);
+    state.lib.transferStatus.store(2, std::memory_order_relaxed);
+    state.lib.transferDirection = direction;
+    m_main.UpdateStatusBar(1, 2);
+    m_timer->setInterval(50);
+    m_timer->start();
+    m_stop.store(false, std::memory_order_release);
+    m_workerDone.store(false, std::memory_order_release);
+    AppServices& services = m_main.services();
+    std::string deviceFolder = LibraryFolderPath(services.paths.libraryRoot, LibraryView::Device);
+    m_worker = std::thread([this, &services, deviceFolder] {
+        TransferContext ctx{services.link, services.clock, services.state, deviceFolder, &m_stop, {}};
+        RunTransfer(ctx);
+        m_workerDone.store(true, std::memory_order_release);
+    });
+}
+
+void TransferController::trans_TimerTimer() {
+    joinFinishedWorker();
+    ProgramState& state = m_main.state();
+    switch (state.transferState.load(std::memory_order_acquire)) {
+    case 2: {
+        state.transferState.store(0, std::memory_order_release);
+        m_timer->stop();
+        state.lib.transferProgress.store(0, std::memory_order_relaxed);
+        m_main.progressBar()->setValue(0);
+        m_main.UpdateStatusBar(1, state.lib.transferStatus.load(std::memory_order_relaxed));
+        if (state.lib.transferDirection == 1) {
+            if (QTableWidgetItem* title = m_main.libraryGrid()->horizontalHeaderItem(1))
+                title->setText("Library Name (Device)");
+            m_main.library().RefreshLibraryList(state.lib.libraryView);
+        }
+        TransferMessage message = TransferResultMessage(state.lib.transferResult.load(std::memory_order_relaxed));
+        if (message.text)
+            m_main.services().dialogs.message(message.text, kMessageCaption,
+                                              message.error ? MessageIcon::Error : MessageIcon::Warning);
+        break;
+    }
+    case 1:
+        m_main.progressBar()->setValue(state.lib.transferProgress.load(std::memory_order_relaxed));
+        break;
+    default:
+        if (!workerBusy() && state.transferState.load(std::memory_order_acquire) == 0) {
+            m_timer->stop();
+            m_main.progressBar()->setValue(0);
+        }
+        break;
+    }
+}
+
+} // namespace veltrane

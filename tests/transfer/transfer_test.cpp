@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/program_state.h"
+#include "device/device_connection.h"
+#include "library/library_file.h"
+#include "platform/file_io.h"
+#include "platform/folder_listing.h"
+#include "sim/sample_spectrum.h"
+#include "support/sim_rig.h"
+#include "support/temp_dir.h"
+#include "transfer/transfer.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::SimRig;
+
+std::string Record(const std::string& name, std::uint16_t fill = 0) {
+    std::string record(kDeviceRecordSize, static_cast<char>(fill));
+    SpectrumHeader header;
+    header.setName(name);
+    header.setModelCode(179);
+    std::copy(header.bytes.begin(), header.bytes.end(), record.begin());
+    return record;
+}
+
+std::vector<std::uint8_t> Store(const std::vector<std::string>& records) {
+    std::vector<std::uint8_t> store;
+    for (const std::string& r : records) store.insert(store.end(), r.begin(), r.end());
+    return store;
+}
+
+struct Transfer {
+    SimRig rig;
+    test::TempDir dir;
+    std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
+    std::vector<std::uint8_t> progress;
+    TransferContext ctx{rig.link, rig.clock, *state, dir.path() + "device/", nullptr, {}};
+    Transfer() {
+        ApplyStartupValues(*state);
+        CheckDevice(rig.link, rig.clock, *state);
+        fs::create_directories(ctx.deviceFolder);
+        ctx.progressObserver = [this](std::uint8_t p) { progress.push_back(p); };
+        rig.instrument->clearLog();
+    }
+    std::vector<std::string> deviceFiles() const {
+        auto names = ListMatching(ctx.deviceFolder, "*");
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::size_t chunksSent() const {
+        auto codes = rig.commandCodes();
+        return static_cast<std::size_t>(std::count(codes.begin(), codes.end(), wire::kTransferChunk));
+    }
+    void useView(LibraryView view) {
+        state->lib.libraryView = view;
+        state->lib.libraryFolder = LibraryFolderPath(dir.path(), view);
+        fs::create_directories(state->lib.libraryFolder);
+    }
+};
+
+TEST(Import, ThreeRecordsInFifteenChunksWithProgress) {
+    Transfer t;
+    t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("alpha", 1), Record("beta", 2), Record("gamma", 3)}));
+    std::uint32_t start = t.rig.clock.tickCount();
+    EXPECT_EQ(importFromDevice(t.ctx), 0);
+    EXPECT_EQ(t.chunksSent(), 15u);
+    EXPECT_EQ(t.progress, (std::vector<std::uint8_t>{33, 66, 100}));
+    EXPECT_EQ(t.deviceFiles(), (std::vector<std::string>{"alpha.rlb", "beta.rlb", "gamma.rlb"}));
+    std::string beta;
+    ReadWholeFile(t.ctx.deviceFolder + "beta.rlb", beta);
+    EXPECT_EQ(beta, Record("beta", 2));
+    // The request is asked at once (not ready), then 50 ms later; every chunk
+    // costs one 50 ms sleep before its poll. Nothing else waits.
+    EXPECT_EQ(t.rig.clock.tickCount() - start, 50u + 15u * 50u);
+}
+
+TEST(Import, EmptyShortAndMissingStores) {
+    {
+        Transfer t;
+        t.rig.instrument->setFile(kDeviceLibraryPath, {});
+        EXPECT_EQ(importFromDevice(t.ctx), 0);
+        EXPECT_EQ(t.chunksSent(), 0u);
+        EXPECT_TRUE(t.deviceFiles().empty());
+    }
+    {
+        Transfer t;
+        auto store = Store({Record("one", 7)});
+        store.resize(6000, 9);
+        t.rig.instrument->setFile(kDeviceLibraryPath, store);
+        EXPECT_EQ(importFromDevice(t.ctx), 0);
+        EXPECT_EQ(t.chunksSent(), 6u);
+        std::vector<std::uint32_t> lengths;
+        for (const SimLogEntry& e : t.rig.entriesOf(wire::kTransferChunk))
+            if (e.kind == SimLogEntry::Kind::Command) lengths.push_back(GetU32(e.bytes.data() + 8));
+        EXPECT_EQ(lengths.back(), 880u);
+        EXPECT_EQ(t.deviceFiles(), std::vector<std::string>{"one.rlb"});
+    }
+    {
+        Transfer t;
+        t.rig.instrument->removeFile(kDeviceLibraryPath);
+        EXPECT_EQ(importFromDevice(t.ctx), 4);
+        EXPECT_STREQ(TransferResultMessage(4).text, "File not exist!");
+    }
+}
+
+TEST(Import, LaterRecordOfTheSameNameWinsAndHostileNamesStayInside) {
+    Transfer t;
+    t.rig.instrument->setFile(kDeviceLibraryPath,
+                              Store({Record("same", 1), Record("same", 2), Record("../evil", 3), Record("a/b", 4),
+                                     Record("a_b", 5), Record("..", 6), Record("", 7), Record("x*?", 8)}));
+    EXPECT_EQ(importFromDevice(t.ctx), 0);
+    auto files = t.deviceFiles();
+    EXPECT_EQ(files.size(), 7u); // "same" once, every other name distinct
+    EXPECT_FALSE(fs::exists(t.dir.path() + "evil.rlb"));
+    for (const auto& entry : fs::recursive_directory_iterator(t.dir.path())) {
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(entry.path().parent_path().string() + "/", t.ctx.deviceFolder);
+        }
+    }
+    std::string same;
+    ReadWholeFile(t.ctx.deviceFolder + "same.rlb", same);
+    EXPECT_EQ(same, Record("same", 2));
+    EXPECT_TRUE(std::find(files.begin(), files.end(), "a_b.rlb") != files.end()); // a safe name is kept
+    // Each file's header names the file it is in.
+    for (const std::string& f : files) {
+        SpectrumHeader header;
+        ASSERT_TRUE(ReadLibraryHeader(t.ctx.deviceFolder + f, header));
+        EXPECT_EQ(header.name() + ".rlb", f);
+    }
+}
+
+std::string PcLibrary(const std::string& name, float intensity, float shift) {
+    SpectrumHeader header;
+    header.setName(name);
+    header.setModelCode(179);
+    std::vector<float> i(2500, intensity), x(2500, shift);
+    return EncodePcLibraryFile(header, i.data(), x.data());
+}
+
+TEST(Export, ConversionOfPointPairs) {
+    std::string pc = PcLibrary("conv", 0.0f, 0.0f);
+    auto* b = reinterpret_cast<std::uint8_t*>(pc.data());
+    PutF32(b + 120, -0.5f);          // pair 0: mean -0.4 -> 0
+    PutF32(b + 124, -0.3f);
+    PutF32(b + 128, 70000.0f);       // pair 1: mean 70000.5 -> 4464
+    PutF32(b + 132, 70001.0f);
+    PutF32(b + 10120, 1000.2f);      // pair 1250: mean 1000.55 -> 10000
+    PutF32(b + 10124, 1000.9f);
+    PutF32(b + 10128, 7000.0f);      // pair 1251: 7000 x 10 = 70000 -> 4464
+    PutF32(b + 10132, 7000.0f);
+    std::string record = ConvertPcLibraryToRecord(pc);
+    ASSERT_EQ(record.size(), 5120u);
+    const auto* r = reinterpret_cast<const std::uint8_t*>(record.data());
+    EXPECT_EQ(std::string(record.data(), 4), "conv");
+    EXPECT_EQ(GetU16(r + 120), 0);
+    EXPECT_EQ(GetU16(r + 122), 4464);
+    EXPECT_EQ(GetU16(r + 2620), 10000);
+    EXPECT_EQ(GetU16(r + 2622), 4464);
+}
+
+TEST(Export, TwoLibrariesInTenChunksAndARoundTrip) {
+    Transfer t;
+    t.useView(LibraryView::Pc);
+    std::ofstream(t.state->lib.libraryFolder + "first.rlb", std::ios::binary) << PcLibrary("first", 100, 500);
+    std::ofstream(t.state->lib.libraryFolder + "second.rlb", std::ios::binary) << PcLibrary("second", 200, 600);
+    std::uint16_t rows[] = {1, 2};
+    EXPECT_EQ(exportToDevice(t.ctx, 2, rows), 0);
+    EXPECT_EQ(t.chunksSent(), 10u);
+    EXPECT_EQ(t.progress, (std::vector<std::uint8_t>{50, 100}));
+    auto request = t.rig.entriesOf(wire::kFileRwRequest)[0].bytes;
+    EXPECT_EQ(GetU32(request.data() + 32), 10240u);
+    auto store = t.rig.instrument->file(kDeviceLibraryPath);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->size(), 10240u);
+
+    // Import, then export every mirrored row: the same records come back.
+    t.progress.clear();
+    ASSERT_EQ(importFromDevice(t.ctx), 0);
+    t.useView(LibraryView::Device);
+    auto before = *store;
+    auto listed = ListMatching(t.state->lib.libraryFolder, "*.rlb");
+    std::vector<std::uint16_t> all;
+    for (std::size_t i = 1; i <= listed.size(); ++i) all.push_back(static_cast<std::uint16_t>(i));
+    ASSERT_EQ(exportToDevice(t.ctx, static_cast<std::uint16_t>(all.size()), all.data()), 0);
+    auto after = *t.rig.instrument->file(kDeviceLibraryPath);
+    ASSERT_EQ(after.size(), before.size());
+    // In the folder's enumeration order: compare as sets of records.
+    std::vector<std::string> a, b;
+    for (std::size_t i = 0; i < before.size(); i += 5120) {
+        a.emplace_back(before.begin() + i, before.begin() + i + 5120);
+        b.emplace_back(after.begin() + i, after.begin() + i + 5120);
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b);
+}
+
+TEST(Export, MissingStoreIsWrittenAndAVanishedFileIsSkippedWithAResult) {
+    Transfer t;
+    t.useView(LibraryView::Pc);
+    t.rig.instrument->removeFile(kDeviceLibraryPath);
+    std::ofstream(t.state->lib.libraryFolder + "kept.rlb", std::ios::binary) << PcLibrary("kept", 1, 2);
+    std::uint16_t rows[] = {1, 2}; // row 2 has no file any more
+    EXPECT_EQ(exportToDevice(t.ctx, 2, rows), kLocalLibraryFailed);
+    EXPECT_STREQ(TransferResultMessage(kLocalLibraryFailed).text, "Library File Fail!");
+    ASSERT_TRUE(t.rig.instrument->file(kDeviceLibraryPath));
+    EXPECT_EQ(t.rig.instrument->file(kDeviceLibraryPath)->size(), 5120u);
+
+    std::uint16_t none[] = {5};
+    t.rig.instrument->clearLog();
+    EXPECT_EQ(exportToDevice(t.ctx, 1, none), kLocalLibraryFailed);
+    EXPECT_TRUE(t.rig.commandCodes().empty()); // nothing readable: the store is not touched
+}
+
+TEST(TransferResults, EveryCodeFromAFaultOfTheInstrument) {
+    EXPECT_TRUE(TransferResultMessage(10).error);
+    EXPECT_STREQ(TransferResultMessage(10).text, "No Device!");
+    EXPECT_EQ(TransferResultMessage(0).text, nullptr);
+    {
+        Transfer t;
+        t.state->deviceState = DeviceConnection::Disconnected;
+        EXPECT_EQ(importFromDevice(t.ctx), 10);
+        EXPECT_TRUE(t.rig.commandCodes().empty());
+    }
+    // Commands of an import of one record: control info, name, info, request,
+    // two polls, then chunk and poll five times, then close.
+    const std::pair<std::uint32_t, std::uint8_t> losses[] = {{0, 1}, {1, 2}, {2, 3}, {3, 5}, {6, 9}, {15, 9}};
+    for (auto [index, code] : losses) {
+        Transfer t;
+        t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("x")}));
+        t.rig.instrument->scheduleLoss(index, SimLossStage::BeforeData);
+        // A lost device also fails the closing command, which then decides.
+        EXPECT_EQ(importFromDevice(t.ctx), code) << index;
+    }
+    {
+        Transfer t; // a chunk whose reply comes short, the device still there
+        t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("x")}));
+        t.rig.instrument->scheduleShortReply(6);
+        EXPECT_EQ(importFromDevice(t.ctx), 7);
+        EXPECT_EQ(t.rig.commandCodes().back(), wire::kCloseFile);
+    }
+    {
+        Transfer t;
+        t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("x")}));
+        t.rig.instrument->setNeverReady(true);
+        EXPECT_EQ(importFromDevice(t.ctx), 6);
+    }
+    {
+        Transfer t;
+        t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("x")}));
+        t.rig.instrument->scheduleNeverReady(7); // from the poll after the first chunk
+        EXPECT_EQ(importFromDevice(t.ctx), 8);
+        EXPECT_EQ(t.rig.commandCodes().back(), wire::kCloseFile);
+    }
+}
+
+// The device lost at every command of an import and of an export in turn:
+// each run ends with a result, and nothing is written outside the folder.
+TEST(TransferFaultSweep, DeviceLostAtEveryCommand) {
+    for (int direction = 0; direction < 2; ++direction) {
+        std::size_t commands = 0;
+        {
+            Transfer clean;
+            clean.useView(LibraryView::Pc);
+            clean.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("a"), Record("b")}));
+            std::ofstream(clean.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
+            std::uint16_t rows[] = {1};
+            ASSERT_EQ(direction ? importFromDevice(clean.ctx) : exportToDevice(clean.ctx, 1, rows), 0);
+            commands = clean.rig.commandCodes().size();
+        }
+        for (std::uint32_t index = 0; index < commands; ++index) {
+            for (SimLossStage stage : {SimLossStage::BeforeBlock, SimLossStage::BeforeData}) {
+                Transfer t;
+                t.useView(LibraryView::Pc);
+                t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("a"), Record("b")}));
+                std::ofstream(t.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
+                t.rig.instrument->scheduleLoss(index, stage);
+                std::uint16_t rows[] = {1};
+                std::uint8_t result = direction ? importFromDevice(t.ctx) : exportToDevice(t.ctx, 1, rows);
+                EXPECT_NE(result, 0) << direction << " at " << index;
+                EXPECT_LE(result, 11);
+                for (const auto& entry : fs::recursive_directory_iterator(t.dir.path())) {
+                    if (entry.is_regular_file()) {
+                        EXPECT_EQ(entry.path().extension(), ".rlb") << entry.path(); // no temporary left over
+                    }
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace veltrane
