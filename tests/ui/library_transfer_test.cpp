@@ -1,0 +1,198 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/ui/status_panels.h"
+#include "library/library_file_bytes.h"
+#include "library/ui/library_controller.h"
+#include "library/ui/rename_window.h"
+#include "transfer/ui/transfer_controller.h"
+#include "ui/app_fixture.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Delete, rename, import and export from the Linker page.
+class LibraryPage : public test::AppFixture {
+protected:
+    std::string local() { return dir.path() + "local/"; }
+    std::string device() { return dir.path() + "device/"; }
+    void writePc(const std::string& name, std::uint16_t model = 179) {
+        fs::create_directories(local());
+        test::WriteBytes(local() + name + ".rlb", test::PcLibraryBytes(test::HeaderBytes(name, model)));
+    }
+    void listPc() {
+        main().SpeedButton_linker_modeClick();
+        find<QToolButton>("SpeedButton_import_pc")->click();
+    }
+    void tickLibrary(const std::string& name) {
+        for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
+            if (main().library().rowName(r) == name) state().rowTicks[r] = 1;
+    }
+    std::vector<std::string> listed() {
+        std::vector<std::string> names;
+        for (int r = 1; r <= state().lib.libraryCount; ++r) names.push_back(main().library().rowName(r));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    QAction* menu(const char* name) { return main().libraryGrid()->findChild<QAction*>(name); }
+    bool transferDone() { return state().transferState == 0 && !main().transfer().workerBusy(); }
+};
+
+TEST_F(LibraryPage, DeleteAsksAndRemovesTheTickedLibraries) {
+    for (const char* n : {"alpha", "beta", "gamma", "delta", "omega"}) writePc(n);
+    start();
+    listPc();
+    menu("Delete")->trigger();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Not Select!"});
+    tickLibrary("beta");
+    tickLibrary("delta");
+    dialogs.answers.push_back(DialogAnswer::Cancel);
+    menu("Delete")->trigger();
+    EXPECT_EQ(dialogs.messages.back().buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(listed().size(), 5u);
+    EXPECT_FALSE(main().library().tickedRows().empty()); // cancel keeps the ticks
+
+    menu("Delete")->trigger();
+    std::string question = dialogs.messages.back().text;
+    EXPECT_EQ(question.rfind("Delete Lib?\n\n1. ", 0), 0u);
+    EXPECT_NE(question.find(". beta\n"), std::string::npos);
+    EXPECT_NE(question.find(". delta\n"), std::string::npos);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"alpha", "gamma", "omega"}));
+    EXPECT_FALSE(fs::exists(local() + "beta.rlb"));
+    EXPECT_TRUE(main().library().tickedRows().empty());
+}
+
+TEST_F(LibraryPage, RenameGivesOneLibraryANewName) {
+    writePc("alpha");
+    writePc("beta");
+    start();
+    listPc();
+    tickLibrary("alpha");
+    tickLibrary("beta");
+    menu("Rename")->trigger();
+    EXPECT_EQ(dialogs.texts().back(), "Rename one file at once!");
+    listPc(); // clears the ticks
+    tickLibrary("alpha");
+    menu("Rename")->trigger();
+    TForm_rename& window = app->renameWindow();
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_FALSE(main().isEnabled());
+    EXPECT_EQ(window.findChild<QLabel*>("Label_old_name")->text(), "alpha");
+    auto* edit = window.findChild<QLineEdit*>("Edit_new_name");
+
+    edit->setText("beta");
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "File name existed");
+    EXPECT_TRUE(window.isVisible());
+    edit->setText(QString(65, 'x'));
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "File name over 64 word");
+    edit->setText("../outside");
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "Invalid file name!");
+    EXPECT_TRUE(fs::exists(local() + "alpha.rlb"));
+
+    edit->setText("gamma");
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "Process Completed");
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::None);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(main().isEnabled());
+    EXPECT_EQ(listed(), (std::vector<std::string>{"beta", "gamma"}));
+    EXPECT_EQ(fs::file_size(local() + "gamma.rlb"), 20120u);
+}
+
+TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
+    realTime = true;
+    speed = 50; // chunk waits of 50 ms pass in one
+    attach();
+    instrument->loadDefaultLibraryStore();
+    auto store = *instrument->file(kDeviceLibraryPath);
+    start();
+    tick();
+    main().SpeedButton_linker_modeClick();
+    find<QToolButton>("SpeedButton_import_dev")->click();
+    EXPECT_EQ(state().transferState, 1);
+    find<QToolButton>("SpeedButton_export")->click(); // refused while busy
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Measure Processing!"});
+    main().SpeedButton_spectrum_modeClick();
+    EXPECT_EQ(dialogs.texts().back(), "Library Transfer Processing!");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
+    EXPECT_EQ(dialogs.messages.size(), 2u); // success: no message
+    EXPECT_EQ(main().libraryGrid()->horizontalHeaderItem(1)->text(), "Library Name (Device)");
+    EXPECT_EQ(state().lib.libraryCount, store.size() / 5120);
+    EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Green);
+    EXPECT_EQ(main().progressBar()->value(), 0);
+
+    // Export every mirrored library back: the instrument holds the same records.
+    for (int r = 1; r <= state().lib.libraryCount; ++r) state().rowTicks[r] = 1;
+    instrument->setFile(kDeviceLibraryPath, {});
+    find<QToolButton>("SpeedButton_export")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(instrument->file(kDeviceLibraryPath)->size(), store.size());
+}
+
+TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
+    attach(); // a type-179 instrument
+    writePc("ok179", 179);
+    writePc("wrong180", 180);
+    writePc("unknown", 7);
+    start();
+    tick();
+    listPc();
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Not Select!"});
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Warning);
+    tickLibrary("wrong180");
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Model not match!\nPlease check.");
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
+    listPc();
+    tickLibrary("unknown");
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Model not match!\nPlease check.");
+    EXPECT_EQ(state().transferState, 0);
+}
+
+TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {
+    start();
+    main().SpeedButton_linker_modeClick();
+    find<QToolButton>("SpeedButton_import_dev")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        main().transfer().trans_TimerTimer();
+        return transferDone();
+    }, 5000));
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No Device!"});
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
+    EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Red);
+    EXPECT_EQ(main().progressBar()->value(), 0);
+}
+
+TEST_F(LibraryPage, ClosingDuringATransferEndsItCleanly) {
+    realTime = true;
+    speed = 5; // slow enough to close in the middle
+    attach();
+    instrument->loadDefaultLibraryStore();
+    auto store = *instrument->file(kDeviceLibraryPath);
+    writePc("p1");
+    start();
+    tick();
+    listPc();
+    tickLibrary("p1");
+    find<QToolButton>("SpeedButton_export")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().lib.transferProgress > 0; }, 10000));
+    main().close();
+    EXPECT_FALSE(main().transfer().workerBusy());
+    EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store); // the store was not half written
+}
+
+} // namespace
+} // namespace veltrane
