@@ -195,6 +195,7 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
             }
         }
     }
+    if (ctx.stopRequested()) return 7; // closing: the store is left uncommitted
     if (file.close() != FileAccessResult::Success) return 9;
     return result == 10 ? 0 : result;
 }

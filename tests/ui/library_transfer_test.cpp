@@ -178,7 +178,7 @@ TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {
 
 TEST_F(LibraryPage, ClosingDuringATransferEndsItCleanly) {
     realTime = true;
-    speed = 5; // slow enough to close in the middle
+    speed = 1; // real time: five chunk waits of 50 ms leave time to close in the middle
     attach();
     instrument->loadDefaultLibraryStore();
     auto store = *instrument->file(kDeviceLibraryPath);
