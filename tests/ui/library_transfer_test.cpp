@@ -160,6 +160,37 @@ TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
     find<QToolButton>("SpeedButton_export")->click();
     EXPECT_EQ(dialogs.texts().back(), "Model not match!\nPlease check.");
     EXPECT_EQ(state().transferState, 0);
+
+    // The other brand's model names are checked the same way.
+    state().brandVariant = BrandVariant::Korvel;
+    listPc();
+    tickLibrary("wrong180");
+    bool korvelNames = false;
+    for (int r = 0; r < main().libraryGrid()->rowCount(); ++r)
+        korvelNames = korvelNames || main().libraryGrid()->item(r, 2)->text() == "QX810B";
+    EXPECT_TRUE(korvelNames);
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Model not match!\nPlease check.");
+    listPc();
+    tickLibrary("ok179");
+    std::size_t messages = dialogs.messages.size();
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.messages.size(), messages); // passes the check and starts
+    EXPECT_NE(state().transferState, 0);
+    main().transfer().shutdown();
+}
+
+TEST_F(LibraryPage, DeleteAndRenameWaitForARunningTransfer) {
+    writePc("alpha");
+    start();
+    listPc();
+    tickLibrary("alpha");
+    state().transferState = 1;
+    menu("Delete")->trigger();
+    menu("Rename")->trigger();
+    EXPECT_EQ(dialogs.texts(), (std::vector<std::string>{"Measure Processing!", "Measure Processing!"}));
+    EXPECT_TRUE(fs::exists(local() + "alpha.rlb"));
+    state().transferState = 0;
 }
 
 TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {
