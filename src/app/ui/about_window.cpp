@@ -1,5 +1,7 @@
 #include "app/ui/about_window.h"
 
+#include "app/ui/window_flags.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 
@@ -8,8 +10,7 @@
 namespace veltrane {
 
 TForm_about::TForm_about(QWidget* owner, BrandVariant brand)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+    : QWidget(nullptr, kFixedDialogFlags),
       m_owner(owner) {
     setObjectName("TForm_about");
     setWindowTitle("About Veltrane");

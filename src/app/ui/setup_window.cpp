@@ -1,5 +1,7 @@
 #include "app/ui/setup_window.h"
 
+#include "app/ui/window_flags.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,8 +21,7 @@
 namespace veltrane {
 
 TForm_setup::TForm_setup(TForm_main& main)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+    : QWidget(nullptr, kFixedDialogFlags),
       m_main(main) {
     setObjectName("TForm_setup");
     setWindowTitle("Setup");

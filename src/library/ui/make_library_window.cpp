@@ -1,5 +1,7 @@
 #include "library/ui/make_library_window.h"
 
+#include "app/ui/window_flags.h"
+
 #include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
@@ -13,8 +15,7 @@
 namespace veltrane {
 
 TForm_make_lib::TForm_make_lib(TForm_main& main)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+    : QWidget(nullptr, kFixedDialogFlags),
       m_main(main) {
     setObjectName("TForm_make_lib");
     setWindowTitle("Save to Library");

@@ -1,5 +1,7 @@
 #include "library/ui/rename_window.h"
 
+#include "app/ui/window_flags.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -17,8 +19,7 @@
 namespace veltrane {
 
 TForm_rename::TForm_rename(TForm_main& main)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+    : QWidget(nullptr, kFixedDialogFlags),
       m_main(main) {
     setObjectName("TForm_rename");
     setWindowTitle("Rename");

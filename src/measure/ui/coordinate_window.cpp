@@ -1,5 +1,7 @@
 #include "measure/ui/coordinate_window.h"
 
+#include "app/ui/window_flags.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -68,8 +70,7 @@ RangeGroup BuildRangeGroup(QWidget* parent, const RangeGroupNames& names) {
 } // namespace
 
 TForm_coordinate::TForm_coordinate(TForm_main& main)
-    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+    : QWidget(nullptr, kFixedDialogFlags),
       m_main(main) {
     setObjectName("TForm_coordinate");
     setWindowTitle("Coordinate Set");

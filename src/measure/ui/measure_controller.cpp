@@ -43,20 +43,15 @@ void MeasureController::showError(const std::string& text) {
 
 MeasureController::~MeasureController() { shutdown(); }
 
-bool MeasureController::workerBusy() const { return !m_workerDone.load(std::memory_order_acquire); }
-
-void MeasureController::joinFinishedWorker() {
-    if (m_worker.joinable() && m_workerDone.load(std::memory_order_acquire)) m_worker.join();
-}
+bool MeasureController::workerBusy() const { return m_worker.busy(); }
 
 void MeasureController::shutdown() {
-    m_stop.store(true, std::memory_order_release);
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.stopAndWait();
     m_timer->stop();
 }
 
 void MeasureController::SpeedButton_msrClick() {
-    joinFinishedWorker();
+    m_worker.reapIfFinished();
     ProgramState& state = m_main.state();
     CaptureInputs inputs{m_exposure->text().toStdString(), m_average->text().toStdString(),
                          m_preheat->text().toStdString(), m_power->text().toStdString(), m_dark->isChecked()};
@@ -78,13 +73,10 @@ void MeasureController::SpeedButton_msrClick() {
     m_timer->setInterval(50);
     m_timer->start();
 
-    m_stop.store(false, std::memory_order_release);
-    m_workerDone.store(false, std::memory_order_release);
     AppServices& services = m_main.services();
-    m_worker = std::thread([this, &services] {
-        AcquisitionContext ctx{services.link, services.clock, services.state, &m_stop};
+    m_worker.start([&services, stop = m_worker.stopFlag()] {
+        AcquisitionContext ctx{services.link, services.clock, services.state, stop};
         RunMeasurement(ctx);
-        m_workerDone.store(true, std::memory_order_release);
     });
 }
 
@@ -102,7 +94,7 @@ void MeasureController::drawMeasurement() {
 }
 
 void MeasureController::MSR_TimerTimer() {
-    joinFinishedWorker();
+    m_worker.reapIfFinished();
     ProgramState& state = m_main.state();
     switch (state.measureState.load(std::memory_order_acquire)) {
     case 2: {

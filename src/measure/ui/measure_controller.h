@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <atomic>
-#include <memory>
-#include <thread>
 
 #include "measure/measurement.h"
+#include "platform/worker_thread.h"
 
 class QLineEdit;
 class QCheckBox;
@@ -48,11 +46,8 @@ private:
     QLineEdit* m_smooth;
     QCheckBox* m_dark;
     QTimer* m_timer;
-    std::thread m_worker;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_workerDone{true};
+    WorkerThread m_worker;
 
-    void joinFinishedWorker();
     void drawMeasurement();
     void smoothAndRedraw(int level);
     void showError(const std::string& text);

@@ -36,20 +36,15 @@ TransferController::TransferController(TForm_main& main)
 
 TransferController::~TransferController() { shutdown(); }
 
-bool TransferController::workerBusy() const { return !m_workerDone.load(std::memory_order_acquire); }
-
-void TransferController::joinFinishedWorker() {
-    if (m_worker.joinable() && m_workerDone.load(std::memory_order_acquire)) m_worker.join();
-}
+bool TransferController::workerBusy() const { return m_worker.busy(); }
 
 void TransferController::shutdown() {
-    m_stop.store(true, std::memory_order_release);
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.stopAndWait();
     m_timer->stop();
 }
 
 bool TransferController::refusedWhileBusy() {
-    joinFinishedWorker();
+    m_worker.reapIfFinished();
     // Also refused while a worker from before a device loss is still
     // finishing: two workers must never share the device.
     if (m_main.state().transferState.load(std::memory_order_acquire) == 0 && !workerBusy()) return false;
@@ -109,19 +104,16 @@ void TransferController::start(std::uint8_t direction) {
     m_main.UpdateStatusBar(1, 2);
     m_timer->setInterval(50);
     m_timer->start();
-    m_stop.store(false, std::memory_order_release);
-    m_workerDone.store(false, std::memory_order_release);
     AppServices& services = m_main.services();
     std::string deviceFolder = LibraryFolderPath(services.paths.libraryRoot, LibraryView::Device);
-    m_worker = std::thread([this, &services, deviceFolder] {
-        TransferContext ctx{services.link, services.clock, services.state, deviceFolder, &m_stop, {}};
+    m_worker.start([&services, deviceFolder, stop = m_worker.stopFlag()] {
+        TransferContext ctx{services.link, services.clock, services.state, deviceFolder, stop, {}};
         RunTransfer(ctx);
-        m_workerDone.store(true, std::memory_order_release);
     });
 }
 
 void TransferController::trans_TimerTimer() {
-    joinFinishedWorker();
+    m_worker.reapIfFinished();
     ProgramState& state = m_main.state();
     switch (state.transferState.load(std::memory_order_acquire)) {
     case 2: {

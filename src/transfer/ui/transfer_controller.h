@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <atomic>
-#include <thread>
+#include <cstdint>
+
+#include "platform/worker_thread.h"
 
 class QTimer;
 
@@ -32,13 +33,10 @@ public:
 private:
     TForm_main& m_main;
     QTimer* m_timer;
-    std::thread m_worker;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_workerDone{true};
+    WorkerThread m_worker;
 
     bool refusedWhileBusy();
     void start(std::uint8_t direction);
-    void joinFinishedWorker();
 };
 
 } // namespace veltrane
