@@ -1,0 +1,133 @@
+#include "markers/markers.h"
+
+#include <algorithm>
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::size_t kSlotEntries = 7; // six markers and the 0 the packing shifts in
+
+bool IdTaken(const ProgramState& state, std::uint8_t id) {
+    return std::find(state.markerSlots.begin(), state.markerSlots.end(), id) != state.markerSlots.end();
+}
+
+// 0 when every id is taken, which the count check rules out.
+std::uint8_t SmallestFreeId(const ProgramState& state) {
+    for (std::uint8_t id = kFirstMarkerId; id <= kLastMarkerId; ++id)
+        if (!IdTaken(state, id)) return id;
+    return 0;
+}
+
+} // namespace
+
+MarkerWindow ChooseMarkerWindow(const ProgramState& state) {
+    const SpectrumStore& s = state.spectrum;
+    if (!s.haveMeasured && !s.haveFileData) return {};
+    std::uint16_t type = s.haveMeasured ? state.deviceType : state.rawFile.header.modelCode();
+    MarkerWindow window;
+    if (type == 0 || type == 179)
+        window = {400, 4000};
+    else if (type == 180)
+        window = {400, 3000};
+    else
+        window = {state.displayLow, state.displayHigh};
+    if (!state.waveCalValid && s.haveMeasured) window = {state.displayLow, state.displayHigh};
+    return window;
+}
+
+std::vector<ChartPoint> MarkerPoints(const ProgramState& state, MarkerWindow window) {
+    const SpectrumStore& s = state.spectrum;
+    std::size_t count = std::min<std::size_t>(state.pixelCount, kMaxPixels);
+    double lo = window.lo;
+    double hi = window.hi;
+    std::vector<ChartPoint> points;
+    for (std::size_t p = 0; p < count; ++p) {
+        double x = s.axis[p];
+        if (!(x > lo && x < hi)) continue;
+        float y = s.signal[p] - s.dark[p];
+        points.push_back({x, y < 0.0f ? 0.0 : static_cast<double>(y)});
+    }
+    return points;
+}
+
+bool TakeMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series) {
+    if (state.markerCount >= kMaxMarkers) return false;
+    std::uint8_t id = SmallestFreeId(state);
+    if (id == 0) return false;
+    std::uint8_t entry = state.markerCount;
+    ++state.markerNameCounter;
+    ++state.markerCount;
+    state.markerSlots[entry] = id;
+    std::string name = kMarkerNamePrefix + std::to_string(state.markerNameCounter);
+
+    std::vector<ChartPoint> points = MarkerPoints(state, ChooseMarkerWindow(state));
+    // Id 8 is free exactly when no marker exists, so this turns the legend on
+    // with the first marker and the deletes turn it off with the last.
+    if (id == kFirstMarkerId) chart.setLegendVisible(true);
+    SeriesHandle handle = chart.createLineSeries();
+    series.of(id) = handle;
+    chart.setSeriesTitle(handle, name);
+    chart.addPoints(handle, points);
+    return true;
+}
+
+bool DeleteMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series, int row) {
+    if (row <= 0 || state.markerCount == 0 || row > state.markerCount) return false;
+    std::size_t entry = static_cast<std::size_t>(row - 1);
+    std::uint8_t id = state.markerSlots[entry];
+    if (id < kFirstMarkerId || id > kLastMarkerId) return false;
+    chart.removeSeries(series.of(id));
+    series.of(id) = kNoSeries;
+    for (std::size_t i = entry; i + 1 < kSlotEntries; ++i)
+        state.markerSlots[i] = state.markerSlots[i + 1];
+    state.markerSlots[kSlotEntries - 1] = 0;
+    --state.markerCount;
+    if (state.markerCount == 0) {
+        chart.setLegendVisible(false);
+        state.markerNameCounter = 0;
+    }
+    return true;
+}
+
+void DeleteAllMarkers(ProgramState& state, ChartModel& chart, MarkerSeries& series) {
+    for (std::size_t i = 0; i < state.markerCount && i < kSlotEntries; ++i) {
+        std::uint8_t id = state.markerSlots[i];
+        if (id < kFirstMarkerId || id > kLastMarkerId) continue;
+        chart.removeSeries(series.of(id));
+        series.of(id) = kNoSeries;
+    }
+    state.markerSlots.fill(0);
+    state.markerCount = 0;
+    state.markerNameCounter = 0;
+    chart.setLegendVisible(false);
+}
+
+bool RenameMarker(ChartModel& chart, int row, const std::string& name) {
+    if (row <= 0) return false;
+    SeriesHandle handle = chart.seriesByIndex(static_cast<std::size_t>(row));
+    if (handle == kNoSeries) return false;
+    chart.setSeriesTitle(handle, name);
+    return true;
+}
+
+MarkerTableContent FillMarkerTable(const ProgramState& state, const ChartModel& chart) {
+    MarkerTableContent content;
+    for (std::size_t i = 0; i < kMaxMarkers; ++i) {
+        if (state.markerSlots[i] == 0) continue;
+        // Row n is the series at chart position n: the measured spectrum
+        // holds position 0 and the markers follow in slot order.
+        SeriesHandle handle = chart.seriesByIndex(content.rows.size() + 1);
+        MarkerTableRow row;
+        if (handle != kNoSeries) {
+            row.title = chart.seriesTitle(handle);
+            row.colour = chart.seriesColour(handle);
+        }
+        content.rows.push_back(row);
+        content.swatchShown[i] = true;
+        content.swatchColour[i] = row.colour;
+    }
+    return content;
+}
+
+} // namespace veltrane
