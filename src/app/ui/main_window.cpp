@@ -30,11 +30,11 @@
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
+#include "markers/ui/marker_windows.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
 #include "measure/ui/measure_controller.h"
 #include "transfer/ui/transfer_controller.h"
-#include "platform/folder_listing.h"
 #include "platform/ini_file.h"
 
 namespace veltrane {
@@ -579,6 +579,16 @@ void TForm_main::attachMakeLibrary(TForm_make_lib* makeLibrary) {
     // The window is the receiver, so the button falls silent once it is gone.
     if (auto* b = findChild<QToolButton*>("SpeedButton_save_lib"))
         connect(b, &QToolButton::clicked, makeLibrary, &TForm_make_lib::SpeedButton_save_libClick);
+}
+
+void TForm_main::attachMarkers(TForm_mark_info* markers) {
+    if (!markers) return;
+    // The window is the receiver, so the buttons fall silent once it is gone.
+    // The hotkey clicks the Marker button, so it takes a marker in either mode.
+    if (auto* b = findChild<QToolButton*>("SpeedButton_marker"))
+        connect(b, &QToolButton::clicked, markers, &TForm_mark_info::SpeedButton_markerClick);
+    if (auto* b = findChild<QToolButton*>("SpeedButton_mark_info"))
+        connect(b, &QToolButton::clicked, markers, &TForm_mark_info::SpeedButton_mark_infoClick);
 }
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
