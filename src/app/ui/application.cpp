@@ -4,6 +4,7 @@
 #include "library/ui/rename_window.h"
 #include "app/ui/setup_window.h"
 #include "library/ui/make_library_window.h"
+#include "markers/ui/marker_windows.h"
 #include "measure/ui/coordinate_window.h"
 
 namespace veltrane {
@@ -21,14 +22,21 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main->attachAbout(m_about.get());
     m_rename = std::make_unique<TForm_rename>(*m_main);
     m_maintenance = std::make_unique<LibraryMaintenance>(*m_main, *m_rename);
+    m_markInfo = std::make_unique<TForm_mark_info>(*m_main);
+    m_main->attachMarkers(m_markInfo.get());
     m_coordinate = std::make_unique<TForm_coordinate>(*m_main);
     m_main->attachCoordinate(m_coordinate.get());
+    m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo);
+    m_markInfo->attachRename(m_markRename.get());
 }
 
 VeltraneApplication::~VeltraneApplication() {
     // Secondary windows refer to the main window; they go first.
+    m_markInfo->attachRename(nullptr);
+    m_markRename.reset();
     m_main->attachCoordinate(nullptr);
     m_coordinate.reset();
+    m_markInfo.reset();
     m_maintenance.reset();
     m_rename.reset();
     m_about.reset();

@@ -16,6 +16,8 @@ class TForm_setup;
 class TForm_coordinate;
 class TForm_make_lib;
 class TForm_rename;
+class TForm_mark_info;
+class TForm_mark_rename;
 class LibraryMaintenance;
 
 // The running program: the program state, the device link over the bridge it
@@ -34,6 +36,8 @@ public:
     TForm_setup& setupWindow() { return *m_setup; }
     TForm_coordinate& coordinateWindow() { return *m_coordinate; }
     TForm_rename& renameWindow() { return *m_rename; }
+    TForm_mark_info& markInfoWindow() { return *m_markInfo; }
+    TForm_mark_rename& markRenameWindow() { return *m_markRename; }
 
 private:
     std::unique_ptr<ProgramState> m_state;
@@ -44,7 +48,9 @@ private:
     std::unique_ptr<TForm_about> m_about;
     std::unique_ptr<TForm_rename> m_rename;
     std::unique_ptr<LibraryMaintenance> m_maintenance;
+    std::unique_ptr<TForm_mark_info> m_markInfo;
     std::unique_ptr<TForm_coordinate> m_coordinate;
+    std::unique_ptr<TForm_mark_rename> m_markRename;
 };
 
 } // namespace veltrane

@@ -35,6 +35,7 @@ class TForm_about;
 class TForm_setup;
 class TForm_coordinate;
 class TForm_make_lib;
+class TForm_mark_info;
 class MeasureController;
 class LibraryController;
 class TransferController;
@@ -72,6 +73,8 @@ public:
     // Also wires the chart bar's Hori., Vert. and Coor. buttons to it.
     void attachCoordinate(TForm_coordinate* coordinate);
     TForm_coordinate* coordinateWindow() const { return m_coordinate; }
+    // Wires the chart bar's Marker and Mark Set buttons to the marker window.
+    void attachMarkers(TForm_mark_info* markers);
 
     // Regions other subsystems work with.
     ChartModel& spectrumChart() { return m_spectrumChart; }
