@@ -190,7 +190,11 @@ void setValue(Document& doc, std::string_view section, std::string_view key, std
         if (doc.lines.back().ending.empty()) doc.lines.back().ending = doc.newline;
         if (!trim(doc.lines.back().text).empty()) doc.lines.push_back({"", doc.newline});
     }
-    doc.lines.push_back({"[" + std::string(section) + "]", doc.newline});
+    // Built by appending: GCC 12 warns wrongly about "[" + string + "]".
+    std::string header(1, '[');
+    header.append(section);
+    header.push_back(']');
+    doc.lines.push_back({std::move(header), doc.newline});
     doc.lines.push_back({std::move(keyLine), doc.newline});
 }
 
