@@ -1,0 +1,443 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/program_state.h"
+#include "cli/cli.h"
+#include "library/library_file_bytes.h"
+#include "support/temp_dir.h"
+
+namespace veltrane {
+namespace {
+
+using test::DeviceRecordBytes;
+using test::HeaderBytes;
+using test::PcLibraryBytes;
+using test::PutLittle;
+using test::TempDir;
+using test::WriteBytes;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome Cli(const std::vector<std::string>& args, const std::atomic<bool>* stop = nullptr) {
+    std::ostringstream out, err;
+    int status = RunCli(args, out, err, stop);
+    return {status, out.str(), err.str()};
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void PutFloat(std::string& b, std::size_t at, float value) {
+    std::uint32_t raw;
+    std::memcpy(&raw, &value, 4);
+    PutLittle(b, at, raw, 4);
+}
+
+float FloatAt(const std::string& b, std::size_t at) {
+    std::uint32_t raw = 0;
+    for (int i = 0; i < 4; ++i)
+        raw |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    float value;
+    std::memcpy(&value, &raw, 4);
+    return value;
+}
+
+std::uint16_t U16At(const std::string& b, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+// A raw spectrum file laid out by hand: header, N at 120, N intensities from
+// 124, N wavenumbers after them, then laser nm, laser pixel, window start and
+// end. Laser 500 nm is 20000 cm-1, and wavenumber 19000 - i puts pixel i at a
+// Raman shift of exactly 1000 + i.
+struct RawSpec {
+    std::string header = HeaderBytes("Quartz", 165);
+    std::int32_t n = 256;
+    std::vector<float> intensity; // default: 0.1 x i
+    float laserNm = 500.0f;
+    std::int32_t laserPixel = 7;
+    std::int32_t windowStart = 3;
+    std::int32_t windowEnd = 10;
+};
+
+std::string RawBytes(const RawSpec& spec) {
+    std::string b = spec.header;
+    b.resize(140 + 8 * static_cast<std::size_t>(spec.n), '\0');
+    PutLittle(b, 120, static_cast<std::uint32_t>(spec.n), 4);
+    for (std::int32_t i = 0; i < spec.n; ++i) {
+        float y = spec.intensity.empty() ? 0.1f * static_cast<float>(i) : spec.intensity[i];
+        PutFloat(b, 124 + 4 * i, y);
+        PutFloat(b, 124 + 4 * (spec.n + i), 19000.0f - static_cast<float>(i));
+    }
+    std::size_t tail = 124 + 8 * static_cast<std::size_t>(spec.n);
+    PutFloat(b, tail, spec.laserNm);
+    PutLittle(b, tail + 4, static_cast<std::uint32_t>(spec.laserPixel), 4);
+    PutLittle(b, tail + 8, static_cast<std::uint32_t>(spec.windowStart), 4);
+    PutLittle(b, tail + 12, static_cast<std::uint32_t>(spec.windowEnd), 4);
+    return b;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// "x,y" of a CSV line, read back as float32.
+std::pair<float, float> CsvPoint(const std::string& line) {
+    std::size_t comma = line.find(',');
+    return {std::strtof(line.substr(0, comma).c_str(), nullptr), std::strtof(line.substr(comma + 1).c_str(), nullptr)};
+}
+
+const char* kPcModel179 = kBrandVariant == BrandVariant::Brenmor ? "TL100" : "QX810A";
+
+TEST(CliInfo, PrintsTheHeaderFieldsOfEachLayout) {
+    TempDir dir;
+    WriteBytes(dir.path() + "q.rsd", RawBytes({}));
+    WriteBytes(dir.path() + "pc.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    WriteBytes(dir.path() + "dev.rlb", DeviceRecordBytes(HeaderBytes("Sulfur", 180), {}, {}));
+    Outcome r = Cli({"info", dir.path() + "q.rsd", dir.path() + "pc.rlb", dir.path() + "dev.rlb"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "file: " + dir.path() +
+                         "q.rsd\nformat: raw\nname: Quartz\ndate: 2017/3/3 9:5:7\nmodel: 165\n"
+                         "frame: 256\nlaser_nm: 500\nlaser_pixel: 7\nwindow: 3 10\n\n"
+                         "file: " +
+                         dir.path() +
+                         "pc.rlb\nformat: pc-library\nname: Calcite\ndate: 2017/3/3 9:5:7\n"
+                         "model: 179\npoints: 2500\n\n"
+                         "file: " +
+                         dir.path() +
+                         "dev.rlb\nformat: device-library\nname: Sulfur\n"
+                         "date: 2017/3/3 9:5:7\nmodel: 180\npoints: 1250\n\n");
+}
+
+TEST(CliInfo, RefusesEveryMalformedLayoutAndGoesOnWithTheRest) {
+    TempDir dir;
+    std::string good = RawBytes({});
+    RawSpec unknownN;
+    unknownN.n = 1000; // no sensor has a 1000-value frame
+    RawSpec outside;
+    outside.windowEnd = 257; // past the 256 pixels
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"empty.rsd", ""},
+        {"short.rsd", good.substr(0, good.size() - 1)},
+        {"long.rsd", good + "x"},
+        {"frame.rsd", RawBytes(unknownN)},
+        {"window.rsd", RawBytes(outside)},
+        {"pc.rlb", PcLibraryBytes(HeaderBytes("A", 179)) + "x"},
+        {"dev.rlb", DeviceRecordBytes(HeaderBytes("B", 180), {}, {}).substr(0, 5119)},
+    };
+    for (const auto& [name, bytes] : bad) {
+        WriteBytes(dir.path() + name, bytes);
+        Outcome r = Cli({"info", dir.path() + name});
+        EXPECT_NE(r.status, 0) << name;
+        EXPECT_TRUE(r.out.empty()) << name;
+        EXPECT_NE(r.err.find(dir.path() + name + ": "), std::string::npos) << name << ": " << r.err;
+    }
+    EXPECT_NE(Cli({"info", dir.path() + "short.rsd"}).err.find("Raw data file incomplete!"), std::string::npos);
+    EXPECT_NE(Cli({"info", dir.path() + "window.rsd"}).err.find("Raw data window out of range!"), std::string::npos);
+
+    WriteBytes(dir.path() + "good.rsd", good);
+    Outcome mixed = Cli({"info", dir.path() + "missing.rsd", dir.path() + "good.rsd"});
+    EXPECT_NE(mixed.status, 0);
+    EXPECT_NE(mixed.err.find("Can not open file!"), std::string::npos);
+    EXPECT_NE(mixed.out.find("name: Quartz"), std::string::npos);
+}
+
+TEST(CliExport, RawFileGivesItsWindowInRamanShiftsThatReadBackExactly) {
+    TempDir dir;
+    RawSpec spec;
+    WriteBytes(dir.path() + "q.rsd", RawBytes(spec));
+    Outcome r = Cli({"export", dir.path() + "q.rsd"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "raman_shift_cm-1,intensity");
+    for (int i = 3; i < 10; ++i) {
+        auto [x, y] = CsvPoint(lines[i - 2]);
+        EXPECT_EQ(x, 1000.0f + static_cast<float>(i));
+        EXPECT_EQ(y, 0.1f * static_cast<float>(i)) << lines[i - 2];
+    }
+    EXPECT_EQ(lines[1], "1003,0.3");
+
+    Outcome j = Cli({"export", dir.path() + "q.rsd", "--format", "jcamp", "-o", dir.path() + "q.jdx"});
+    ASSERT_EQ(j.status, 0) << j.err;
+    EXPECT_TRUE(j.out.empty());
+    std::vector<std::string> jl = Lines(ReadBytes(dir.path() + "q.jdx"));
+    auto has = [&](const std::string& line) { return std::find(jl.begin(), jl.end(), line) != jl.end(); };
+    EXPECT_EQ(jl.front(), "##TITLE=Quartz");
+    for (const char* line :
+         {"##JCAMP-DX=5.01", "##DATA TYPE=RAMAN SPECTRUM", "##XUNITS=1/CM", "##YUNITS=ARBITRARY UNITS", "##NPOINTS=7",
+          "##FIRSTX=1003", "##LASTX=1009", "##XYPOINTS=(XY..XY)", "1003, 0.3", "1009, 0.90000004"})
+        EXPECT_TRUE(has(line)) << line;
+    EXPECT_EQ(jl.back(), "##END=");
+}
+
+TEST(CliExport, LibrariesGiveThePointsInsideTheirModelsWindowInChartOrder) {
+    TempDir dir;
+    // X = 300 + 2i: the TL100 window 400 < X < 4000 keeps i = 51 .. 1849.
+    std::string pc = PcLibraryBytes(HeaderBytes("Calcite", 179));
+    PutFloat(pc, 120 + 4 * 100, std::nanf("")); // dropped, as the chart drops it
+    WriteBytes(dir.path() + "pc.rlb", pc);
+    std::vector<std::string> lines = Lines(Cli({"export", dir.path() + "pc.rlb"}).out);
+    ASSERT_EQ(lines.size(), 1u + 1799u - 1u);
+    EXPECT_EQ(lines[1], "402,51");
+    EXPECT_EQ(lines.back(), "3998,1849");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "500,100"), 0);
+
+    // A device record in tenths, cut to whole wavenumbers: 400.5 becomes 400
+    // and is out; 3000 is the TL200 window's excluded top. Descending X comes
+    // out ascending, as the chart orders it.
+    WriteBytes(dir.path() + "dev.rlb",
+               DeviceRecordBytes(HeaderBytes("Sulfur", 180), {7, 8, 9, 10, 11}, {30000, 29999, 12345, 4015, 4005}));
+    Outcome d = Cli({"export", dir.path() + "dev.rlb"});
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(d.out, "raman_shift_cm-1,intensity\n401,10\n1234,9\n2999,8\n");
+}
+
+TEST(CliExport, RefusesBadOptionsAndBadFilesWritingNothing) {
+    TempDir dir;
+    WriteBytes(dir.path() + "q.rsd", RawBytes({}));
+    WriteBytes(dir.path() + "bad.rsd", "not a spectrum");
+    EXPECT_EQ(Cli({"export", dir.path() + "q.rsd", "--format", "xml"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"export"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"export", dir.path() + "q.rsd", "--bogus"}).status, kExitUsage);
+    Outcome r = Cli({"export", dir.path() + "bad.rsd", "-o", dir.path() + "out.csv"});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "out.csv"));
+}
+
+TEST(CliSmooth, SmoothsTheWholeSpectrumThenCutsTheWindow) {
+    TempDir dir;
+    // Level 10 fits a straight line, whose value at the centre of 21 points
+    // is their mean. A spike of 210 at pixel 20, outside the window 25..39,
+    // reaches pixels 25..30 as 10 each; the -500 at pixel 22 counts as 0.
+    RawSpec spec;
+    spec.intensity.assign(256, 0.0f);
+    spec.intensity[20] = 210.0f;
+    spec.intensity[22] = -500.0f;
+    spec.windowStart = 25;
+    spec.windowEnd = 40;
+    WriteBytes(dir.path() + "s.rsd", RawBytes(spec));
+    Outcome r = Cli({"smooth", "--level", "10", dir.path() + "s.rsd", "-o", dir.path() + "s.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(ReadBytes(dir.path() + "s.csv"));
+    ASSERT_EQ(lines.size(), 16u);
+    EXPECT_EQ(lines[0], "raman_shift_cm-1,intensity");
+    for (int i = 25; i < 40; ++i) {
+        auto [x, y] = CsvPoint(lines[i - 24]);
+        EXPECT_EQ(x, 1000.0f + static_cast<float>(i));
+        EXPECT_NEAR(y, i <= 30 ? 10.0f : 0.0f, 1e-3) << "pixel " << i;
+    }
+    // Level 0 is a copy: the window's own values.
+    std::vector<std::string> copy = Lines(Cli({"smooth", "--level=0", dir.path() + "s.rsd"}).out);
+    ASSERT_EQ(copy.size(), 16u);
+    EXPECT_EQ(copy[1], "1025,0");
+}
+
+TEST(CliSmooth, RefusesLevelsOutsideTheBoxAndLibraries) {
+    TempDir dir;
+    WriteBytes(dir.path() + "q.rsd", RawBytes({}));
+    WriteBytes(dir.path() + "pc.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    for (const char* level : {"11", "-1", "2x", ""})
+        EXPECT_EQ(Cli({"smooth", "--level", level, dir.path() + "q.rsd"}).status, kExitUsage) << level;
+    EXPECT_EQ(Cli({"smooth", dir.path() + "q.rsd"}).status, kExitUsage);
+    Outcome lib = Cli({"smooth", "--level", "3", dir.path() + "pc.rlb"});
+    EXPECT_EQ(lib.status, kExitFailure);
+    EXPECT_TRUE(lib.out.empty());
+}
+
+TEST(CliMakeLibrary, KeepsTheRawHeaderAndWritesShiftsAndIntensities) {
+    TempDir dir;
+    RawSpec spec;
+    spec.n = 2546;
+    spec.header = HeaderBytes("orig.rsd", 179);
+    spec.header[100] = 0x5A; // a byte the program does not interpret
+    spec.windowStart = 0;
+    spec.windowEnd = 2500;
+    WriteBytes(dir.path() + "a.rsd", RawBytes(spec));
+    std::string folder = dir.path() + "lib";
+    Outcome r = Cli({"make-library", dir.path() + "a.rsd", "Mineral", "--folder", folder});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Process Completed\n");
+    std::string b = ReadBytes(folder + "/Mineral.rlb");
+    ASSERT_EQ(b.size(), 20120u);
+    EXPECT_EQ(b.substr(0, 8), std::string("Mineral\0", 8));
+    EXPECT_EQ(U16At(b, 112), 179);
+    EXPECT_EQ(static_cast<unsigned char>(b[100]), 0x5A);
+    for (int i : {0, 1, 1234, 2499}) {
+        EXPECT_EQ(FloatAt(b, 120 + 4 * i), 0.1f * static_cast<float>(i));
+        EXPECT_EQ(FloatAt(b, 10120 + 4 * i), 1000.0f + static_cast<float>(i));
+    }
+
+    // Refusals carry the creation's result code and leave the file alone.
+    Outcome again = Cli({"make-library", dir.path() + "a.rsd", "Mineral", "--folder", folder});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_EQ(again.err, "File name existed\n");
+    EXPECT_EQ(ReadBytes(folder + "/Mineral.rlb"), b);
+    EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", std::string(65, 'n'), "--folder", folder}).status, 3);
+    Outcome invalid = Cli({"make-library", dir.path() + "a.rsd", "a:b", "--folder", folder});
+    EXPECT_EQ(invalid.status, 4);
+    EXPECT_EQ(invalid.err, "Invalid file name!\n");
+    EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", "", "--folder", folder}).status, kExitNameRefused);
+    EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", "Other"}).status, kExitUsage);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+TEST(CliMakeLibrary, RefusesAnythingButARawFile) {
+    TempDir dir;
+    WriteBytes(dir.path() + "pc.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    std::string raw = RawBytes({});
+    WriteBytes(dir.path() + "short.rsd", raw.substr(0, 200));
+    for (const char* input : {"pc.rlb", "short.rsd", "missing.rsd"}) {
+        Outcome r = Cli({"make-library", dir.path() + input, "X", "--folder", dir.path() + "lib"});
+        EXPECT_EQ(r.status, kExitInputRefused) << input;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "lib/X.rlb")) << input;
+    }
+}
+
+TEST(CliToDevice, AveragesNeighbouringPointsIntoTheRecord) {
+    TempDir dir;
+    // Points (300 + 2i, i): pair k averages to intensity 2k + 0.5, kept as 2k,
+    // and X 301 + 4k, kept in tenths.
+    std::string pc = PcLibraryBytes(HeaderBytes("Calcite", 179));
+    WriteBytes(dir.path() + "pc.rlb", pc);
+    Outcome r = Cli({"to-device", dir.path() + "pc.rlb", "-o", dir.path() + "dev.rlb"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string rec = ReadBytes(dir.path() + "dev.rlb");
+    ASSERT_EQ(rec.size(), 5120u);
+    EXPECT_EQ(rec.substr(0, 120), pc.substr(0, 120));
+    for (int k : {0, 1, 700, 1249}) {
+        EXPECT_EQ(U16At(rec, 120 + 2 * k), 2 * k);
+        EXPECT_EQ(U16At(rec, 2620 + 2 * k), 3010 + 40 * k);
+    }
+
+    WriteBytes(dir.path() + "d.rlb", rec);
+    WriteBytes(dir.path() + "cut.rlb", pc.substr(0, 20119));
+    for (const char* input : {"d.rlb", "cut.rlb", "none.rlb"}) {
+        Outcome bad = Cli({"to-device", dir.path() + input, "-o", dir.path() + "out.rlb"});
+        EXPECT_EQ(bad.status, kExitFailure) << input;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "out.rlb")) << input;
+    }
+    EXPECT_EQ(Cli({"to-device", dir.path() + "pc.rlb"}).status, kExitUsage);
+}
+
+TEST(CliList, OneTabSeparatedRowPerLibraryFile) {
+    TempDir dir;
+    WriteBytes(dir.path() + "a.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    WriteBytes(dir.path() + "b.rlb", DeviceRecordBytes(HeaderBytes("Odd", 7), {}, {}));
+    WriteBytes(dir.path() + "broken.rlb", "short");
+    WriteBytes(dir.path() + "note.txt", "not a library");
+    Outcome r = Cli({"list", dir.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{std::string("Calcite\t") + kPcModel179 + "\t2017/3/3 9:5:7",
+                                               "Odd\t\t2017/3/3 9:5:7", "broken\t\t"}));
+    EXPECT_EQ(Cli({"list", dir.path() + "nowhere"}).status, kExitFailure);
+}
+
+TEST(CliHelp, EveryCommandExplainsItself) {
+    for (const char* command : {"info", "export", "smooth", "make-library", "to-device", "list", "measure"}) {
+        Outcome r = Cli({command, "--help"});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_EQ(r.out.rfind(std::string("Usage: veltrane-cli ") + command, 0), 0u) << r.out;
+    }
+    EXPECT_EQ(Cli({"--help"}).status, 0);
+    EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);
+    EXPECT_EQ(Cli({}).status, kExitUsage);
+}
+
+TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {
+    TempDir dir;
+    std::string out = dir.path() + "m.rsd";
+    Outcome none = Cli({"measure", "-o", out});
+    EXPECT_EQ(none.status, kExitFailure);
+    EXPECT_EQ(none.err, "No Device!\n");
+    Outcome preheat = Cli({"measure", "--simulator", "--preheat", "1000", "-o", out});
+    EXPECT_EQ(preheat.status, kExitFailure);
+    EXPECT_NE(preheat.err.find("Preheat can not lower than 20000ms!"), std::string::npos);
+    Outcome text = Cli({"measure", "--simulator", "--average", "abc", "-o", out});
+    EXPECT_NE(text.err.find("'abc' is not a valid floating point value"), std::string::npos);
+    EXPECT_EQ(Cli({"measure", "--sim-speed", "100", "-o", out}).status, kExitUsage);
+    EXPECT_EQ(Cli({"measure", "--simulator=9999", "-o", out}).status, kExitUsage);
+    EXPECT_EQ(Cli({"measure", "--simulator"}).status, kExitUsage);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CliMeasure, StopRequestEndsWithoutSaving) {
+    TempDir dir;
+    std::atomic<bool> stop{false};
+    // At speed 10 the 20 s preheat lasts 2 s of wall time; the stop comes
+    // well before it ends.
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.store(true);
+    });
+    Outcome r =
+        Cli({"measure", "--simulator", "--sim-speed", "10", "--exposure", "100", "-o", dir.path() + "m.rsd"}, &stop);
+    raiser.join();
+    EXPECT_EQ(r.status, kExitStopped);
+    EXPECT_NE(r.err.find("laser off"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+}
+
+TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
+    TempDir dir;
+    std::string raw = dir.path() + "poly.rsd";
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "500", "-o", raw, "--csv",
+                     dir.path() + "poly.csv"});
+    ASSERT_EQ(m.status, 0) << m.err;
+    EXPECT_NE(m.err.find("progress: 100%"), std::string::npos);
+
+    Outcome info = Cli({"info", raw});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("format: raw\nname: poly.rsd\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("model: 179\nframe: 2546\nlaser_nm: 532\n"), std::string::npos) << info.out;
+    std::size_t at = info.out.find("window: ");
+    ASSERT_NE(at, std::string::npos);
+    int start = 0, end = 0;
+    std::istringstream(info.out.substr(at + 8)) >> start >> end;
+    ASSERT_LT(start, end);
+
+    Outcome csv = Cli({"export", raw});
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out, ReadBytes(dir.path() + "poly.csv"));
+    std::vector<std::string> lines = Lines(csv.out);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(end - start + 1));
+    auto [firstX, firstY] = CsvPoint(lines[1]);
+    EXPECT_GT(firstX, 400.0f); // the default display range starts at 400 cm-1
+    EXPECT_GT(firstY, 0.0f);
+
+    std::string folder = dir.path() + "lib";
+    ASSERT_EQ(Cli({"make-library", raw, "Polystyrene", "--folder", folder}).status, 0);
+    ASSERT_EQ(Cli({"to-device", folder + "/Polystyrene.rlb", "-o", dir.path() + "dev.rlb"}).status, 0);
+    Outcome dev = Cli({"info", dir.path() + "dev.rlb"});
+    EXPECT_NE(dev.out.find("format: device-library\nname: Polystyrene\n"), std::string::npos) << dev.out;
+    Outcome list = Cli({"list", folder});
+    ASSERT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.rfind(std::string("Polystyrene\t") + kPcModel179 + "\t", 0), 0u) << list.out;
+}
+
+} // namespace
+} // namespace veltrane
