@@ -68,7 +68,7 @@ std::uint16_t U16At(const std::string& b, std::size_t at) {
 // 124, N wavenumbers after them, then laser nm, laser pixel, window start and
 // end. Laser 500 nm is 20000 cm-1, and wavenumber 19000 - i puts pixel i at a
 // Raman shift of exactly 1000 + i.
-struct RawSpec {
+struct RawLayout {
     std::string header = HeaderBytes("Quartz", 165);
     std::int32_t n = 256;
     std::vector<float> intensity; // default: 0.1 x i
@@ -78,20 +78,20 @@ struct RawSpec {
     std::int32_t windowEnd = 10;
 };
 
-std::string RawBytes(const RawSpec& spec) {
-    std::string b = spec.header;
-    b.resize(140 + 8 * static_cast<std::size_t>(spec.n), '\0');
-    PutLittle(b, 120, static_cast<std::uint32_t>(spec.n), 4);
-    for (std::int32_t i = 0; i < spec.n; ++i) {
-        float y = spec.intensity.empty() ? 0.1f * static_cast<float>(i) : spec.intensity[i];
+std::string RawBytes(const RawLayout& layout) {
+    std::string b = layout.header;
+    b.resize(140 + 8 * static_cast<std::size_t>(layout.n), '\0');
+    PutLittle(b, 120, static_cast<std::uint32_t>(layout.n), 4);
+    for (std::int32_t i = 0; i < layout.n; ++i) {
+        float y = layout.intensity.empty() ? 0.1f * static_cast<float>(i) : layout.intensity[i];
         PutFloat(b, 124 + 4 * i, y);
-        PutFloat(b, 124 + 4 * (spec.n + i), 19000.0f - static_cast<float>(i));
+        PutFloat(b, 124 + 4 * (layout.n + i), 19000.0f - static_cast<float>(i));
     }
-    std::size_t tail = 124 + 8 * static_cast<std::size_t>(spec.n);
-    PutFloat(b, tail, spec.laserNm);
-    PutLittle(b, tail + 4, static_cast<std::uint32_t>(spec.laserPixel), 4);
-    PutLittle(b, tail + 8, static_cast<std::uint32_t>(spec.windowStart), 4);
-    PutLittle(b, tail + 12, static_cast<std::uint32_t>(spec.windowEnd), 4);
+    std::size_t tail = 124 + 8 * static_cast<std::size_t>(layout.n);
+    PutFloat(b, tail, layout.laserNm);
+    PutLittle(b, tail + 4, static_cast<std::uint32_t>(layout.laserPixel), 4);
+    PutLittle(b, tail + 8, static_cast<std::uint32_t>(layout.windowStart), 4);
+    PutLittle(b, tail + 12, static_cast<std::uint32_t>(layout.windowEnd), 4);
     return b;
 }
 
@@ -134,9 +134,9 @@ TEST(CliInfo, PrintsTheHeaderFieldsOfEachLayout) {
 TEST(CliInfo, RefusesEveryMalformedLayoutAndGoesOnWithTheRest) {
     TempDir dir;
     std::string good = RawBytes({});
-    RawSpec unknownN;
+    RawLayout unknownN;
     unknownN.n = 1000; // no sensor has a 1000-value frame
-    RawSpec outside;
+    RawLayout outside;
     outside.windowEnd = 257; // past the 256 pixels
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"empty.rsd", ""},
@@ -166,8 +166,8 @@ TEST(CliInfo, RefusesEveryMalformedLayoutAndGoesOnWithTheRest) {
 
 TEST(CliExport, RawFileGivesItsWindowInRamanShiftsThatReadBackExactly) {
     TempDir dir;
-    RawSpec spec;
-    WriteBytes(dir.path() + "q.rsd", RawBytes(spec));
+    RawLayout layout;
+    WriteBytes(dir.path() + "q.rsd", RawBytes(layout));
     Outcome r = Cli({"export", dir.path() + "q.rsd"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
@@ -232,13 +232,13 @@ TEST(CliSmooth, SmoothsTheWholeSpectrumThenCutsTheWindow) {
     // Level 10 fits a straight line, whose value at the centre of 21 points
     // is their mean. A spike of 210 at pixel 20, outside the window 25..39,
     // reaches pixels 25..30 as 10 each; the -500 at pixel 22 counts as 0.
-    RawSpec spec;
-    spec.intensity.assign(256, 0.0f);
-    spec.intensity[20] = 210.0f;
-    spec.intensity[22] = -500.0f;
-    spec.windowStart = 25;
-    spec.windowEnd = 40;
-    WriteBytes(dir.path() + "s.rsd", RawBytes(spec));
+    RawLayout layout;
+    layout.intensity.assign(256, 0.0f);
+    layout.intensity[20] = 210.0f;
+    layout.intensity[22] = -500.0f;
+    layout.windowStart = 25;
+    layout.windowEnd = 40;
+    WriteBytes(dir.path() + "s.rsd", RawBytes(layout));
     Outcome r = Cli({"smooth", "--level", "10", dir.path() + "s.rsd", "-o", dir.path() + "s.csv"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(ReadBytes(dir.path() + "s.csv"));
@@ -269,13 +269,13 @@ TEST(CliSmooth, RefusesLevelsOutsideTheBoxAndLibraries) {
 
 TEST(CliMakeLibrary, KeepsTheRawHeaderAndWritesShiftsAndIntensities) {
     TempDir dir;
-    RawSpec spec;
-    spec.n = 2546;
-    spec.header = HeaderBytes("orig.rsd", 179);
-    spec.header[100] = 0x5A; // a byte the program does not interpret
-    spec.windowStart = 0;
-    spec.windowEnd = 2500;
-    WriteBytes(dir.path() + "a.rsd", RawBytes(spec));
+    RawLayout layout;
+    layout.n = 2546;
+    layout.header = HeaderBytes("orig.rsd", 179);
+    layout.header[100] = 0x5A; // a byte the program does not interpret
+    layout.windowStart = 0;
+    layout.windowEnd = 2500;
+    WriteBytes(dir.path() + "a.rsd", RawBytes(layout));
     std::string folder = dir.path() + "lib";
     Outcome r = Cli({"make-library", dir.path() + "a.rsd", "Mineral", "--folder", folder});
     ASSERT_EQ(r.status, 0) << r.err;
