@@ -5,7 +5,12 @@
 
 #include "app/ui/application.h"
 #include "app/ui/qt_user_dialogs.h"
+#include "platform/ini_file.h"
 #include "platform/null_bridge.h"
+#ifdef VELTRANE_WITH_LIBUSB
+#include "platform/libusb_backend.h"
+#include "platform/libusb_bridge.h"
+#endif
 #include "platform/paths.h"
 #include "sim/simulated_bridge.h"
 
@@ -42,6 +47,7 @@ int main(int argc, char* argv[]) {
     }
 
     SteadyClock clock;
+    AppPaths paths = ResolveAppPaths(ExecutablePath());
     std::unique_ptr<UsbBridge> bridge;
     if (parser.isSet(simulator)) {
         auto simulated = std::make_unique<SimulatedBridge>();
@@ -53,11 +59,15 @@ int main(int argc, char* argv[]) {
         simulated->attach(instrument);
         bridge = std::move(simulated);
     } else {
+#ifdef VELTRANE_WITH_LIBUSB
+        bridge = std::make_unique<LibusbBridge>(MakeLibusbBackend(), ReadUsbDeviceIds(IniFile(paths.settingsFile)));
+#else
         bridge = std::make_unique<NullBridge>();
+#endif
     }
 
     QtUserDialogs dialogs;
-    VeltraneApplication veltrane(*bridge, clock, dialogs, ResolveAppPaths(ExecutablePath()));
+    VeltraneApplication veltrane(*bridge, clock, dialogs, paths);
     veltrane.mainWindow().show();
     return app.exec();
 }
