@@ -29,7 +29,9 @@ UsbError FromLibusb(int code) {
     }
 }
 
-libusb_device_handle* Native(UsbDeviceHandle handle) { return reinterpret_cast<libusb_device_handle*>(handle); }
+libusb_device_handle* Native(UsbDeviceHandle handle) {
+    return reinterpret_cast<libusb_device_handle*>(handle);
+}
 
 class LibusbBackend : public UsbBackend {
 public:
@@ -122,7 +124,8 @@ public:
 
 private:
     void forgetListed() {
-        for (libusb_device* device : m_listed) libusb_unref_device(device);
+        for (libusb_device* device : m_listed)
+            libusb_unref_device(device);
         m_listed.clear();
     }
 
@@ -132,6 +135,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<UsbBackend> MakeLibusbBackend() { return std::make_unique<LibusbBackend>(); }
+std::unique_ptr<UsbBackend> MakeLibusbBackend() {
+    return std::make_unique<LibusbBackend>();
+}
 
 } // namespace veltrane

@@ -100,7 +100,8 @@ public:
         }
         transferred = step.count < 0 ? length : static_cast<std::uint32_t>(step.count);
         if (endpoint & 0x80)
-            for (std::uint32_t i = 0; i < transferred; ++i) data[i] = step.fill;
+            for (std::uint32_t i = 0; i < transferred; ++i)
+                data[i] = step.fill;
         return step.error;
     }
     UsbError clearHalt(UsbDeviceHandle, std::uint8_t endpoint) override {
@@ -155,8 +156,8 @@ TEST(LibusbBridge, CountsMatchingDevicesAndTheLinkOpensTheLastEnumerated) {
 TEST(LibusbBridge, UsesTheFirstBulkEndpointsOfInterfaceZeroSettingZero) {
     Rig rig;
     rig.usb->descriptors = {
-        {1, 0, {{0x86, 2}, {0x07, 2}}},             // another interface
-        {0, 1, {{0x88, 2}, {0x09, 2}}},             // another alternate setting
+        {1, 0, {{0x86, 2}, {0x07, 2}}}, // another interface
+        {0, 1, {{0x88, 2}, {0x09, 2}}}, // another alternate setting
         {0, 0, {{0x83, 3}, {0x04, 3}, {0x05, 2}, {0x82, 2}, {0x84, 2}, {0x06, 2}}},
     };
     BridgeHandle h = rig.openFirst();
@@ -342,8 +343,7 @@ TEST(UsbDeviceIds, ParsesVidPidAndExtendsTheDefaultsFromTheSettingsFile) {
         std::ofstream out(ini.path());
         out << "[USB Devices]\nDevice1=1234:5678\nDevice2=nonsense\nDevice4=10c4:ea61\nDevice5=abcd:0001\n";
     }
-    EXPECT_EQ(ReadUsbDeviceIds(ini),
-              (std::vector<UsbDeviceId>{{0x10C4, 0xEA61}, {0x1234, 0x5678}, {0xABCD, 0x0001}}));
+    EXPECT_EQ(ReadUsbDeviceIds(ini), (std::vector<UsbDeviceId>{{0x10C4, 0xEA61}, {0x1234, 0x5678}, {0xABCD, 0x0001}}));
 }
 
 } // namespace
