@@ -67,6 +67,8 @@ public:
     // Copies `count` pixel values of the last ReadPixelBlock into `out`.
     void pixelValues(std::uint16_t* out, std::uint32_t count) const;
     std::uint32_t deviceCount() const;
+    // See UsbBridge::takeAccessDeniedNotice.
+    bool takeAccessDeniedNotice() { return m_bridge.takeAccessDeniedNotice(); }
 
 private:
     struct Exchange {

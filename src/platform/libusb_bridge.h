@@ -28,11 +28,9 @@ public:
                        std::uint32_t& transferred) override;
     BridgeStatus setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) override;
 
-    // True exactly once after an open was refused for lack of permission, so
-    // the user hears about it once per connection attempt rather than at
-    // every check. Re-armed when a count finds no bridge (it was unplugged)
+    // Once per connection attempt rather than at every check. Re-armed when a count finds no bridge (it was unplugged)
     // or an open succeeds.
-    bool takeAccessDeniedNotice();
+    bool takeAccessDeniedNotice() override;
 
 private:
     struct OpenBridge {

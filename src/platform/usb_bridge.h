@@ -22,6 +22,9 @@ enum class BridgeStatus : std::uint32_t {
     DeviceNotFound = 0xFF,
 };
 
+constexpr const char* kBridgeAccessDeniedMessage =
+    "No permission to open the instrument. Install the udev rule (see README) and plug it in again.";
+
 using BridgeHandle = std::uintptr_t;
 constexpr BridgeHandle kInvalidBridgeHandle = 0;
 
@@ -41,6 +44,12 @@ public:
     virtual BridgeStatus write(BridgeHandle handle, const std::uint8_t* buffer, std::uint32_t bytes,
                                std::uint32_t& transferred) = 0;
     virtual BridgeStatus setTimeouts(std::uint32_t readMs, std::uint32_t writeMs) = 0;
+
+    // True once after an open was refused for lack of permission on the
+    // device node, so the window can point the user to the udev rule once
+    // per connection attempt. Only a bridge over the OS's USB stack can be
+    // refused that way.
+    virtual bool takeAccessDeniedNotice() { return false; }
 };
 
 } // namespace veltrane

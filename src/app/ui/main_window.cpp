@@ -641,6 +641,7 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     ShowDeviceTree(DeviceConnection::Disconnected);
     UpdateStatusBar(2, 1);
     if (r.showDeviceRefused) showMessage(kDeviceRefusedMessage, MessageIcon::Error);
+    if (m_services.link.takeAccessDeniedNotice()) showMessage(kBridgeAccessDeniedMessage, MessageIcon::Error);
 }
 
 void TForm_main::LayoutRowBoxes() {
