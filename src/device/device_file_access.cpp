@@ -9,7 +9,8 @@
 
 namespace veltrane {
 
-bool WaitForReadyState(DeviceLink& link, Clock& clock, WaitOrder order) {
+bool WaitForReadyState(DeviceLink& link, Clock& clock, WaitOrder order, const std::atomic<bool>* stop) {
+    auto stopped = [stop] { return stop && stop->load(std::memory_order_acquire); };
     std::uint32_t start = clock.tickCount();
     std::uint32_t now = start;
     if (order == WaitOrder::SleepFirst) {
@@ -17,6 +18,7 @@ bool WaitForReadyState(DeviceLink& link, Clock& clock, WaitOrder order) {
         now = clock.tickCount();
     }
     while (TicksSince(start, now) < kReadyWaitMs) {
+        if (stopped()) return false;
         if (link.PollState() == wire::kReadyState) return true;
         clock.sleep(kReadyPollMs);
         now = clock.tickCount();
@@ -39,13 +41,13 @@ FileAccessResult DeviceFileAccess::select(std::string_view path, bool forRead, s
 
 FileAccessResult DeviceFileAccess::request(std::uint32_t direction, std::uint32_t size) {
     if (!m_link.FileRwRequest(direction, size)) return FileAccessResult::RwRequestFailed;
-    if (!WaitForReadyState(m_link, m_clock, WaitOrder::AskFirst)) return FileAccessResult::RequestTimeout;
+    if (!WaitForReadyState(m_link, m_clock, WaitOrder::AskFirst, m_stop)) return FileAccessResult::RequestTimeout;
     return FileAccessResult::Success;
 }
 
 FileAccessResult DeviceFileAccess::readChunk(std::uint8_t* out, std::uint32_t n, WaitOrder order) {
     if (!m_link.TransferChunk(wire::kDirectionRead, out, n)) return FileAccessResult::ChunkFailed;
-    if (!WaitForReadyState(m_link, m_clock, order)) return FileAccessResult::ChunkTimeout;
+    if (!WaitForReadyState(m_link, m_clock, order, m_stop)) return FileAccessResult::ChunkTimeout;
     return FileAccessResult::Success;
 }
 
@@ -54,7 +56,7 @@ FileAccessResult DeviceFileAccess::writeChunk(const std::uint8_t* data, std::uin
     n = std::min<std::uint32_t>(n, wire::kMaxChunk);
     std::memcpy(chunk.data(), data, n);
     if (!m_link.TransferChunk(wire::kDirectionWrite, chunk.data(), n)) return FileAccessResult::ChunkFailed;
-    if (!WaitForReadyState(m_link, m_clock, order)) return FileAccessResult::ChunkTimeout;
+    if (!WaitForReadyState(m_link, m_clock, order, m_stop)) return FileAccessResult::ChunkTimeout;
     return FileAccessResult::Success;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -34,14 +35,16 @@ constexpr std::uint32_t kReadyPollMs = 50;
 
 // Polls every 50 ms until the device reports ReadyState; fails when 3000 ms
 // pass without it.
-bool WaitForReadyState(DeviceLink& link, Clock& clock, WaitOrder order);
+// A raised `stop` ends the wait at its next step, as a time-out.
+bool WaitForReadyState(DeviceLink& link, Clock& clock, WaitOrder order, const std::atomic<bool>* stop = nullptr);
 
 // The instrument's file access sequence, one step per call, each returning
 // its own failure code. Users run the steps in order; a failure ends the
 // sequence (the library transfers still close after a failed chunk).
 class DeviceFileAccess {
 public:
-    DeviceFileAccess(DeviceLink& link, Clock& clock) : m_link(link), m_clock(clock) {}
+    DeviceFileAccess(DeviceLink& link, Clock& clock, const std::atomic<bool>* stop = nullptr)
+        : m_link(link), m_clock(clock), m_stop(stop) {}
 
     // Steps 1 to 3: control information, file name, file information. For a
     // read, a missing file gives FileNotExist; `size` receives the size the
@@ -58,6 +61,7 @@ public:
 private:
     DeviceLink& m_link;
     Clock& m_clock;
+    const std::atomic<bool>* m_stop;
 };
 
 // Default calibration, used whenever the read fails: the axis then numbers

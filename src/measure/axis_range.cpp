@@ -1,5 +1,7 @@
 #include "measure/axis_range.h"
 
+#include "measure/measurement.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -95,7 +97,7 @@ std::optional<double> ParseDecimal(std::string_view text) {
 }
 
 std::string ConversionErrorText(const std::string& text) {
-    return "'" + text + "' is not a valid floating point value";
+    return FloatConversionError(text);
 }
 
 AxisRangeOutcome ApplyAxisRange(ChartModel& chart, const AxisRangeInput& input) {

@@ -47,9 +47,20 @@ std::optional<std::int64_t> ParseTruncatedDecimal(const std::string& text) {
     return static_cast<std::int64_t>(value);
 }
 
-std::string FloatConversionError(const std::string& text) {
-    return "'" + text + "' is not a valid floating point value";
+namespace {
+// Built by appending: GCC 12 warns wrongly about "'" + string + "...".
+std::string Quoted(const std::string& text, const char* rest) {
+    std::string message(1, '\'');
+    message.append(text);
+    message.push_back('\'');
+    message.append(rest);
+    return message;
 }
+} // namespace
+
+std::string FloatConversionError(const std::string& text) { return Quoted(text, " is not a valid floating point value"); }
+
+std::string IntegerConversionError(const std::string& text) { return Quoted(text, " is not a valid integer value"); }
 
 CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy) {
     CaptureCheck result;
@@ -154,7 +165,7 @@ StepResult StepAverage(const std::string& boxText, bool up) {
     StepResult result;
     auto value = ParseWholeNumber(boxText);
     if (!value || *value < INT32_MIN || *value > INT32_MAX) {
-        result.error = "'" + boxText + "' is not a valid integer value";
+        result.error = IntegerConversionError(boxText);
         return result;
     }
     std::int64_t a = *value;

@@ -57,6 +57,7 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
 // not a number.
 std::optional<std::int64_t> ParseTruncatedDecimal(const std::string& text);
 std::string FloatConversionError(const std::string& text);
+std::string IntegerConversionError(const std::string& text);
 
 // The measurement worker: dark, laser on, preheat, signal, laser off. Stores
 // measureState = 2 as its very last write.

@@ -180,6 +180,7 @@ std::vector<std::uint8_t> VirtualInstrument::statusBlock() const {
 
 void VirtualInstrument::handleBlock(const std::uint8_t* block, std::uint32_t n) {
     m_code = n >= wire::kHeaderSize + 2 ? GetU16(block + wire::kOffCode) : 0;
+    if (m_neverReadyAfterCode && *m_neverReadyAfterCode == m_code) m_neverReady = true;
     record(SimLogEntry::Kind::Command, block, n);
     ++m_commandCount;
     m_dataOut.clear();
@@ -527,6 +528,7 @@ void VirtualInstrument::powerCycle() {
     m_lossAt.reset();
     m_shortAt.reset();
     m_neverReadyAt.reset();
+    m_neverReadyAfterCode.reset();
 }
 
 void VirtualInstrument::setSample(SimSample sample) {
@@ -618,6 +620,10 @@ void VirtualInstrument::scheduleLoss(std::uint32_t index, SimLossStage stage) {
 void VirtualInstrument::scheduleShortReply(std::uint32_t index) {
     std::lock_guard lock(m_mutex);
     m_shortAt = m_commandCount + index;
+}
+void VirtualInstrument::neverReadyAfterCode(std::uint16_t code) {
+    std::lock_guard lock(m_mutex);
+    m_neverReadyAfterCode = code;
 }
 void VirtualInstrument::scheduleNeverReady(std::uint32_t index) {
     std::lock_guard lock(m_mutex);

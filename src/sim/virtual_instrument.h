@@ -80,6 +80,9 @@ public:
     void scheduleShortReply(std::uint32_t index);
     // From command number `index` on, the device never reports ready again.
     void scheduleNeverReady(std::uint32_t index);
+    // Once a command with this code arrives, the device never reports ready
+    // again (a hang in the middle of a file transfer, say).
+    void neverReadyAfterCode(std::uint16_t code);
 
     // --- observation ---------------------------------------------------------
     std::vector<SimLogEntry> log() const;
@@ -128,6 +131,7 @@ private:
     std::optional<std::uint32_t> m_lossAt; // command count at which the loss strikes
     std::optional<std::uint32_t> m_shortAt;
     std::optional<std::uint32_t> m_neverReadyAt;
+    std::optional<std::uint16_t> m_neverReadyAfterCode;
     SimLossStage m_lossStage = SimLossStage::BeforeBlock;
     bool m_lost = false;
 

@@ -33,7 +33,7 @@ void SetProgress(const TransferContext& ctx, std::uint32_t percent) {
 // early, as a time-out, when the program is closing.
 bool WaitAfterChunk(const TransferContext& ctx) {
     if (ctx.stopRequested()) return false;
-    return WaitForReadyState(ctx.link, ctx.clock, WaitOrder::SleepFirst);
+    return WaitForReadyState(ctx.link, ctx.clock, WaitOrder::SleepFirst, ctx.stop);
 }
 
 bool WriteRecord(const TransferContext& ctx, const std::array<std::uint8_t, kDeviceRecordSize>& record) {
@@ -108,7 +108,7 @@ std::string ConvertPcLibraryToRecord(std::string_view pcFile) {
 
 std::uint8_t importFromDevice(const TransferContext& ctx) {
     if (ctx.state.deviceState != DeviceConnection::Connected) return 10;
-    DeviceFileAccess file(ctx.link, ctx.clock);
+    DeviceFileAccess file(ctx.link, ctx.clock, ctx.stop);
     std::uint32_t size = 0;
     FileAccessResult step = file.select(kDeviceLibraryPath, true, size);
     if (step != FileAccessResult::Success) return static_cast<std::uint8_t>(step);
@@ -172,7 +172,7 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
     }
     if (records.empty() && count > 0) return kLocalLibraryFailed; // nothing left: the store stays as it was
 
-    DeviceFileAccess file(ctx.link, ctx.clock);
+    DeviceFileAccess file(ctx.link, ctx.clock, ctx.stop);
     std::uint32_t ignored = 0;
     FileAccessResult step = file.select(kDeviceLibraryPath, false, ignored);
     if (step != FileAccessResult::Success) return static_cast<std::uint8_t>(step);

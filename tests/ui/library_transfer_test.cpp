@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -209,7 +210,7 @@ TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {
 
 TEST_F(LibraryPage, ClosingDuringATransferEndsItCleanly) {
     realTime = true;
-    speed = 1; // real time: five chunk waits of 50 ms leave time to close in the middle
+    speed = 1;
     attach();
     instrument->loadDefaultLibraryStore();
     auto store = *instrument->file(kDeviceLibraryPath);
@@ -218,10 +219,22 @@ TEST_F(LibraryPage, ClosingDuringATransferEndsItCleanly) {
     tick();
     listPc();
     tickLibrary("p1");
+    // After its first chunk the instrument stops answering ready: the export
+    // sits in a chunk wait when the window closes.
+    instrument->clearLog();
+    instrument->neverReadyAfterCode(wire::kTransferChunk);
     find<QToolButton>("SpeedButton_export")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return state().lib.transferProgress > 0; }, 10000));
+    auto chunkSent = [&] {
+        for (const SimLogEntry& e : instrument->log())
+            if (e.kind == SimLogEntry::Kind::Command && e.code == wire::kTransferChunk) return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(chunkSent, 10000));
+    QElapsedTimer closing;
+    closing.start();
     main().close();
     EXPECT_FALSE(main().transfer().workerBusy());
+    EXPECT_LT(closing.elapsed(), 1000); // the wait ended at its next step, not after 3 s
     EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store); // the store was not half written
 }
 

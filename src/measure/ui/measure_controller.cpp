@@ -154,7 +154,7 @@ std::optional<std::int16_t> SmoothLevel(const QString& text) {
 void MeasureController::UpDown_smoothClick(bool up) {
     auto level = SmoothLevel(m_smooth->text());
     if (!level) {
-        showError("'" + m_smooth->text().toStdString() + "' is not a valid integer value");
+        showError(IntegerConversionError(m_smooth->text().toStdString()));
         return;
     }
     int next = *level;
@@ -168,7 +168,7 @@ void MeasureController::Edit_smoothKeyPress(char key) {
     if (key != 13) return;
     auto level = SmoothLevel(m_smooth->text());
     if (!level) {
-        showError("'" + m_smooth->text().toStdString() + "' is not a valid integer value");
+        showError(IntegerConversionError(m_smooth->text().toStdString()));
         return;
     }
     // The box keeps what was typed; the computation takes the nearest level.
