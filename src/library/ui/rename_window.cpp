@@ -1,5 +1,7 @@
 #include "library/ui/rename_window.h"
 
+#include "app/ui/rename_form.h"
+
 #include "app/ui/window_flags.h"
 
 #include <QAction>
@@ -25,30 +27,11 @@ TForm_rename::TForm_rename(TForm_main& main)
     setWindowTitle("Rename");
     setFont(QFont("Calibri", 10));
     setFixedSize(360, 130);
-    auto* grid = new QGridLayout(this);
-    auto* oldLabel = new QLabel("Old Name:", this);
-    oldLabel->setObjectName("Label2");
-    m_oldName = new QLabel("old_name", this);
-    m_oldName->setObjectName("Label_old_name");
-    auto* newLabel = new QLabel("New Name:", this);
-    newLabel->setObjectName("Label1");
-    m_newName = new QLineEdit("New Name", this);
-    m_newName->setObjectName("Edit_new_name");
-    grid->addWidget(oldLabel, 0, 0);
-    grid->addWidget(m_oldName, 0, 1);
-    grid->addWidget(newLabel, 1, 0);
-    grid->addWidget(m_newName, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    auto* rename = new QPushButton("Rename", this);
-    rename->setObjectName("Button_rename");
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setObjectName("Button_cancel");
-    buttons->addStretch(1);
-    buttons->addWidget(rename);
-    buttons->addWidget(cancel);
-    grid->addLayout(buttons, 2, 0, 1, 2);
-    connect(rename, &QPushButton::clicked, this, &TForm_rename::Button_renameClick);
-    connect(cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
+    RenameForm form = BuildRenameForm(this, "old_name", "New Name");
+    m_oldName = form.oldName;
+    m_newName = form.newName;
+    connect(form.rename, &QPushButton::clicked, this, &TForm_rename::Button_renameClick);
+    connect(form.cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
 }
 
 void TForm_rename::setOldName(const QString& name) { m_oldName->setText(name); }

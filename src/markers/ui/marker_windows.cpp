@@ -1,5 +1,7 @@
 #include "markers/ui/marker_windows.h"
 
+#include "app/ui/rename_form.h"
+
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -191,30 +193,11 @@ TForm_mark_rename::TForm_mark_rename(TForm_main& main, TForm_mark_info& owner)
     setObjectName("TForm_mark_rename");
     setWindowTitle("Mark Rename");
     setFixedSize(300, 130);
-    auto* grid = new QGridLayout(this);
-    auto* oldLabel = new QLabel("Old Name:", this);
-    oldLabel->setObjectName("Label2");
-    m_oldName = new QLabel(this);
-    m_oldName->setObjectName("Label_old_name");
-    auto* newLabel = new QLabel("New Name:", this);
-    newLabel->setObjectName("Label1");
-    m_newName = new QLineEdit(this);
-    m_newName->setObjectName("Edit_new_name");
-    grid->addWidget(oldLabel, 0, 0);
-    grid->addWidget(m_oldName, 0, 1);
-    grid->addWidget(newLabel, 1, 0);
-    grid->addWidget(m_newName, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    auto* rename = new QPushButton("Rename", this);
-    rename->setObjectName("Button_rename");
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setObjectName("Button_cancel");
-    buttons->addStretch(1);
-    buttons->addWidget(rename);
-    buttons->addWidget(cancel);
-    grid->addLayout(buttons, 2, 0, 1, 2);
-    connect(rename, &QPushButton::clicked, this, &TForm_mark_rename::Button_renameClick);
-    connect(cancel, &QPushButton::clicked, this, &TForm_mark_rename::Button_cancelClick);
+    RenameForm form = BuildRenameForm(this, QString(), QString());
+    m_oldName = form.oldName;
+    m_newName = form.newName;
+    connect(form.rename, &QPushButton::clicked, this, &TForm_mark_rename::Button_renameClick);
+    connect(form.cancel, &QPushButton::clicked, this, &TForm_mark_rename::Button_cancelClick);
 }
 
 void TForm_mark_rename::begin(const QString& oldName) {
