@@ -1,7 +1,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 #include <QTextStream>
+#include <csignal>
 #include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/ui/application.h"
 #include "app/ui/qt_user_dialogs.h"
@@ -15,6 +19,36 @@
 #include "sim/simulated_bridge.h"
 
 using namespace veltrane;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void ForwardSignal(int) {
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+// A logout, `kill` or Ctrl-C in the terminal closes the main window as the
+// close button does: the laser is switched off, a running worker is waited
+// for and the settings are written. The handler only writes a byte; the
+// window is closed from the event loop.
+void CloseOnTerminationSignals(QWidget& window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte;
+        [[maybe_unused]] ssize_t got = ::read(g_signalPipe[1], &byte, 1);
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = ForwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -69,5 +103,6 @@ int main(int argc, char* argv[]) {
     QtUserDialogs dialogs;
     VeltraneApplication veltrane(*bridge, clock, dialogs, paths);
     veltrane.mainWindow().show();
+    CloseOnTerminationSignals(veltrane.mainWindow());
     return app.exec();
 }

@@ -25,7 +25,13 @@
 #include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/ini_file.h"
 #include "platform/null_bridge.h"
+#include "platform/paths.h"
+#ifdef VELTRANE_WITH_LIBUSB
+#include "platform/libusb_backend.h"
+#include "platform/libusb_bridge.h"
+#endif
 #include "sim/sim_model.h"
 #include "sim/simulated_bridge.h"
 #include "sim/virtual_instrument.h"
@@ -514,7 +520,16 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
                                                            static_cast<std::uint64_t>(clock.tickCount()) + 1));
         instrument.bridge = std::move(bridge);
     } else {
+#ifdef VELTRANE_WITH_LIBUSB
+        // The same bridge IDs as the application: its settings file lies
+        // beside both programs, or under XDG for an installed copy.
+        std::filesystem::path exe = ExecutablePath();
+        AppPaths paths = ResolveAppPaths((exe.parent_path() / "veltrane").string());
+        instrument.bridge =
+            std::make_unique<LibusbBridge>(MakeLibusbBackend(), ReadUsbDeviceIds(IniFile(paths.settingsFile)));
+#else
         instrument.bridge = std::make_unique<NullBridge>();
+#endif
     }
     DeviceLink link(*instrument.bridge);
     auto state = std::make_unique<ProgramState>();
@@ -527,6 +542,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (check.showCalibrationMissing) err << kCalibrationMissingMessage << "\n";
     }
     if (check.showDeviceRefused) err << kDeviceRefusedMessage << "\n";
+    if (link.takeAccessDeniedNotice()) err << kBridgeAccessDeniedMessage << "\n";
 
     CaptureInputs inputs{a.get("--exposure", "3000"), a.get("--average", "1"), a.get("--preheat", "20000"), "100",
                          true};

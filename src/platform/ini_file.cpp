@@ -263,6 +263,12 @@ bool IniFile::writeString(std::string_view section, std::string_view key, std::s
     // holding only this key.
     LoadResult loaded = ReadWholeFile(m_path, content);
     if (loaded != LoadResult::Loaded && loaded != LoadResult::Missing) return false;
+    // A first run of an installed copy has no ~/.config/veltrane yet.
+    if (loaded == LoadResult::Missing) {
+        std::error_code error;
+        std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
+        if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    }
     Document doc = parse(content);
     setValue(doc, section, key, value);
     return WriteFileAtomically(m_path, serialize(doc));

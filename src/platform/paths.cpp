@@ -30,9 +30,16 @@ AppPaths AppPathsAt(const std::string& root, const std::string& baseName) {
     return AppPaths{folder + baseName + ".ini", folder};
 }
 
+bool IsInstalledLayout(const std::string& executablePath) {
+    std::error_code error;
+    fs::path marker = fs::path(executablePath).parent_path().parent_path() / "share" / "veltrane" / "installed";
+    return fs::is_regular_file(marker, error);
+}
+
 AppPaths ResolveAppPaths(const std::string& executablePath) {
     std::string folder = fs::path(executablePath).parent_path().string();
-    return ResolveAppPaths(executablePath, !folder.empty() && ::access(folder.c_str(), W_OK) == 0);
+    bool portable = !folder.empty() && !IsInstalledLayout(executablePath) && ::access(folder.c_str(), W_OK) == 0;
+    return ResolveAppPaths(executablePath, portable);
 }
 
 AppPaths ResolveAppPaths(const std::string& executablePath, bool folderWritable) {

@@ -144,11 +144,12 @@ TEST_F(IniFileWrite, LfFileStaysLfAndUnterminatedLastLineIsNotJoined) {
     EXPECT_LT(after.find("y=2"), after.find("[C]"));
 }
 
-TEST_F(IniFileWrite, MissingFileIsCreatedWithCrlf) {
-    IniFile ini(iniPath());
+TEST_F(IniFileWrite, MissingFileIsCreatedWithCrlfAndItsFolders) {
+    const std::string path = pathOf("config/veltrane/veltrane.ini");
+    IniFile ini(path);
     ASSERT_TRUE(ini.writeString("Form", "file", "1"));
     ASSERT_TRUE(ini.writeString("HOTKEY", "Laser preheat", "with blanks"));
-    const std::string after = get(iniPath());
+    const std::string after = get(path);
     for (std::size_t pos = after.find('\n'); pos != std::string::npos; pos = after.find('\n', pos + 1))
         ASSERT_TRUE(pos > 0 && after[pos - 1] == '\r') << after;
     EXPECT_NE(after.find("Laser preheat=with blanks\r\n"), std::string::npos) << after;

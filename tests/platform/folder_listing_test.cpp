@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/file_io.h"
 #include "platform/folder_listing.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
@@ -51,6 +52,14 @@ TEST(Paths, PortableFolderBesideTheExecutableOrXdgWhenReadOnly) {
     AppPaths installed = ResolveAppPaths("/usr/bin/veltrane", false);
     EXPECT_EQ(installed.settingsFile, "/xdg/config/veltrane/veltrane.ini");
     EXPECT_EQ(installed.pcLibraryFolder(), "/xdg/data/veltrane/local/");
+    // A writable folder in an installed layout (root running /usr/bin/veltrane)
+    // still keeps its files under XDG.
+    std::filesystem::create_directories(dir.path() + "prefix/bin");
+    std::filesystem::create_directories(dir.path() + "prefix/share/veltrane");
+    EXPECT_FALSE(IsInstalledLayout(dir.path() + "prefix/bin/veltrane"));
+    EXPECT_EQ(ResolveAppPaths(dir.path() + "prefix/bin/veltrane").settingsFile, dir.path() + "prefix/bin/veltrane.ini");
+    WriteFileAtomically(dir.path() + "prefix/share/veltrane/installed", "installed\n");
+    EXPECT_EQ(ResolveAppPaths(dir.path() + "prefix/bin/veltrane").settingsFile, "/xdg/config/veltrane/veltrane.ini");
     ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
     ::setenv("HOME", "/home/user", 1);
     EXPECT_EQ(ResolveAppPaths("/usr/bin/veltrane", false).settingsFile, "/home/user/.config/veltrane/veltrane.ini");
