@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+"""Turns the JSON of the benchmark programs (and the reference lines of
+smoothing_reference.py) into one Markdown table: what was measured, the time
+per run, and what it is compared with."""
+import json
+import pathlib
+import sys
+
+out_dir = pathlib.Path(sys.argv[1])
+references = {}
+reference_file = out_dir / "smoothing_reference.txt"
+if reference_file.exists():
+    for line in reference_file.read_text().splitlines():
+        fields = dict(part.split("=") for part in line.split()[1:])
+        references[int(fields["level"])] = fields
+
+# What each benchmark is set against; counters fill in the protocol's minimum.
+TARGETS = {
+    "BM_StartupToShownMainWindow": "target 400 ms",
+    "BM_ViewRedrawSpectrum": "target 5 ms",
+    "BM_EndOfMeasurementTick": "target 5 ms",
+}
+
+
+def time_text(bench):
+    unit = bench.get("time_unit", "ns")
+    return f"{bench['real_time']:.3g} {unit.replace('us', 'µs')}"
+
+
+def compared(name, bench):
+    if name.startswith("BM_SmoothSpectrum/"):
+        level = int(name.split("/")[1])
+        ref = references.get(level)
+        if ref:
+            return (f"SciPy savgol_filter, same data: {ref['us_per_spectrum']} µs; "
+                    f"largest difference {ref['max_rel_diff']} of the range "
+                    f"({ref['legendre_max_rel_diff']} from the same fit in a Legendre basis)")
+        return "SciPy not run"
+    if "protocol_minimum_ms" in bench:
+        return (f"simulated {bench['simulated_ms']:.0f} ms against the protocol's "
+                f"minimum {bench['protocol_minimum_ms']:.0f} ms")
+    for key, text in TARGETS.items():
+        if name.startswith(key):
+            return text
+    return ""
+
+
+rows = []
+for path in sorted(out_dir.glob("*_bench.json")):
+    data = json.loads(path.read_text())
+    for bench in data["benchmarks"]:
+        if bench.get("run_type") == "aggregate":
+            continue
+        rows.append((path.stem, bench["name"], time_text(bench), compared(bench["name"], bench)))
+
+lines = ["| Program | Benchmark | Time per run | Compared with |", "|---|---|---|---|"]
+lines += [f"| {p} | {n} | {t} | {c} |" for p, n, t, c in rows]
+report = "\n".join(lines) + "\n"
+(out_dir / "report.md").write_text(report)
+print(report)
