@@ -82,6 +82,15 @@ TEST(LibusbUmockdev, IdentifiesTheInstrumentThroughUsbfs) {
     EXPECT_GT(s.claims, 4u);
     EXPECT_EQ(s.opens, s.claims);
 
+    // The blocks crossed the bulk OUT pipe as they are, without padding:
+    // ReadDeviceRecord, 80 bytes to read, 26-byte block.
+    std::vector<std::uint8_t> recordBlock;
+    for (const SimLogEntry& e : rig.instrument->log())
+        if (e.kind == SimLogEntry::Kind::Command && e.code == wire::kReadDeviceRecord) recordBlock = e.bytes;
+    EXPECT_EQ(recordBlock, (std::vector<std::uint8_t>{0x22, 0x33, 0x44, 0x55, 0x4D, 0x3C, 0x2B, 0x1A, 0x50,
+                                                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1A, 0x00,
+                                                      0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00}));
+
     // An identified device is only counted: no URB goes out.
     std::uint32_t urbs = s.urbs;
     EXPECT_EQ(rig.check().outcome, IdentifyOutcome::AlreadyIdentified);
@@ -222,6 +231,29 @@ TEST(LibusbUmockdev, StallOrShortReadFailsOnlyThatExchange) {
     }
 }
 
+// A bridge that stops answering costs one time-out, not a hang: libusb
+// cancels the transfer, the bridge reports the time-out and the next
+// exchange goes through once the device answers again.
+TEST(LibusbUmockdev, UnansweredTransferTimesOutAndIsCancelled) {
+    UsbRig rig;
+    rig.identify();
+    rig.bridge->setTimeouts(100, 100); // libusb waits in real time
+    rig.usb.setUnresponsive(true);
+    BridgeHandle handle = kInvalidBridgeHandle;
+    ASSERT_EQ(rig.bridge->open(0, handle), BridgeStatus::Success);
+    std::uint8_t block[26] = {};
+    std::uint32_t transferred = 1;
+    EXPECT_EQ(rig.bridge->write(handle, block, sizeof block, transferred), BridgeStatus::WriteTimedOut);
+    EXPECT_EQ(transferred, 0u);
+    std::uint8_t status[16];
+    EXPECT_EQ(rig.bridge->read(handle, status, sizeof status, transferred), BridgeStatus::ReadTimedOut);
+    EXPECT_EQ(rig.bridge->close(handle), BridgeStatus::Success);
+    EXPECT_EQ(rig.usb.stats().discards, 2u);
+
+    rig.usb.setUnresponsive(false);
+    EXPECT_TRUE(rig.link->ReadDeviceRecord());
+}
+
 // Root opens any node whatever its mode; take the override away from this
 // thread (where libusb opens the node) for as long as the guard lives.
 class WithoutFilePermissionOverride {
@@ -245,23 +277,29 @@ private:
 TEST(LibusbUmockdev, NodeWithoutPermissionIsAccessDeniedOncePerPlugging) {
     UsbRig rig;
     rig.usb.chmodNode(0);
-    {
-        WithoutFilePermissionOverride guard;
-        std::uint32_t count = 0;
-        ASSERT_EQ(rig.bridge->getNumDevices(count), BridgeStatus::Success);
-        EXPECT_EQ(count, 1u);
-        BridgeHandle handle = kInvalidBridgeHandle;
-        EXPECT_EQ(rig.bridge->open(0, handle), BridgeStatus::AccessDenied);
-        EXPECT_EQ(handle, kInvalidBridgeHandle);
-        EXPECT_EQ(rig.check().outcome, IdentifyOutcome::RecordsUnreadable);
-        EXPECT_TRUE(rig.link->takeAccessDeniedNotice());
-        EXPECT_FALSE(rig.check().newlyIdentified);
-        EXPECT_FALSE(rig.link->takeAccessDeniedNotice());
-    }
-    // The udev rule in place and the bridge plugged in again.
+    WithoutFilePermissionOverride guard;
+    std::uint32_t count = 0;
+    ASSERT_EQ(rig.bridge->getNumDevices(count), BridgeStatus::Success);
+    EXPECT_EQ(count, 1u);
+    BridgeHandle handle = kInvalidBridgeHandle;
+    EXPECT_EQ(rig.bridge->open(0, handle), BridgeStatus::AccessDenied);
+    EXPECT_EQ(handle, kInvalidBridgeHandle);
+
+    EXPECT_EQ(rig.check().outcome, IdentifyOutcome::RecordsUnreadable);
+    EXPECT_TRUE(rig.link->takeAccessDeniedNotice());
+    EXPECT_FALSE(rig.check().newlyIdentified);
+    EXPECT_FALSE(rig.link->takeAccessDeniedNotice());
+
+    // Plugged in again, still without permission: told again.
     rig.usb.unplug();
     EXPECT_EQ(rig.check().state, DeviceConnection::Disconnected);
     rig.usb.plug(rig.instrument);
+    rig.usb.chmodNode(0);
+    EXPECT_FALSE(rig.check().newlyIdentified);
+    EXPECT_TRUE(rig.link->takeAccessDeniedNotice());
+
+    // The udev rule in place.
+    rig.usb.chmodNode(0666);
     EXPECT_TRUE(rig.check().newlyIdentified);
     EXPECT_FALSE(rig.link->takeAccessDeniedNotice());
 }

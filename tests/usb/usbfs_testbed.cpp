@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
@@ -82,6 +83,10 @@ public:
         std::lock_guard lock(m_mutex);
         m_gone = true;
     }
+    void setUnresponsive(bool on) {
+        std::lock_guard lock(m_mutex);
+        m_unresponsive = on;
+    }
     void stallNext(std::uint8_t endpoint) {
         std::lock_guard lock(m_mutex);
         m_stallNext.insert(endpoint);
@@ -99,6 +104,7 @@ private:
     struct Client {
         bool claimed = false;
         std::deque<DataRef> reapable; // completed URBs, oldest first
+        std::deque<DataRef> pending;  // submitted to an unresponsive device
     };
 
     std::shared_ptr<VirtualInstrument> m_instrument;
@@ -108,6 +114,7 @@ private:
     std::set<std::uint8_t> m_stallNext;
     std::set<std::uint8_t> m_halted;
     bool m_gone = false;
+    bool m_unresponsive = false;
     UsbfsStats m_stats;
     std::vector<std::string> m_faults;
 
@@ -213,10 +220,24 @@ private:
             state.reapable.pop_front();
             return Complete(client, 0, 0);
         }
-        case USBDEVFS_DISCARDURB:
-            // Nothing is ever left in flight: whatever the host discards has
-            // completed already and waits to be reaped.
+        case USBDEVFS_DISCARDURB: {
+            // The argument is the URB's address in the client. A discarded URB
+            // completes as cancelled and must still be reaped; one that has
+            // completed already is not found, as in the kernel.
+            gulong address = 0;
+            std::memcpy(&address, arg->data, std::min<std::size_t>(sizeof address, arg->data_len));
+            for (auto it = state.pending.begin(); it != state.pending.end(); ++it) {
+                if ((*it)->client_addr != address) continue;
+                auto* urb = reinterpret_cast<usbdevfs_urb*>((*it)->data);
+                urb->status = -ENOENT;
+                urb->actual_length = 0;
+                state.reapable.push_back(std::move(*it));
+                state.pending.erase(it);
+                ++m_stats.discards;
+                return Complete(client, 0, 0);
+            }
             return Complete(client, -1, EINVAL);
+        }
         default: {
             char text[64];
             std::snprintf(text, sizeof text, "unexpected usbfs request 0x%lx", request);
@@ -250,6 +271,12 @@ private:
 
         urb->actual_length = 0;
         urb->status = 0;
+        if (m_unresponsive) {
+            // The device NAKs for ever: the URB stays in flight until the
+            // host gives up on it.
+            state.pending.push_back(std::move(urbData));
+            return Complete(client, 0, 0);
+        }
         if (m_stallNext.erase(endpoint) > 0) {
             m_halted.insert(endpoint);
             if (in) {
@@ -370,6 +397,10 @@ void UsbfsTestbed::chmodNode(unsigned mode) {
     std::string path = std::string(root) + m_nodePath;
     g_free(root);
     if (::chmod(path.c_str(), mode) != 0) ADD_FAILURE() << "chmod " << path << ": " << std::strerror(errno);
+}
+
+void UsbfsTestbed::setUnresponsive(bool on) {
+    if (!m_devices.empty()) m_devices.back()->setUnresponsive(on);
 }
 
 void UsbfsTestbed::stallNext(std::uint8_t endpoint) {

@@ -21,6 +21,7 @@ struct UsbfsStats {
     std::uint32_t opens = 0; // of the device node
     std::vector<std::uint8_t> clearedHalts; // endpoints, in order
     std::uint32_t urbs = 0;
+    std::uint32_t discards = 0; // URBs the host cancelled while in flight
 };
 
 // A umockdev testbed holding the instrument's USB bridge as the kernel shows
@@ -49,6 +50,10 @@ public:
 
     // The permission bits of the bridge's device node.
     void chmodNode(unsigned mode);
+
+    // The device stops answering: URBs stay in flight until the host
+    // discards them, as with a bridge whose firmware has hung.
+    void setUnresponsive(bool on);
 
     // The endpoint halts at its next URB and stays halted until the host
     // clears it; a halted IN endpoint throws away the reply the device had
