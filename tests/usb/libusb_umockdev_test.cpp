@@ -48,7 +48,8 @@ struct UsbRig {
     UsbRig() {
         usb.plug(instrument);
         bridge = std::make_unique<LibusbBridge>(
-            MakeLibusbBackend(), std::vector<UsbDeviceId>(std::begin(kDefaultUsbDeviceIds), std::end(kDefaultUsbDeviceIds)));
+            MakeLibusbBackend(),
+            std::vector<UsbDeviceId>(std::begin(kDefaultUsbDeviceIds), std::end(kDefaultUsbDeviceIds)));
         link = std::make_unique<DeviceLink>(*bridge);
         link->InitLink();
         ApplyStartupValues(*state);
@@ -56,8 +57,10 @@ struct UsbRig {
     ~UsbRig() {
         link.reset();
         bridge.reset();
-        for (const std::string& v : instrument->violations()) ADD_FAILURE() << "protocol violation: " << v;
-        for (const std::string& f : usb.hostFaults()) ADD_FAILURE() << "usbfs misuse: " << f;
+        for (const std::string& v : instrument->violations())
+            ADD_FAILURE() << "protocol violation: " << v;
+        for (const std::string& f : usb.hostFaults())
+            ADD_FAILURE() << "usbfs misuse: " << f;
         test::UsbfsStats s = usb.stats();
         EXPECT_EQ(s.claims, s.releases) << "interface left claimed";
     }
@@ -149,8 +152,10 @@ TEST(LibusbUmockdev, PulledMidExchangeFailsThenReplugIdentifiesAgain) {
         SimLossStage stage;
         bool writeCommand; // SetFileName (data to the device) or ReadDeviceRecord
     };
-    const Case cases[] = {{SimLossStage::BeforeBlock, false}, {SimLossStage::BeforeData, false},
-                          {SimLossStage::BeforeStatus, false}, {SimLossStage::BeforeData, true},
+    const Case cases[] = {{SimLossStage::BeforeBlock, false},
+                          {SimLossStage::BeforeData, false},
+                          {SimLossStage::BeforeStatus, false},
+                          {SimLossStage::BeforeData, true},
                           {SimLossStage::BeforeStatus, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "stage " << int(c.stage) << (c.writeCommand ? " write" : " read"));

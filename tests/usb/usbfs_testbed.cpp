@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
@@ -27,13 +27,15 @@ constexpr unsigned kInterface = 0;
 // configuration, interface 0 with a bulk OUT and a bulk IN endpoint of 64
 // bytes. This is the sysfs "descriptors" file: device descriptor, then the
 // whole configuration.
+// clang-format off
 constexpr std::uint8_t kDescriptors[] = {
     0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0xC4, 0x10, 0x61, 0xEA, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01,
-    0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,             // configuration 1, 32 bytes in all
-    0x09, 0x04, 0x00, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00,             // interface 0, two endpoints
-    0x07, 0x05, kOutEndpoint, 0x02, 0x40, 0x00, 0x00,                 // bulk OUT
-    0x07, 0x05, kInEndpoint, 0x02, 0x40, 0x00, 0x00,                  // bulk IN
+    0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32, // configuration 1, 32 bytes with what follows
+    0x09, 0x04, 0x00, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00, // interface 0, two endpoints, vendor class
+    0x07, 0x05, kOutEndpoint, 0x02, 0x40, 0x00, 0x00,     // bulk OUT
+    0x07, 0x05, kInEndpoint, 0x02, 0x40, 0x00, 0x00,      // bulk IN
 };
+// clang-format on
 
 struct DataUnref {
     void operator()(UMockdevIoctlData* data) const { g_object_unref(data); }
@@ -301,8 +303,11 @@ private:
                 urb->status = -EPROTO;
             } else {
                 // A short IN transfer is a short packet: it completes without
-                // error and the host sees the shorter length.
+                // error and the host sees the shorter length, unless the host
+                // asked usbfs to treat that as an error.
                 urb->actual_length = static_cast<int>(transferred);
+                if (in && transferred < length && (urb->flags & USBDEVFS_URB_SHORT_NOT_OK) != 0)
+                    urb->status = -EREMOTEIO;
             }
         }
         state.reapable.push_back(std::move(urbData));
@@ -317,7 +322,8 @@ bool UmockdevPreloadActive() {
     if (!maps) return false;
     char line[4096];
     bool found = false;
-    while (!found && std::fgets(line, sizeof line, maps)) found = std::strstr(line, "libumockdev-preload") != nullptr;
+    while (!found && std::fgets(line, sizeof line, maps))
+        found = std::strstr(line, "libumockdev-preload") != nullptr;
     std::fclose(maps);
     return found;
 }
@@ -332,7 +338,8 @@ UsbfsTestbed::UsbfsTestbed() {
 
 UsbfsTestbed::~UsbfsTestbed() {
     if (!m_testbed) return;
-    for (auto& device : m_devices) device->vanish();
+    for (auto& device : m_devices)
+        device->vanish();
     g_object_unref(m_testbed); // detaches every handler
     m_devices.clear();
 }
@@ -347,21 +354,32 @@ void UsbfsTestbed::plug(std::shared_ptr<VirtualInstrument> instrument) {
     // out with the descriptors already in place: libusb's hot-plug thread
     // reads them as soon as it sees the event.
     std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\n"
-                         "N: " + std::string(node) + "\n"
+                         "N: " +
+                         std::string(node) +
+                         "\n"
                          "E: SUBSYSTEM=usb\n"
                          "E: DEVTYPE=usb_device\n"
-                         "E: DEVNAME=/dev/" + node + "\n"
+                         "E: DEVNAME=/dev/" +
+                         node +
+                         "\n"
                          "E: BUSNUM=001\n"
-                         "E: DEVNUM=" + std::string(node + 12) + "\n"
+                         "E: DEVNUM=" +
+                         std::string(node + 12) +
+                         "\n"
                          "A: busnum=1\\n\n"
-                         "A: devnum=" + std::to_string(devnum) + "\\n\n"
-                         "A: dev=189:" + std::to_string(devnum - 1) + "\\n\n"
+                         "A: devnum=" +
+                         std::to_string(devnum) +
+                         "\\n\n"
+                         "A: dev=189:" +
+                         std::to_string(devnum - 1) +
+                         "\\n\n"
                          "A: idVendor=10c4\\n\n"
                          "A: idProduct=ea61\\n\n"
                          "A: bConfigurationValue=1\\n\n"
                          "A: bNumConfigurations=1\\n\n"
                          "A: speed=12\\n\n"
-                         "H: descriptors=" + Hex(kDescriptors, sizeof kDescriptors) + "\n";
+                         "H: descriptors=" +
+                         Hex(kDescriptors, sizeof kDescriptors) + "\n";
     auto device = std::make_unique<EmulatedBridgeDevice>(std::move(instrument));
     m_nodePath = "/dev/" + std::string(node);
     GError* error = nullptr;
@@ -414,7 +432,8 @@ UsbfsStats UsbfsTestbed::stats() const {
 std::vector<std::string> UsbfsTestbed::hostFaults() const {
     std::vector<std::string> all;
     for (const auto& device : m_devices)
-        for (const std::string& f : device->faults()) all.push_back(f);
+        for (const std::string& f : device->faults())
+            all.push_back(f);
     return all;
 }
 

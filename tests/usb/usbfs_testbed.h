@@ -18,7 +18,7 @@ class EmulatedBridgeDevice;
 struct UsbfsStats {
     std::uint32_t claims = 0;
     std::uint32_t releases = 0;
-    std::uint32_t opens = 0; // of the device node
+    std::uint32_t opens = 0;                // of the device node
     std::vector<std::uint8_t> clearedHalts; // endpoints, in order
     std::uint32_t urbs = 0;
     std::uint32_t discards = 0; // URBs the host cancelled while in flight
