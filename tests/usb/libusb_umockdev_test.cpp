@@ -145,6 +145,20 @@ TEST(LibusbUmockdev, LibraryStoreImportRunsThroughUsbfs) {
     }
 }
 
+// The kernel's serial driver owns a freshly plugged bridge. The bridge is
+// taken from it once and kept: handing it back after every exchange would
+// bind and unbind the driver around each command, a tty coming and going
+// (and probed by whatever watches new ttys) between them.
+TEST(LibusbUmockdev, SerialDriverIsTakenOnceAndNotBoundAgain) {
+    UsbRig rig;
+    rig.identify();
+    EXPECT_TRUE(rig.link->ReadDeviceRecord());
+    test::UsbfsStats s = rig.usb.stats();
+    EXPECT_GT(s.claims, 5u);
+    EXPECT_EQ(s.serialDriverUnbinds, 1u);
+    EXPECT_EQ(s.serialDriverBinds, 0u);
+}
+
 // The bridge pulled while a command is on the wire, at each point of the
 // exchange and in both data directions.
 TEST(LibusbUmockdev, PulledMidExchangeFailsThenReplugIdentifiesAgain) {

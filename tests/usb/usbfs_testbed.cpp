@@ -22,6 +22,7 @@ namespace {
 constexpr std::uint8_t kOutEndpoint = 0x01;
 constexpr std::uint8_t kInEndpoint = 0x81;
 constexpr unsigned kInterface = 0;
+constexpr const char* kSerialDriver = "cp210x";
 
 // The bridge as it enumerates: a vendor-specific full-speed device with one
 // configuration, interface 0 with a bulk OUT and a bulk IN endpoint of 64
@@ -117,6 +118,9 @@ private:
     std::set<std::uint8_t> m_halted;
     bool m_gone = false;
     bool m_unresponsive = false;
+    // Linux binds cp210x to Silicon Labs' factory IDs, the USBXpress one
+    // included, so a freshly plugged bridge has it on interface 0.
+    bool m_serialDriverBound = true;
     UsbfsStats m_stats;
     std::vector<std::string> m_faults;
 
@@ -139,6 +143,16 @@ private:
 
     void fault(const std::string& what) { m_faults.push_back(what); }
 
+    bool anyClaim() const {
+        for (const auto& [client, state] : m_clients)
+            if (state.claimed) return true;
+        return false;
+    }
+    void unbindSerialDriver() {
+        m_serialDriverBound = false;
+        ++m_stats.serialDriverUnbinds;
+    }
+
     void handle(UMockdevIoctlClient* client) {
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -160,15 +174,29 @@ private:
             std::memcpy(caps->data, &value, sizeof value);
             return Complete(client, 0, 0);
         }
-        case USBDEVFS_DISCONNECT_CLAIM:
-        case USBDEVFS_CLAIMINTERFACE: {
-            // Both start with the interface number; with nothing bound to the
-            // bridge, disconnect-and-claim is a plain claim.
-            DataRef number = Resolve(arg, 0, sizeof(unsigned));
-            if (!number) return Complete(client, -1, EFAULT);
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM: {
+            // Both start with the interface number.
+            DataRef claim = Resolve(
+                arg, 0, request == USBDEVFS_CLAIMINTERFACE ? sizeof(unsigned) : sizeof(usbdevfs_disconnect_claim));
+            if (!claim) return Complete(client, -1, EFAULT);
             unsigned interface = 0;
-            std::memcpy(&interface, number->data, sizeof interface);
+            std::memcpy(&interface, claim->data, sizeof interface);
             if (interface != kInterface) return Complete(client, -1, ENOENT);
+            if (m_serialDriverBound) {
+                // Only disconnect-and-claim may take the interface from the
+                // serial driver, and only when not told to spare it.
+                usbdevfs_disconnect_claim dc{};
+                if (request == USBDEVFS_DISCONNECT_CLAIM) std::memcpy(&dc, claim->data, sizeof dc);
+                dc.driver[sizeof dc.driver - 1] = 0;
+                bool named = std::strcmp(dc.driver, kSerialDriver) == 0;
+                bool take = request == USBDEVFS_DISCONNECT_CLAIM &&
+                            ((dc.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER)       ? named
+                             : (dc.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) ? !named
+                                                                                    : true);
+                if (!take) return Complete(client, -1, EBUSY);
+                unbindSerialDriver();
+            }
             state.claimed = true;
             ++m_stats.claims;
             return Complete(client, 0, 0);
@@ -183,16 +211,39 @@ private:
             ++m_stats.releases;
             return Complete(client, 0, 0);
         }
-        case USBDEVFS_GETDRIVER:
-            return Complete(client, -1, ENODATA); // no kernel driver is bound
+        case USBDEVFS_GETDRIVER: {
+            DataRef query = Resolve(arg, 0, sizeof(usbdevfs_getdriver));
+            if (!query) return Complete(client, -1, EFAULT);
+            auto* driver = reinterpret_cast<usbdevfs_getdriver*>(query->data);
+            if (driver->interface != kInterface) return Complete(client, -1, EINVAL);
+            const char* name = m_serialDriverBound ? kSerialDriver : anyClaim() ? "usbfs" : nullptr;
+            if (!name) return Complete(client, -1, ENODATA);
+            std::snprintf(driver->driver, sizeof driver->driver, "%s", name);
+            return Complete(client, 0, 0);
+        }
         case USBDEVFS_IOCTL: {
-            // libusb re-attaches the kernel driver after a release; there is
-            // none for this device.
+            // Requests for the interface's kernel driver: unbind it, or let
+            // the kernel probe the drivers again (the serial driver takes any
+            // interface that nobody has claimed).
             DataRef command = Resolve(arg, 0, sizeof(usbdevfs_ioctl));
             if (!command) return Complete(client, -1, EFAULT);
             usbdevfs_ioctl forwarded{};
             std::memcpy(&forwarded, command->data, sizeof forwarded);
-            if (static_cast<unsigned long>(forwarded.ioctl_code) == USBDEVFS_CONNECT) return Complete(client, 0, 0);
+            if (forwarded.ifno != static_cast<int>(kInterface)) return Complete(client, -1, EINVAL);
+            const auto code = static_cast<unsigned long>(forwarded.ioctl_code);
+            if (code == USBDEVFS_DISCONNECT) {
+                if (!m_serialDriverBound) return Complete(client, -1, ENODATA);
+                unbindSerialDriver();
+                return Complete(client, 0, 0);
+            }
+            if (code == USBDEVFS_CONNECT) {
+                if (anyClaim()) return Complete(client, -1, EBUSY);
+                if (!m_serialDriverBound) {
+                    m_serialDriverBound = true;
+                    ++m_stats.serialDriverBinds;
+                }
+                return Complete(client, 0, 0);
+            }
             fault("forwarded driver ioctl " + std::to_string(forwarded.ioctl_code));
             return Complete(client, -1, ENOTTY);
         }

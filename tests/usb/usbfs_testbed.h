@@ -18,7 +18,10 @@ class EmulatedBridgeDevice;
 struct UsbfsStats {
     std::uint32_t claims = 0;
     std::uint32_t releases = 0;
-    std::uint32_t opens = 0;                // of the device node
+    std::uint32_t opens = 0; // of the device node
+    // The kernel's serial driver taken off interface 0, and bound to it again.
+    std::uint32_t serialDriverUnbinds = 0;
+    std::uint32_t serialDriverBinds = 0;
     std::vector<std::uint8_t> clearedHalts; // endpoints, in order
     std::uint32_t urbs = 0;
     std::uint32_t discards = 0; // URBs the host cancelled while in flight
