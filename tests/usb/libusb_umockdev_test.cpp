@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -206,6 +205,10 @@ TEST(LibusbUmockdev, MeasurementWithTheBridgePulledFailsAndTheReplugMeasures) {
     rig.instrument->scheduleLoss(6, SimLossStage::BeforeData);
     rig.state->measureState = 1;
     RunMeasurement(ctx);
+    std::uint16_t lastCode = 0;
+    for (const SimLogEntry& e : rig.instrument->log())
+        if (e.kind == SimLogEntry::Kind::Command) lastCode = e.code;
+    EXPECT_EQ(lastCode, wire::kReadPixelBlock);
     EXPECT_EQ(rig.state->measureState, 2);
     EXPECT_EQ(rig.state->measureStatus, 3);
     EXPECT_FALSE(rig.state->spectrum.haveMeasured);
