@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
+#include "library/library_file.h"
 #include "measure/measurement.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
@@ -116,14 +118,26 @@ TEST(LibusbUmockdev, MeasurementRunsThroughUsbfs) {
     EXPECT_GT(gainMax, 2000.0f); // the sample's bands came through, not zeros
 }
 
-TEST(LibusbUmockdev, LibraryStoreImportRunsThroughUsbfs) {
+std::vector<std::string> Records(const std::vector<std::uint8_t>& store) {
+    std::vector<std::string> records;
+    for (std::size_t at = 0; at + kDeviceRecordSize <= store.size(); at += kDeviceRecordSize)
+        records.emplace_back(store.begin() + at, store.begin() + at + kDeviceRecordSize);
+    std::sort(records.begin(), records.end());
+    return records;
+}
+
+// Import reads the store in 1024-byte chunks from the IN pipe; exporting the
+// mirrored rows writes it back in chunks on the OUT pipe.
+TEST(LibusbUmockdev, LibraryStoreRoundTripsThroughUsbfs) {
     UsbRig rig;
     rig.instrument->loadDefaultLibraryStore();
-    std::vector<std::uint8_t> store = *rig.instrument->file(kDeviceLibraryPath);
+    const std::vector<std::uint8_t> store = *rig.instrument->file(kDeviceLibraryPath);
     ASSERT_EQ(store.size() % kDeviceRecordSize, 0u);
     rig.identify();
     test::TempDir dir;
-    TransferContext ctx{*rig.link, rig.clock, *rig.state, dir.path(), nullptr, {}};
+    const std::string mirror = LibraryFolderPath(dir.path(), LibraryView::Device);
+    std::filesystem::create_directories(mirror);
+    TransferContext ctx{*rig.link, rig.clock, *rig.state, mirror, nullptr, {}};
     rig.state->lib.transferDirection = 1;
     rig.state->transferState = 1;
     RunTransfer(ctx);
@@ -132,16 +146,30 @@ TEST(LibusbUmockdev, LibraryStoreImportRunsThroughUsbfs) {
     EXPECT_EQ(rig.state->lib.transferStatus, 1);
 
     // Each record arrived byte for byte, whatever chunk boundary it crossed.
-    std::vector<std::string> records;
-    for (std::size_t at = 0; at < store.size(); at += kDeviceRecordSize)
-        records.emplace_back(store.begin() + at, store.begin() + at + kDeviceRecordSize);
-    std::vector<std::string> files = ListMatching(dir.path(), "*.rlb");
-    ASSERT_EQ(files.size(), records.size());
+    std::vector<std::string> files = ListMatching(mirror, "*.rlb");
+    std::vector<std::string> imported;
     for (const std::string& name : files) {
         std::string bytes;
-        ASSERT_EQ(ReadWholeFile(dir.path() + name, bytes), LoadResult::Loaded);
-        EXPECT_NE(std::find(records.begin(), records.end(), bytes), records.end()) << name;
+        ASSERT_EQ(ReadWholeFile(mirror + name, bytes), LoadResult::Loaded);
+        imported.push_back(bytes);
     }
+    std::sort(imported.begin(), imported.end());
+    EXPECT_EQ(imported, Records(store));
+
+    rig.instrument->removeFile(kDeviceLibraryPath);
+    rig.state->lib.libraryView = LibraryView::Device;
+    rig.state->lib.libraryFolder = mirror;
+    rig.state->lib.transferDirection = 0;
+    rig.state->lib.exportCount = static_cast<std::uint16_t>(files.size());
+    for (std::size_t row = 0; row < files.size(); ++row)
+        rig.state->lib.exportSelection[row] = static_cast<std::uint16_t>(row + 1);
+    rig.state->transferState = 1;
+    RunTransfer(ctx);
+    EXPECT_EQ(rig.state->lib.transferResult, 0);
+    auto written = rig.instrument->file(kDeviceLibraryPath);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->size(), store.size());
+    EXPECT_EQ(Records(*written), Records(store));
 }
 
 // The kernel's serial driver owns a freshly plugged bridge. The bridge is
