@@ -70,10 +70,6 @@ public:
         libusb_device_handle* native = nullptr;
         int rc = libusb_open(m_listed[index], &native);
         if (rc != LIBUSB_SUCCESS) return FromLibusb(rc);
-        // Some kernels bind their serial driver to Silicon Labs IDs; let
-        // libusb detach it while we hold the interface. Not supported
-        // everywhere, and harmless when nothing is bound.
-        libusb_set_auto_detach_kernel_driver(native, 1);
         handle = reinterpret_cast<UsbDeviceHandle>(native);
         return UsbError::Success;
     }
@@ -100,7 +96,20 @@ public:
     }
 
     UsbError claimInterface(UsbDeviceHandle handle, std::uint8_t number) override {
-        return FromLibusb(libusb_claim_interface(Native(handle), number));
+        libusb_device_handle* native = Native(handle);
+        // Linux binds its cp210x serial driver to Silicon Labs' factory IDs,
+        // the USBXpress one included. It is taken off the interface for
+        // good, not with libusb's auto-detach: that hands the interface back
+        // at every release, and as each command opens and closes the bridge
+        // the serial driver would be bound and unbound around every one of
+        // them, a tty appearing and vanishing (and probed by whatever
+        // watches new ttys) between the commands of a measurement. Where
+        // the query is not supported nothing is bound that could be.
+        if (libusb_kernel_driver_active(native, number) == 1) {
+            int rc = libusb_detach_kernel_driver(native, number);
+            if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_NOT_FOUND) return FromLibusb(rc);
+        }
+        return FromLibusb(libusb_claim_interface(native, number));
     }
     UsbError releaseInterface(UsbDeviceHandle handle, std::uint8_t number) override {
         return FromLibusb(libusb_release_interface(Native(handle), number));
