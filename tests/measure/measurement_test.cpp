@@ -275,10 +275,15 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
             EXPECT_EQ(w.state->measureStatus, untouched ? 1 : 3);
             EXPECT_EQ(w.state->spectrum.haveMeasured, struck >= laserOn);
             std::string sequence = w.sequence();
-            if (struck < laserOn) EXPECT_EQ(sequence.find('1'), std::string::npos) << sequence;
-            else if (!lost) EXPECT_EQ(sequence.back(), '0') << sequence;
+            if (struck < laserOn) {
+                EXPECT_EQ(sequence.find('1'), std::string::npos) << sequence;
+            } else if (!lost) {
+                EXPECT_EQ(sequence.back(), '0') << sequence;
+            }
             EXPECT_FALSE(w.state->laserOffFailed);
-            if (!lost) EXPECT_FALSE(w.rig.instrument->laserOn());
+            if (!lost) {
+                EXPECT_FALSE(w.rig.instrument->laserOn());
+            }
 
             // The next checks: idle while gone; after the replug the laser is
             // off and a measurement succeeds.
