@@ -122,6 +122,13 @@ void RunMeasurement(const AcquisitionContext& ctx) {
     if (result != kAcquireSucceeded) {
         // The laser was never switched on.
         state.measureStatus.store(3, std::memory_order_relaxed);
+        // The dark's frames went through `signal`, so a raw file's spectrum
+        // shown before may be overwritten: it must not be saved or made a
+        // library as the file's, nor its Raman shifts stay the axis.
+        if (state.spectrum.haveFileData) {
+            ComputeSpectralAxis(state, state.laserWavelength);
+            state.spectrum.haveFileData = false;
+        }
     } else {
         progress.measureStep.store(1, std::memory_order_relaxed);
         // A laser that refused to come on would give a "signal" of dark

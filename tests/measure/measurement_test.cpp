@@ -262,10 +262,16 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
             SCOPED_TRACE(testing::Message() << "command " << i << " (code " << std::hex << codes[i] << std::dec
                                             << "), fault " << fault);
             Worker w(params);
+            // A raw file's spectrum is shown: its X values are the axis.
+            w.state->spectrum.haveFileData = true;
+            w.state->spectrum.axis.fill(-1.0f);
             const bool lost = fault < 3;
             if (lost) w.rig.instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
             else w.rig.instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
             RunOnWorkerThread(w);
+            // Whatever failed, the buffers no longer hold the file's spectrum.
+            EXPECT_FALSE(w.state->spectrum.haveFileData);
+            EXPECT_NE(w.state->spectrum.axis[0], -1.0f);
 
             // Where the fault struck: before the laser, or from the laser on.
             std::size_t struck = i;
