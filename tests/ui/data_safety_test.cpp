@@ -2,6 +2,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <cmath>
 #include <filesystem>
@@ -183,18 +184,18 @@ TEST_P(DataSafety, EarlierFilesStayAndTheFailureIsTold) {
     }
 }
 
+std::string CaseName(const ::testing::TestParamInfo<std::tuple<Operation, Refusal>>& info) {
+    static const char* const kOperations[] = {"MakeLibrary", "Rename", "SaveRawData", "SettingsWrite", "Import"};
+    return std::string(kOperations[static_cast<int>(std::get<0>(info.param))]) +
+           (std::get<1>(info.param) == Refusal::ReadOnlyFolder ? "ReadOnlyFolder" : "FullDisk");
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryWriteOfUserData, DataSafety,
                          ::testing::Combine(::testing::Values(Operation::MakeLibrary, Operation::Rename,
                                                               Operation::SaveRawData, Operation::SettingsWrite,
                                                               Operation::Import),
                                             ::testing::Values(Refusal::ReadOnlyFolder, Refusal::FullDisk)),
-                         [](const auto& info) {
-                             static const char* ops[] = {"MakeLibrary", "Rename", "SaveRawData", "SettingsWrite",
-                                                         "Import"};
-                             return std::string(ops[static_cast<int>(std::get<0>(info.param))]) +
-                                    (std::get<1>(info.param) == Refusal::ReadOnlyFolder ? "ReadOnlyFolder"
-                                                                                        : "FullDisk");
-                         });
+                         CaseName);
 
 } // namespace
 } // namespace veltrane
