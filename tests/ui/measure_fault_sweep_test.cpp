@@ -31,7 +31,7 @@ protected:
     // collects the result.
     void captureAndCollect() {
         find<QToolButton>("SpeedButton_msr")->click();
-        ASSERT_EQ(state().measureState, 1);
+        ASSERT_NE(state().measureState, 0); // running, or already finished on the virtual clock
         ASSERT_TRUE(QTest::qWaitFor([&] { return !main().measure().workerBusy(); }, 20000));
         main().measure().MSR_TimerTimer();
     }
