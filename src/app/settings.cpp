@@ -76,7 +76,8 @@ bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hot
     if (const std::optional<std::int64_t> power = ParseWholeNumber(boxes.power))
         entries.push_back({kMeasureSection, kPowerKey, std::to_string(static_cast<std::uint8_t>(*power))});
 
-    for (std::size_t i = 0; i < kHotkeyCount; ++i) entries.push_back({kHotkeySection, kHotkeyNames[i], hotkey.keys[i]});
+    for (std::size_t i = 0; i < kHotkeyCount; ++i)
+        entries.push_back({kHotkeySection, kHotkeyNames[i], hotkey.keys[i]});
     return ini.writeStrings(entries);
 }
 

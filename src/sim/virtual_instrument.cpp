@@ -245,8 +245,7 @@ void VirtualInstrument::finishExposureIfDue() {
 
 std::uint32_t VirtualInstrument::stateWord() {
     finishExposureIfDue();
-    if (m_neverReady || m_hungAfterCode || (m_neverReadyAt && m_commandCount - 1 >= *m_neverReadyAt))
-        return kStateBusy;
+    if (m_neverReady || m_hungAfterCode || (m_neverReadyAt && m_commandCount - 1 >= *m_neverReadyAt)) return kStateBusy;
     if (!actionReady()) return kStateBusy;
     return m_actionFailed ? kStateError : wire::kReadyState;
 }

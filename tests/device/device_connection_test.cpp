@@ -269,28 +269,37 @@ TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
     ASSERT_LT(firstChunk, codes.size());
     auto stepResult = [&](std::size_t i) {
         switch (codes[i]) {
-        case wire::kGetControlInfo: return FileAccessResult::ControlInfoFailed;
-        case wire::kSetFileName: return FileAccessResult::SetFileNameFailed;
-        case wire::kGetFileInfo: return FileAccessResult::FileInfoFailed;
-        case wire::kFileRwRequest: return FileAccessResult::RwRequestFailed;
-        case wire::kTransferChunk: return FileAccessResult::ChunkFailed;
-        case wire::kCloseFile: return FileAccessResult::CloseFailed;
-        default: return i < firstChunk ? FileAccessResult::RequestTimeout : FileAccessResult::ChunkTimeout;
+        case wire::kGetControlInfo:
+            return FileAccessResult::ControlInfoFailed;
+        case wire::kSetFileName:
+            return FileAccessResult::SetFileNameFailed;
+        case wire::kGetFileInfo:
+            return FileAccessResult::FileInfoFailed;
+        case wire::kFileRwRequest:
+            return FileAccessResult::RwRequestFailed;
+        case wire::kTransferChunk:
+            return FileAccessResult::ChunkFailed;
+        case wire::kCloseFile:
+            return FileAccessResult::CloseFailed;
+        default:
+            return i < firstChunk ? FileAccessResult::RequestTimeout : FileAccessResult::ChunkTimeout;
         }
     };
 
     std::size_t runs = 0;
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (int fault = 0; fault < 4; ++fault) { // three loss stages, then never ready
-            SCOPED_TRACE(testing::Message() << "command " << i << " (code " << std::hex << codes[i] << std::dec
-                                            << "), fault " << fault);
+            SCOPED_TRACE(testing::Message()
+                         << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
             test::SimRig rig;
             auto state = std::make_unique<ProgramState>();
             ApplyStartupValues(*state);
             const bool lost = fault < 3;
             auto index = static_cast<std::uint32_t>(i);
-            if (lost) rig.instrument->scheduleLoss(index, static_cast<SimLossStage>(fault));
-            else rig.instrument->scheduleNeverReady(index);
+            if (lost)
+                rig.instrument->scheduleLoss(index, static_cast<SimLossStage>(fault));
+            else
+                rig.instrument->scheduleNeverReady(index);
 
             CheckResult r = CheckDevice(rig.link, rig.clock, *state);
             const std::vector<std::uint16_t> sent = rig.commandCodes();

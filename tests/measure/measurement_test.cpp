@@ -230,7 +230,8 @@ void RunOnWorkerThread(Worker& w, Clock* clock = nullptr) {
     AcquisitionContext ctx{w.rig.link, clock ? *clock : w.rig.clock, *w.state, worker.stopFlag()};
     w.state->measureState = 1;
     worker.start([&ctx] { RunMeasurement(ctx); });
-    for (int ms = 0; ms < 30000 && worker.busy(); ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int ms = 0; ms < 30000 && worker.busy(); ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(worker.busy()) << "the measurement worker did not return";
     worker.stopAndWait();
     EXPECT_EQ(w.state->measureState.load(std::memory_order_acquire), 2);
@@ -259,15 +260,17 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
     std::size_t runs = 0;
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (int fault = 0; fault < 4; ++fault) { // three loss stages, then never ready
-            SCOPED_TRACE(testing::Message() << "command " << i << " (code " << std::hex << codes[i] << std::dec
-                                            << "), fault " << fault);
+            SCOPED_TRACE(testing::Message()
+                         << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
             Worker w(params);
             // A raw file's spectrum is shown: its X values are the axis.
             w.state->spectrum.haveFileData = true;
             w.state->spectrum.axis.fill(-1.0f);
             const bool lost = fault < 3;
-            if (lost) w.rig.instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
-            else w.rig.instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
+            if (lost)
+                w.rig.instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
+            else
+                w.rig.instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
             RunOnWorkerThread(w);
             // Whatever failed, the buffers no longer hold the file's spectrum.
             EXPECT_FALSE(w.state->spectrum.haveFileData);
@@ -275,8 +278,9 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
 
             // Where the fault struck: before the laser, or from the laser on.
             std::size_t struck = i;
-            if (!lost) struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(),
-                                          wire::kPollState) - codes.begin();
+            if (!lost)
+                struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) -
+                         codes.begin();
             const bool untouched = struck == codes.size() || (lost && struck == laserOff);
             EXPECT_EQ(w.state->measureStatus, untouched ? 1 : 3);
             EXPECT_EQ(w.state->spectrum.haveMeasured, struck >= laserOn);
@@ -325,7 +329,7 @@ TEST(MeasurementWorkerFaultSweep, RefusedLaserSwitches) {
         bool laserLeftOn;
     };
     const Case cases[] = {
-        {true, "EE1000", 3, false}, // refused throughout: never on, off refused three times
+        {true, "EE1000", 3, false},   // refused throughout: never on, off refused three times
         {false, "EE1EE000", 1, true}, // switched on, then every switch-off refused
     };
     for (const Case& c : cases) {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -12,8 +12,8 @@
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
-#include "sim/sample_spectrum.h"
 #include "platform/worker_thread.h"
+#include "sim/sample_spectrum.h"
 #include "support/file_faults.h"
 #include "support/sim_rig.h"
 #include "support/temp_dir.h"
@@ -298,13 +298,16 @@ struct TransferScene {
         TransferContext ctx = t.ctx;
         ctx.stop = worker.stopFlag();
         worker.start([&ctx] { RunTransfer(ctx); });
-        for (int ms = 0; ms < 30000 && worker.busy(); ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int ms = 0; ms < 30000 && worker.busy(); ++ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_FALSE(worker.busy()) << "the transfer worker did not return";
         worker.stopAndWait();
         EXPECT_EQ(t.state->transferState.load(std::memory_order_acquire), 2);
         return t.state->lib.transferResult;
     }
-    std::vector<std::uint8_t> store() const { return t.rig.instrument->file(kDeviceLibraryPath).value_or(std::vector<std::uint8_t>{}); }
+    std::vector<std::uint8_t> store() const {
+        return t.rig.instrument->file(kDeviceLibraryPath).value_or(std::vector<std::uint8_t>{});
+    }
 };
 
 // The result the documented steps give for a fault at command `i` of a clean
@@ -314,18 +317,24 @@ std::uint8_t ExpectedResult(const std::vector<std::uint16_t>& codes, std::size_t
     std::size_t firstChunk = std::find(codes.begin(), codes.end(), wire::kTransferChunk) - codes.begin();
     if (fault != TransferFault::Lost) {
         // Only the polls see it: the first poll from `i` on decides.
-        std::size_t poll = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) -
-                           codes.begin();
+        std::size_t poll =
+            std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) - codes.begin();
         if (poll == codes.size()) return 0;
         return poll < firstChunk ? 6 : 8; // request time-out, chunk time-out (the close then succeeds)
     }
     switch (codes[i]) {
-    case wire::kGetControlInfo: return 1;
-    case wire::kSetFileName: return 2;
-    case wire::kGetFileInfo: return 3;
-    case wire::kFileRwRequest: return 5;
-    case wire::kCloseFile: return 9;
-    default: break;
+    case wire::kGetControlInfo:
+        return 1;
+    case wire::kSetFileName:
+        return 2;
+    case wire::kGetFileInfo:
+        return 3;
+    case wire::kFileRwRequest:
+        return 5;
+    case wire::kCloseFile:
+        return 9;
+    default:
+        break;
     }
     if (i < firstChunk) return 6; // a poll after the request: the wait runs out
     // An import still closes after a failed chunk, which then fails too; an
@@ -367,9 +376,15 @@ TEST(TransferFaultSweep, EveryCommandEveryStageOfImportAndExport) {
             TransferScene scene(direction);
             VirtualInstrument& instrument = *scene.t.rig.instrument;
             switch (c.fault) {
-            case TransferFault::Lost: instrument.scheduleLoss(static_cast<std::uint32_t>(c.index), c.stage); break;
-            case TransferFault::NeverReadyFrom: instrument.scheduleNeverReady(static_cast<std::uint32_t>(c.index)); break;
-            case TransferFault::NeverReadyAfterCode: instrument.neverReadyAfterCode(codes[c.index]); break;
+            case TransferFault::Lost:
+                instrument.scheduleLoss(static_cast<std::uint32_t>(c.index), c.stage);
+                break;
+            case TransferFault::NeverReadyFrom:
+                instrument.scheduleNeverReady(static_cast<std::uint32_t>(c.index));
+                break;
+            case TransferFault::NeverReadyAfterCode:
+                instrument.neverReadyAfterCode(codes[c.index]);
+                break;
             }
             std::uint8_t expected = ExpectedResult(codes, c.index, c.fault, direction);
             EXPECT_EQ(scene.run(), expected);

@@ -29,8 +29,7 @@ enum class Refusal { ReadOnlyFolder, FullDisk };
 // byte, nothing half written or temporary is left, and the user is told of
 // the failure, never of a success. Lifting the fault then lets the same
 // action succeed, so it was the fault that stopped it.
-class DataSafety : public test::AppFixture,
-                   public ::testing::WithParamInterface<std::tuple<Operation, Refusal>> {
+class DataSafety : public test::AppFixture, public ::testing::WithParamInterface<std::tuple<Operation, Refusal>> {
 protected:
     std::string local() { return dir.path() + "local/"; }
     std::string device() { return dir.path() + "device/"; }
@@ -62,10 +61,14 @@ protected:
     std::string folderOf(Operation op) {
         switch (op) {
         case Operation::MakeLibrary:
-        case Operation::Rename: return local();
-        case Operation::SaveRawData: return raw();
-        case Operation::SettingsWrite: return dir.path();
-        case Operation::Import: return device();
+        case Operation::Rename:
+            return local();
+        case Operation::SaveRawData:
+            return raw();
+        case Operation::SettingsWrite:
+            return dir.path();
+        case Operation::Import:
+            return device();
         }
         return {};
     }
@@ -119,9 +122,12 @@ protected:
         switch (op) {
         case Operation::MakeLibrary:
         case Operation::Rename:
-        case Operation::SaveRawData: return "Can not save file!";
-        case Operation::SettingsWrite: return "Can not save settings!";
-        case Operation::Import: return "Library File Fail!";
+        case Operation::SaveRawData:
+            return "Can not save file!";
+        case Operation::SettingsWrite:
+            return "Can not save settings!";
+        case Operation::Import:
+            return "Library File Fail!";
         }
         return "";
     }
@@ -135,8 +141,10 @@ TEST_P(DataSafety, EarlierFilesStayAndTheFailureIsTold) {
     {
         std::unique_ptr<test::ReadOnlyFolder> readOnly;
         std::unique_ptr<test::FileSizeLimit> full;
-        if (refusal == Refusal::ReadOnlyFolder) readOnly = std::make_unique<test::ReadOnlyFolder>(folderOf(op));
-        else full = std::make_unique<test::FileSizeLimit>(64);
+        if (refusal == Refusal::ReadOnlyFolder)
+            readOnly = std::make_unique<test::ReadOnlyFolder>(folderOf(op));
+        else
+            full = std::make_unique<test::FileSizeLimit>(64);
         perform(op);
     }
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{failureMessage(op)});
@@ -147,9 +155,12 @@ TEST_P(DataSafety, EarlierFilesStayAndTheFailureIsTold) {
     if (op == Operation::SettingsWrite || (op == Operation::Import && refusal == Refusal::FullDisk)) {
         // Closing and an import empty the device mirror (the instrument still
         // holds every library); nothing else may change.
-        for (const auto& [name, bytes] : after) EXPECT_EQ(before.count(name) ? before.at(name) : "", bytes) << name;
+        for (const auto& [name, bytes] : after)
+            EXPECT_EQ(before.count(name) ? before.at(name) : "", bytes) << name;
         for (const auto& [name, bytes] : before)
-            if (name.rfind("device/", 0) != 0) EXPECT_TRUE(after.count(name)) << name;
+            if (name.rfind("device/", 0) != 0) {
+                EXPECT_TRUE(after.count(name)) << name;
+            }
     } else {
         EXPECT_EQ(after, before);
     }
@@ -180,7 +191,8 @@ TEST_P(DataSafety, EarlierFilesStayAndTheFailureIsTold) {
         EXPECT_TRUE(dialogs.messages.empty());
         EXPECT_EQ(test::SnapshotFolder(device()).size(), instrument->file(kDeviceLibraryPath)->size() / 5120);
         break;
-    case Operation::SettingsWrite: break;
+    case Operation::SettingsWrite:
+        break;
     }
 }
 

@@ -56,17 +56,20 @@ TEST_F(CaptureFaultSweep, DeviceLostOrNeverReadyAtEveryCommand) {
 
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (int fault = 0; fault < 4; ++fault) { // three loss stages, then never ready
-            SCOPED_TRACE(testing::Message() << "command " << i << " (code " << std::hex << codes[i] << std::dec
-                                            << "), fault " << fault);
+            SCOPED_TRACE(testing::Message()
+                         << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
             const bool lost = fault < 3;
             instrument->clearLog();
-            if (lost) instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
-            else instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
+            if (lost)
+                instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
+            else
+                instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
             captureAndCollect();
 
             std::size_t struck = i;
-            if (!lost) struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(),
-                                          wire::kPollState) - codes.begin();
+            if (!lost)
+                struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) -
+                         codes.begin();
             const bool succeeded = struck == codes.size() || (lost && struck == laserOff);
             // A failed measurement is told by the red status icon alone, its
             // time beside it, and an empty chart.
@@ -78,9 +81,14 @@ TEST_F(CaptureFaultSweep, DeviceLostOrNeverReadyAtEveryCommand) {
             EXPECT_FALSE(find<QTimer>("MSR_Timer")->isActive());
             EXPECT_FALSE(main().measure().workerBusy());
             EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().front();
+            if (struck < laserOn) {
+                // A failed dark never switches the laser on.
+                const std::vector<std::uint16_t> sent = commandCodes();
+                EXPECT_EQ(std::count(sent.begin(), sent.end(), wire::kSetLaser), 0);
+            }
             if (!lost) {
                 EXPECT_FALSE(instrument->laserOn()); // still attached: switched off
-                bridge.unplug();                      // the user pulls the hung instrument
+                bridge.unplug();                     // the user pulls the hung instrument
             }
 
             tick();
