@@ -317,6 +317,22 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
     EXPECT_EQ(runs, codes.size() * 4);
 }
 
+// Pulled out during the preheat, between two commands: the signal finds no
+// device and sends nothing, the switch-off cannot reach it, and nobody is
+// told of a laser left on, since the unplugged instrument has lost its power.
+TEST(MeasurementWorkerFaultSweep, UnpluggedDuringThePreheat) {
+    Worker w({500, 2, 20000, 100, true});
+    WatchedClock clock(w.rig.clock, [&] {
+        if (w.rig.instrument->laserOn() && w.rig.bridge.plugged()) w.rig.bridge.unplug();
+    });
+    RunOnWorkerThread(w, &clock);
+    EXPECT_EQ(w.sequence(), "EE1");
+    EXPECT_EQ(w.state->measureStatus, 3);
+    EXPECT_FALSE(w.state->laserOffFailed);
+    w.rig.bridge.replug();
+    EXPECT_FALSE(w.rig.instrument->laserOn());
+}
+
 // The instrument refuses the laser switch: refusing to switch on fails the
 // measurement (a signal without laser light is no spectrum) and the laser is
 // still switched off; refusing to switch off is tried again and then told,
