@@ -79,6 +79,10 @@ struct ProgramState {
     // Measurement group.
     std::atomic<std::uint8_t> measureState{0};
     std::atomic<std::uint8_t> measureStatus{0};
+    // The last measurement could not get the laser confirmed off while the
+    // instrument was still attached. Written by the worker before its final
+    // measureState, read and cleared by the timer.
+    std::atomic<bool> laserOffFailed{false};
     MeasureParams measureParams;
     MeasureProgress progress;
     SpectrumStore spectrum;

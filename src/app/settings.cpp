@@ -60,22 +60,25 @@ void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxe
 }
 
 bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey) {
-    bool ok = ini.writeInteger(kFormSection, kSavedKey, kSettingsSaved);
+    // One rewrite of the file for all keys, in their order: a disk that fills
+    // up keeps the earlier file whole instead of a mixture of old and new.
+    std::vector<IniFile::Entry> entries;
+    entries.push_back({kFormSection, kSavedKey, std::to_string(kSettingsSaved)});
 
     // An unconvertible box skips only its own key; stopping here would lose
     // every setting after it.
     if (const std::optional<std::int32_t> exposure = parseInt32(boxes.exposure))
-        ok = ini.writeInteger(kMeasureSection, kExposureKey, *exposure) && ok;
+        entries.push_back({kMeasureSection, kExposureKey, std::to_string(*exposure)});
     if (const std::optional<std::int64_t> average = ParseWholeNumber(boxes.average))
-        ok = ini.writeInteger(kMeasureSection, kAverageKey, static_cast<std::uint16_t>(*average)) && ok;
+        entries.push_back({kMeasureSection, kAverageKey, std::to_string(static_cast<std::uint16_t>(*average))});
     if (const std::optional<std::int64_t> preheat = ParseWholeNumber(boxes.preheat))
-        ok = ini.writeInteger(kMeasureSection, kPreheatKey, static_cast<std::uint16_t>(*preheat)) && ok;
+        entries.push_back({kMeasureSection, kPreheatKey, std::to_string(static_cast<std::uint16_t>(*preheat))});
     if (const std::optional<std::int64_t> power = ParseWholeNumber(boxes.power))
-        ok = ini.writeInteger(kMeasureSection, kPowerKey, static_cast<std::uint8_t>(*power)) && ok;
+        entries.push_back({kMeasureSection, kPowerKey, std::to_string(static_cast<std::uint8_t>(*power))});
 
     for (std::size_t i = 0; i < kHotkeyCount; ++i)
-        ok = ini.writeString(kHotkeySection, kHotkeyNames[i], hotkey.keys[i]) && ok;
-    return ok;
+        entries.push_back({kHotkeySection, kHotkeyNames[i], hotkey.keys[i]});
+    return ini.writeStrings(entries);
 }
 
 } // namespace veltrane

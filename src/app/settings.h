@@ -13,6 +13,9 @@ struct MeasureBoxTexts {
     std::string exposure, average, preheat, power;
 };
 
+// Told on closing when the settings file could not be written.
+constexpr const char* kSettingsSaveFailed = "Can not save settings!";
+
 // Reads the saved-flag and the hotkeys into the state and, only when the file
 // says settings were saved, the measurement parameters into the state and the
 // boxes. Otherwise the parameters and the boxes keep what the caller gave them.

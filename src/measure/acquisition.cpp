@@ -112,4 +112,13 @@ std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uin
 
 bool SwitchLaser(const AcquisitionContext& ctx, bool on) { return ctx.link.SetLaser(on ? 1 : 0, 0); }
 
+bool SwitchLaserOff(const AcquisitionContext& ctx) {
+    for (int attempt = 0; attempt < kLaserOffAttempts; ++attempt) {
+        if (SwitchLaser(ctx, false)) return true;
+        // Unplugged: the instrument loses its power and the laser with it.
+        if (!ctx.link.CountDevices()) return true;
+    }
+    return false;
+}
+
 } // namespace veltrane

@@ -42,4 +42,11 @@ std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uin
                      std::uint16_t averageCount);
 bool SwitchLaser(const AcquisitionContext& ctx, bool on);
 
+// Sends the laser's switch-off until the instrument confirms it, a few times
+// at most. True when the laser is known off: confirmed, or the instrument is
+// no longer attached (a replug powers it down). False means a present
+// instrument kept refusing, and the user must be told.
+constexpr int kLaserOffAttempts = 3;
+bool SwitchLaserOff(const AcquisitionContext& ctx);
+
 } // namespace veltrane

@@ -116,29 +116,44 @@ void RunMeasurement(const AcquisitionContext& ctx) {
     progress.measureTime.store(start, std::memory_order_relaxed);
 
     std::uint8_t result = kAcquireSucceeded;
+    bool laserOffFailed = false;
     if (params.takeDark)
         result = Acquire(ctx, state.spectrum.dark.data(), params.exposureMs, params.averageCount);
     if (result != kAcquireSucceeded) {
         // The laser was never switched on.
         state.measureStatus.store(3, std::memory_order_relaxed);
+        // The dark's frames went through `signal`, so a raw file's spectrum
+        // shown before may be overwritten: it must not be saved or made a
+        // library as the file's, nor its Raman shifts stay the axis.
+        if (state.spectrum.haveFileData) {
+            ComputeSpectralAxis(state, state.laserWavelength);
+            state.spectrum.haveFileData = false;
+        }
     } else {
         progress.measureStep.store(1, std::memory_order_relaxed);
-        SwitchLaser(ctx, true);
-        SleepUnlessStopped(ctx, params.preheatMs);
-        progress.measureStep.store(2, std::memory_order_relaxed);
-        result = ctx.stopRequested()
-                     ? kAcquireFailed
-                     : Acquire(ctx, state.spectrum.signal.data(), params.exposureMs, params.averageCount);
+        // A laser that refused to come on would give a "signal" of dark
+        // current only; that is a failed measurement, not a spectrum.
+        if (SwitchLaser(ctx, true)) {
+            SleepUnlessStopped(ctx, params.preheatMs);
+            progress.measureStep.store(2, std::memory_order_relaxed);
+            result = ctx.stopRequested()
+                         ? kAcquireFailed
+                         : Acquire(ctx, state.spectrum.signal.data(), params.exposureMs, params.averageCount);
+        } else {
+            result = kAcquireFailed;
+        }
         progress.measureStep.store(3, std::memory_order_relaxed);
         state.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
-        // Switched off whatever happened before; if the command fails the
-        // device is gone, and a replug powers the laser down.
-        SwitchLaser(ctx, false);
+        // Switched off whatever happened before, also after a refused switch-on
+        // whose reply may have been lost; a device that is gone is powered
+        // down by its replug.
+        laserOffFailed = !SwitchLaserOff(ctx);
         if (!state.spectrum.haveMeasured && state.spectrum.haveFileData)
             ComputeSpectralAxis(state, state.laserWavelength);
         state.spectrum.haveMeasured = true;
         state.spectrum.haveFileData = false;
     }
+    state.laserOffFailed.store(laserOffFailed, std::memory_order_relaxed);
     progress.measureTime.store(TicksSince(start, ctx.clock.tickCount()), std::memory_order_relaxed);
     state.measureState.store(2, std::memory_order_release);
 }

@@ -32,6 +32,9 @@ constexpr std::uint16_t kMinPreheatMs = 20000;
 
 const char* CaptureMessage(CaptureCode code);
 
+// Told after a measurement whose laser the instrument would not switch off.
+constexpr const char* kLaserOffFailedMessage = "Laser Off Fail!";
+
 // The four parameter boxes and the dark tick box, as the user left them.
 struct CaptureInputs {
     std::string exposure;

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <random>
 
+#include <unistd.h>
+
 namespace veltrane {
 
 namespace fs = std::filesystem;
@@ -44,6 +46,9 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
 
     bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     ok = (std::fflush(file) == 0) && ok;
+    // On the disk before the rename makes it the file: otherwise a power cut
+    // soon after could leave the new name on an empty file.
+    ok = ok && ::fsync(::fileno(file)) == 0;
     ok = (std::fclose(file) == 0) && ok;
     if (ok) {
         const fs::file_status old = fs::status(target, ec);

@@ -254,13 +254,13 @@ std::int64_t IniFile::readInteger(std::string_view section, std::string_view key
 }
 
 bool IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
-    section = trim(section);
-    key = trim(key);
-    if (!validSection(section) || !validKey(key) || hasLineBreak(value)) return false;
+    return writeStrings({{std::string(section), std::string(key), std::string(value)}});
+}
 
+bool IniFile::writeStrings(const std::vector<Entry>& entries) {
     std::string content;
     // A file that exists but cannot be read must not be replaced by one
-    // holding only this key.
+    // holding only these keys.
     LoadResult loaded = ReadWholeFile(m_path, content);
     if (loaded != LoadResult::Loaded && loaded != LoadResult::Missing) return false;
     // A first run of an installed copy has no ~/.config/veltrane yet.
@@ -270,8 +270,20 @@ bool IniFile::writeString(std::string_view section, std::string_view key, std::s
         if (!folder.empty()) std::filesystem::create_directories(folder, error);
     }
     Document doc = parse(content);
-    setValue(doc, section, key, value);
-    return WriteFileAtomically(m_path, serialize(doc));
+    bool allStorable = true;
+    std::size_t stored = 0;
+    for (const Entry& entry : entries) {
+        std::string_view section = trim(entry.section);
+        std::string_view key = trim(entry.key);
+        if (!validSection(section) || !validKey(key) || hasLineBreak(entry.value)) {
+            allStorable = false;
+            continue;
+        }
+        setValue(doc, section, key, entry.value);
+        ++stored;
+    }
+    if (stored == 0) return false;
+    return WriteFileAtomically(m_path, serialize(doc)) && allStorable;
 }
 
 bool IniFile::writeInteger(std::string_view section, std::string_view key, std::int64_t value) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace veltrane {
 
@@ -38,6 +39,14 @@ public:
     // read back as a comment or section line.
     bool writeString(std::string_view section, std::string_view key, std::string_view value);
     bool writeInteger(std::string_view section, std::string_view key, std::int64_t value);
+
+    // Several values, set in order, in one rewrite of the file: a write that
+    // fails leaves the whole old file rather than some of the new values in
+    // it. Entries that cannot be stored are left out and make the result false.
+    struct Entry {
+        std::string section, key, value;
+    };
+    bool writeStrings(const std::vector<Entry>& entries);
 
 private:
     std::string m_path;

@@ -180,7 +180,7 @@ std::vector<std::uint8_t> VirtualInstrument::statusBlock() const {
 
 void VirtualInstrument::handleBlock(const std::uint8_t* block, std::uint32_t n) {
     m_code = n >= wire::kHeaderSize + 2 ? GetU16(block + wire::kOffCode) : 0;
-    if (m_neverReadyAfterCode && *m_neverReadyAfterCode == m_code) m_neverReady = true;
+    if (m_neverReadyAfterCode && *m_neverReadyAfterCode == m_code) m_hungAfterCode = true;
     record(SimLogEntry::Kind::Command, block, n);
     ++m_commandCount;
     m_dataOut.clear();
@@ -245,7 +245,7 @@ void VirtualInstrument::finishExposureIfDue() {
 
 std::uint32_t VirtualInstrument::stateWord() {
     finishExposureIfDue();
-    if (m_neverReady || (m_neverReadyAt && m_commandCount - 1 >= *m_neverReadyAt)) return kStateBusy;
+    if (m_neverReady || m_hungAfterCode || (m_neverReadyAt && m_commandCount - 1 >= *m_neverReadyAt)) return kStateBusy;
     if (!actionReady()) return kStateBusy;
     return m_actionFailed ? kStateError : wire::kReadyState;
 }
@@ -529,6 +529,7 @@ void VirtualInstrument::powerCycle() {
     m_shortAt.reset();
     m_neverReadyAt.reset();
     m_neverReadyAfterCode.reset();
+    m_hungAfterCode = false; // a hang ends with the power; setNeverReady is a lasting fault and stays
 }
 
 void VirtualInstrument::setSample(SimSample sample) {

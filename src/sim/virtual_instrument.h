@@ -125,6 +125,7 @@ private:
     std::vector<std::uint8_t> m_writeBuffer;
 
     bool m_neverReady = false;
+    bool m_hungAfterCode = false; // set by neverReadyAfterCode's code arriving
     bool m_laserFails = false;
     bool m_shortReplies = false;
     bool m_corruptReplies = false;

@@ -180,22 +180,31 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
     if ((step = file.request(wire::kDirectionWrite, total)) != FileAccessResult::Success)
         return static_cast<std::uint8_t>(step);
 
-    for (std::size_t j = 0; j < records.size(); ++j) {
+    // The instrument replaces its store with what it received when the file
+    // is closed. After a chunk that failed or timed out, whatever followed
+    // would land at the wrong place, and closing would commit a store with a
+    // hole: the export stops there and leaves the file unclosed, so the
+    // instrument keeps the store it had.
+    bool chunkFailed = false;
+    for (std::size_t j = 0; j < records.size() && !chunkFailed; ++j) {
         SetProgress(ctx, static_cast<std::uint32_t>((100u * j + 100u) / records.size()));
         auto* data = reinterpret_cast<std::uint8_t*>(records[j].data());
         for (std::uint32_t k = 0; k < kRecordChunks; ++k) {
             if (ctx.stopRequested()) return 7; // closing: the store is left uncommitted
             if (!ctx.link.TransferChunk(wire::kDirectionWrite, data + wire::kMaxChunk * k, wire::kMaxChunk)) {
                 result = 7;
+                chunkFailed = true;
                 break;
             }
             if (!WaitAfterChunk(ctx)) {
                 result = 8;
+                chunkFailed = true;
                 break;
             }
         }
     }
     if (ctx.stopRequested()) return 7; // closing: the store is left uncommitted
+    if (chunkFailed) return result;
     if (file.close() != FileAccessResult::Success) return 9;
     return result == 10 ? 0 : result;
 }

@@ -244,3 +244,120 @@ TEST_F(Connection, RecordsOfEveryPresetMatchWhatTheDeviceReports) {
 
 } // namespace
 } // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+// The device lost at every command of the first check (the four identity
+// records, then the calibration read) at every stage of the exchange, and a
+// device that stops reporting ready from every command on. Each run ends with
+// what the failing step documents; the next checks find the device gone (or
+// hung, then power-cycled) and identify it again completely.
+TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
+    std::vector<std::uint16_t> codes;
+    {
+        test::SimRig clean;
+        auto state = std::make_unique<ProgramState>();
+        ApplyStartupValues(*state);
+        ASSERT_TRUE(CheckDevice(clean.link, clean.clock, *state).newlyIdentified);
+        codes = clean.commandCodes();
+    }
+    const std::uint16_t identity[] = {wire::kReadAuxInfoA, wire::kReadAuxInfoB, wire::kReadSensorRecord,
+                                      wire::kReadDeviceRecord};
+    ASSERT_TRUE(std::equal(std::begin(identity), std::end(identity), codes.begin()));
+    const std::size_t firstChunk = std::find(codes.begin(), codes.end(), wire::kTransferChunk) - codes.begin();
+    ASSERT_LT(firstChunk, codes.size());
+    auto stepResult = [&](std::size_t i) {
+        switch (codes[i]) {
+        case wire::kGetControlInfo:
+            return FileAccessResult::ControlInfoFailed;
+        case wire::kSetFileName:
+            return FileAccessResult::SetFileNameFailed;
+        case wire::kGetFileInfo:
+            return FileAccessResult::FileInfoFailed;
+        case wire::kFileRwRequest:
+            return FileAccessResult::RwRequestFailed;
+        case wire::kTransferChunk:
+            return FileAccessResult::ChunkFailed;
+        case wire::kCloseFile:
+            return FileAccessResult::CloseFailed;
+        default:
+            return i < firstChunk ? FileAccessResult::RequestTimeout : FileAccessResult::ChunkTimeout;
+        }
+    };
+
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        for (int fault = 0; fault < 4; ++fault) { // three loss stages, then never ready
+            SCOPED_TRACE(testing::Message()
+                         << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
+            test::SimRig rig;
+            auto state = std::make_unique<ProgramState>();
+            ApplyStartupValues(*state);
+            const bool lost = fault < 3;
+            auto index = static_cast<std::uint32_t>(i);
+            if (lost)
+                rig.instrument->scheduleLoss(index, static_cast<SimLossStage>(fault));
+            else
+                rig.instrument->scheduleNeverReady(index);
+
+            CheckResult r = CheckDevice(rig.link, rig.clock, *state);
+            const std::vector<std::uint16_t> sent = rig.commandCodes();
+            if (lost && i < 4) {
+                // Not identified: nothing more is sent, the next check tries again.
+                EXPECT_EQ(r.outcome, IdentifyOutcome::RecordsUnreadable);
+                EXPECT_FALSE(r.newlyIdentified);
+                EXPECT_FALSE(state->deviceIdentified);
+                EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
+                EXPECT_EQ(sent.size(), fault == 0 ? i : i + 1); // a block lost before it arrived is not seen
+            } else {
+                // Identified; the calibration read ends at the failing step with
+                // its code, sends nothing after it and falls back to the defaults.
+                FileAccessResult expected = stepResult(i);
+                if (!lost) {
+                    std::size_t poll = std::find(codes.begin() + index, codes.end(), wire::kPollState) - codes.begin();
+                    expected = poll == codes.size() ? FileAccessResult::Success
+                               : poll < firstChunk  ? FileAccessResult::RequestTimeout
+                                                    : FileAccessResult::ChunkTimeout;
+                }
+                EXPECT_TRUE(r.newlyIdentified);
+                EXPECT_EQ(r.calibration, expected);
+                EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
+                const bool failed = expected != FileAccessResult::Success;
+                EXPECT_EQ(r.showCalibrationMissing, failed);
+                EXPECT_EQ(state->waveCalValid, !failed);
+                if (failed) {
+                    EXPECT_TRUE(std::equal(state->waveCal.begin(), state->waveCal.end(), std::begin(kDefaultWaveCal)));
+                    EXPECT_EQ(state->displayHigh, state->pixelCount);
+                    if (!lost) {
+                        EXPECT_EQ(sent.back(), wire::kPollState); // no chunk or close after a time-out
+                    }
+                }
+            }
+            EXPECT_FALSE(rig.instrument->laserOn());
+
+            // The next ticks: gone (a hung instrument is unplugged), idle; back
+            // after the replug, completely identified.
+            if (!lost) rig.bridge.unplug();
+            state->measureState = 2;
+            state->transferState = 2;
+            r = CheckDevice(rig.link, rig.clock, *state);
+            EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
+            EXPECT_FALSE(state->deviceIdentified);
+            EXPECT_EQ(state->measureState, 0);
+            EXPECT_EQ(state->transferState, 0);
+            rig.bridge.replug();
+            r = CheckDevice(rig.link, rig.clock, *state);
+            EXPECT_TRUE(r.newlyIdentified);
+            EXPECT_EQ(r.calibration, FileAccessResult::Success);
+            EXPECT_FALSE(r.showCalibrationMissing);
+            EXPECT_EQ(state->displayLow, 400);
+            EXPECT_EQ(state->displayHigh, 4000);
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, codes.size() * 4);
+}
+
+} // namespace
+} // namespace veltrane

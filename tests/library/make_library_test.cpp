@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +9,7 @@
 #include "app/program_state.h"
 #include "library/make_library.h"
 #include "measure/raw_spectrum_file.h"
+#include "support/file_faults.h"
 #include "support/temp_dir.h"
 
 namespace veltrane {
@@ -226,34 +224,13 @@ TEST_F(MakeLibraryTest, FolderThatCannotBeMadeIsReported) {
     EXPECT_EQ(state.lib.libraryMade, 0);
 }
 
-// A disk that fills up mid-write: the file size limit makes the write fail
-// after its first bytes, for any user, root included.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
-
 TEST_F(MakeLibraryTest, FailedWriteLeavesNothingBehind) {
     measured2048();
     ASSERT_EQ(make("kept"), MakeLibraryResult::Made);
     std::string kept = library("kept");
     MakeLibraryResult result;
     {
-        FileSizeLimit limit(4096);
+        test::FileSizeLimit limit(4096);
         result = make("full");
     }
     EXPECT_EQ(result, MakeLibraryResult::WriteFailed);

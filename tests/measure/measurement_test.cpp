@@ -8,6 +8,7 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "measure/measurement.h"
+#include "platform/worker_thread.h"
 #include "support/sim_rig.h"
 
 namespace veltrane {
@@ -220,6 +221,148 @@ TEST(MeasurementWorker, StopRequestEndsTheWaitAndSwitchesTheLaserOff) {
     EXPECT_EQ(w.state->measureStatus, 3);
     EXPECT_EQ(w.state->measureState, 2);
     EXPECT_LT(w.rig.clock.tickCount() - start, 1100u + 100u); // the 20 s preheat was cut at once
+}
+
+// The worker on its own thread, as the window starts it: returns once the
+// worker has published its end and returned.
+void RunOnWorkerThread(Worker& w, Clock* clock = nullptr) {
+    WorkerThread worker;
+    AcquisitionContext ctx{w.rig.link, clock ? *clock : w.rig.clock, *w.state, worker.stopFlag()};
+    w.state->measureState = 1;
+    worker.start([&ctx] { RunMeasurement(ctx); });
+    for (int ms = 0; ms < 30000 && worker.busy(); ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(worker.busy()) << "the measurement worker did not return";
+    worker.stopAndWait();
+    EXPECT_EQ(w.state->measureState.load(std::memory_order_acquire), 2);
+}
+
+// The device lost at every command of a measurement (dark, laser on, preheat,
+// signal, laser off) at every stage of the exchange, and a device that stops
+// reporting ready from every command on. Each run: the documented status, the
+// laser never switched on after a failed dark, the laser off (at once on an
+// attached device, by the power cycle of the replug otherwise), no protocol
+// violation; the next checks reset the state and a new measurement succeeds.
+TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
+    const MeasureParams params{500, 2, 20000, 100, true};
+    std::vector<std::uint16_t> codes;
+    {
+        Worker clean(params);
+        RunOnWorkerThread(clean);
+        ASSERT_EQ(clean.state->measureStatus, 1);
+        ASSERT_EQ(clean.sequence(), "EE1EE0");
+        codes = clean.rig.commandCodes();
+    }
+    const std::size_t laserOn = std::find(codes.begin(), codes.end(), wire::kSetLaser) - codes.begin();
+    const std::size_t laserOff = codes.size() - 1;
+    ASSERT_EQ(codes[laserOff], wire::kSetLaser);
+
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        for (int fault = 0; fault < 4; ++fault) { // three loss stages, then never ready
+            SCOPED_TRACE(testing::Message()
+                         << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
+            Worker w(params);
+            // A raw file's spectrum is shown: its X values are the axis.
+            w.state->spectrum.haveFileData = true;
+            w.state->spectrum.axis.fill(-1.0f);
+            const bool lost = fault < 3;
+            if (lost)
+                w.rig.instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
+            else
+                w.rig.instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
+            RunOnWorkerThread(w);
+            // Whatever failed, the buffers no longer hold the file's spectrum.
+            EXPECT_FALSE(w.state->spectrum.haveFileData);
+            EXPECT_NE(w.state->spectrum.axis[0], -1.0f);
+
+            // Where the fault struck: before the laser, or from the laser on.
+            std::size_t struck = i;
+            if (!lost)
+                struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) -
+                         codes.begin();
+            const bool untouched = struck == codes.size() || (lost && struck == laserOff);
+            EXPECT_EQ(w.state->measureStatus, untouched ? 1 : 3);
+            EXPECT_EQ(w.state->spectrum.haveMeasured, struck >= laserOn);
+            std::string sequence = w.sequence();
+            if (struck < laserOn) {
+                EXPECT_EQ(sequence.find('1'), std::string::npos) << sequence;
+            } else if (!lost) {
+                EXPECT_EQ(sequence.back(), '0') << sequence;
+            }
+            EXPECT_FALSE(w.state->laserOffFailed);
+            if (!lost) {
+                EXPECT_FALSE(w.rig.instrument->laserOn());
+            }
+
+            // The next checks: idle while gone; after the replug the laser is
+            // off and a measurement succeeds.
+            if (!lost) w.rig.bridge.unplug();
+            CheckDevice(w.rig.link, w.rig.clock, *w.state);
+            EXPECT_EQ(w.state->deviceState, DeviceConnection::Disconnected);
+            EXPECT_EQ(w.state->measureState, 0);
+            EXPECT_EQ(w.state->measureStatus, 0);
+            w.rig.bridge.replug();
+            EXPECT_FALSE(w.rig.instrument->laserOn());
+            CheckDevice(w.rig.link, w.rig.clock, *w.state);
+            ASSERT_EQ(w.state->deviceState, DeviceConnection::Connected);
+            w.rig.instrument->clearLog();
+            RunOnWorkerThread(w);
+            EXPECT_EQ(w.state->measureStatus, 1);
+            EXPECT_EQ(w.sequence(), "EE1EE0");
+            EXPECT_FALSE(w.rig.instrument->laserOn());
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, codes.size() * 4);
+}
+
+// Pulled out during the preheat, between two commands: the signal finds no
+// device and sends nothing, the switch-off cannot reach it, and nobody is
+// told of a laser left on, since the unplugged instrument has lost its power.
+TEST(MeasurementWorkerFaultSweep, UnpluggedDuringThePreheat) {
+    Worker w({500, 2, 20000, 100, true});
+    WatchedClock clock(w.rig.clock, [&] {
+        if (w.rig.instrument->laserOn() && w.rig.bridge.plugged()) w.rig.bridge.unplug();
+    });
+    RunOnWorkerThread(w, &clock);
+    EXPECT_EQ(w.sequence(), "EE1");
+    EXPECT_EQ(w.state->measureStatus, 3);
+    EXPECT_FALSE(w.state->laserOffFailed);
+    w.rig.bridge.replug();
+    EXPECT_FALSE(w.rig.instrument->laserOn());
+}
+
+// The instrument refuses the laser switch: refusing to switch on fails the
+// measurement (a signal without laser light is no spectrum) and the laser is
+// still switched off; refusing to switch off is tried again and then told,
+// since the laser may still be on.
+TEST(MeasurementWorkerFaultSweep, RefusedLaserSwitches) {
+    struct Case {
+        bool refuseOn;
+        const char* sequence;
+        std::uint8_t status;
+        bool laserLeftOn;
+    };
+    const Case cases[] = {
+        {true, "EE1000", 3, false},   // refused throughout: never on, off refused three times
+        {false, "EE1EE000", 1, true}, // switched on, then every switch-off refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sequence);
+        Worker w({500, 2, 20000, 100, true});
+        w.rig.instrument->setLaserFails(c.refuseOn);
+        // From the preheat on (the laser is on then) every switch is refused.
+        WatchedClock clock(w.rig.clock, [&] {
+            if (w.rig.instrument->laserOn()) w.rig.instrument->setLaserFails(true);
+        });
+        RunOnWorkerThread(w, &clock);
+        EXPECT_EQ(w.sequence(), c.sequence);
+        EXPECT_EQ(w.state->measureStatus, c.status);
+        EXPECT_TRUE(w.state->laserOffFailed);
+        EXPECT_EQ(w.rig.instrument->laserOn(), c.laserLeftOn);
+        EXPECT_EQ(w.state->progress.measureStep, 3);
+    }
 }
 
 } // namespace

@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
+#include "platform/worker_thread.h"
 #include "sim/sample_spectrum.h"
+#include "support/file_faults.h"
 #include "support/sim_rig.h"
 #include "support/temp_dir.h"
 #include "transfer/transfer.h"
@@ -261,39 +265,162 @@ TEST(TransferResults, EveryCodeFromAFaultOfTheInstrument) {
     }
 }
 
-// The device lost at every command of an import and of an export in turn:
-// each run ends with a result, and nothing is written outside the folder.
-TEST(TransferFaultSweep, DeviceLostAtEveryCommand) {
-    for (int direction = 0; direction < 2; ++direction) {
-        std::size_t commands = 0;
-        {
-            Transfer clean;
-            clean.useView(LibraryView::Pc);
-            clean.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("a"), Record("b")}));
-            std::ofstream(clean.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
-            std::uint16_t rows[] = {1};
-            ASSERT_EQ(direction ? importFromDevice(clean.ctx) : exportToDevice(clean.ctx, 1, rows), 0);
-            commands = clean.rig.commandCodes().size();
-        }
-        for (std::uint32_t index = 0; index < commands; ++index) {
-            for (SimLossStage stage : {SimLossStage::BeforeBlock, SimLossStage::BeforeData}) {
-                Transfer t;
-                t.useView(LibraryView::Pc);
-                t.rig.instrument->setFile(kDeviceLibraryPath, Store({Record("a"), Record("b")}));
-                std::ofstream(t.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
-                t.rig.instrument->scheduleLoss(index, stage);
-                std::uint16_t rows[] = {1};
-                std::uint8_t result = direction ? importFromDevice(t.ctx) : exportToDevice(t.ctx, 1, rows);
-                EXPECT_NE(result, 0) << direction << " at " << index;
-                EXPECT_LE(result, 11);
-                for (const auto& entry : fs::recursive_directory_iterator(t.dir.path())) {
-                    if (entry.is_regular_file()) {
-                        EXPECT_EQ(entry.path().extension(), ".rlb") << entry.path(); // no temporary left over
-                    }
-                }
-            }
-        }
+// What a transfer is to survive: the device lost at one command (at one
+// stage of its exchange), or the device no longer reporting ready from one
+// command on, or from the first command of one code on.
+enum class TransferFault : std::uint8_t { Lost, NeverReadyFrom, NeverReadyAfterCode };
+
+// An instrument store of two records and, on the PC, two local libraries and
+// an earlier mirror: "a" older than the store's and "old" that the store no
+// longer holds. The direction is 0 (export both local libraries) or 1 (import).
+struct TransferScene {
+    Transfer t;
+    std::vector<std::uint8_t> oldStore = Store({Record("a", 1), Record("b", 2)});
+    test::FolderSnapshot earlierDevice, earlierLocal;
+    explicit TransferScene(std::uint8_t direction) {
+        t.useView(LibraryView::Pc);
+        t.rig.instrument->setFile(kDeviceLibraryPath, oldStore);
+        std::ofstream(t.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
+        std::ofstream(t.state->lib.libraryFolder + "q.rlb", std::ios::binary) << PcLibrary("q", 3, 4);
+        std::ofstream(t.ctx.deviceFolder + "a.rlb", std::ios::binary) << Record("a", 9);
+        std::ofstream(t.ctx.deviceFolder + "old.rlb", std::ios::binary) << Record("old", 5);
+        t.state->lib.transferDirection = direction;
+        t.state->lib.exportCount = 2;
+        t.state->lib.exportSelection[0] = 1;
+        t.state->lib.exportSelection[1] = 2;
+        earlierDevice = test::SnapshotFolder(t.ctx.deviceFolder);
+        earlierLocal = test::SnapshotFolder(t.state->lib.libraryFolder);
     }
+    // The worker's whole run on its own thread, as the window starts it; the
+    // result once the worker has published its end and returned.
+    std::uint8_t run() {
+        WorkerThread worker;
+        TransferContext ctx = t.ctx;
+        ctx.stop = worker.stopFlag();
+        worker.start([&ctx] { RunTransfer(ctx); });
+        for (int ms = 0; ms < 30000 && worker.busy(); ++ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_FALSE(worker.busy()) << "the transfer worker did not return";
+        worker.stopAndWait();
+        EXPECT_EQ(t.state->transferState.load(std::memory_order_acquire), 2);
+        return t.state->lib.transferResult;
+    }
+    std::vector<std::uint8_t> store() const {
+        return t.rig.instrument->file(kDeviceLibraryPath).value_or(std::vector<std::uint8_t>{});
+    }
+};
+
+// The result the documented steps give for a fault at command `i` of a clean
+// run whose command codes were `codes`.
+std::uint8_t ExpectedResult(const std::vector<std::uint16_t>& codes, std::size_t i, TransferFault fault,
+                            std::uint8_t direction) {
+    std::size_t firstChunk = std::find(codes.begin(), codes.end(), wire::kTransferChunk) - codes.begin();
+    if (fault != TransferFault::Lost) {
+        // Only the polls see it: the first poll from `i` on decides.
+        std::size_t poll =
+            std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) - codes.begin();
+        if (poll == codes.size()) return 0;
+        return poll < firstChunk ? 6 : 8; // request time-out, chunk time-out (the close then succeeds)
+    }
+    switch (codes[i]) {
+    case wire::kGetControlInfo:
+        return 1;
+    case wire::kSetFileName:
+        return 2;
+    case wire::kGetFileInfo:
+        return 3;
+    case wire::kFileRwRequest:
+        return 5;
+    case wire::kCloseFile:
+        return 9;
+    default:
+        break;
+    }
+    if (i < firstChunk) return 6; // a poll after the request: the wait runs out
+    // An import still closes after a failed chunk, which then fails too; an
+    // export stops at the failed chunk and leaves the store uncommitted.
+    if (direction == 1) return 9;
+    return codes[i] == wire::kTransferChunk ? 7 : 8;
+}
+
+TEST(TransferFaultSweep, EveryCommandEveryStageOfImportAndExport) {
+    std::size_t runs = 0, total = 0;
+    for (std::uint8_t direction : {0, 1}) {
+        TransferScene clean(direction);
+        ASSERT_EQ(clean.run(), 0);
+        const std::vector<std::uint16_t> codes = clean.t.rig.commandCodes();
+        const test::FolderSnapshot cleanDevice = test::SnapshotFolder(clean.t.ctx.deviceFolder);
+        const std::vector<std::uint8_t> cleanStore = clean.store();
+        // 4 to open, the polls of the request, 10 chunks with their polls, the close.
+        ASSERT_GE(codes.size(), 4u + 1u + 20u + 1u);
+        ASSERT_EQ(cleanStore.size(), direction == 0 ? 2 * kDeviceRecordSize : clean.oldStore.size());
+
+        struct Case {
+            TransferFault fault;
+            std::size_t index;
+            SimLossStage stage;
+        };
+        std::vector<Case> cases;
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            for (SimLossStage stage : {SimLossStage::BeforeBlock, SimLossStage::BeforeData, SimLossStage::BeforeStatus})
+                cases.push_back({TransferFault::Lost, i, stage});
+            cases.push_back({TransferFault::NeverReadyFrom, i, SimLossStage::BeforeBlock});
+            if (std::find(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(i), codes[i]) ==
+                codes.begin() + static_cast<std::ptrdiff_t>(i))
+                cases.push_back({TransferFault::NeverReadyAfterCode, i, SimLossStage::BeforeBlock});
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << (direction ? "import" : "export") << ", command " << c.index << " (code "
+                                            << std::hex << codes[c.index] << std::dec << "), fault "
+                                            << static_cast<int>(c.fault) << ", stage " << static_cast<int>(c.stage));
+            TransferScene scene(direction);
+            VirtualInstrument& instrument = *scene.t.rig.instrument;
+            switch (c.fault) {
+            case TransferFault::Lost:
+                instrument.scheduleLoss(static_cast<std::uint32_t>(c.index), c.stage);
+                break;
+            case TransferFault::NeverReadyFrom:
+                instrument.scheduleNeverReady(static_cast<std::uint32_t>(c.index));
+                break;
+            case TransferFault::NeverReadyAfterCode:
+                instrument.neverReadyAfterCode(codes[c.index]);
+                break;
+            }
+            std::uint8_t expected = ExpectedResult(codes, c.index, c.fault, direction);
+            EXPECT_EQ(scene.run(), expected);
+            EXPECT_EQ(scene.t.state->lib.transferStatus, expected == 0 ? 1 : 3);
+            EXPECT_FALSE(instrument.laserOn());
+
+            // Files: the earlier ones as they were or complete new ones;
+            // nothing else, no temporary; the local libraries untouched.
+            for (const auto& [name, bytes] : test::SnapshotFolder(scene.t.ctx.deviceFolder)) {
+                bool earlier = scene.earlierDevice.count(name) && scene.earlierDevice.at(name) == bytes;
+                bool complete = cleanDevice.count(name) && cleanDevice.at(name) == bytes;
+                EXPECT_TRUE(earlier || complete) << name << " is neither the earlier file nor a complete new one";
+            }
+            EXPECT_EQ(test::SnapshotFolder(scene.t.state->lib.libraryFolder), scene.earlierLocal);
+            std::vector<std::uint8_t> store = scene.store();
+            EXPECT_TRUE(store == scene.oldStore || store == cleanStore) << "the store is half written";
+
+            // The application's next checks: idle while the device is gone, a
+            // replug (or power cycle of a hung instrument) connects it again,
+            // and the same transfer then succeeds.
+            if (c.fault != TransferFault::Lost) scene.t.rig.bridge.unplug();
+            CheckDevice(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
+            EXPECT_EQ(scene.t.state->deviceState, DeviceConnection::Disconnected);
+            EXPECT_EQ(scene.t.state->transferState, 0);
+            EXPECT_EQ(scene.t.state->lib.transferStatus, 0);
+            scene.t.rig.bridge.replug();
+            CheckDevice(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
+            ASSERT_EQ(scene.t.state->deviceState, DeviceConnection::Connected);
+            EXPECT_EQ(scene.run(), 0);
+            EXPECT_EQ(test::SnapshotFolder(scene.t.ctx.deviceFolder), cleanDevice);
+            EXPECT_EQ(scene.store(), cleanStore);
+            ++runs;
+        }
+        total += codes.size() * 4 + 7; // three stages and one never-ready for each, seven distinct codes
+    }
+    EXPECT_EQ(runs, total);
 }
 
 } // namespace

@@ -410,11 +410,11 @@ void TForm_main::readSettings() {
     m_editPower->setText(QString::fromStdString(boxes.power));
 }
 
-void TForm_main::writeSettings() {
+bool TForm_main::writeSettings() {
     IniFile ini(m_services.paths.settingsFile);
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
-    WriteSettings(ini, boxes, state().hotkey);
+    return WriteSettings(ini, boxes, state().hotkey);
 }
 
 QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
@@ -676,7 +676,9 @@ void TForm_main::closeEvent(QCloseEvent* event) {
         // it was rather than half written.
         m_transfer->shutdown();
         m_library->EmptyDeviceFolder();
-        writeSettings();
+        // The file keeps its earlier contents then; the user should know that
+        // this run's settings are not in it.
+        if (!writeSettings()) showMessage(kSettingsSaveFailed, MessageIcon::Warning);
     }
     event->accept();
     // The secondary windows have no parent; the program ends with this one.

@@ -173,7 +173,7 @@ private:
     void showModeButtons(ActiveMode mode);
     void showMessage(const std::string& text, MessageIcon icon);
     void readSettings();
-    void writeSettings();
+    bool writeSettings();
 };
 
 } // namespace veltrane

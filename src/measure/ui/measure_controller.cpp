@@ -109,6 +109,7 @@ void MeasureController::MSR_TimerTimer() {
         m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
         m_smooth->setText("0");
         m_main.applyAxisRange();
+        if (state.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
         break;
     }
     case 1: {
