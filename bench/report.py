@@ -23,8 +23,12 @@ TARGETS = {
 
 
 def time_text(bench):
-    unit = bench.get("time_unit", "ns")
-    return f"{bench['real_time']:.3g} {unit.replace('us', 'µs')}"
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[bench.get("time_unit", "ns")]
+    ns = bench["real_time"] * scale
+    for unit, size in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= size:
+            return f"{ns / size:.3g} {unit}"
+    return f"{ns:.3g} ns"
 
 
 def compared(name, bench):
