@@ -10,17 +10,19 @@ namespace veltrane::fuzz {
 namespace fs = std::filesystem;
 
 const std::string& ScratchFolder() {
-    static const std::string folder = [] {
+    // Never destroyed, so the clean-up at exit can still use it.
+    static const std::string* folder = [] {
         fs::path path = fs::temp_directory_path() / ("veltrane-fuzz-" + std::to_string(::getpid()));
         fs::create_directories(path);
+        auto* name = new std::string(path.string() + "/");
         // Nothing of a run is worth keeping on disk: the findings are inputs.
         std::atexit([] {
             std::error_code ec;
             fs::remove_all(fs::path(ScratchFolder()), ec);
         });
-        return path.string() + "/";
+        return name;
     }();
-    return folder;
+    return *folder;
 }
 
 void EmptyScratchFolder() {
