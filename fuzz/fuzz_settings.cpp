@@ -1,13 +1,18 @@
-// The settings file: IniFile's reader through ReadSettings, the writer
-// through WriteSettings over whatever the file held, and ParseWholeNumber,
-// which also reads the measurement boxes.
+// The settings file: IniFile's reader through ReadSettings and
+// ReadUsbDeviceIds, the writer through WriteSettings over whatever the file
+// held, and the parsers of single values, ParseWholeNumber (which also reads
+// the measurement boxes) and ParseUsbDeviceId.
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "fuzz_support.h"
 #include "platform/file_io.h"
+#include "platform/usb_device_ids.h"
 
 using namespace veltrane;
 
@@ -26,9 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::optional<std::int64_t> value = ParseWholeNumber(bytes))
         FUZZ_CHECK(ParseWholeNumber(std::to_string(*value)) == value);
 
+    if (std::optional<UsbDeviceId> id = ParseUsbDeviceId(bytes)) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04x:%04X", id->vendor, id->product);
+        FUZZ_CHECK(ParseUsbDeviceId(text) == id);
+    }
+
     const std::string path = fuzz::ScratchFolder() + "Setup.ini";
     FUZZ_CHECK(WriteFileAtomically(path, bytes));
     IniFile ini(path);
+
+    // The bridge IDs the settings add: the defaults first, then each other
+    // one once, from at most 32 keys.
+    const std::vector<UsbDeviceId> ids = ReadUsbDeviceIds(ini);
+    const std::size_t defaults = std::size(kDefaultUsbDeviceIds);
+    FUZZ_CHECK(ids.size() >= defaults && ids.size() <= defaults + 32);
+    FUZZ_CHECK(std::equal(std::begin(kDefaultUsbDeviceIds), std::end(kDefaultUsbDeviceIds), ids.begin()));
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        FUZZ_CHECK(std::find(ids.begin() + static_cast<std::ptrdiff_t>(i) + 1, ids.end(), ids[i]) == ids.end());
 
     static auto first = std::make_unique<ProgramState>();
     static auto second = std::make_unique<ProgramState>();
