@@ -11,6 +11,7 @@
 #include "device/device_connection.h"
 #include "device/device_file_access.h"
 #include "fuzz_support.h"
+#include "instrument_rig.h"
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 #include "sim/simulated_bridge.h"
@@ -20,19 +21,7 @@ using namespace veltrane;
 
 namespace {
 
-struct Rig {
-    VirtualClock clock{100000};
-    SimulatedBridge bridge;
-    std::shared_ptr<VirtualInstrument> instrument;
-    std::unique_ptr<DeviceLink> link;
-    std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
-    Rig() {
-        instrument = std::make_shared<VirtualInstrument>(clock, SimModelLarge2500(), SimSample::Polystyrene, 7);
-        instrument->setLogLimit(0);
-        bridge.attach(instrument);
-        link = std::make_unique<DeviceLink>(bridge);
-    }
-};
+using Rig = fuzz::InstrumentRig;
 
 constexpr std::uint8_t kTypes[] = {179, 180, 1, 0};
 

@@ -10,6 +10,7 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "fuzz_support.h"
+#include "instrument_rig.h"
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "sim/simulated_bridge.h"
@@ -33,17 +34,8 @@ void CheckFileName(const std::string& name, const std::string& safe) {
     if (!name.empty() && ValidLibraryName(name)) FUZZ_CHECK(safe == name);
 }
 
-struct Rig {
-    VirtualClock clock{100000};
-    SimulatedBridge bridge;
-    std::shared_ptr<VirtualInstrument> instrument;
-    std::unique_ptr<DeviceLink> link;
-    std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
+struct Rig : fuzz::InstrumentRig {
     Rig() {
-        instrument = std::make_shared<VirtualInstrument>(clock, SimModelLarge2500(), SimSample::Polystyrene, 7);
-        instrument->setLogLimit(0);
-        bridge.attach(instrument);
-        link = std::make_unique<DeviceLink>(bridge);
         ApplyStartupValues(*state);
         CheckDevice(*link, clock, *state);
     }
