@@ -41,16 +41,15 @@ protected:
         instrument = std::make_shared<VirtualInstrument>(appClock(), std::move(model), SimSample::Polystyrene, 3);
         bridge.attach(instrument);
     }
-    void start() {
-        app = std::make_unique<VeltraneApplication>(bridge, appClock(), dialogs, AppPathsAt(dir.path()));
-    }
+    void start() { app = std::make_unique<VeltraneApplication>(bridge, appClock(), dialogs, AppPathsAt(dir.path())); }
     void TearDown() override {
         if (app) app->mainWindow().close();
         app.reset();
         // Objects Qt handed to deleteLater while the windows went away.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (std::size_t i = 0; i < bridge.instrumentCount(); ++i)
-            for (const std::string& v : bridge.instrument(i).violations()) ADD_FAILURE() << "protocol violation: " << v;
+            for (const std::string& v : bridge.instrument(i).violations())
+                ADD_FAILURE() << "protocol violation: " << v;
     }
 
     TForm_main& main() { return app->mainWindow(); }
@@ -61,6 +60,16 @@ protected:
         return w;
     }
     void tick() { main().Timer_auto_get_deviceTimer(); }
+    // A spectrum in the buffers as a finished measurement leaves them:
+    // signal(i) over a flat dark, for all 2500 pixels.
+    template <typename Signal> void fillMeasured(Signal signal, float dark) {
+        ProgramState& s = state();
+        for (int i = 0; i < 2500; ++i) {
+            s.spectrum.signal[i] = signal(i);
+            s.spectrum.dark[i] = dark;
+        }
+        s.spectrum.haveMeasured = true;
+    }
     // A typed character, delivered where the window would deliver it.
     void type(QWidget* window, const QString& text) {
         QWidget* target = QApplication::focusWidget();

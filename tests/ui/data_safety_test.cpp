@@ -47,12 +47,7 @@ protected:
         start();
         tick();
         ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
-        ProgramState& s = state();
-        for (int i = 0; i < 2500; ++i) {
-            s.spectrum.signal[i] = 1000.0f + 400.0f * std::sin(i * 0.03f);
-            s.spectrum.dark[i] = 950.0f;
-        }
-        s.spectrum.haveMeasured = true;
+        fillMeasured([](int i) { return 1000.0f + 400.0f * std::sin(i * 0.03f); }, 950.0f);
         // A mirror from before, as an earlier import left it.
         fs::create_directories(device());
         std::ofstream(device() + "earlier.rlb", std::ios::binary) << std::string(5120, 'd');

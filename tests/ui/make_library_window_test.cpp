@@ -19,13 +19,8 @@ protected:
         attach();
         start();
         tick();
-        ProgramState& s = state();
-        ASSERT_TRUE(s.waveCalValid);
-        for (int i = 0; i < 2500; ++i) {
-            s.spectrum.signal[i] = 1000.0f + 400.0f * std::sin(i * 0.03f);
-            s.spectrum.dark[i] = 950.0f;
-        }
-        s.spectrum.haveMeasured = true;
+        ASSERT_TRUE(state().waveCalValid);
+        fillMeasured([](int i) { return 1000.0f + 400.0f * std::sin(i * 0.03f); }, 950.0f);
     }
     TForm_make_lib& window() { return app->makeLibraryWindow(); }
     QLineEdit* nameBox() { return window().findChild<QLineEdit*>("Edit_file_name"); }

@@ -19,13 +19,8 @@ protected:
         attach();
         start();
         tick();
-        ProgramState& s = state();
-        ASSERT_TRUE(s.waveCalValid);
-        for (int i = 0; i < 2500; ++i) {
-            s.spectrum.signal[i] = 2000.0f + 300.0f * std::sin(i * 0.03f);
-            s.spectrum.dark[i] = 800.0f;
-        }
-        s.spectrum.haveMeasured = true;
+        ASSERT_TRUE(state().waveCalValid);
+        fillMeasured([](int i) { return 2000.0f + 300.0f * std::sin(i * 0.03f); }, 800.0f);
     }
     TForm_mark_info& table() { return app->markInfoWindow(); }
     TForm_mark_rename& renamer() { return app->markRenameWindow(); }

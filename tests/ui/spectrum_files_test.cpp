@@ -19,12 +19,7 @@ protected:
         attach();
         start();
         tick();
-        ProgramState& s = state();
-        for (int i = 0; i < 2500; ++i) {
-            s.spectrum.signal[i] = 1000.0f + 500.0f * std::sin(i * 0.05f) + (i % 7) * 30.0f;
-            s.spectrum.dark[i] = 900.0f;
-        }
-        s.spectrum.haveMeasured = true;
+        fillMeasured([](int i) { return 1000.0f + 500.0f * std::sin(i * 0.05f) + (i % 7) * 30.0f; }, 900.0f);
     }
     const std::vector<ChartPoint>& drawn() { return main().spectrumChart().seriesPoints(main().measuredSeries()); }
     void click(const char* name) { find<QToolButton>(name)->click(); }
@@ -60,8 +55,8 @@ TEST_F(SpectrumFiles, SavedMeasurementOpensOverItsSavedWindow) {
     EXPECT_LE(drawn().back().x, 4000.0);
     EXPECT_LE(state().spectrum.axis[record.windowEnd], 4000.0f + 0.01f);
     EXPECT_GT(state().spectrum.axis[record.windowEnd + 1], 4000.0f - 0.01f);
-    EXPECT_NEAR(drawn().front().y, 100.0f + 500.0f * std::sin(record.windowStart * 0.05f) +
-                                       (record.windowStart % 7) * 30.0f, 1e-3);
+    EXPECT_NEAR(drawn().front().y,
+                100.0f + 500.0f * std::sin(record.windowStart * 0.05f) + (record.windowStart % 7) * 30.0f, 1e-3);
     EXPECT_EQ(find<QLineEdit>("Edit_smooth")->text(), "0");
     EXPECT_TRUE(state().spectrum.haveFileData);
 
@@ -155,7 +150,8 @@ TEST_F(SpectrumFiles, SmoothingControlsRedrawTheShownSpectrum) {
 
     auto expected = [&](int level) {
         std::vector<float> in(2500), out(2500);
-        for (int i = 0; i < 2500; ++i) in[i] = std::max(state().spectrum.signal[i] - state().spectrum.dark[i], 0.0f);
+        for (int i = 0; i < 2500; ++i)
+            in[i] = std::max(state().spectrum.signal[i] - state().spectrum.dark[i], 0.0f);
         SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, in.data(), out.data(), 2500);
         return out;
     };
