@@ -148,7 +148,7 @@ std::string Shown(const std::string& text) {
 bool ReadInput(const std::string& path, std::string& bytes, std::ostream& err) {
     LoadResult loaded = ReadWholeFile(path, bytes, kMaxInputBytes);
     if (loaded == LoadResult::Loaded) return true;
-    const char* message = loaded == LoadResult::TooLarge    ? kUnknownFileFormat
+    const char* message = loaded == LoadResult::TooLarge     ? kUnknownFileFormat
                           : loaded == LoadResult::NotRegular ? kNotRegularFileMessage
                                                              : kOpenFailed;
     err << Shown(path) << ": " << message << "\n";
@@ -541,8 +541,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!a.error.empty()) return Usage(err, a.error, kMeasureUsage);
     if (!a.positional.empty()) return Usage(err, "Unexpected argument " + a.positional[0] + ".", kMeasureUsage);
     if (a.get("-o").empty()) return Usage(err, "-o is needed.", kMeasureUsage);
-    if (!OutputAllowed(a.get("-o"), {}, err) || !OutputAllowed(a.get("--csv"), {a.get("-o")}, err))
-        return kExitFailure;
+    if (!OutputAllowed(a.get("-o"), {}, err) || !OutputAllowed(a.get("--csv"), {a.get("-o")}, err)) return kExitFailure;
     bool simulated = a.has("--simulator");
     std::optional<SimModel> model = SimModelByName(a.get("--simulator").empty() ? "2500" : a.get("--simulator"));
     if (simulated && !model) return Usage(err, "Unknown model " + a.get("--simulator") + ".", kMeasureUsage);

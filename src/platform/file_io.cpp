@@ -216,10 +216,13 @@ LoadResult ReadFile(const std::string& path, std::string& content, const ReadLim
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) == 0) return ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0)
+        return ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     std::error_code ea, eb;
-    fs::path pa = fs::weakly_canonical(a, ea), pb = fs::weakly_canonical(b, eb);
+    fs::path pa = fs::weakly_canonical(fs::absolute(a, ea), ea);
+    fs::path pb = fs::weakly_canonical(fs::absolute(b, eb), eb);
     return !ea && !eb && pa == pb;
 }
 
