@@ -21,8 +21,12 @@ extern "C" void OnInterrupt(int) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // Only a measurement has a laser to switch off first; every other command
+    // ends at once on Ctrl-C or kill, as any program does.
+    if (argc > 1 && std::string(argv[1]) == "measure") {
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+    }
     // Past a file size limit a write should fail and be reported, not kill
     // the program halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
