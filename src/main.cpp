@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
+#include <iostream>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,21 +32,25 @@ void ForwardSignal(int) {
 
 // A logout, `kill` or Ctrl-C in the terminal closes the main window as the
 // close button does: the laser is switched off, a running worker is waited
-// for and the settings are written. The handler only writes a byte; the
-// window is closed from the event loop.
-void CloseOnTerminationSignals(QWidget& window) {
+// for and the settings are written. Nobody may be at the screen then, so a
+// failure is told on standard error and in the exit status, never in a box
+// that would keep the program from ending. The handler only writes a byte;
+// the window is closed from the event loop.
+void CloseOnTerminationSignals(VeltraneApplication& veltrane) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    QWidget& window = veltrane.mainWindow();
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&veltrane] {
         char byte;
         [[maybe_unused]] ssize_t got = ::read(g_signalPipe[1], &byte, 1);
-        window.close();
+        veltrane.closeOnSignal(std::cerr);
     });
     struct sigaction action {};
     action.sa_handler = ForwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace
@@ -103,6 +108,10 @@ int main(int argc, char* argv[]) {
     QtUserDialogs dialogs;
     VeltraneApplication veltrane(*bridge, clock, dialogs, paths);
     veltrane.mainWindow().show();
-    CloseOnTerminationSignals(veltrane.mainWindow());
-    return app.exec();
+    CloseOnTerminationSignals(veltrane);
+    // A full disk should fail a write, not end the program with a temporary
+    // file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    int status = app.exec();
+    return status != 0 ? status : veltrane.exitStatus();
 }

@@ -24,7 +24,9 @@
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 #include "platform/clock.h"
+#include "platform/display_text.h"
 #include "platform/file_io.h"
+#include "platform/folder_listing.h"
 #include "platform/ini_file.h"
 #include "platform/null_bridge.h"
 #include "platform/paths.h"
@@ -44,6 +46,7 @@ namespace {
 constexpr const char* kUnknownFileFormat = "Unknown file format!";
 constexpr const char* kNotPcLibrary = "Not a PC library file!";
 constexpr const char* kNoFolder = "Can not open folder!";
+constexpr const char* kFolderUnreadable = "Can not read folder!";
 constexpr const char* kMeasureFailed = "Measure failed!";
 constexpr const char* kMeasureStopped = "Measure stopped; laser off.";
 // Every layout is far below this; a larger file is refused unread.
@@ -118,7 +121,7 @@ int Help(std::ostream& out, const char* usage) {
 }
 
 int Usage(std::ostream& err, const std::string& message, const char* usage) {
-    err << message << "\n" << usage;
+    err << EscapeControlCharacters(message) << "\n" << usage;
     return kExitUsage;
 }
 
@@ -137,10 +140,18 @@ struct Point {
     float x, y;
 };
 
+// A path or name as it may be printed: see EscapeControlCharacters.
+std::string Shown(const std::string& text) {
+    return EscapeControlCharacters(text);
+}
+
 bool ReadInput(const std::string& path, std::string& bytes, std::ostream& err) {
     LoadResult loaded = ReadWholeFile(path, bytes, kMaxInputBytes);
     if (loaded == LoadResult::Loaded) return true;
-    err << path << ": " << (loaded == LoadResult::TooLarge ? kUnknownFileFormat : kOpenFailed) << "\n";
+    const char* message = loaded == LoadResult::TooLarge     ? kUnknownFileFormat
+                          : loaded == LoadResult::NotRegular ? kNotRegularFileMessage
+                                                             : kOpenFailed;
+    err << Shown(path) << ": " << message << "\n";
     return false;
 }
 
@@ -150,7 +161,7 @@ bool LoadSpectrumFile(const std::string& path, SpectrumFile& file, std::ostream&
     std::string bytes;
     if (!ReadInput(path, bytes, err)) return false;
     auto fail = [&](const char* message) {
-        err << path << ": " << message << "\n";
+        err << Shown(path) << ": " << message << "\n";
         return false;
     };
     if (bytes.size() == kPcLibrarySize || bytes.size() == kDeviceRecordSize) {
@@ -183,10 +194,8 @@ bool LoadSpectrumFile(const std::string& path, SpectrumFile& file, std::ostream&
 }
 
 // The chart keeps its points in X order (stably, so equal X keep file
-// order); an export follows what the chart shows. A NaN X has no place in
-// that order, and the file's order is kept then.
+// order); an export follows what the chart shows.
 void ChartOrder(std::vector<Point>& points) {
-    if (std::any_of(points.begin(), points.end(), [](const Point& p) { return std::isnan(p.x); })) return;
     std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
 }
 
@@ -205,7 +214,8 @@ std::vector<Point> DrawnPoints(const SpectrumFile& file) {
     if (file.kind == FileKind::Raw) {
         auto state = OpenedRawState(file.raw);
         for (std::int32_t i = file.raw.windowStart; i < file.raw.windowEnd; ++i)
-            points.push_back({state->spectrum.axis[i], state->spectrum.signal[i]});
+            if (std::isfinite(state->spectrum.axis[i]) && std::isfinite(state->spectrum.signal[i]))
+                points.push_back({state->spectrum.axis[i], state->spectrum.signal[i]});
     } else {
         XWindow window = LibraryXWindow(file.header.modelCode());
         for (std::size_t i = 0; i < file.axis.size(); ++i) {
@@ -226,7 +236,7 @@ std::string CsvText(const std::vector<Point>& points) {
 }
 
 std::string JcampText(const std::string& title, const std::vector<Point>& points) {
-    std::string text = "##TITLE=" + title + "\n";
+    std::string text = "##TITLE=" + Shown(title) + "\n";
     text += "##JCAMP-DX=5.01\n";
     text += "##DATA TYPE=RAMAN SPECTRUM\n";
     text += "##ORIGIN=Veltrane\n";
@@ -245,6 +255,23 @@ std::string JcampText(const std::string& title, const std::vector<Point>& points
     return text;
 }
 
+// An output may only replace a regular file, and never a file the command
+// reads: writing it would destroy the input before or while it is used.
+bool OutputAllowed(const std::string& path, const std::vector<std::string>& inputs, std::ostream& err) {
+    if (path.empty()) return true;
+    if (const char* refusal = OutputRefusal(path, inputs)) {
+        err << Shown(path) << ": " << refusal << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool Save(const std::string& path, const std::string& bytes, std::ostream& err) {
+    if (WriteFileAtomically(path, bytes)) return true;
+    err << Shown(path) << ": " << kSaveFailed << "\n";
+    return false;
+}
+
 // Standard output without a file name; otherwise the file, written whole
 // or not at all.
 int Emit(const std::string& text, const std::string& path, std::ostream& out, std::ostream& err) {
@@ -252,11 +279,7 @@ int Emit(const std::string& text, const std::string& path, std::ostream& out, st
         out << text;
         return kExitOk;
     }
-    if (!WriteFileAtomically(path, text)) {
-        err << path << ": " << kSaveFailed << "\n";
-        return kExitFailure;
-    }
-    return kExitOk;
+    return Save(path, text, err) ? kExitOk : kExitFailure;
 }
 
 // ---- help texts ----------------------------------------------------------------
@@ -283,10 +306,14 @@ constexpr const char* kInfoUsage = "Usage: veltrane-cli info FILE...\n"
 constexpr const char* kExportUsage = "Usage: veltrane-cli export FILE [--format csv|jcamp] [-o OUT]\n"
                                      "Writes the points the chart draws: a raw file's window, or a library's points\n"
                                      "inside its model's range. CSV (default) or JCAMP-DX 5.01; standard output\n"
-                                     "without -o.\n";
+                                     "without -o. Points whose Raman shift or intensity is not a finite number\n"
+                                     "(NaN, infinity) are left out, as the chart leaves them out; the JCAMP-DX title\n"
+                                     "has control characters escaped (\\n, \\t, \\xHH). -o never replaces the input\n"
+                                     "or anything but a regular file.\n";
 constexpr const char* kSmoothUsage = "Usage: veltrane-cli smooth --level L FILE [-o OUT]\n"
                                      "Smooths a raw spectrum at level L (0 to 10) as the chart does and writes the\n"
-                                     "file's window as CSV; standard output without -o.\n";
+                                     "file's window as CSV; standard output without -o. Points that are not finite\n"
+                                     "numbers are left out, as in export.\n";
 constexpr const char* kMakeLibraryUsage =
     "Usage: veltrane-cli make-library FILE.rsd NAME --folder DIR\n"
     "Makes the library NAME in DIR from a raw spectrum, as Make Library does with the file\n"
@@ -297,7 +324,9 @@ constexpr const char* kToDeviceUsage = "Usage: veltrane-cli to-device FILE.rlb -
                                        "send for a PC library file.\n";
 constexpr const char* kListUsage = "Usage: veltrane-cli list DIR\n"
                                    "One line per library file of DIR in the application's order: name, model\n"
-                                   "name, date, separated by tabs.\n";
+                                   "name, date, separated by tabs, control characters escaped (\\t, \\n, \\xHH).\n"
+                                   "Exit status 1 when DIR cannot be read, or holds more than 65535 library files\n"
+                                   "(the first 65535 are listed).\n";
 constexpr const char* kMeasureUsage =
     "Usage: veltrane-cli measure [--simulator[=MODEL]] [--sim-speed X] [--exposure MS]\n"
     "                            [--average N] [--preheat MS] -o OUT.rsd [--csv OUT.csv]\n"
@@ -338,7 +367,7 @@ int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         const SpectrumHeader& h = file->header;
         std::ostringstream text;
-        text << "file: " << path << "\n";
+        text << "file: " << Shown(path) << "\n";
         switch (file->kind) {
         case FileKind::Raw:
             text << "format: raw\n";
@@ -350,7 +379,7 @@ int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             text << "format: device-library\n";
             break;
         }
-        text << "name: " << h.name() << "\n";
+        text << "name: " << Shown(h.name()) << "\n";
         text << "date: " << h.dateText() << "\n";
         text << "model: " << h.modelCode() << "\n";
         if (file->kind == FileKind::Raw) {
@@ -375,10 +404,11 @@ int CliExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::string format = a.get("--format", "csv");
     if (format != "csv" && format != "jcamp") return Usage(err, "Unknown format " + format + ".", kExportUsage);
     auto file = std::make_unique<SpectrumFile>();
+    if (!OutputAllowed(a.get("-o"), a.positional, err)) return kExitFailure;
     if (!LoadSpectrumFile(a.positional[0], *file, err)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
     if (format == "jcamp" && points.empty()) {
-        err << a.positional[0] << ": no points to export.\n";
+        err << Shown(a.positional[0]) << ": no points to export.\n";
         return kExitFailure;
     }
     std::string text = format == "csv" ? CsvText(points) : JcampText(file->header.name(), points);
@@ -398,9 +428,10 @@ int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return Usage(err, "The level is a whole number from 0 to 10.", kSmoothUsage);
 
     auto file = std::make_unique<SpectrumFile>();
+    if (!OutputAllowed(a.get("-o"), a.positional, err)) return kExitFailure;
     if (!LoadSpectrumFile(a.positional[0], *file, err)) return kExitFailure;
     if (file->kind != FileKind::Raw) {
-        err << a.positional[0] << ": " << kUnknownRawFormat << "\n";
+        err << Shown(a.positional[0]) << ": " << kUnknownRawFormat << "\n";
         return kExitFailure;
     }
     // The chart smooths the whole spectrum, so the window's edges see their
@@ -417,7 +448,7 @@ int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::vector<Point> points;
     int last = std::min<int>(file->raw.windowEnd, count);
     for (int i = file->raw.windowStart; i < last; ++i)
-        points.push_back({s.axis[i], output[i]});
+        if (std::isfinite(s.axis[i]) && std::isfinite(output[i])) points.push_back({s.axis[i], output[i]});
     ChartOrder(points);
     return Emit(CsvText(points), a.get("-o"), out, err);
 }
@@ -437,7 +468,7 @@ int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std:
     auto file = std::make_unique<SpectrumFile>();
     if (!LoadSpectrumFile(a.positional[0], *file, err)) return kExitInputRefused;
     if (file->kind != FileKind::Raw) {
-        err << a.positional[0] << ": " << kUnknownRawFormat << "\n";
+        err << Shown(a.positional[0]) << ": " << kUnknownRawFormat << "\n";
         return kExitInputRefused;
     }
     auto state = OpenedRawState(file->raw);
@@ -458,15 +489,16 @@ int CliToDevice(const std::vector<std::string>& args, std::ostream& out, std::os
     if (!a.error.empty()) return Usage(err, a.error, kToDeviceUsage);
     if (a.positional.size() != 1) return Usage(err, "Give exactly one PC library file.", kToDeviceUsage);
     if (a.get("-o").empty()) return Usage(err, "-o is needed.", kToDeviceUsage);
+    if (!OutputAllowed(a.get("-o"), a.positional, err)) return kExitFailure;
     std::string bytes;
     if (!ReadInput(a.positional[0], bytes, err)) return kExitFailure;
     if (bytes.size() != kPcLibrarySize) {
-        err << a.positional[0] << ": " << kNotPcLibrary << "\n";
+        err << Shown(a.positional[0]) << ": " << kNotPcLibrary << "\n";
         return kExitFailure;
     }
     std::string record = ConvertPcLibraryToRecord(bytes);
     if (record.size() != kDeviceRecordSize) {
-        err << a.positional[0] << ": " << kNotPcLibrary << "\n";
+        err << Shown(a.positional[0]) << ": " << kNotPcLibrary << "\n";
         return kExitFailure;
     }
     return Emit(record, a.get("-o"), out, err);
@@ -480,12 +512,25 @@ int CliList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::string folder = a.positional[0];
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
-        err << folder << ": " << kNoFolder << "\n";
+        err << Shown(folder) << ": " << kNoFolder << "\n";
         return kExitFailure;
     }
     if (folder.back() != '/') folder += '/';
+    // An unreadable folder would list as an empty one.
+    std::vector<std::string> files;
+    if (!ListMatching(folder, kLibraryPattern, files)) {
+        err << Shown(folder) << ": " << kFolderUnreadable << "\n";
+        return kExitFailure;
+    }
+    // Names are escaped, so a tab or a line break in a header can neither
+    // add a column nor forge a row.
     for (const CatalogueRow& row : ListLibraryFolder(folder, kBrandVariant))
-        out << row.name << "\t" << row.model << "\t" << row.date << "\n";
+        out << Shown(row.name) << "\t" << Shown(row.model) << "\t" << Shown(row.date) << "\n";
+    if (files.size() > kMaxCatalogueRows) {
+        err << Shown(folder) << ": " << files.size() << " library files; only the first " << kMaxCatalogueRows
+            << " are listed.\n";
+        return kExitFailure;
+    }
     return kExitOk;
 }
 
@@ -496,6 +541,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!a.error.empty()) return Usage(err, a.error, kMeasureUsage);
     if (!a.positional.empty()) return Usage(err, "Unexpected argument " + a.positional[0] + ".", kMeasureUsage);
     if (a.get("-o").empty()) return Usage(err, "-o is needed.", kMeasureUsage);
+    if (!OutputAllowed(a.get("-o"), {}, err) || !OutputAllowed(a.get("--csv"), {a.get("-o")}, err)) return kExitFailure;
     bool simulated = a.has("--simulator");
     std::optional<SimModel> model = SimModelByName(a.get("--simulator").empty() ? "2500" : a.get("--simulator"));
     if (simulated && !model) return Usage(err, "Unknown model " + a.get("--simulator") + ".", kMeasureUsage);
@@ -595,15 +641,12 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     std::string fileName = std::filesystem::path(path).filename().string();
     RawFileRecord saved = state->rawFile;
     std::string bytes = BuildRawSpectrumFile(*state, fileName, CurrentLocalDateTime(), saved);
-    if (!WriteFileAtomically(path, bytes)) {
-        err << path << ": " << kSaveFailed << "\n";
-        return kExitFailure;
-    }
+    if (!Save(path, bytes, err)) return kExitFailure;
     if (!a.has("--csv")) return kExitOk;
     // The CSV is the saved file exported, so the two can never disagree.
     auto file = std::make_unique<SpectrumFile>();
     if (DecodeRawSpectrumFile(bytes, file->raw) != RawFileCheck::Ok) {
-        err << path << ": " << kUnknownRawFormat << "\n";
+        err << Shown(path) << ": " << kUnknownRawFormat << "\n";
         return kExitFailure;
     }
     file->header = file->raw.header;

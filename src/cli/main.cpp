@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -20,8 +21,23 @@ extern "C" void OnInterrupt(int) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // Only a measurement has a laser to switch off first; every other command
+    // ends at once on Ctrl-C or kill, as any program does.
+    if (argc > 1 && std::string(argv[1]) == "measure") {
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+    }
+    // Past a file size limit a write should fail and be reported, not kill
+    // the program halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
-    return veltrane::RunCli(args, std::cout, std::cerr, &g_stopRequested);
+    int status = veltrane::RunCli(args, std::cout, std::cerr, &g_stopRequested);
+    // Output cut short by a full disk or a size limit is a failure, not a
+    // result: a script reading it must not take it for the whole.
+    std::cout.flush();
+    if (!std::cout || !veltrane::FlushStandardOutput()) {
+        std::cerr << "Can not write standard output!\n";
+        if (status == veltrane::kExitOk) status = veltrane::kExitFailure;
+    }
+    return status;
 }

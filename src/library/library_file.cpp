@@ -1,7 +1,6 @@
 #include "library/library_file.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
@@ -43,12 +42,12 @@ bool ValidLibraryName(const std::string& name) {
 }
 
 bool ReadLibraryHeader(const std::string& path, SpectrumHeader& header) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::array<char, kHeaderSize> buffer{};
-    in.read(buffer.data(), buffer.size());
-    if (in.gcount() != static_cast<std::streamsize>(kHeaderSize)) return false;
-    std::copy(buffer.begin(), buffer.end(), header.bytes.begin());
+    std::string bytes;
+    if (ReadFile(path, bytes, {.maxBytes = kHeaderSize, .firstBytesOnly = true, .withinFolder = true}) !=
+            LoadResult::Loaded ||
+        bytes.size() < kHeaderSize)
+        return false;
+    std::copy_n(bytes.begin(), kHeaderSize, header.bytes.begin());
     return true;
 }
 
@@ -75,16 +74,10 @@ CurveRead DecodeLibraryCurve(std::string_view bytes, LibraryView view, SpectrumH
 CurveRead ReadLibraryCurve(const std::string& path, LibraryView view, SpectrumHeader& header, float* intensity,
                            float* axis) {
     std::string bytes;
-    // A library file is at most 20120 bytes; a larger one is read no further.
-    LoadResult loaded = ReadWholeFile(path, bytes, 1u << 20);
-    if (loaded == LoadResult::TooLarge) {
-        std::ifstream in(path, std::ios::binary);
-        bytes.resize(LibraryFileSize(view));
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!in) return CurveRead::Unreadable;
-    } else if (loaded != LoadResult::Loaded) {
+    // Only the layout's own bytes are read, however large the file.
+    if (ReadFile(path, bytes, {.maxBytes = LibraryFileSize(view), .firstBytesOnly = true, .withinFolder = true}) !=
+        LoadResult::Loaded)
         return CurveRead::Unreadable;
-    }
     return DecodeLibraryCurve(bytes, view, header, intensity, axis);
 }
 

@@ -42,7 +42,9 @@ bool ValidLibraryName(const std::string& name);
 constexpr const char* kInvalidNameMessage = "Invalid file name!";
 
 // The first 120 bytes of a library file; false when the file cannot be read
-// or is shorter than a header.
+// or is shorter than a header. Library files are entries of a library folder:
+// anything but a regular file (a FIFO, a device) and a link leading out of
+// the folder count as unreadable, here and in ReadLibraryCurve.
 bool ReadLibraryHeader(const std::string& path, SpectrumHeader& header);
 
 enum class CurveRead : std::uint8_t { Ok, Unreadable, TooShort };

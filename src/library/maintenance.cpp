@@ -48,7 +48,8 @@ RenameResult RenameLibrary(const std::string& folder, LibraryView view, const st
 
     std::string oldPath = LibraryFilePath(folder, oldName);
     std::string content;
-    if (ReadWholeFile(oldPath, content, 1u << 20) != LoadResult::Loaded || content.size() < LibraryFileSize(view))
+    if (ReadFile(oldPath, content, {.maxBytes = 1u << 20, .withinFolder = true}) != LoadResult::Loaded ||
+        content.size() < LibraryFileSize(view))
         return RenameResult::OldUnreadable;
     content.resize(LibraryFileSize(view));
     SpectrumHeader header;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -30,19 +31,28 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
     return p == pattern.size();
 }
 
-std::vector<std::string> ListMatching(const std::string& folder, const std::string& pattern) {
-    std::vector<std::string> names;
+bool ListMatching(const std::string& folder, const std::string& pattern, std::vector<std::string>& names) {
+    names.clear();
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.empty() ? "." : folder.c_str()), &::closedir);
-    if (!dir) return names;
-    while (dirent* entry = ::readdir(dir.get())) {
+    if (!dir) return false;
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir.get());
+        if (!entry) return errno == 0;
         std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         if (WildcardMatch(pattern, name)) names.push_back(std::move(name));
     }
+}
+
+std::vector<std::string> ListMatching(const std::string& folder, const std::string& pattern) {
+    std::vector<std::string> names;
+    ListMatching(folder, pattern, names);
     return names;
 }
 

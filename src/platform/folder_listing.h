@@ -13,6 +13,9 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 // Names of the entries of `folder` (files and folders alike) that match the
 // wildcard `pattern`, in the order the file system enumerates them.
 std::vector<std::string> ListMatching(const std::string& folder, const std::string& pattern);
+// The same into `names`, but false when the folder could not be opened or
+// read to its end, so an unreadable folder is not taken for an empty one.
+bool ListMatching(const std::string& folder, const std::string& pattern, std::vector<std::string>& names);
 
 // Number of entries matching a path whose last component may hold wildcards
 // ("/some/folder/name.rlb").

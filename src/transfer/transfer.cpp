@@ -162,7 +162,8 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
         std::size_t index = static_cast<std::size_t>(rows[j]) - 1;
         std::string content;
         if (rows[j] == 0 || index >= files.size() ||
-            ReadWholeFile(state.lib.libraryFolder + files[index], content, 1u << 20) != LoadResult::Loaded ||
+            ReadFile(state.lib.libraryFolder + files[index], content, {.maxBytes = 1u << 20, .withinFolder = true}) !=
+                LoadResult::Loaded ||
             content.size() < LibraryFileSize(view)) {
             result = kLocalLibraryFailed;
             continue;

@@ -11,9 +11,15 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "app/program_state.h"
 #include "cli/cli.h"
 #include "library/library_file_bytes.h"
+#include "support/file_faults.h"
 #include "support/temp_dir.h"
 
 namespace veltrane {
@@ -437,6 +443,212 @@ TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
     Outcome list = Cli({"list", folder});
     ASSERT_EQ(list.status, 0);
     EXPECT_EQ(list.out.rfind(std::string("Polystyrene\t") + kPcModel179 + "\t", 0), 0u) << list.out;
+}
+
+// ---- hostile inputs and what the operating system does to output -------------
+
+// The real veltrane-cli with its standard output sent to `stdoutPath`,
+// optionally under a file size limit; its status and standard error.
+Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdoutPath, const std::string& errPath,
+                   rlim_t fileSizeLimit = RLIM_INFINITY) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+        rlimit limit{fileSizeLimit, fileSizeLimit};
+        if (fileSizeLimit != RLIM_INFINITY) ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
+        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(VELTRANE_CLI, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), "", ReadBytes(errPath)};
+}
+
+// Under a one-second ctest limit: opening a FIFO would wait for ever, and
+// reading a device would run out of memory.
+TEST(SpecialFilesCli, EveryInputRefusesFifosAndDevices) {
+    TempDir dir;
+    std::vector<std::string> inputs = {"/dev/zero", "/dev/urandom"};
+    for (const test::SpecialNode& node : test::MakeSpecialNodes(dir.path()))
+        inputs.push_back(node.path);
+    for (const std::string& input : inputs) {
+        const std::vector<std::vector<std::string>> commands = {
+            {"info", input},
+            {"export", input},
+            {"smooth", "--level", "1", input},
+            {"make-library", input, "X", "--folder", dir.path() + "lib"},
+            {"to-device", input, "-o", dir.path() + "out.rlb"},
+        };
+        for (const std::vector<std::string>& command : commands) {
+            Outcome r = Cli(command);
+            EXPECT_NE(r.status, 0) << command[0] << " " << input;
+            EXPECT_EQ(r.err.find(input + ": Not a regular file!"), 0u) << r.err;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "out.rlb"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "lib/X.rlb"));
+
+    // In a listed folder such an entry is an unreadable row, as is a link
+    // leading out of the folder (here to a real library elsewhere).
+    const std::string lib = dir.path() + "list/";
+    std::filesystem::create_directories(lib);
+    WriteBytes(dir.path() + "elsewhere.rlb", PcLibraryBytes(HeaderBytes("Secret", 179)));
+    WriteBytes(lib + "kept.rlb", PcLibraryBytes(HeaderBytes("Kept", 179)));
+    std::filesystem::create_symlink("kept.rlb", lib + "alias.rlb");
+    std::filesystem::create_symlink("../elsewhere.rlb", lib + "out.rlb");
+    ASSERT_EQ(::mkfifo((lib + "pipe.rlb").c_str(), 0644), 0);
+    Outcome list = Cli({"list", lib});
+    EXPECT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> rows = Lines(list.out);
+    std::sort(rows.begin(), rows.end());
+    const std::string kept = std::string("Kept\t") + kPcModel179 + "\t2017/3/3 9:5:7";
+    EXPECT_EQ(rows, (std::vector<std::string>{kept, kept, "out\t\t", "pipe\t\t"}));
+}
+
+TEST(CliOutput, NeverReplacesADeviceAFifoOrAnInput) {
+    TempDir dir;
+    const std::string q = dir.path() + "q.rsd", pc = dir.path() + "pc.rlb";
+    WriteBytes(q, RawBytes({}));
+    WriteBytes(pc, PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    std::filesystem::create_hard_link(q, dir.path() + "hard.rsd");
+    for (const test::SpecialNode& node : test::MakeSpecialNodes(dir.path())) {
+        for (const std::vector<std::string>& command :
+             std::vector<std::vector<std::string>>{{"export", q, "-o", node.path},
+                                                   {"to-device", pc, "-o", node.path},
+                                                   {"measure", "--simulator", "-o", node.path}}) {
+            Outcome r = Cli(command);
+            EXPECT_EQ(r.status, kExitFailure) << command[0] << " " << node.path;
+            EXPECT_EQ(r.err, node.path + ": Not a regular file!\n");
+            EXPECT_TRUE(test::StillTheSameNode(node)) << node.path;
+        }
+    }
+    const std::vector<std::vector<std::string>> sameFile = {
+        {"export", q, "-o", q},
+        {"export", q, "--format", "jcamp", "-o", dir.path() + "hard.rsd"},
+        {"smooth", "--level", "2", q, "-o", dir.path() + "./q.rsd"},
+        {"to-device", pc, "-o",
+         dir.path() + "../" + std::filesystem::path(dir.path()).parent_path().filename().string() + "/pc.rlb"},
+        {"measure", "--simulator", "-o", dir.path() + "m.rsd", "--csv", dir.path() + "./m.rsd"},
+    };
+    for (const std::vector<std::string>& command : sameFile) {
+        Outcome r = Cli(command);
+        EXPECT_EQ(r.status, kExitFailure) << command[0];
+        EXPECT_NE(r.err.find(": Output file is an input file!"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadBytes(q), RawBytes({}));
+    EXPECT_EQ(ReadBytes(pc), PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+    EXPECT_EQ(test::TemporaryFiles(test::SnapshotFolder(dir.path())), 0u);
+}
+
+TEST(CliOutput, ControlCharactersInNamesAreEscaped) {
+    TempDir dir;
+    const std::string evil = "evil\n##END=\x1b]0;owned\x07\tx";
+    const std::string shown = "evil\\n##END=\\x1b]0;owned\\x07\\tx";
+    RawLayout layout;
+    layout.header = HeaderBytes(evil, 179);
+    WriteBytes(dir.path() + "e.rsd", RawBytes(layout));
+    WriteBytes(dir.path() + "e.rlb", PcLibraryBytes(HeaderBytes(evil, 179)));
+    WriteBytes(dir.path() + "tab\there.rlb", "short");
+
+    std::vector<std::string> rows = Lines(Cli({"list", dir.path()}).out);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{shown + "\t" + kPcModel179 + "\t2017/3/3 9:5:7", "tab\\there\t\t"}));
+
+    EXPECT_NE(Cli({"info", dir.path() + "e.rsd"}).out.find("\nname: " + shown + "\n"), std::string::npos);
+    std::vector<std::string> jcamp = Lines(Cli({"export", dir.path() + "e.rsd", "--format", "jcamp"}).out);
+    ASSERT_FALSE(jcamp.empty());
+    EXPECT_EQ(jcamp.front(), "##TITLE=" + shown);
+    EXPECT_EQ(std::count_if(jcamp.begin(), jcamp.end(), [](const std::string& l) { return l.rfind("##END=", 0) == 0; }),
+              1);
+    EXPECT_EQ(Cli({"info", dir.path() + "no\x1bpe.rsd"}).err, dir.path() + "no\\x1bpe.rsd: Can not open file!\n");
+}
+
+TEST(CliExport, ValuesThatAreNotFiniteNumbersAreLeftOut) {
+    TempDir dir;
+    RawLayout layout; // window 3..9
+    layout.intensity.assign(256, 1.0f);
+    layout.intensity[4] = std::nanf("");
+    layout.intensity[6] = -INFINITY;
+    std::string b = RawBytes(layout);
+    PutFloat(b, 124 + 4 * (256 + 8), INFINITY); // an infinite wavenumber: no Raman shift
+    WriteBytes(dir.path() + "n.rsd", b);
+    Outcome csv = Cli({"export", dir.path() + "n.rsd"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, "raman_shift_cm-1,intensity\n1003,1\n1005,1\n1007,1\n1009,1\n");
+    std::string jcamp = Cli({"export", dir.path() + "n.rsd", "--format", "jcamp"}).out;
+    EXPECT_NE(jcamp.find("##NPOINTS=4\n##FIRSTX=1003\n##LASTX=1009\n"), std::string::npos) << jcamp;
+    std::string smoothed = Cli({"smooth", "--level", "0", dir.path() + "n.rsd"}).out;
+    for (const std::string& text : {jcamp, smoothed}) {
+        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+        EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+    }
+}
+
+TEST(CliList, AnUnreadableFolderIsAnError) {
+    TempDir dir;
+    const std::string closed = dir.path() + "closed/";
+    std::filesystem::create_directories(closed);
+    WriteBytes(closed + "a.rlb", PcLibraryBytes(HeaderBytes("A", 179)));
+    {
+        test::ReadOnlyFolder guard(closed, std::filesystem::perms::none);
+        Outcome r = Cli({"list", closed});
+        EXPECT_EQ(r.status, kExitFailure);
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_EQ(r.err, closed + ": Can not read folder!\n");
+    }
+}
+
+// Run alone (see tests/CMakeLists.txt): 65536 directory entries slow the
+// timed window tests that would run beside it.
+TEST(LargeFolder, ListingMoreLibrariesThanTheGridHoldsIsAnError) {
+    // One file more than the grid's 16-bit row count: the rows it can show,
+    // and an error for the rest.
+    TempDir dir;
+    const std::string many = dir.path();
+    // Hard links to a few empty files: names are all a listing needs, and
+    // they are quicker to make than files (ext4 allows 65000 links to one).
+    for (int i = 0; i < 65536; ++i) {
+        const std::string name = many + std::to_string(i) + ".rlb",
+                          source = many + std::to_string(i / 50000 * 50000) + ".rlb";
+        if (i % 50000 == 0)
+            ::close(::open(name.c_str(), O_WRONLY | O_CREAT, 0644));
+        else
+            ASSERT_EQ(::link(source.c_str(), name.c_str()), 0);
+    }
+    Outcome r = Cli({"list", many});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(Lines(r.out).size(), 65535u);
+    EXPECT_EQ(r.err, many + ": 65536 library files; only the first 65535 are listed.\n");
+}
+
+TEST(CliOutput, AFailedWriteToStandardOutputIsAnError) {
+    TempDir dir;
+    WriteBytes(dir.path() + "q.rsd", RawBytes({}));
+    const std::vector<std::string> exportRaw = {"export", dir.path() + "q.rsd"};
+    const std::string err = dir.path() + "err";
+    Outcome ok = RunProgram(exportRaw, dir.path() + "out.csv", err);
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ReadBytes(dir.path() + "out.csv"), Cli(exportRaw).out);
+    Outcome full = RunProgram(exportRaw, "/dev/full", err);
+    EXPECT_EQ(full.status, kExitFailure);
+    EXPECT_EQ(full.err, "Can not write standard output!\n");
+    Outcome cut = RunProgram(exportRaw, dir.path() + "cut.csv", err, 40);
+    EXPECT_EQ(cut.status, kExitFailure);
+    EXPECT_EQ(cut.err, "Can not write standard output!\n");
+
+    // A FIFO as input: refused at once by the real program too.
+    ASSERT_EQ(::mkfifo((dir.path() + "fifo").c_str(), 0644), 0);
+    Outcome fifo = RunProgram({"info", dir.path() + "fifo"}, dir.path() + "out.txt", err);
+    EXPECT_EQ(fifo.status, kExitFailure);
+    EXPECT_EQ(fifo.err, dir.path() + "fifo: Not a regular file!\n");
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 
 #include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -14,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace veltrane::test {
 
@@ -59,7 +62,8 @@ private:
     void (*m_oldHandler)(int) = nullptr;
 };
 
-// A folder that may be read but not written: mode 0555. Root passes over
+// A folder that may be read but not written: mode 0555 (or `mode`, such as
+// none at all for a folder that cannot even be listed). Root passes over
 // folder permissions through CAP_DAC_OVERRIDE, so under root the calling
 // thread also gives up that capability (and CAP_DAC_READ_SEARCH) from its
 // effective set while the guard lives; threads it starts meanwhile inherit
@@ -67,10 +71,15 @@ private:
 // fails the test otherwise, so a run as root never passes by doing nothing.
 class ReadOnlyFolder {
 public:
-    explicit ReadOnlyFolder(std::string folder) : m_folder(std::move(folder)) {
+    explicit ReadOnlyFolder(std::string folder, std::filesystem::perms mode = std::filesystem::perms::owner_read |
+                                                                              std::filesystem::perms::owner_exec |
+                                                                              std::filesystem::perms::group_read |
+                                                                              std::filesystem::perms::group_exec |
+                                                                              std::filesystem::perms::others_read |
+                                                                              std::filesystem::perms::others_exec)
+        : m_folder(std::move(folder)) {
         namespace fs = std::filesystem;
-        fs::permissions(m_folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                      fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(m_folder, mode);
         if (geteuid() == 0) {
             m_header.version = _LINUX_CAPABILITY_VERSION_3;
             m_header.pid = 0;
@@ -106,6 +115,34 @@ private:
     __user_cap_data_struct m_saved[_LINUX_CAPABILITY_U32S_3]{};
     bool m_dropped = false;
 };
+
+// Nodes that no reader may open and no write may replace, made in `folder`:
+// a FIFO always, and as root a character device with the null device's
+// numbers (only root may create one; it is never opened). Each is listed
+// with its type and device number, to check it is still the same node after.
+struct SpecialNode {
+    std::string path;
+    mode_t type;
+    dev_t device;
+};
+
+inline std::vector<SpecialNode> MakeSpecialNodes(const std::string& folder) {
+    std::vector<SpecialNode> nodes;
+    std::string fifo = folder + "fifo";
+    EXPECT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    nodes.push_back({fifo, S_IFIFO, 0});
+    if (::geteuid() == 0) {
+        std::string device = folder + "null-node";
+        EXPECT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+        nodes.push_back({device, S_IFCHR, ::makedev(1, 3)});
+    }
+    return nodes;
+}
+
+inline bool StillTheSameNode(const SpecialNode& node) {
+    struct stat st {};
+    return ::lstat(node.path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == node.type && st.st_rdev == node.device;
+}
 
 // Files whose name tells they are a write's temporary, left behind.
 inline std::size_t TemporaryFiles(const FolderSnapshot& files) {

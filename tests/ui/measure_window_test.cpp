@@ -2,6 +2,11 @@
 #include <QProgressBar>
 #include <QTest>
 #include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/stat.h>
 
 #include "app/ui/status_panels.h"
 #include "measure/ui/coordinate_window.h"
@@ -53,7 +58,8 @@ TEST_F(Capture, DrawsTheDarkCorrectedSpectrumAgainstRamanShift) {
     auto peak = std::max_element(points.begin(), points.end(),
                                  [](const ChartPoint& a, const ChartPoint& b) { return a.y < b.y; });
     EXPECT_NEAR(peak->x, 1001.0, 4.0);
-    for (const ChartPoint& p : points) EXPECT_GE(p.y, 0.0);
+    for (const ChartPoint& p : points)
+        EXPECT_GE(p.y, 0.0);
 
     // Apply ran on the new curve: X fixed to the display range the
     // identification wrote into the range boxes, Y fitted to the curve.
@@ -78,6 +84,46 @@ TEST_F(Capture, ClosingDuringAMeasurementSwitchesTheLaserOff) {
     main().close();
     EXPECT_FALSE(main().measure().workerBusy());
     EXPECT_FALSE(instrument->laserOn());
+}
+
+// A signal (kill, Ctrl-C, a logout) asks for the close when nobody may be at
+// the screen: with a settings file that cannot be written, the failure goes
+// to the report (standard error) and the exit status, never into a message
+// box that would keep the program from ending, and the laser is off.
+TEST_F(Capture, ClosingOnASignalEndsEvenWhenTheSettingsCannotBeSaved) {
+    speed = 20;
+    const std::string settings = dir.path() + "veltrane.ini";
+    const std::vector<std::function<void()>> brokenSettings = {
+        [&] { std::filesystem::create_directory(settings); },
+        [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0); }, // the window must start with it too
+        [&] {
+            std::ofstream(settings) << "[Form]\r\nfile=1\r\n";
+            std::filesystem::resize_file(settings, (64u << 20) + 1); // past the reader's limit
+        },
+    };
+    realTime = true;
+    attach();
+    for (const auto& breakSettings : brokenSettings) {
+        std::filesystem::remove_all(settings);
+        breakSettings();
+        const auto kind = std::filesystem::status(settings).type();
+        start();
+        tick();
+        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        find<QLineEdit>("Edit_exp")->setText("1000");
+        find<QToolButton>("SpeedButton_msr")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
+        std::ostringstream report;
+        app->closeOnSignal(report);
+        EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().front();
+        EXPECT_EQ(report.str(), "Can not save settings!\n");
+        EXPECT_EQ(app->exitStatus(), 1);
+        EXPECT_FALSE(main().measure().workerBusy());
+        EXPECT_FALSE(instrument->laserOn());
+        EXPECT_FALSE(main().isVisible());
+        EXPECT_EQ(std::filesystem::status(settings).type(), kind);
+        app.reset();
+    }
 }
 
 TEST_F(Capture, RefusalsShowTheirMessages) {

@@ -2,6 +2,7 @@
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
@@ -120,6 +121,12 @@ TEST_F(SpectrumFiles, MalformedFilesAreRefusedAndChangeNothing) {
     EXPECT_EQ(drawn().size(), pointsBefore);
     EXPECT_EQ(state().spectrum.axis[10], axisBefore);
     EXPECT_EQ(state().rawFile.header.name(), "good.rsd");
+
+    // A FIFO picked in the dialog is refused at once, never opened.
+    dialogs.messages.clear();
+    ASSERT_EQ(::mkfifo((dir.path() + "pipe.rsd").c_str(), 0644), 0);
+    open(dir.path() + "pipe.rsd");
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Can not open file!"});
 
     dialogs.messages.clear();
     open(dir.path() + "missing.rsd"); // the dialog confirmed a file that is not there

@@ -1,17 +1,37 @@
 #include "app/ui/application.h"
 
 #include "app/ui/about_window.h"
-#include "library/ui/rename_window.h"
 #include "app/ui/setup_window.h"
 #include "library/ui/make_library_window.h"
+#include "library/ui/rename_window.h"
 #include "markers/ui/marker_windows.h"
 #include "measure/ui/coordinate_window.h"
 
 namespace veltrane {
 
+DialogAnswer UnattendedCapableDialogs::message(const std::string& text, const std::string& caption, MessageIcon icon,
+                                               MessageButtons buttons) {
+    if (!m_report) return m_shown.message(text, caption, icon, buttons);
+    *m_report << text << "\n" << std::flush;
+    if (icon != MessageIcon::None) ++m_failures;
+    return DialogAnswer::Ok;
+}
+
+std::optional<std::string> UnattendedCapableDialogs::openFile(const std::string& filter) {
+    if (m_report) return std::nullopt;
+    return m_shown.openFile(filter);
+}
+
+std::optional<std::string> UnattendedCapableDialogs::saveFile(const std::string& filter,
+                                                              const std::string& initialName) {
+    if (m_report) return std::nullopt;
+    return m_shown.saveFile(filter, initialName);
+}
+
 VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDialogs& dialogs, AppPaths paths)
-    : m_state(std::make_unique<ProgramState>()), m_link(std::make_unique<DeviceLink>(bridge)) {
-    m_main = std::make_unique<TForm_main>(AppServices{*m_state, *m_link, clock, dialogs, std::move(paths)});
+    : m_dialogs(std::make_unique<UnattendedCapableDialogs>(dialogs)), m_state(std::make_unique<ProgramState>()),
+      m_link(std::make_unique<DeviceLink>(bridge)) {
+    m_main = std::make_unique<TForm_main>(AppServices{*m_state, *m_link, clock, *m_dialogs, std::move(paths)});
     // The other windows follow the main window, in the order the program has
     // always created them; they stay hidden until shown.
     m_makeLib = std::make_unique<TForm_make_lib>(*m_main);
@@ -28,6 +48,11 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main->attachCoordinate(m_coordinate.get());
     m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo);
     m_markInfo->attachRename(m_markRename.get());
+}
+
+void VeltraneApplication::closeOnSignal(std::ostream& report) {
+    m_dialogs->reportTo(&report);
+    m_main->close();
 }
 
 VeltraneApplication::~VeltraneApplication() {

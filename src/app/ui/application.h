@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 
 #include "app/program_state.h"
 #include "app/ui/main_window.h"
@@ -19,6 +20,28 @@ class TForm_rename;
 class TForm_mark_info;
 class TForm_mark_rename;
 class LibraryMaintenance;
+
+// The dialogs the windows use. Normally every call goes to the real dialogs;
+// once the program is ending on a signal nobody may be there to answer, so a
+// message is written to a stream instead and a question takes OK.
+class UnattendedCapableDialogs : public UserDialogs {
+public:
+    explicit UnattendedCapableDialogs(UserDialogs& shown) : m_shown(shown) {}
+    void reportTo(std::ostream* report) { m_report = report; }
+    bool unattended() const { return m_report != nullptr; }
+    // Error and warning messages written while unattended.
+    int failuresReported() const { return m_failures; }
+
+    DialogAnswer message(const std::string& text, const std::string& caption, MessageIcon icon,
+                         MessageButtons buttons) override;
+    std::optional<std::string> openFile(const std::string& filter) override;
+    std::optional<std::string> saveFile(const std::string& filter, const std::string& initialName) override;
+
+private:
+    UserDialogs& m_shown;
+    std::ostream* m_report = nullptr;
+    int m_failures = 0;
+};
 
 // The running program: the program state, the device link over the bridge it
 // was given, and the windows, created in their fixed order with the main
@@ -39,7 +62,17 @@ public:
     TForm_mark_info& markInfoWindow() { return *m_markInfo; }
     TForm_mark_rename& markRenameWindow() { return *m_markRename; }
 
+    // The close that SIGTERM, SIGINT or SIGHUP (a logout, `kill`, Ctrl-C)
+    // asks for. It runs the shut-down as the close button does, laser off
+    // first, but shows nothing: what would have been a message box (such as
+    // "Can not save settings!") goes to `report`, so the program always ends.
+    void closeOnSignal(std::ostream& report);
+    // The process exit status after the event loop: 1 when a close on a
+    // signal had a failure to report, else 0.
+    int exitStatus() const { return m_dialogs->failuresReported() > 0 ? 1 : 0; }
+
 private:
+    std::unique_ptr<UnattendedCapableDialogs> m_dialogs;
     std::unique_ptr<ProgramState> m_state;
     std::unique_ptr<DeviceLink> m_link;
     std::unique_ptr<TForm_main> m_main;

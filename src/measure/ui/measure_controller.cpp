@@ -228,10 +228,12 @@ void MeasureController::SpeedButton_open_rawClick() {
         return;
     }
     std::optional<std::string> path = m_main.services().dialogs.openFile(kRawFilter);
-    if (!path || !std::filesystem::is_regular_file(*path)) return;
+    if (!path) return;
     std::string bytes;
-    // A raw file is at most some 20 kB; anything far larger is not one.
+    // A raw file is at most some 20 kB; anything far larger is not one. A
+    // FIFO or a device chosen in the dialog is refused unopened.
     LoadResult loaded = ReadWholeFile(*path, bytes, 1u << 20);
+    if (loaded == LoadResult::Missing) return;
     if (loaded == LoadResult::TooLarge) {
         showError(kUnknownRawFormat);
         return;

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/display_text.h"
+#include "platform/file_io.h"
+#include "platform/ini_file.h"
+#include "support/file_faults.h"
+#include "support/temp_dir.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// These run under a one-second ctest time limit: a reader that opened a FIFO
+// would wait for a writer for ever, and one that read /dev/zero would fill
+// the memory.
+TEST(SpecialFiles, ReadersRefuseFifosDevicesAndFoldersWithoutOpeningThem) {
+    test::TempDir dir;
+    std::vector<std::string> paths = {"/dev/zero", "/dev/urandom", dir.path()};
+    for (const test::SpecialNode& node : test::MakeSpecialNodes(dir.path()))
+        paths.push_back(node.path);
+    fs::create_symlink(dir.path() + "fifo", dir.path() + "link-to-fifo");
+    paths.push_back(dir.path() + "link-to-fifo");
+    for (const std::string& path : paths) {
+        std::string content = "untouched";
+        EXPECT_EQ(ReadWholeFile(path, content), LoadResult::NotRegular) << path;
+        EXPECT_EQ(ReadFile(path, content, {.maxBytes = 120, .firstBytesOnly = true}), LoadResult::NotRegular) << path;
+        EXPECT_EQ(content, "untouched");
+        // The settings file: defaults, and no write that would replace it.
+        IniFile ini(path);
+        EXPECT_EQ(ini.readInteger("Form", "file", 255), 255) << path;
+        EXPECT_FALSE(ini.writeString("Form", "file", "1")) << path;
+    }
+}
+
+TEST(SpecialFiles, AtomicWritesReplaceOnlyRegularFiles) {
+    test::TempDir dir;
+    std::vector<test::SpecialNode> nodes = test::MakeSpecialNodes(dir.path());
+    fs::create_symlink(dir.path() + "fifo", dir.path() + "link-to-fifo");
+    fs::create_directories(dir.path() + "folder");
+    std::vector<std::string> targets = {dir.path() + "link-to-fifo", dir.path() + "folder"};
+    for (const test::SpecialNode& node : nodes)
+        targets.push_back(node.path);
+    for (const std::string& target : targets)
+        EXPECT_FALSE(WriteFileAtomically(target, "data")) << target;
+    for (const test::SpecialNode& node : nodes)
+        EXPECT_TRUE(test::StillTheSameNode(node)) << node.path;
+    EXPECT_TRUE(fs::is_symlink(dir.path() + "link-to-fifo"));
+    EXPECT_TRUE(fs::is_directory(dir.path() + "folder"));
+    EXPECT_EQ(test::TemporaryFiles(test::SnapshotFolder(dir.path())), 0u);
+
+    // A regular file, and one through a link, are still replaced.
+    Write(dir.path() + "plain", "old");
+    fs::create_symlink(dir.path() + "plain", dir.path() + "link-to-plain");
+    EXPECT_TRUE(WriteFileAtomically(dir.path() + "link-to-plain", "new"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() + "link-to-plain"));
+    EXPECT_EQ(test::SnapshotFolder(dir.path()).at("plain"), "new");
+}
+
+TEST(FileIo, LinksInAListedFolderAreFollowedOnlyToFilesInsideIt) {
+    test::TempDir dir;
+    const std::string lib = dir.path() + "lib/";
+    fs::create_directories(lib + "archive");
+    Write(dir.path() + "secret", "outside");
+    Write(lib + "a.rlb", "inside");
+    Write(lib + "archive/b.rlb", "below");
+    fs::create_symlink("a.rlb", lib + "same.rlb");
+    fs::create_symlink(lib + "archive/b.rlb", lib + "below.rlb");
+    fs::create_symlink("../secret", lib + "up.rlb");
+    fs::create_symlink(dir.path() + "secret", lib + "absolute.rlb");
+    fs::create_symlink("archive/../../secret", lib + "devious.rlb");
+    const std::vector<std::pair<std::string, LoadResult>> cases = {
+        {"a.rlb", LoadResult::Loaded},
+        {"same.rlb", LoadResult::Loaded},
+        {"below.rlb", LoadResult::Loaded},
+        {"up.rlb", LoadResult::NotRegular},
+        {"absolute.rlb", LoadResult::NotRegular},
+        {"devious.rlb", LoadResult::NotRegular},
+        {"none.rlb", LoadResult::Missing},
+    };
+    for (const auto& [name, expected] : cases) {
+        std::string content;
+        EXPECT_EQ(ReadFile(lib + name, content, {.withinFolder = true}), expected) << name;
+    }
+    // A path named on purpose (a command-line argument) may lead anywhere.
+    std::string content;
+    EXPECT_EQ(ReadWholeFile(lib + "up.rlb", content), LoadResult::Loaded);
+    EXPECT_EQ(content, "outside");
+}
+
+TEST(FileIo, StaleTemporariesOfTheProgramAreRemovedAndNothingElse) {
+    test::TempDir dir;
+    const std::string target = dir.path() + "veltrane.ini";
+    Write(target, "old");
+    // A writer killed in the middle of its write, as by kill -9: the file size
+    // limit's signal ends the child at its first write past 16 bytes.
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        WriteFileAtomically(target, std::string(4096, 'x'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (IsOwnTemporaryName(entry.path().filename().string(), "veltrane.ini")) left.push_back(entry.path());
+    ASSERT_EQ(left.size(), 1u);
+
+    // Names the program must leave alone: a live process's write (init's pid),
+    // another file's temporary, and other programs' files.
+    const std::vector<std::string> others = {
+        "veltrane.ini.tmp.veltrane.1.0123abcd",   "local.ini.tmp.veltrane.999999.0123abcd",  "veltrane.ini.tmp01234567",
+        "veltrane.ini.tmp.veltrane.12x.0123abcd", "veltrane.ini.tmp.veltrane.1234.0123ABCD", "veltrane.ini~"};
+    for (const std::string& name : others)
+        Write(dir.path() + name, "keep");
+    EXPECT_TRUE(WriteFileAtomically(target, "new"));
+    EXPECT_FALSE(fs::exists(left.front()));
+    for (const std::string& name : others)
+        EXPECT_TRUE(fs::exists(dir.path() + name)) << name;
+    EXPECT_EQ(test::SnapshotFolder(dir.path()).at("veltrane.ini"), "new");
+}
+
+TEST(FileIo, SameFileIsTheSameInodeWhateverTheSpelling) {
+    test::TempDir dir;
+    Write(dir.path() + "a.rsd", "a");
+    Write(dir.path() + "b.rsd", "b");
+    fs::create_hard_link(dir.path() + "a.rsd", dir.path() + "hard.rsd");
+    fs::create_symlink("a.rsd", dir.path() + "soft.rsd");
+    for (const char* other : {"a.rsd", "./a.rsd", "hard.rsd", "soft.rsd"})
+        EXPECT_TRUE(SameFile(dir.path() + "a.rsd", dir.path() + other)) << other;
+    EXPECT_FALSE(SameFile(dir.path() + "a.rsd", dir.path() + "b.rsd"));
+    // Two outputs not written yet: the same place by another spelling.
+    EXPECT_TRUE(SameFile(dir.path() + "new.csv", dir.path() + "./new.csv"));
+    EXPECT_FALSE(SameFile(dir.path() + "new.csv", dir.path() + "new.rsd"));
+    EXPECT_EQ(OutputRefusal(dir.path() + "hard.rsd", {dir.path() + "a.rsd"}), std::string(kOutputIsInputMessage));
+    EXPECT_EQ(OutputRefusal(dir.path() + "b.rsd", {dir.path() + "a.rsd"}), nullptr);
+    EXPECT_EQ(OutputRefusal("/dev/null", {}), std::string(kNotRegularFileMessage));
+}
+
+TEST(DisplayText, ControlCharactersAreEscapedAndTheRestKept) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Polystyrene 2", "Polystyrene 2"},
+        {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"del\x7f", "del\\x7f"},
+        {"Glühwein Ångström 石英", "Glühwein Ångström 石英"},
+        {"\xc2\x9b"
+         "2J",
+         "\\xc2\\x9b2J"},        // the C1 control CSI in UTF-8
+        {"lat\xe9", "lat\\xe9"}, // Latin-1, not UTF-8
+        {"\xe2\x80\xae"
+         "txt",
+         "\\xe2\\x80\\xaetxt"},           // right-to-left override
+        {"cut\xe2\x80", "cut\\xe2\\x80"}, // a sequence cut short
+        {"\xc0\xaf", "\\xc0\\xaf"},       // an overlong '/'
+    };
+    for (const auto& [raw, shown] : cases)
+        EXPECT_EQ(EscapeControlCharacters(raw), shown);
+}
+
+} // namespace
+} // namespace veltrane
