@@ -1,6 +1,7 @@
 #include "interchange/delimited_text.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "interchange/text_values.h"
 
@@ -92,6 +93,8 @@ ReadOutcome ReadDelimitedSpectrum(std::string_view text, InterchangeSpectrum& sp
         } else if (!ParsePoint(line, sep, x, y)) {
             return Refuse("Line " + std::to_string(i + 1) + " is not two numbers.");
         }
+        if (std::fabs(x) > kMaxMagnitude || std::fabs(y) > kMaxMagnitude)
+            return Refuse("Line " + std::to_string(i + 1) + " holds a number out of range.");
         if (xs.size() >= kMaxInterchangePoints) return Refuse("Too many points.");
         xs.push_back(static_cast<float>(x));
         ys.push_back(static_cast<float>(y));

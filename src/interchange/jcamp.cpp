@@ -499,7 +499,10 @@ std::string DifDupText(const InterchangeSpectrum& all) {
         given.x.push_back(all.x[i]);
         given.y.push_back(all.y[i]);
     }
+    // The range itself must be a number for the step to be one.
     if (given.x.empty()) return {};
+    auto [low, high] = std::minmax_element(given.x.begin(), given.x.end());
+    if (!std::isfinite(static_cast<double>(*high) - static_cast<double>(*low))) return {};
     // X must run evenly here; points that do not are put onto as many that
     // do, over the same range.
     const InterchangeSpectrum s = EvenlySpaced(given.x, 1e-3) ? given : ResampledEvenly(given, given.x.size());
@@ -620,10 +623,10 @@ ReadOutcome ReadJcampSpectrum(std::string_view text, double laserNm, Interchange
     std::iota(order.begin(), order.end(), 0);
     for (double& x : xs) {
         if (toNm > 0) x = RamanShiftOfWavelength(x * toNm, laserNm);
-        if (!std::isfinite(x) || std::fabs(x) > 3.0e38) return Refused("An X value out of range.");
+        if (!std::isfinite(x) || std::fabs(x) > kMaxMagnitude) return Refused("An X value out of range.");
     }
     for (double y : ys)
-        if (!std::isfinite(y) || std::fabs(y) > 3.0e38) return Refused("A Y value out of range.");
+        if (!std::isfinite(y) || std::fabs(y) > kMaxMagnitude) return Refused("A Y value out of range.");
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return xs[a] < xs[b]; });
 
     ReadOutcome outcome;

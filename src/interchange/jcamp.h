@@ -21,8 +21,9 @@ enum class JcampForm : std::uint8_t { Affn, DifDup };
 // AFFN: ##XYPOINTS=(XY..XY), one "x, y" pair a line, as exact as float32
 // text allows. DIFDUP: ##XYDATA=(X++(Y..Y)) compressed with Y-check values;
 // X must be evenly spaced there, so uneven points are first interpolated
-// linearly onto as many evenly spaced ones over the same range. Empty text
-// for a spectrum without points.
+// linearly onto as many evenly spaced ones over the same range, and points
+// with a value that is not a number are left out. Empty text when nothing
+// can be written (no points, a range too wide for a double).
 std::string WriteJcampSpectrum(const InterchangeSpectrum& spectrum, JcampForm form);
 
 } // namespace veltrane

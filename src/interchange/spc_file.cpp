@@ -41,7 +41,6 @@ constexpr std::uint8_t kFlagXyxys = 0x40;   // TXYXYS: each subfile its own X
 constexpr std::uint8_t kFlagXValues = 0x80; // TXVALS
 
 constexpr std::uint8_t kExperimentRaman = 11;
-constexpr std::uint8_t kXArbitrary = 0;
 constexpr std::uint8_t kXWavenumber = 1;
 constexpr std::uint8_t kXMicrometers = 2;
 constexpr std::uint8_t kXNanometers = 3;
@@ -156,8 +155,8 @@ ReadOutcome ReadSpcSpectrum(std::string_view bytes, double laserNm, InterchangeS
 
     for (std::size_t i = 0; i < count; ++i) {
         if (toNm > 0) xs[i] = RamanShiftOfWavelength(xs[i] * toNm, laserNm);
-        if (!std::isfinite(xs[i]) || std::fabs(xs[i]) > 3.0e38) return Refused("An X value out of range.");
-        if (!std::isfinite(ys[i]) || std::fabs(ys[i]) > 3.0e38) return Refused("A Y value out of range.");
+        if (!std::isfinite(xs[i]) || std::fabs(xs[i]) > kMaxMagnitude) return Refused("An X value out of range.");
+        if (!std::isfinite(ys[i]) || std::fabs(ys[i]) > kMaxMagnitude) return Refused("A Y value out of range.");
     }
     std::vector<std::size_t> order(count);
     std::iota(order.begin(), order.end(), 0);

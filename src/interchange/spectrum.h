@@ -29,6 +29,8 @@ struct ReadOutcome {
 // More points than any spectrum a person brings is likely to hold; a file
 // that claims more is refused before anything of that size is allocated.
 constexpr std::size_t kMaxInterchangePoints = 1u << 22;
+// Values are kept as float32: a larger magnitude is refused, not made infinite.
+constexpr double kMaxMagnitude = 3.0e38;
 
 // X of point i of n running evenly from `first` to `last`: the one formula
 // every reader and writer of evenly spaced data uses, so that what one
