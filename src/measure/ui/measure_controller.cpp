@@ -10,6 +10,7 @@
 #include "app/chart_setup.h"
 #include "app/ui/main_window.h"
 #include "app/ui/status_panels.h"
+#include "interchange/ui/interchange_controller.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
 #include "platform/file_io.h"
@@ -227,8 +228,12 @@ void MeasureController::SpeedButton_open_rawClick() {
         showError(kMeasureProcessingMessage);
         return;
     }
-    std::optional<std::string> path = m_main.services().dialogs.openFile(kRawFilter);
+    std::optional<std::string> path = m_main.services().dialogs.openFile(kOpenSpectrumFilter);
     if (!path || !std::filesystem::is_regular_file(*path)) return;
+    if (InterchangeController::IsForeignSpectrum(*path)) {
+        if (m_main.interchange().openForeign(*path)) m_smooth->setText("0");
+        return;
+    }
     std::string bytes;
     // A raw file is at most some 20 kB; anything far larger is not one.
     LoadResult loaded = ReadWholeFile(*path, bytes, 1u << 20);
