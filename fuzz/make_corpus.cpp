@@ -15,6 +15,9 @@
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "device/device_connection.h"
+#include "interchange/delimited_text.h"
+#include "interchange/jcamp.h"
+#include "interchange/spc_file.h"
 #include "library/library_file.h"
 #include "measure/acquisition.h"
 #include "measure/raw_spectrum_file.h"
@@ -198,6 +201,60 @@ void LinkScripts() {
     Put("device_link", "failing", std::string(200, '\xF3') + std::string(200, '\xE5'));
 }
 
+// Foreign spectra: each format from its writer and by hand in the forms
+// other programs use, plus damaged ones.
+void ForeignSpectra() {
+    InterchangeSpectrum s;
+    s.title = "seed";
+    for (int i = 0; i < 64; ++i) {
+        s.x.push_back(200.0f + 12.5f * static_cast<float>(i) + 0.01f * static_cast<float>(i * i));
+        s.y.push_back(static_cast<float>(1000 + ((i * 37) % 19) * 50));
+    }
+    Put("csv_spectrum", "written.csv", WriteCsvSpectrum(s));
+    Put("csv_spectrum", "semicolon-comma.csv", "x;y\n300;1,5\n200;2,5\n100;-3\n");
+    Put("csv_spectrum", "tab-comments.txt", "# note\n100\t1.5\n% more\n200\t2.5\n");
+    Put("csv_spectrum", "spaces.txt", "  100   1.5e2\n 200 2.5\n");
+    Put("csv_spectrum", "not-monotonic.csv", "100,1\n300,2\n200,3\n");
+
+    Put("jcamp_spectrum", "affn-written.jdx", WriteJcampSpectrum(s, JcampForm::Affn));
+    Put("jcamp_spectrum", "difdup-written.jdx", WriteJcampSpectrum(s, JcampForm::DifDup));
+    const std::string head = "##TITLE=t\n##JCAMP-DX=4.24\n##XUNITS=1/CM\n##FIRSTX=100\n##LASTX=107\n##DELTAX=1\n"
+                             "##NPOINTS=8\n##XFACTOR=1\n##YFACTOR=0.5\n##XYDATA=(X++(Y..Y))\n";
+    Put("jcamp_spectrum", "pac.jdx", head + "100+10+12+15+15\n104+15+11-3+0\n##END=\n");
+    Put("jcamp_spectrum", "sqz.jdx", head + "100A0A2A5A5\n104A5A1c@\n##END=\n");
+    Put("jcamp_spectrum", "dif.jdx", head + "100A0KL%%\n104A5mj4L\n107@\n##END=\n");
+    Put("jcamp_spectrum", "difdup.jdx", head + "100A0KL%T\n104A5mj4L\n107@\n##END=\n");
+    Put("jcamp_spectrum", "broken-check.jdx", head + "100A0KL%T\n104A4mj4L\n107@\n##END=\n");
+    Put("jcamp_spectrum", "peaks-nm.jdx",
+        "##TITLE=p\n##XUNITS=NANOMETERS\n##PEAK TABLE=(XYW..XYW)\n540,10,1 560,20,2\n##END=\n");
+    Put("jcamp_spectrum", "compound.jdx",
+        "##TITLE=set\n##BLOCKS=2\n##TITLE=a\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2\n3,4\n##END=\n"
+        "##TITLE=b\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n5,6\n##END=\n##END=\n");
+
+    Put("spc_spectrum", "uneven.spc", WriteSpcSpectrum(s));
+    InterchangeSpectrum even = s;
+    for (std::size_t i = 0; i < even.x.size(); ++i)
+        even.x[i] = 100.0f + static_cast<float>(i);
+    std::string evenFile = WriteSpcSpectrum(even);
+    Put("spc_spectrum", "even.spc", evenFile);
+    // The same file with 16-bit integers (TSPREC, exponent 1) and with 32-bit
+    // integers, both as a multi-spectrum file of two subfiles.
+    std::string ints = evenFile.substr(0, 512 + 32 + 2 * even.x.size());
+    ints[0] = 0x01;
+    ints[3] = 0x01;
+    Put("spc_spectrum", "int16.spc", ints);
+    std::string multi = evenFile + evenFile.substr(512);
+    multi[0] = 0x04;
+    multi[3] = 0x00;
+    multi[24] = 2;
+    multi[513] = 0x08;
+    Put("spc_spectrum", "multi-int32.spc", multi);
+    std::string old = evenFile;
+    old[1] = 0x4D;
+    Put("spc_spectrum", "old-format.spc", old);
+    Put("spc_spectrum", "truncated.spc", std::string_view(evenFile).substr(0, 600));
+}
+
 void RecordNames() {
     auto names = [](std::initializer_list<std::string> list) {
         std::string out;
@@ -228,5 +285,6 @@ int main(int argc, char** argv) {
     DeviceRecords();
     LinkScripts();
     RecordNames();
+    ForeignSpectra();
     return 0;
 }

@@ -14,6 +14,11 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
+#include "interchange/delimited_text.h"
+#include "interchange/interchange.h"
+#include "interchange/jcamp.h"
+#include "interchange/shown_spectrum.h"
+#include "interchange/spc_file.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
 #include "library/library_file.h"
@@ -127,13 +132,16 @@ int Usage(std::ostream& err, const std::string& message, const char* usage) {
 
 // ---- files ------------------------------------------------------------------
 
-enum class FileKind : std::uint8_t { Raw, PcLibrary, DeviceLibrary };
+enum class FileKind : std::uint8_t { Raw, PcLibrary, DeviceLibrary, Foreign };
 
 struct SpectrumFile {
     FileKind kind = FileKind::Raw;
     SpectrumHeader header;
     RawFileRecord raw;                  // for a raw file
     std::vector<float> intensity, axis; // for a library, all its points
+    InterchangeSpectrum foreign;        // for another program's file
+    InterchangeFormat format = InterchangeFormat::Unknown;
+    std::string notice;
 };
 
 struct Point {
@@ -145,8 +153,8 @@ std::string Shown(const std::string& text) {
     return EscapeControlCharacters(text);
 }
 
-bool ReadInput(const std::string& path, std::string& bytes, std::ostream& err) {
-    LoadResult loaded = ReadWholeFile(path, bytes, kMaxInputBytes);
+bool ReadInput(const std::string& path, std::string& bytes, std::ostream& err, std::size_t maxBytes = kMaxInputBytes) {
+    LoadResult loaded = ReadWholeFile(path, bytes, maxBytes);
     if (loaded == LoadResult::Loaded) return true;
     const char* message = loaded == LoadResult::TooLarge     ? kUnknownFileFormat
                           : loaded == LoadResult::NotRegular ? kNotRegularFileMessage
@@ -211,7 +219,10 @@ std::unique_ptr<ProgramState> OpenedRawState(const RawFileRecord& record) {
 
 std::vector<Point> DrawnPoints(const SpectrumFile& file) {
     std::vector<Point> points;
-    if (file.kind == FileKind::Raw) {
+    if (file.kind == FileKind::Foreign) {
+        for (std::size_t i = 0; i < file.foreign.x.size(); ++i)
+            points.push_back({file.foreign.x[i], file.foreign.y[i]});
+    } else if (file.kind == FileKind::Raw) {
         auto state = OpenedRawState(file.raw);
         for (std::int32_t i = file.raw.windowStart; i < file.raw.windowEnd; ++i)
             if (std::isfinite(state->spectrum.axis[i]) && std::isfinite(state->spectrum.signal[i]))
@@ -228,31 +239,81 @@ std::vector<Point> DrawnPoints(const SpectrumFile& file) {
     return points;
 }
 
-std::string CsvText(const std::vector<Point>& points) {
-    std::string text = "raman_shift_cm-1,intensity\n";
-    for (const Point& p : points)
-        text += FloatText(p.x) + "," + FloatText(p.y) + "\n";
-    return text;
+InterchangeSpectrum AsSpectrum(const std::string& title, const std::vector<Point>& points) {
+    InterchangeSpectrum spectrum;
+    spectrum.title = title;
+    for (const Point& p : points) {
+        spectrum.x.push_back(p.x);
+        spectrum.y.push_back(p.y);
+    }
+    return spectrum;
 }
 
-std::string JcampText(const std::string& title, const std::vector<Point>& points) {
-    std::string text = "##TITLE=" + Shown(title) + "\n";
-    text += "##JCAMP-DX=5.01\n";
-    text += "##DATA TYPE=RAMAN SPECTRUM\n";
-    text += "##ORIGIN=Veltrane\n";
-    text += "##OWNER=\n";
-    text += "##XUNITS=1/CM\n";
-    text += "##YUNITS=ARBITRARY UNITS\n";
-    text += "##XFACTOR=1\n";
-    text += "##YFACTOR=1\n";
-    text += "##NPOINTS=" + std::to_string(points.size()) + "\n";
-    text += "##FIRSTX=" + FloatText(points.front().x) + "\n";
-    text += "##LASTX=" + FloatText(points.back().x) + "\n";
-    text += "##XYPOINTS=(XY..XY)\n";
-    for (const Point& p : points)
-        text += FloatText(p.x) + ", " + FloatText(p.y) + "\n";
-    text += "##END=\n";
-    return text;
+std::string CsvText(const std::vector<Point>& points) {
+    return WriteCsvSpectrum(AsSpectrum("", points));
+}
+
+// ---- other programs' files -------------------------------------------------------
+
+constexpr const char* kForeignExtensions = ".csv, .txt, .tsv, .jdx, .dx, .jcamp, .spc";
+
+// "--laser NM": 0 when not given, -1 when not a wavelength.
+double LaserOption(const Args& a) {
+    if (!a.has("--laser")) return 0.0;
+    double nm = 0.0;
+    std::string text = a.get("--laser");
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), nm);
+    if (ec != std::errc() || end != text.data() + text.size() || !(nm > 0.0) || !std::isfinite(nm)) return -1.0;
+    return nm;
+}
+
+// A file of another program by its extension, else one of the program's
+// own files by its size.
+bool LoadAnySpectrum(const std::string& path, double laserNm, SpectrumFile& file, std::ostream& err) {
+    InterchangeFormat format = FormatOfFileName(path);
+    if (format == InterchangeFormat::Raw || format == InterchangeFormat::Unknown)
+        return LoadSpectrumFile(path, file, err);
+    std::string bytes;
+    if (!ReadInput(path, bytes, err, kMaxInterchangeFileBytes)) return false;
+    ReadOutcome outcome = ReadInterchangeSpectrum(bytes, format, laserNm, file.foreign);
+    if (!outcome.ok) {
+        err << Shown(path) << ": " << outcome.message << (outcome.needsLaser ? " Give it with --laser NM." : "")
+            << "\n";
+        return false;
+    }
+    file.kind = FileKind::Foreign;
+    file.format = format;
+    file.notice = outcome.notice;
+    if (!outcome.notice.empty()) err << Shown(path) << ": " << Shown(outcome.notice) << "\n";
+    return true;
+}
+
+// A title for a file without one: its name without folder and extension.
+std::string TitleOf(const SpectrumFile& file, const std::string& path) {
+    std::string title = file.kind == FileKind::Foreign ? file.foreign.title : file.header.name();
+    return title.empty() ? std::filesystem::path(path).stem().string() : title;
+}
+
+// The file text of the points in the format of `format`; empty when the
+// points cannot be written in it.
+std::string ExportText(InterchangeFormat format, JcampForm form, const std::string& title,
+                       const std::vector<Point>& points) {
+    InterchangeSpectrum spectrum = AsSpectrum(title, points);
+    switch (format) {
+    case InterchangeFormat::Csv:
+        return WriteCsvSpectrum(spectrum);
+    case InterchangeFormat::Jcamp:
+        // The title is the one free text in the file: escaped, a name can
+        // neither start a new label nor reach a terminal's control codes.
+        spectrum.title = Shown(title);
+        return WriteJcampSpectrum(spectrum, form);
+    case InterchangeFormat::Spc:
+        return spectrum.x.empty() ? std::string() : WriteSpcSpectrum(spectrum);
+    case InterchangeFormat::Raw:
+    case InterchangeFormat::Unknown:
+        break;
+    }
+    return {};
 }
 
 // An output may only replace a regular file, and never a file the command
@@ -287,9 +348,14 @@ int Emit(const std::string& text, const std::string& path, std::ostream& out, st
 constexpr const char* kMainUsage =
     "Usage: veltrane-cli COMMAND [ARGS]\n"
     "Commands:\n"
-    "  info FILE...                      header fields of raw spectra and libraries\n"
-    "  export FILE [--format csv|jcamp] [-o OUT]\n"
+    "  info FILE...                      header fields of raw spectra, libraries and other\n"
+    "                                    programs' spectra\n"
+    "  export FILE [--format csv|jcamp|spc] [--jcamp-form affn|difdup] [-o OUT]\n"
     "                                    the spectrum as the chart draws it\n"
+    "  convert IN OUT [--jcamp-form affn|difdup] [--laser NM]\n"
+    "                                    a spectrum into the format of OUT's extension\n"
+    "  import FILE NAME --folder DIR [--laser NM]\n"
+    "                                    a PC library entry from any readable spectrum\n"
     "  smooth --level L FILE [-o OUT]    a raw spectrum smoothed as the chart shows it, as CSV\n"
     "  make-library FILE.rsd NAME --folder DIR\n"
     "                                    a PC library entry from a raw spectrum\n"
@@ -300,16 +366,35 @@ constexpr const char* kMainUsage =
     "                                    one measurement, saved as a raw spectrum\n"
     "Each command takes --help.\n";
 
-constexpr const char* kInfoUsage = "Usage: veltrane-cli info FILE...\n"
-                                   "Prints \"key: value\" lines for each raw spectrum (.rsd), PC library or device\n"
-                                   "library record (.rlb), each file followed by a blank line.\n";
-constexpr const char* kExportUsage = "Usage: veltrane-cli export FILE [--format csv|jcamp] [-o OUT]\n"
-                                     "Writes the points the chart draws: a raw file's window, or a library's points\n"
-                                     "inside its model's range. CSV (default) or JCAMP-DX 5.01; standard output\n"
-                                     "without -o. Points whose Raman shift or intensity is not a finite number\n"
-                                     "(NaN, infinity) are left out, as the chart leaves them out; the JCAMP-DX title\n"
-                                     "has control characters escaped (\\n, \\t, \\xHH). -o never replaces the input\n"
-                                     "or anything but a regular file.\n";
+constexpr const char* kInfoUsage =
+    "Usage: veltrane-cli info [--laser NM] FILE...\n"
+    "Prints \"key: value\" lines for each raw spectrum (.rsd), PC library or device\n"
+    "library record (.rlb), CSV or text (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp)\n"
+    "or SPC (.spc) spectrum, each file followed by a blank line. --laser gives the laser\n"
+    "wavelength for files whose X is in nm or um.\n";
+constexpr const char* kExportUsage =
+    "Usage: veltrane-cli export FILE [--format csv|jcamp|spc] [--jcamp-form affn|difdup]\n"
+    "                           [--laser NM] [-o OUT]\n"
+    "Writes the points the chart draws: a raw file's window, a library's points inside\n"
+    "its model's range, or all points of another program's spectrum. CSV (default),\n"
+    "JCAMP-DX 5.01 or SPC; standard output without -o. JCAMP-DX is AFFN (X, Y pairs)\n"
+    "unless --jcamp-form difdup, which needs evenly spaced X: uneven points are\n"
+    "interpolated onto as many evenly spaced ones over the same range. Points whose\n"
+    "Raman shift or intensity is not a finite number (NaN, infinity) are left out, as\n"
+    "the chart leaves them out; the JCAMP-DX title has control characters escaped\n"
+    "(\\n, \\t, \\xHH). -o never replaces the input or anything but a regular file.\n";
+constexpr const char* kConvertUsage =
+    "Usage: veltrane-cli convert IN OUT [--jcamp-form affn|difdup] [--laser NM]\n"
+    "Reads any spectrum export reads and writes it in the format of OUT's extension:\n"
+    "CSV (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp) or SPC (.spc). The points are\n"
+    "those export writes. --laser gives the laser wavelength for X in nm or um.\n";
+constexpr const char* kImportUsage =
+    "Usage: veltrane-cli import FILE NAME --folder DIR [--laser NM]\n"
+    "Makes the PC library NAME in DIR from any readable spectrum, as Make Library does\n"
+    "with the file opened. A library holds 2500 points: a spectrum of more points is\n"
+    "resampled to 2500 evenly spaced over its X range. --laser gives the laser\n"
+    "wavelength for X in nm or um. Exit status 0 when made, the result code (1-5) when\n"
+    "refused, 6 for an empty name, 7 when the file is refused.\n";
 constexpr const char* kSmoothUsage = "Usage: veltrane-cli smooth --level L FILE [-o OUT]\n"
                                      "Smooths a raw spectrum at level L (0 to 10) as the chart does and writes the\n"
                                      "file's window as CSV; standard output without -o. Points that are not finite\n"
@@ -354,20 +439,35 @@ std::string FloatText(float value) {
 }
 
 int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Args a = ParseArgs(args, {});
+    Args a = ParseArgs(args, {"--laser"});
     if (a.help) return Help(out, kInfoUsage);
     if (!a.error.empty()) return Usage(err, a.error, kInfoUsage);
     if (a.positional.empty()) return Usage(err, "No file given.", kInfoUsage);
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kInfoUsage);
     int status = kExitOk;
     for (const std::string& path : a.positional) {
         auto file = std::make_unique<SpectrumFile>();
-        if (!LoadSpectrumFile(path, *file, err)) {
+        if (!LoadAnySpectrum(path, laser, *file, err)) {
             status = kExitFailure;
             continue;
         }
         const SpectrumHeader& h = file->header;
         std::ostringstream text;
         text << "file: " << Shown(path) << "\n";
+        if (file->kind == FileKind::Foreign) {
+            const InterchangeSpectrum& f = file->foreign;
+            const char* format = file->format == InterchangeFormat::Csv     ? "csv"
+                                 : file->format == InterchangeFormat::Jcamp ? "jcamp-dx"
+                                                                            : "spc";
+            text << "format: " << format << "\n";
+            text << "name: " << Shown(f.title) << "\n";
+            text << "points: " << f.x.size() << "\n";
+            text << "x_range: " << FloatText(f.x.front()) << " " << FloatText(f.x.back()) << "\n";
+            if (!file->notice.empty()) text << "notice: " << Shown(file->notice) << "\n";
+            out << text.str() << "\n";
+            continue;
+        }
         switch (file->kind) {
         case FileKind::Raw:
             text << "format: raw\n";
@@ -378,6 +478,8 @@ int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         case FileKind::DeviceLibrary:
             text << "format: device-library\n";
             break;
+        case FileKind::Foreign:
+            break; // printed above
         }
         text << "name: " << Shown(h.name()) << "\n";
         text << "date: " << h.dateText() << "\n";
@@ -397,21 +499,34 @@ int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 }
 
 int CliExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Args a = ParseArgs(args, {"--format", "-o"});
+    Args a = ParseArgs(args, {"--format", "-o", "--jcamp-form", "--laser"});
     if (a.help) return Help(out, kExportUsage);
     if (!a.error.empty()) return Usage(err, a.error, kExportUsage);
     if (a.positional.size() != 1) return Usage(err, "Give exactly one file.", kExportUsage);
     std::string format = a.get("--format", "csv");
-    if (format != "csv" && format != "jcamp") return Usage(err, "Unknown format " + format + ".", kExportUsage);
+    if (format != "csv" && format != "jcamp" && format != "spc")
+        return Usage(err, "Unknown format " + format + ".", kExportUsage);
+    std::string form = a.get("--jcamp-form", "affn");
+    if (form != "affn" && form != "difdup") return Usage(err, "Unknown JCAMP-DX form " + form + ".", kExportUsage);
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kExportUsage);
     auto file = std::make_unique<SpectrumFile>();
     if (!OutputAllowed(a.get("-o"), a.positional, err)) return kExitFailure;
-    if (!LoadSpectrumFile(a.positional[0], *file, err)) return kExitFailure;
+    if (!LoadAnySpectrum(a.positional[0], laser, *file, err)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
-    if (format == "jcamp" && points.empty()) {
+    if (format != "csv" && points.empty()) {
         err << Shown(a.positional[0]) << ": no points to export.\n";
         return kExitFailure;
     }
-    std::string text = format == "csv" ? CsvText(points) : JcampText(file->header.name(), points);
+    InterchangeFormat target = format == "csv"     ? InterchangeFormat::Csv
+                               : format == "jcamp" ? InterchangeFormat::Jcamp
+                                                   : InterchangeFormat::Spc;
+    std::string title = file->kind == FileKind::Foreign ? file->foreign.title : file->header.name();
+    std::string text = ExportText(target, form == "difdup" ? JcampForm::DifDup : JcampForm::Affn, title, points);
+    if (format != "csv" && text.empty()) {
+        err << Shown(a.positional[0]) << ": " << kSaveFailed << "\n";
+        return kExitFailure;
+    }
     return Emit(text, a.get("-o"), out, err);
 }
 
@@ -653,6 +768,74 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Emit(CsvText(DrawnPoints(*file)), a.get("--csv"), out, err);
 }
 
+int CliConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Args a = ParseArgs(args, {"--jcamp-form", "--laser"});
+    if (a.help) return Help(out, kConvertUsage);
+    if (!a.error.empty()) return Usage(err, a.error, kConvertUsage);
+    if (a.positional.size() != 2) return Usage(err, "Give the input and the output file.", kConvertUsage);
+    const std::string& in = a.positional[0];
+    const std::string& outPath = a.positional[1];
+    InterchangeFormat target = FormatOfFileName(outPath);
+    if (target == InterchangeFormat::Raw || target == InterchangeFormat::Unknown)
+        return Usage(err, "Unknown output format of " + Shown(outPath) + "; use " + kForeignExtensions + ".",
+                     kConvertUsage);
+    std::string form = a.get("--jcamp-form", "affn");
+    if (form != "affn" && form != "difdup") return Usage(err, "Unknown JCAMP-DX form " + form + ".", kConvertUsage);
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kConvertUsage);
+    if (!OutputAllowed(outPath, {in}, err)) return kExitFailure;
+    auto file = std::make_unique<SpectrumFile>();
+    if (!LoadAnySpectrum(in, laser, *file, err)) return kExitFailure;
+    std::vector<Point> points = DrawnPoints(*file);
+    std::string text = points.empty() ? std::string()
+                                      : ExportText(target, form == "difdup" ? JcampForm::DifDup : JcampForm::Affn,
+                                                   TitleOf(*file, in), points);
+    if (text.empty()) {
+        err << Shown(in) << ": no points to export.\n";
+        return kExitFailure;
+    }
+    if (!WriteFileAtomically(outPath, text)) {
+        err << Shown(outPath) << ": " << kSaveFailed << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Args a = ParseArgs(args, {"--folder", "--laser"});
+    if (a.help) return Help(out, kImportUsage);
+    if (!a.error.empty()) return Usage(err, a.error, kImportUsage);
+    if (a.positional.size() != 2) return Usage(err, "Give the spectrum file and the library name.", kImportUsage);
+    if (!a.has("--folder") || a.get("--folder").empty()) return Usage(err, "--folder is needed.", kImportUsage);
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kImportUsage);
+    const std::string& name = a.positional[1];
+    if (name.empty()) {
+        err << kInvalidNameMessage << "\n";
+        return kExitNameRefused;
+    }
+    auto file = std::make_unique<SpectrumFile>();
+    if (!LoadAnySpectrum(a.positional[0], laser, *file, err)) return kExitInputRefused;
+    std::vector<Point> points = DrawnPoints(*file);
+    if (points.empty()) {
+        err << Shown(a.positional[0]) << ": " << kNoDataToMakeLibrary << "\n";
+        return kExitInputRefused;
+    }
+    // The entry is made as the window makes one of an opened spectrum.
+    bool resampled = false;
+    InterchangeSpectrum shown = FitForStore(AsSpectrum(TitleOf(*file, a.positional[0]), points), resampled);
+    if (resampled)
+        err << Shown(a.positional[0]) << ": " << points.size() << " points resampled to " << kMaxShownPoints << ".\n";
+    auto state = std::make_unique<ProgramState>();
+    ApplyStartupValues(*state);
+    ApplyInterchangeSpectrum(shown, shown.title, *state);
+    std::string folder = a.get("--folder");
+    if (folder.back() != '/') folder += '/';
+    MakeLibraryResult result = MakeLibrary(name, *state, folder, CurrentLocalDateTime());
+    err << MakeLibraryMessage(result).text << "\n";
+    return static_cast<int>(result);
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::atomic<bool>* stop) {
     if (args.empty()) return Usage(err, "No command given.", kMainUsage);
     const std::string& command = args[0];
@@ -660,6 +843,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "--help" || command == "-h" || command == "help") return Help(out, kMainUsage);
     if (command == "info") return CliInfo(rest, out, err);
     if (command == "export") return CliExport(rest, out, err);
+    if (command == "convert") return CliConvert(rest, out, err);
+    if (command == "import") return CliImport(rest, out, err);
     if (command == "smooth") return CliSmooth(rest, out, err);
     if (command == "make-library") return CliMakeLibrary(rest, out, err);
     if (command == "to-device") return CliToDevice(rest, out, err);

@@ -16,8 +16,8 @@ namespace veltrane {
 // code of the creation (1 to 5) instead of kExitFailure.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
-constexpr int kExitNameRefused = 6;  // make-library: a name no library can carry
-constexpr int kExitInputRefused = 7; // make-library: the raw file was refused
+constexpr int kExitNameRefused = 6;  // make-library, import: a name no library can carry
+constexpr int kExitInputRefused = 7; // make-library, import: the input file was refused
 constexpr int kExitUsage = 64;
 constexpr int kExitStopped = 130; // measure ended by Ctrl-C, laser off
 
@@ -28,6 +28,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CliExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CliConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// import returns the result code of the library creation like make-library.
+int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CliToDevice(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

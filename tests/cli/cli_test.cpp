@@ -364,7 +364,8 @@ TEST(CliList, OneTabSeparatedRowPerLibraryFile) {
 }
 
 TEST(CliHelp, EveryCommandExplainsItself) {
-    for (const char* command : {"info", "export", "smooth", "make-library", "to-device", "list", "measure"}) {
+    for (const char* command :
+         {"info", "export", "smooth", "make-library", "to-device", "list", "measure", "convert", "import"}) {
         Outcome r = Cli({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_EQ(r.out.rfind(std::string("Usage: veltrane-cli ") + command, 0), 0u) << r.out;
@@ -372,6 +373,83 @@ TEST(CliHelp, EveryCommandExplainsItself) {
     EXPECT_EQ(Cli({"--help"}).status, 0);
     EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);
     EXPECT_EQ(Cli({}).status, kExitUsage);
+}
+
+TEST(CliInterchange, ForeignFilesConvertExportAndShowTheirFields) {
+    TempDir dir;
+    const std::string d = dir.path();
+    // Semicolons, decimal commas, X descending: the points (100, 1.5),
+    // (200, 2.5), (300, 4), evenly spaced, so even DIFDUP keeps them exactly.
+    WriteBytes(d + "in.csv", "Shift;Counts\n300;4\n200;2,5\n100;1,5\n");
+    Outcome info = Cli({"info", d + "in.csv"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "file: " + d + "in.csv\nformat: csv\nname: \npoints: 3\nx_range: 100 300\n\n");
+
+    ASSERT_EQ(Cli({"convert", d + "in.csv", d + "a.spc"}).status, 0);
+    ASSERT_EQ(Cli({"convert", d + "a.spc", d + "b.jdx", "--jcamp-form", "difdup"}).status, 0);
+    EXPECT_NE(ReadBytes(d + "b.jdx").find("##XYDATA=(X++(Y..Y))"), std::string::npos);
+    Outcome back = Cli({"export", d + "b.jdx"});
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, "raman_shift_cm-1,intensity\n100,1.5\n200,2.5\n300,4\n");
+    Outcome spc = Cli({"export", d + "b.jdx", "--format", "spc", "-o", d + "c.spc"});
+    ASSERT_EQ(spc.status, 0) << spc.err;
+    EXPECT_EQ(ReadBytes(d + "c.spc").size(), 512u + 32u + 12u); // even X: no X array
+    Outcome name = Cli({"info", d + "c.spc"});
+    EXPECT_NE(name.out.find("format: spc\nname: in\npoints: 3\n"), std::string::npos) << name.out;
+
+    // Wavelengths need --laser: 1e7/500 - 1e7/520 = 769.2308 cm-1.
+    WriteBytes(d + "nm.jdx", "##TITLE=nm\n##XUNITS=NANOMETERS\n##XYPOINTS=(XY..XY)\n520,7\n##END=\n");
+    Outcome noLaser = Cli({"export", d + "nm.jdx"});
+    EXPECT_EQ(noLaser.status, kExitFailure);
+    EXPECT_NE(noLaser.err.find("--laser"), std::string::npos) << noLaser.err;
+    EXPECT_EQ(Cli({"export", d + "nm.jdx", "--laser", "500"}).out, "raman_shift_cm-1,intensity\n769.2308,7\n");
+
+    // Refusals write nothing.
+    WriteBytes(d + "broken.jdx", "##TITLE=t\n##XUNITS=1/CM\n##FIRSTX=1\n##LASTX=3\n##NPOINTS=3\n"
+                                 "##XYDATA=(X++(Y..Y))\n1A0JJ\n3A3\n##END=\n");
+    Outcome broken = Cli({"convert", d + "broken.jdx", d + "out.csv"});
+    EXPECT_EQ(broken.status, kExitFailure);
+    EXPECT_NE(broken.err.find("Y-check"), std::string::npos) << broken.err;
+    EXPECT_EQ(Cli({"convert", d + "in.csv", d + "out.xml"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"export", d + "in.csv", "--jcamp-form", "sqz"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"export", d + "in.csv", "--laser", "-3"}).status, kExitUsage);
+    EXPECT_FALSE(std::filesystem::exists(d + "out.csv"));
+    EXPECT_FALSE(std::filesystem::exists(d + "out.xml"));
+}
+
+TEST(CliInterchange, ImportMakesALibraryEntryResamplingLongSpectra) {
+    TempDir dir;
+    const std::string d = dir.path();
+    WriteBytes(d + "short.csv", "100,1.5\n200,2.5\n300,4\n");
+    Outcome made = Cli({"import", d + "short.csv", "Short", "--folder", d + "lib"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::string lib = ReadBytes(d + "lib/Short.rlb");
+    ASSERT_EQ(lib.size(), 20120u);
+    EXPECT_EQ(lib.substr(0, 6), std::string("Short\0", 6));
+    EXPECT_EQ(U16At(lib, 112), 0xFFFF); // no model of ours: drawn over its whole range
+    EXPECT_EQ(FloatAt(lib, 120 + 8), 4.0f);
+    EXPECT_EQ(FloatAt(lib, 10120 + 8), 300.0f);
+    EXPECT_EQ(FloatAt(lib, 120 + 12), 0.0f);
+    EXPECT_EQ(FloatAt(lib, 10120 + 12), 0.0f);
+
+    // 5001 points on y = x from 0 to 5000 become 2500 over the same range.
+    std::string many;
+    for (int i = 0; i <= 5000; ++i)
+        many += std::to_string(i) + "\t" + std::to_string(i) + "\n";
+    WriteBytes(d + "many.txt", many);
+    Outcome resampled = Cli({"import", d + "many.txt", "Many", "--folder", d + "lib"});
+    ASSERT_EQ(resampled.status, 0) << resampled.err;
+    EXPECT_NE(resampled.err.find("5001 points resampled to 2500"), std::string::npos) << resampled.err;
+    lib = ReadBytes(d + "lib/Many.rlb");
+    EXPECT_EQ(FloatAt(lib, 10120), 0.0f);
+    EXPECT_EQ(FloatAt(lib, 10120 + 4 * 2499), 5000.0f);
+    EXPECT_NEAR(FloatAt(lib, 10120 + 4 * 1000), 5000.0 * 1000 / 2499, 1e-3);
+    EXPECT_NEAR(FloatAt(lib, 120 + 4 * 1000), 5000.0 * 1000 / 2499, 1e-3);
+
+    EXPECT_EQ(Cli({"import", d + "short.csv", "Short", "--folder", d + "lib"}).status, 2); // exists
+    WriteBytes(d + "bad.spc", std::string(600, '\x4D'));
+    EXPECT_EQ(Cli({"import", d + "bad.spc", "Bad", "--folder", d + "lib"}).status, kExitInputRefused);
+    EXPECT_FALSE(std::filesystem::exists(d + "lib/Bad.rlb"));
 }
 
 TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {

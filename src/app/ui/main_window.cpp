@@ -27,6 +27,7 @@
 #include "app/ui/chart_view.h"
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
+#include "interchange/ui/interchange_controller.h"
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
@@ -119,6 +120,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_library = std::make_unique<LibraryController>(*this);
     m_transfer = std::make_unique<TransferController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
+    m_interchange = new InterchangeController(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();

@@ -10,6 +10,7 @@
 #include "app/chart_setup.h"
 #include "app/ui/main_window.h"
 #include "app/ui/status_panels.h"
+#include "interchange/ui/interchange_controller.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
 #include "platform/file_io.h"
@@ -41,9 +42,13 @@ void MeasureController::showError(const std::string& text) {
     m_main.services().dialogs.message(text, kMessageCaption, MessageIcon::Error);
 }
 
-MeasureController::~MeasureController() { shutdown(); }
+MeasureController::~MeasureController() {
+    shutdown();
+}
 
-bool MeasureController::workerBusy() const { return m_worker.busy(); }
+bool MeasureController::workerBusy() const {
+    return m_worker.busy();
+}
 
 void MeasureController::shutdown() {
     m_worker.stopAndWait();
@@ -194,7 +199,8 @@ void MeasureController::smoothAndRedraw(int level) {
     }
     end = std::min<int>(end, count);
     std::vector<ChartPoint> points;
-    for (int i = first; i < end; ++i) points.push_back({s.axis[i], output[i]});
+    for (int i = first; i < end; ++i)
+        points.push_back({s.axis[i], output[i]});
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
     chart.addPoints(m_main.measuredSeries(), points);
@@ -227,8 +233,12 @@ void MeasureController::SpeedButton_open_rawClick() {
         showError(kMeasureProcessingMessage);
         return;
     }
-    std::optional<std::string> path = m_main.services().dialogs.openFile(kRawFilter);
+    std::optional<std::string> path = m_main.services().dialogs.openFile(kOpenSpectrumFilter);
     if (!path) return;
+    if (InterchangeController::IsForeignSpectrum(*path)) {
+        if (m_main.interchange().openForeign(*path)) m_smooth->setText("0");
+        return;
+    }
     std::string bytes;
     // A raw file is at most some 20 kB; anything far larger is not one. A
     // FIFO or a device chosen in the dialog is refused unopened.
@@ -244,10 +254,17 @@ void MeasureController::SpeedButton_open_rawClick() {
     }
     RawFileRecord record;
     switch (DecodeRawSpectrumFile(bytes, record)) {
-    case RawFileCheck::Ok: break;
-    case RawFileCheck::UnknownFormat: showError(kUnknownRawFormat); return;
-    case RawFileCheck::Incomplete: showError(kIncompleteRawFile); return;
-    case RawFileCheck::WindowOutside: showError(kRawWindowOutside); return;
+    case RawFileCheck::Ok:
+        break;
+    case RawFileCheck::UnknownFormat:
+        showError(kUnknownRawFormat);
+        return;
+    case RawFileCheck::Incomplete:
+        showError(kIncompleteRawFile);
+        return;
+    case RawFileCheck::WindowOutside:
+        showError(kRawWindowOutside);
+        return;
     }
     state.rawFile = record;
     m_main.applyAxisRange();

@@ -1,0 +1,21 @@
+// The delimited-text reader: any text a user calls a .csv or .txt.
+
+#include "interchange/delimited_text.h"
+#include "interchange_checks.h"
+
+using namespace veltrane;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    static InterchangeSpectrum spectrum;
+    InterchangeSpectrum before = spectrum;
+    ReadOutcome outcome = ReadDelimitedSpectrum(text, spectrum);
+    fuzz::CheckRead(outcome, before, spectrum);
+    if (outcome.ok) {
+        // Written as CSV it reads back to the same floats.
+        InterchangeSpectrum back;
+        FUZZ_CHECK(ReadDelimitedSpectrum(WriteCsvSpectrum(spectrum), back).ok);
+        FUZZ_CHECK(back.x == spectrum.x && back.y == spectrum.y);
+    }
+    return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "interchange/spectrum.h"
+
+namespace veltrane {
+
+enum class InterchangeFormat : std::uint8_t { Unknown, Raw, Csv, Jcamp, Spc };
+
+// The format a file name's extension stands for, in any letter case:
+// .rsd, .csv/.txt/.tsv, .jdx/.dx/.jcamp, .spc.
+InterchangeFormat FormatOfFileName(const std::string& fileName);
+
+// Reads a spectrum of another program's format; Raw and Unknown are refused.
+ReadOutcome ReadInterchangeSpectrum(std::string_view bytes, InterchangeFormat format, double laserNm,
+                                    InterchangeSpectrum& spectrum);
+
+// Largest file the readers take: well above any single spectrum as text.
+constexpr std::size_t kMaxInterchangeFileBytes = 64u << 20;
+
+} // namespace veltrane

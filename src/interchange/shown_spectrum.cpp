@@ -1,0 +1,45 @@
+#include "interchange/shown_spectrum.h"
+
+#include <algorithm>
+
+#include "app/program_state.h"
+#include "measure/raw_spectrum_file.h"
+#include "measure/spectral_axis.h"
+
+namespace veltrane {
+
+InterchangeSpectrum FitForStore(const InterchangeSpectrum& spectrum, bool& resampled) {
+    resampled = spectrum.x.size() > kMaxShownPoints;
+    return resampled ? ResampledEvenly(spectrum, kMaxShownPoints) : spectrum;
+}
+
+void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, ProgramState& state) {
+    const std::size_t n = std::min({spectrum.x.size(), spectrum.y.size(), kMaxShownPoints});
+    RawFileRecord& record = state.rawFile;
+    record = RawFileRecord{};
+    record.header.setName(name);
+    record.header.setModelCode(kForeignModelCode);
+    record.frameLength = kRawFrame2500;
+    record.laserWavelength = kDefaultLaserNm;
+    record.laserPixel = -1;
+    record.windowStart = 0;
+    record.windowEnd = static_cast<std::int32_t>(n);
+    // The record keeps absolute wavenumbers as a raw file does; the store
+    // takes the shifts as read, not through that float round trip.
+    const double laserWavenumber = 1e7 / static_cast<double>(kDefaultLaserNm);
+    SpectrumStore& s = state.spectrum;
+    s.signal.fill(0.0f);
+    s.dark.fill(0.0f);
+    s.axis.fill(0.0f);
+    for (std::size_t i = 0; i < n; ++i) {
+        record.intensities[i] = spectrum.y[i];
+        record.wavenumbers[i] = static_cast<float>(laserWavenumber - spectrum.x[i]);
+        s.signal[i] = spectrum.y[i];
+        s.axis[i] = spectrum.x[i];
+    }
+    state.pixelCount = static_cast<std::uint16_t>(n);
+    s.haveFileData = true;
+    s.haveMeasured = false;
+}
+
+} // namespace veltrane

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace veltrane {
+
+// A spectrum as it comes from or goes to another program's file: X in Raman
+// shift (cm-1), one intensity per X. The readers give X ascending; the
+// writers take the points in the order they are given.
+struct InterchangeSpectrum {
+    std::vector<float> x;
+    std::vector<float> y;
+    std::string title;
+};
+
+// What a reader made of a file. On refusal `message` says why and the
+// spectrum passed in is left as it was. `notice` tells of something read
+// but worth saying (only the first spectrum of several was taken).
+// `needsLaser`: the X axis is in wavelengths and a laser wavelength is
+// needed to make Raman shifts of it; read again with one.
+struct ReadOutcome {
+    bool ok = false;
+    bool needsLaser = false;
+    std::string message;
+    std::string notice;
+};
+
+// More points than any spectrum a person brings is likely to hold; a file
+// that claims more is refused before anything of that size is allocated.
+constexpr std::size_t kMaxInterchangePoints = 1u << 22;
+// Values are kept as float32: a larger magnitude is refused, not made infinite.
+constexpr double kMaxMagnitude = 3.0e38;
+
+// X of point i of n running evenly from `first` to `last`: the one formula
+// every reader and writer of evenly spaced data uses, so that what one
+// writes the others read back to the same float32.
+double EvenX(double first, double last, std::size_t n, std::size_t i);
+
+// Whether X runs evenly from its first to its last value within `tolerance`
+// times the step; with 0, whether EvenX gives every X back exactly.
+bool EvenlySpaced(const std::vector<float>& x, double tolerance = 0.0);
+
+// `count` points evenly spaced over the spectrum's X range, each intensity
+// interpolated on the straight line between its neighbours.
+InterchangeSpectrum ResampledEvenly(const InterchangeSpectrum& spectrum, std::size_t count);
+
+// Raman shift of an absolute wavelength in nm for a laser line in nm.
+double RamanShiftOfWavelength(double nm, double laserNm);
+
+} // namespace veltrane

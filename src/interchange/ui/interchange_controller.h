@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <functional>
+#include <optional>
+#include <string>
+
+class QAction;
+
+namespace veltrane {
+
+class TForm_main;
+class ChartView;
+
+// The open filter of the Open button: the program's raw files and the
+// spectra of other programs.
+extern const char* const kOpenSpectrumFilter;
+constexpr const char* kExportSpectrumFilter = "CSV(*.csv)|*.csv|JCAMP-DX(*.jdx)|*.jdx;*.dx;*.jcamp|SPC(*.spc)|*.spc";
+constexpr const char* kChartImageFilter = "PNG(*.png)|*.png|SVG(*.svg)|*.svg|PDF(*.pdf)|*.pdf";
+
+// Other programs' files in the window: opening a CSV, JCAMP-DX or SPC
+// spectrum as the shown spectrum, "Export Spectrum…" of the shown spectrum
+// and "Save Chart Image…" of either chart, both in the charts' context menus.
+class InterchangeController : public QObject {
+    Q_OBJECT
+
+public:
+    explicit InterchangeController(TForm_main& main);
+
+    // Whether the Open button hands `path` here rather than reading it as a
+    // raw file.
+    static bool IsForeignSpectrum(const std::string& path);
+    // Reads the file and shows it as an opened raw file is shown; false when
+    // it was refused (the message has been shown) or the question for a
+    // laser wavelength was cancelled.
+    bool openForeign(const std::string& path);
+
+    // Asks for a file and writes the shown spectrum: the points as drawn
+    // (smoothing included) or the raw values at the same X.
+    void exportSpectrum(bool raw);
+    // Asks for a file and the image size, then writes the chart as PNG, SVG
+    // or PDF by the file's extension.
+    void saveChartImage(ChartView& view);
+    // The chart laid out at `size` (its own when empty) and written to
+    // `path`; false when the file could not be written.
+    static bool WriteChartImage(ChartView& view, const std::string& path, QSize size);
+
+    // The questions beyond the file dialogs, replaceable so tests answer them.
+    std::function<std::optional<double>()> askLaser;
+    std::function<std::optional<QSize>(QSize current)> askImageSize;
+
+private:
+    TForm_main& m_main;
+    void showMessage(const std::string& text, bool error);
+};
+
+} // namespace veltrane
