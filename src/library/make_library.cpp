@@ -57,7 +57,7 @@ void FromMeasurement(const ProgramState& state, LibraryDraft& out) {
 } // namespace
 
 const char* MakeLibraryRefusal(const ProgramState& state) {
-    if (state.measureState.load(std::memory_order_acquire) != 0) return kMeasureProcessingMessage;
+    if (MeasurementBusy(state)) return kMeasureProcessingMessage;
     const SpectrumStore& s = state.spectrum;
     if (!s.haveMeasured && !s.haveFileData) return kNoDataToMakeLibrary;
     if (s.haveMeasured && !state.waveCalValid) return kNoWaveCalibration;
