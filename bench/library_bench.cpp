@@ -108,7 +108,10 @@ void BM_DrawSixLibrariesIntoModel(benchmark::State& s) {
     SetUpLibraryChart(chart);
     for (auto _ : s) {
         DrawResult result =
-            DrawTickedLibraries(chart, *state, [](int row) { return "library " + std::to_string(row - 1); });
+            DrawTickedLibraries(chart, *state, [](int row) {
+                std::string name = "library " + std::to_string(row - 1);
+                return ListedRow{name, name + ".rlb"};
+            });
         benchmark::DoNotOptimize(result.curves.data());
     }
 }

@@ -76,7 +76,7 @@ MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, cons
 
     if (!EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
     std::string path = LibraryFilePath(pcFolder, name);
-    if (CountMatchingFiles(path) > 0) return MakeLibraryResult::NameExists;
+    if (LibraryFileTaken(pcFolder, name + kLibraryExtension)) return MakeLibraryResult::NameExists;
     if (name.size() > kNameFieldSize) return MakeLibraryResult::NameTooLong;
     if (!ValidLibraryName(name)) return MakeLibraryResult::InvalidName;
 
