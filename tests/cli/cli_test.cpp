@@ -382,7 +382,24 @@ TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {
     EXPECT_EQ(Cli({"measure", "--sim-speed", "100", "-o", out}).status, kExitUsage);
     EXPECT_EQ(Cli({"measure", "--simulator=9999", "-o", out}).status, kExitUsage);
     EXPECT_EQ(Cli({"measure", "--simulator"}).status, kExitUsage);
+    // No frame averaged, no sensor that can be read: refused, not saved as zeros.
+    Outcome frames = Cli({"measure", "--simulator", "--average", "65536", "-o", out});
+    EXPECT_EQ(frames.status, kExitFailure);
+    EXPECT_NE(frames.err.find("Average can not be zero or negative number!"), std::string::npos);
+    Outcome unknown = Cli({"measure", "--simulator=unknown", "-o", out});
+    EXPECT_EQ(unknown.status, kExitFailure);
+    EXPECT_NE(unknown.err.find("Device not supported!"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CliMeasure, ExposuresOfNoTimeAndOfMinutesAreMeasured) {
+    TempDir dir;
+    for (const char* exposure : {"0", "120000"}) {
+        std::string out = dir.path() + exposure + ".rsd";
+        Outcome m = Cli({"measure", "--simulator", "--sim-speed", "2000", "--exposure", exposure, "-o", out});
+        EXPECT_EQ(m.status, 0) << exposure << ": " << m.err;
+        EXPECT_TRUE(std::filesystem::exists(out)) << exposure;
+    }
 }
 
 TEST(CliMeasure, StopRequestEndsWithoutSaving) {
