@@ -42,8 +42,7 @@ SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, co
     return series;
 }
 
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state,
-                               const std::function<ListedRow(int)>& listedRow) {
+DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow) {
     DrawResult result;
     if (state.transferState.load(std::memory_order_acquire) != 0) {
         result.code = DrawCode::Transferring;

@@ -61,8 +61,7 @@ struct ListedRow {
 // file the row was listed from (`listedRow`, for rows 1..libraryCount), and
 // both axes follow the data. A row whose file cannot be read or is too short
 // is left out and named in the result.
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state,
-                               const std::function<ListedRow(int)>& listedRow);
+DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow);
 
 // The message for a result; empty when there is nothing to tell.
 std::string DrawMessage(const DrawResult& result);

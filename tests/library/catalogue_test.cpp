@@ -30,12 +30,10 @@ TEST(CatalogueListing, RowsInNameOrderWithNameModelDateOrTheFileNameWhenUnreadab
     std::vector<std::string> shown;
     for (const CatalogueRow& row : ListLibraryFolder(dir.path(), BrandVariant::Brenmor))
         shown.push_back(row.fileName + "|" + row.name + "|" + row.model + "|" + row.date);
-    EXPECT_EQ(shown, (std::vector<std::string>{"00002 x.rlb|two|TL100|2017/3/3 9:5:7",
-                                               "00010 x.rlb|ten|TL100|2017/3/3 9:5:7",
-                                               "Alpha.rlb|alpha|TL100|2017/3/3 9:5:7",
-                                               "beta.RLB|beta|TL200|2017/3/3 9:5:7",
-                                               "gamma.rlb|named otherwise||2017/3/3 9:5:7",
-                                               "short.rlb|short||"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"00002 x.rlb|two|TL100|2017/3/3 9:5:7", "00010 x.rlb|ten|TL100|2017/3/3 9:5:7",
+                                        "Alpha.rlb|alpha|TL100|2017/3/3 9:5:7", "beta.RLB|beta|TL200|2017/3/3 9:5:7",
+                                        "gamma.rlb|named otherwise||2017/3/3 9:5:7", "short.rlb|short||"}));
     for (const CatalogueRow& row : ListLibraryFolder(dir.path(), BrandVariant::Korvel))
         EXPECT_EQ(row.model, row.name == "beta" ? "QX810B" : row.name == "short" || row.name[0] == 'n' ? "" : "QX810A");
 }

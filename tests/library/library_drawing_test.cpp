@@ -117,7 +117,9 @@ TEST_F(LibraryDrawing, EachRowDrawsTheFileItWasListedFrom) {
     state.lib.libraryCount = 3;
     ClearTicks(state);
     state.rowTicks[2] = state.rowTicks[3] = 1;
-    DrawResult result = DrawTickedLibraries(chart, state, [&](int r) { return ListedRow{rows.at(r - 1), files.at(r - 1)}; });
+    DrawResult result = DrawTickedLibraries(chart, state, [&](int r) {
+        return ListedRow{rows.at(r - 1), files.at(r - 1)};
+    });
     ASSERT_EQ(result.curves.size(), 2u);
     EXPECT_EQ(points(0).front().y, 51.0 + 500.0); // the copy's data, not alpha's
     EXPECT_EQ(points(1).front().y, 51.0 + 900.0);

@@ -120,8 +120,8 @@ std::vector<std::string> HostileRecords() {
     std::string full(64, 'n'); // fills the name field: no terminator, the year follows
     std::string record64 = Record("");
     std::copy(full.begin(), full.end(), record64.begin());
-    return {Record("a:b", 1),  Record("../evil", 2), Record("a\\b", 3),      Record("x*?", 4), Record("", 5),
-            record64,          Record("same", 6),    Record("same", 7),      Record("..", 8),  Record("caf\xE9 \x80", 9),
+    return {Record("a:b", 1),  Record("../evil", 2),   Record("a\\b", 3), Record("x*?", 4), Record("", 5),
+            record64,          Record("same", 6),      Record("same", 7), Record("..", 8),  Record("caf\xE9 \x80", 9),
             Record("a_b", 10), Record("tab\there", 11)};
 }
 

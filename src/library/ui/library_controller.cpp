@@ -27,7 +27,9 @@ constexpr int kTopRowProbeY = 40 - kRowPitch;
 constexpr int kNameBytesRole = Qt::UserRole;
 constexpr int kFileNameRole = Qt::UserRole + 1;
 
-QByteArray Bytes(const std::string& text) { return QByteArray(text.data(), static_cast<qsizetype>(text.size())); }
+QByteArray Bytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 
@@ -203,8 +205,9 @@ void LibraryController::LinkerModeEntered() {
 }
 
 void LibraryController::SpeedButton_drawClick() {
-    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state(),
-                                            [this](int row) { return ListedRow{rowName(row), rowFile(row)}; });
+    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) {
+        return ListedRow{rowName(row), rowFile(row)};
+    });
     if (result.code == DrawCode::Drawn) {
         m_curves.fill(kNoSeries);
         std::copy(result.curves.begin(), result.curves.end(), m_curves.begin());
