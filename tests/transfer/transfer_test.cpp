@@ -134,7 +134,9 @@ TEST(Import, EveryRecordKeepsItsBytesInAFileOfTheFolder) {
     ASSERT_EQ(files.size(), records.size()); // equal names too: the store keeps both
     EXPECT_FALSE(fs::exists(t.dir.path() + "evil.rlb"));
     for (const auto& entry : fs::recursive_directory_iterator(t.dir.path())) {
-        if (entry.is_regular_file()) EXPECT_EQ(entry.path().parent_path().string() + "/", t.ctx.deviceFolder);
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(entry.path().parent_path().string() + "/", t.ctx.deviceFolder);
+        }
     }
     // Sorted, the files are the store's records in order, byte for byte.
     for (std::size_t i = 0; i < files.size(); ++i) {
