@@ -296,7 +296,7 @@ TEST(CliMakeLibrary, KeepsTheRawHeaderAndWritesShiftsAndIntensities) {
     EXPECT_EQ(again.err, "File name existed\n");
     EXPECT_EQ(ReadBytes(folder + "/Mineral.rlb"), b);
     EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", std::string(65, 'n'), "--folder", folder}).status, 3);
-    Outcome invalid = Cli({"make-library", dir.path() + "a.rsd", "a:b", "--folder", folder});
+    Outcome invalid = Cli({"make-library", dir.path() + "a.rsd", "a\tb", "--folder", folder});
     EXPECT_EQ(invalid.status, 4);
     EXPECT_EQ(invalid.err, "Invalid file name!\n");
     EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", "", "--folder", folder}).status, kExitNameRefused);
