@@ -34,9 +34,9 @@ XWindow LibraryXWindow(std::uint16_t modelCode);
 // eight, which is enough to know there are too many.
 std::vector<int> CollectTickedRows(const ProgramState& state);
 
-// Adds one curve titled with the header's name (as DisplayName shows it): the points whose X lies in
-// the window of the header's model code, and whose values are finite. Makes
-// the legend visible. Returns the new series.
+// Adds one curve titled with the header's name as DisplayName shows it: the
+// points whose X lies in the window of the header's model code, and whose
+// values are finite. Makes the legend visible. Returns the new series.
 SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, const float* intensity, const float* axis,
                              std::size_t points);
 

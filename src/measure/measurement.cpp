@@ -23,12 +23,9 @@ const char* CaptureMessage(CaptureCode code) {
     case CaptureCode::PreheatTooShort: return "Preheat can not lower than 20000ms!";
     case CaptureCode::NoDevice: return "No Device!";
     case CaptureCode::MeasureProcessing: return "Measure Processing!";
-    case CaptureCode::ExposureNegative:
-        return "Int.time can not be negative number!";
-    case CaptureCode::ExposureTooLong:
-        return "Int.time can not be over 1431655765ms!";
-    case CaptureCode::DeviceNotSupported:
-        return kDeviceRefusedMessage;
+    case CaptureCode::ExposureNegative: return "Int.time can not be negative number!";
+    case CaptureCode::ExposureTooLong: return "Int.time can not be over 1431655765ms!";
+    case CaptureCode::DeviceNotSupported: return kDeviceRefusedMessage;
     case CaptureCode::Start: break;
     }
     return "";
@@ -84,8 +81,7 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
     if (!exposure) return result;
     // A negative exposure would become a time of weeks in the 32-bit field;
     // 0 is a real exposure (the first poll comes at once).
-    if (*exposure < 0)
-        result.code = CaptureCode::ExposureNegative;
+    if (*exposure < 0) result.code = CaptureCode::ExposureNegative;
     else if (*exposure > kMaxExposureMs) result.code = CaptureCode::ExposureTooLong;
     else params.exposureMs = static_cast<std::uint32_t>(*exposure);
 
@@ -100,14 +96,12 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
     if (!average) return result;
     // 65536 frames is 0 in the 16-bit field: the worker would average
     // nothing and report an empty spectrum as measured.
-    if (*average <= 0 || static_cast<std::uint16_t>(*average) == 0)
-        result.code = CaptureCode::AverageNotPositive;
+    if (*average <= 0 || static_cast<std::uint16_t>(*average) == 0) result.code = CaptureCode::AverageNotPositive;
     else params.averageCount = static_cast<std::uint16_t>(*average);
 
     auto power = read(inputs.power);
     if (!power) return result;
-    if (*power <= 0 || static_cast<std::uint8_t>(*power) == 0)
-        result.code = CaptureCode::PowerNotPositive;
+    if (*power <= 0 || static_cast<std::uint8_t>(*power) == 0) result.code = CaptureCode::PowerNotPositive;
     else params.laserPower = static_cast<std::uint8_t>(*power);
 
     if (params.preheatMs < kMinPreheatMs) result.code = CaptureCode::PreheatTooShort;

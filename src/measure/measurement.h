@@ -69,12 +69,12 @@ std::string IntegerConversionError(const std::string& text);
 // measureState = 2 as its very last write.
 void RunMeasurement(const AcquisitionContext& ctx);
 
-// Progress in percent for the bar while a measurement runs, from the
-// worker's timing fields at tick `now`.
 // The sensor classes the acquisition can read: the two large sensors and the
 // 256-pixel class.
 bool MeasurableDeviceType(std::uint8_t deviceType);
 
+// Progress in percent for the bar while a measurement runs, from the
+// worker's timing fields at tick `now`.
 std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now);
 
 // The average box's arrows: the value the box shows after a click, or the

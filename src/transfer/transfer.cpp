@@ -53,8 +53,7 @@ TransferMessage TransferResultMessage(std::uint8_t result) {
     case 9: return {"Close Fail!", false};
     case 10: return {"No Device!", true};
     case kLocalLibraryFailed: return {"Library File Fail!", false};
-    case kTooManyLibraries:
-        return {kTooManyLibrariesMessage, false};
+    case kTooManyLibraries: return {kTooManyLibrariesMessage, false};
     default: return {nullptr, false};
     }
 }
