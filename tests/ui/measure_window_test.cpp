@@ -116,7 +116,7 @@ TEST_F(Capture, ASensorTheProgramCannotReadIsRefusedBeforeAnythingIsSent) {
     ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
     instrument->clearLog();
     find<QToolButton>("SpeedButton_msr")->click();
-    EXPECT_EQ(dialogs.texts().back(), "Device not supported!");
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Device not supported!"});
     EXPECT_EQ(state().measureState, 0);
     EXPECT_FALSE(main().measure().workerBusy());
     EXPECT_TRUE(instrument->log().empty());
