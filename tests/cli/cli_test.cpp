@@ -392,14 +392,12 @@ TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST(CliMeasure, ExposuresOfNoTimeAndOfMinutesAreMeasured) {
+TEST(CliMeasure, AnExposureOfNoTimeIsMeasured) {
     TempDir dir;
-    for (const char* exposure : {"0", "120000"}) {
-        std::string out = dir.path() + exposure + ".rsd";
-        Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", exposure, "-o", out});
-        EXPECT_EQ(m.status, 0) << exposure << ": " << m.err;
-        EXPECT_TRUE(std::filesystem::exists(out)) << exposure;
-    }
+    std::string out = dir.path() + "zero.rsd";
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "100", "--exposure", "0", "-o", out});
+    EXPECT_EQ(m.status, 0) << m.err;
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 TEST(CliMeasure, StopRequestEndsWithoutSaving) {

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <thread>
 
 #include "app/program_state.h"
@@ -199,6 +200,20 @@ TEST(MeasurementWorker, LaserIsOnOnlyBetweenDarkAndSignal) {
     }
     EXPECT_LT(darkMax, 3000.0f);
     EXPECT_GT(gainMax, 2000.0f);
+}
+
+TEST(MeasurementWorker, ExposuresOfNoTimeAndOfMinutesAreMeasured) {
+    for (std::uint32_t exposure : {0u, 120000u}) {
+        Worker w({exposure, 1, 20000, 100, true});
+        std::uint32_t start = w.rig.clock.tickCount();
+        RunMeasurement(w.ctx);
+        EXPECT_EQ(w.sequence(), "E1E0") << exposure;
+        EXPECT_EQ(w.state->measureStatus, 1) << exposure;
+        // Two exposures and the preheat: a 2 min exposure is waited out, not
+        // taken for a time-out.
+        EXPECT_GE(w.rig.clock.tickCount() - start, 2 * exposure + 20000u) << exposure;
+        EXPECT_GT(*std::max_element(w.state->spectrum.signal.begin(), w.state->spectrum.signal.end()), 0.0f);
+    }
 }
 
 TEST(MeasurementWorker, FailedDarkNeverSwitchesTheLaserOn) {
