@@ -107,8 +107,10 @@ void BM_DrawSixLibrariesIntoModel(benchmark::State& s) {
     ChartModel chart;
     SetUpLibraryChart(chart);
     for (auto _ : s) {
-        DrawResult result =
-            DrawTickedLibraries(chart, *state, [](int row) { return "library " + std::to_string(row - 1); });
+        DrawResult result = DrawTickedLibraries(chart, *state, [](int row) {
+            std::string name = "library " + std::to_string(row - 1);
+            return ListedRow{name, name + ".rlb"};
+        });
         benchmark::DoNotOptimize(result.curves.data());
     }
 }

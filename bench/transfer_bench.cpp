@@ -5,6 +5,7 @@
 
 #include "app/program_state.h"
 #include "device/device_connection.h"
+#include "library/catalogue.h"
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "sim/sample_spectrum.h"
@@ -66,12 +67,13 @@ void BM_Export200Libraries(benchmark::State& s) {
     importFromDevice(import);
     rig.state->lib.libraryView = LibraryView::Device;
     rig.state->lib.libraryFolder = rig.dir.path() + "device/";
-    std::vector<std::uint16_t> rows;
-    for (int i = 1; i <= kLibraries; ++i) rows.push_back(static_cast<std::uint16_t>(i));
+    std::vector<std::string> files;
+    for (const CatalogueRow& row : ListLibraryFolder(rig.state->lib.libraryFolder, BrandVariant::Brenmor))
+        files.push_back(row.fileName);
     std::uint32_t simulated = 0;
     for (auto _ : s) {
         std::uint32_t start = rig.clock.tickCount();
-        benchmark::DoNotOptimize(exportToDevice(import, kLibraries, rows.data()));
+        benchmark::DoNotOptimize(exportToDevice(import, files));
         simulated = rig.clock.tickCount() - start;
         rig.bridge.clearCalls();
     }

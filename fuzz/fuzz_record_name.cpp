@@ -1,6 +1,7 @@
-// Library names from the instrument becoming PC file names: SafeRecordName,
-// and the whole import (importFromDevice) of a store whose records carry the
-// input as their name fields, 64 bytes each, into a scratch device folder.
+// Library names from the instrument becoming PC file names:
+// DeviceMirrorFileName, and the whole import (importFromDevice) of a store
+// whose records carry the input as their name fields, 64 bytes each, into a
+// scratch device folder.
 
 #include <filesystem>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "device/device_connection.h"
 #include "fuzz_support.h"
 #include "instrument_rig.h"
+#include "library/catalogue.h"
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "sim/simulated_bridge.h"
@@ -24,14 +26,12 @@ namespace {
 
 constexpr std::size_t kMaxRecords = 4;
 
-void CheckFileName(const std::string& name, const std::string& safe) {
-    FUZZ_CHECK(!safe.empty() && safe != "." && safe != "..");
-    FUZZ_CHECK(safe.find('/') == std::string::npos && safe.find('\0') == std::string::npos);
-    FUZZ_CHECK(ValidLibraryName(safe));
-    // It must fit the header's name field, which is rewritten to it.
-    FUZZ_CHECK(safe.size() <= kNameFieldSize);
-    FUZZ_CHECK(SafeRecordName(safe) == safe);
-    if (!name.empty() && ValidLibraryName(name)) FUZZ_CHECK(safe == name);
+void CheckFileName(const std::string& file) {
+    FUZZ_CHECK(FolderEntryName(file));
+    FUZZ_CHECK(file.find('\0') == std::string::npos);
+    // Five digits, a blank, at most 64 bytes shown as up to three each, ".rlb".
+    FUZZ_CHECK(file.size() <= 5 + 1 + 3 * kNameFieldSize + 4);
+    for (unsigned char c : file) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
 }
 
 struct Rig : fuzz::InstrumentRig {
@@ -48,16 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::InputReader in(data, size);
 
     std::vector<std::uint8_t> store;
-    std::set<std::string> expectedFiles;
+    std::vector<std::string> expectedFiles;
     for (std::size_t r = 0; r < kMaxRecords && in.remaining() > 0; ++r) {
         std::vector<std::uint8_t> record(kDeviceRecordSize, 0);
         in.fill(record.data(), kNameFieldSize);
         SpectrumHeader header;
         std::copy_n(record.begin(), kHeaderSize, header.bytes.begin());
-        std::string name = header.name();
-        std::string safe = SafeRecordName(name);
-        CheckFileName(name, safe);
-        expectedFiles.insert(safe + kLibraryExtension);
+        std::string file = DeviceMirrorFileName(static_cast<std::uint32_t>(r + 1), header.name());
+        CheckFileName(file);
+        expectedFiles.push_back(file);
         store.insert(store.end(), record.begin(), record.end());
     }
 
@@ -69,9 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(importFromDevice(ctx) == 0);
     FUZZ_CHECK(rig.instrument->violations().empty());
 
-    // Nothing lands outside the device folder, every file there is one the
-    // names called for, and each file's header names the file it is in.
-    std::set<std::string> found;
+    // Nothing lands outside the device folder, and the folder lists the
+    // store's records in their order, each byte for byte.
     for (const auto& entry : fs::recursive_directory_iterator(fuzz::ScratchFolder())) {
         if (entry.is_directory()) {
             FUZZ_CHECK(entry.path().string() + "/" == folder);
@@ -79,15 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(entry.is_regular_file());
         FUZZ_CHECK(entry.path().parent_path().string() + "/" == folder);
-        std::string fileName = entry.path().filename().string();
-        found.insert(fileName);
-        std::string content;
-        FUZZ_CHECK(ReadWholeFile(entry.path().string(), content) == LoadResult::Loaded);
-        FUZZ_CHECK(content.size() == kDeviceRecordSize);
-        SpectrumHeader header;
-        std::copy_n(content.begin(), kHeaderSize, header.bytes.begin());
-        FUZZ_CHECK(header.name() + kLibraryExtension == fileName);
     }
-    FUZZ_CHECK(found == expectedFiles);
+    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, kBrandVariant);
+    FUZZ_CHECK(rows.size() == expectedFiles.size());
+    std::string listed;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        FUZZ_CHECK(rows[r].fileName == expectedFiles[r]);
+        std::string content;
+        FUZZ_CHECK(ReadWholeFile(folder + rows[r].fileName, content) == LoadResult::Loaded);
+        listed += content;
+    }
+    FUZZ_CHECK(listed == std::string(store.begin(), store.end()));
     return 0;
 }

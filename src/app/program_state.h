@@ -83,6 +83,11 @@ struct ProgramState {
     // instrument was still attached. Written by the worker before its final
     // measureState, read and cleared by the timer.
     std::atomic<bool> laserOffFailed{false};
+    // A measurement worker has been started and has not returned yet. Raised
+    // before the worker starts and lowered once it has returned; a device
+    // loss resets measureState but not this, because the old worker still
+    // writes the spectrum buffers until it ends.
+    std::atomic<bool> measureWorkerRunning{false};
     MeasureParams measureParams;
     MeasureProgress progress;
     SpectrumStore spectrum;
@@ -105,6 +110,13 @@ struct ProgramState {
     // Hotkey group.
     HOTKEY hotkey;
 };
+
+// Whether the spectrum buffers belong to a measurement: while they do, every
+// action that reads or writes them, and the switch to the Linker mode, waits.
+inline bool MeasurementBusy(const ProgramState& state) {
+    return state.measureState.load(std::memory_order_acquire) != 0 ||
+           state.measureWorkerRunning.load(std::memory_order_acquire);
+}
 
 // Start-up values given while the main window is created. The settings read
 // just before (hotkeys, measurement parameters) are left as they are.

@@ -33,10 +33,20 @@ std::optional<std::int32_t> parseInt32(std::string_view text) {
     return static_cast<std::int32_t>(*value);
 }
 
+// A whole number as the profile reader gives it: 32 bits wide, so a value
+// beyond that is no whole number and reads as the default rather than as its
+// low bits (5000000000 would otherwise be an exposure of 705032704 ms).
+std::int64_t readWhole32(const IniFile& ini, std::string_view section, std::string_view key, std::int64_t fallback) {
+    std::int64_t value = ini.readInteger(section, key, fallback);
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::uint32_t>::max())
+        return fallback;
+    return value;
+}
+
 } // namespace
 
 void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxes) {
-    state.settingsSaved = static_cast<std::uint8_t>(ini.readInteger(kFormSection, kSavedKey, 255));
+    state.settingsSaved = static_cast<std::uint8_t>(readWhole32(ini, kFormSection, kSavedKey, 255));
 
     for (std::size_t i = 0; i < kHotkeyCount; ++i)
         state.hotkey.keys[i] = ini.readString(kHotkeySection, kHotkeyNames[i], kHotkeyDefaults[i]);
@@ -46,10 +56,10 @@ void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxe
     // The stored fields are as wide as the instrument's command fields; larger
     // numbers in the file keep only their low bits, as they always have.
     MeasureParams& params = state.measureParams;
-    params.exposureMs = static_cast<std::uint32_t>(ini.readInteger(kMeasureSection, kExposureKey, 3000));
-    params.averageCount = static_cast<std::uint16_t>(ini.readInteger(kMeasureSection, kAverageKey, 3));
-    params.preheatMs = static_cast<std::uint16_t>(ini.readInteger(kMeasureSection, kPreheatKey, 20000));
-    params.laserPower = static_cast<std::uint8_t>(ini.readInteger(kMeasureSection, kPowerKey, 100));
+    params.exposureMs = static_cast<std::uint32_t>(readWhole32(ini, kMeasureSection, kExposureKey, 3000));
+    params.averageCount = static_cast<std::uint16_t>(readWhole32(ini, kMeasureSection, kAverageKey, 3));
+    params.preheatMs = static_cast<std::uint16_t>(readWhole32(ini, kMeasureSection, kPreheatKey, 20000));
+    params.laserPower = static_cast<std::uint8_t>(readWhole32(ini, kMeasureSection, kPowerKey, 100));
 
     // The exposure box shows the value signed, so a stored 4294967295 reads
     // back as the "-1" that was typed.

@@ -48,7 +48,7 @@ ModeSwitch DecideSwitchToSpectrum(const ProgramState& state) {
 
 ModeSwitch DecideSwitchToLinker(const ProgramState& state) {
     if (state.activeMode != ActiveMode::Spectrum) return ModeSwitch::Stay;
-    if (state.measureState.load(std::memory_order_acquire) != 0) return ModeSwitch::RefuseMeasuring;
+    if (MeasurementBusy(state)) return ModeSwitch::RefuseMeasuring;
     return ModeSwitch::Switch;
 }
 

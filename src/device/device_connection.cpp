@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 
 namespace veltrane {
@@ -92,6 +93,10 @@ void ApplyDeviceRecords(ProgramState& state, const std::array<std::uint8_t, wire
     } else if (reported == 180) {
         state.displayLow = 400;
         state.displayHigh = 3000;
+    }
+    if (state.waveCalValid && !CalibratedAxisUsable(state)) {
+        std::copy(std::begin(kDefaultWaveCal), std::end(kDefaultWaveCal), state.waveCal.begin());
+        state.waveCalValid = false;
     }
     if (!state.waveCalValid) {
         state.displayLow = 1;

@@ -96,7 +96,8 @@ FileAccessResult ReadCalibration(DeviceLink& link, Clock& clock, ProgramState& s
     std::array<std::uint8_t, kCalibrationBytes> bytes{};
     std::uint32_t received = 0;
     FileAccessResult result = FetchCalibration(link, clock, bytes, received);
-    if (result == FileAccessResult::Success) {
+    // Without c1 there is no slope: fewer than eight bytes make no axis.
+    if (result == FileAccessResult::Success && received >= 8) {
         state.waveCal.fill(0.0f);
         for (std::uint32_t i = 0; i < received / 4; ++i) state.waveCal[i] = GetF32(bytes.data() + 4 * i);
         state.waveCalValid = true;

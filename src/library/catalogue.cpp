@@ -22,26 +22,36 @@ std::uint8_t TickOf(const ProgramState& state, int row) {
 } // namespace
 
 CatalogueRow CatalogueRowFor(const SpectrumHeader& header, BrandVariant brand) {
-    return {header.name(), LibraryModelName(header.modelCode(), brand), header.dateText(), true};
+    return {header.name(), LibraryModelName(header.modelCode(), brand), header.dateText(), true, {}};
 }
 
 CatalogueRow UnreadableRow(const std::string& fileName) {
-    return {WithoutExtension(fileName), "", "", false};
+    return {WithoutExtension(fileName), "", "", false, fileName};
 }
 
 std::vector<CatalogueRow> ListLibraryFolder(const std::string& folder, BrandVariant brand) {
     std::vector<std::string> names = ListMatching(folder, kLibraryPattern);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        auto fold = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+        for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+            int x = fold(static_cast<unsigned char>(a[i])), y = fold(static_cast<unsigned char>(b[i]));
+            if (x != y) return x < y;
+        }
+        if (a.size() != b.size()) return a.size() < b.size();
+        return a < b;
+    });
     if (names.size() > kMaxCatalogueRows) names.resize(kMaxCatalogueRows);
     std::vector<CatalogueRow> rows;
     rows.reserve(names.size());
     SpectrumHeader header;
     for (const std::string& name : names) {
-        // A file that cannot be read still takes its place in the order, so
-        // row r stays the r-th file of the folder.
-        if (ReadLibraryHeader(folder + name, header))
+        // A file that cannot be read still takes its place in the order.
+        if (ReadLibraryHeader(folder + name, header)) {
             rows.push_back(CatalogueRowFor(header, brand));
-        else
+            rows.back().fileName = name;
+        } else {
             rows.push_back(UnreadableRow(name));
+        }
     }
     return rows;
 }
@@ -106,16 +116,17 @@ void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on) {
 
 std::optional<int> TypeAheadRow(const std::string& folder, const std::string& typed,
                                 const std::vector<std::string>& rowNames) {
-    // Before any listing there is no folder; the working directory is not it.
-    if (folder.empty()) return std::nullopt;
-    std::vector<std::string> entries = ListMatching(folder, typed + "*");
-    if (entries.empty()) return std::nullopt;
-    // Found by file name, as the file system matches it, but the row is the
-    // one showing that name exactly.
-    std::string name = WithoutExtension(entries.front());
-    auto at = std::find(rowNames.begin(), rowNames.end(), name);
-    if (at == rowNames.end()) return 1;
-    return static_cast<int>(at - rowNames.begin()) + 1;
+    if (folder.empty() || typed.empty()) return std::nullopt;
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    for (std::size_t r = 0; r < rowNames.size(); ++r) {
+        const std::string& name = rowNames[r];
+        if (name.size() < typed.size()) continue;
+        bool begins = true;
+        for (std::size_t i = 0; i < typed.size() && begins; ++i)
+            begins = lower(static_cast<unsigned char>(name[i])) == lower(static_cast<unsigned char>(typed[i]));
+        if (begins) return static_cast<int>(r) + 1;
+    }
+    return std::nullopt;
 }
 
 std::size_t EmptyDeviceFolder(const std::string& libraryRoot) {

@@ -31,14 +31,20 @@ struct CatalogueRow {
     // False for a file that could not be read or is shorter than a header:
     // its row shows the file's own name and nothing else.
     bool readable = true;
+    // The file the row was listed from, in its folder. Every action on the
+    // row goes to this file: the header's name need not be its file name
+    // ("Upper.RLB", a copy under another name, a device mirror file).
+    std::string fileName;
 };
 
 CatalogueRow CatalogueRowFor(const SpectrumHeader& header, BrandVariant brand);
 CatalogueRow UnreadableRow(const std::string& fileName);
 
-// Every "*.rlb" entry of `folder`, in the order the file system enumerates
-// them, each read for its 120-byte header only. Row r of the grid is entry
-// r - 1: the export relies on that order.
+// Every "*.rlb" entry of `folder` (letters of the extension in any case),
+// each read for its 120-byte header only, in the order of their file names
+// as Windows lists them: letters without regard to case, then byte order.
+// Linux enumerates a folder in no useful order; this one is stable, and keeps
+// an imported store in the order of its records.
 std::vector<CatalogueRow> ListLibraryFolder(const std::string& folder, BrandVariant brand);
 
 // Tick model. rowTicks holds one flag per grid row, index 0 for the title
@@ -78,10 +84,10 @@ inline void IgnoreNextClick(ProgramState& state) {
 // The "All" box: every row ticked (on) or unticked, boxes 1 to fitRows alike.
 void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on);
 
-// The type-ahead: the first entry of `folder` whose name begins with `typed`
-// (letters in any case), without its extension, looked up among the names
-// shown in rows 1..n (rowNames[r - 1]); row 1 when no row shows that name.
-// Nothing when no entry begins with `typed`, or no folder is listed yet.
+// The type-ahead: the first of the rows 1..n whose shown name (rowNames[r -
+// 1]) begins with `typed`, letters in any case. Nothing when no name begins
+// with it, or no folder is listed yet. The names, not the file names, are
+// what the user reads and types; the device mirror's file names are numbered.
 std::optional<int> TypeAheadRow(const std::string& folder, const std::string& typed,
                                 const std::vector<std::string>& rowNames);
 

@@ -28,7 +28,7 @@ SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, co
     chart.setLegendVisible(true);
     XWindow window = LibraryXWindow(header.modelCode());
     SeriesHandle series = chart.createLineSeries();
-    chart.setSeriesTitle(series, header.name());
+    chart.setSeriesTitle(series, DisplayName(header.name()));
     std::vector<ChartPoint> inside;
     inside.reserve(points);
     for (std::size_t i = 0; i < points; ++i) {
@@ -42,7 +42,7 @@ SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, co
     return series;
 }
 
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<std::string(int)>& rowName) {
+DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow) {
     DrawResult result;
     if (state.transferState.load(std::memory_order_acquire) != 0) {
         result.code = DrawCode::Transferring;
@@ -62,14 +62,12 @@ DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std
     chart.removeAllSeries();
     SpectrumHeader header;
     for (int row : rows) {
-        std::string name = rowName(row);
-        // A name that is no file name of the folder (a path in a crafted
-        // header) is not followed out of it.
-        bool read = ValidLibraryName(name) &&
-                    ReadLibraryCurve(LibraryFilePath(lib.libraryFolder, name), lib.libraryView, header,
+        ListedRow listed = listedRow(row);
+        bool read = FolderEntryName(listed.fileName) &&
+                    ReadLibraryCurve(lib.libraryFolder + listed.fileName, lib.libraryView, header,
                                      lib.curveIntensity.data(), lib.curveAxis.data()) == CurveRead::Ok;
         if (!read) {
-            result.unreadable.push_back(name);
+            result.unreadable.push_back(DisplayName(listed.name));
             continue;
         }
         result.curves.push_back(

@@ -34,9 +34,9 @@ XWindow LibraryXWindow(std::uint16_t modelCode);
 // eight, which is enough to know there are too many.
 std::vector<int> CollectTickedRows(const ProgramState& state);
 
-// Adds one curve titled with the header's name: the points whose X lies in
-// the window of the header's model code, and whose values are finite. Makes
-// the legend visible. Returns the new series.
+// Adds one curve titled with the header's name as DisplayName shows it: the
+// points whose X lies in the window of the header's model code, and whose
+// values are finite. Makes the legend visible. Returns the new series.
 SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, const float* intensity, const float* axis,
                              std::size_t points);
 
@@ -48,14 +48,20 @@ struct DrawResult {
     std::vector<std::string> unreadable; // ticked rows whose file could not be read
 };
 
+// A grid row as the drawing needs it: the name it shows (the header's bytes)
+// and the file of libraryFolder it was listed from.
+struct ListedRow {
+    std::string name;
+    std::string fileName;
+};
+
 // The Draw button's work: refused while a transfer runs, with no row or more
 // than six rows ticked (the chart then stays as it was); otherwise every
 // series of the chart is replaced by one curve per ticked row, read from the
-// file named after the row's name (`rowName`, for rows 1..libraryCount) in
-// libraryFolder, and both axes follow the data. A row whose file cannot be
-// read, is too short, or whose name is no file name of the folder is left out
-// and named in the result.
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<std::string(int)>& rowName);
+// file the row was listed from (`listedRow`, for rows 1..libraryCount), and
+// both axes follow the data. A row whose file cannot be read or is too short
+// is left out and named in the result.
+DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow);
 
 // The message for a result; empty when there is nothing to tell.
 std::string DrawMessage(const DrawResult& result);

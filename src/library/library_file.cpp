@@ -4,6 +4,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
+#include "platform/folder_listing.h"
 
 namespace veltrane {
 
@@ -34,11 +35,97 @@ std::string LibraryModelName(std::uint16_t code, BrandVariant brand) {
 
 bool ValidLibraryName(const std::string& name) {
     if (name == "." || name == "..") return false;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) return false;
-        if (std::string_view("/\\*?<>:\"|").find(static_cast<char>(c)) != std::string_view::npos) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/') return false;
+    return true;
+}
+
+bool FolderEntryName(const std::string& fileName) {
+    return !fileName.empty() && fileName != "." && fileName != ".." && fileName.find('/') == std::string::npos;
+}
+
+bool LibraryFileTaken(const std::string& folder, const std::string& fileName, const std::string& except) {
+    auto lower = [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
+    auto same = [&](const std::string& a, const std::string& b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
+        return true;
+    };
+    // Listed rather than probed: "A.RLB" takes the name "a.rlb" as the
+    // listing shows both, and a name with '*' or '?' is no pattern.
+    for (const std::string& entry : ListMatching(folder, "*"))
+        if (entry != except && same(entry, fileName)) return true;
+    return false;
+}
+
+namespace {
+
+bool ValidUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false; // cut short
+        for (std::size_t k = 1; k <= extra; ++k) {
+            auto t = static_cast<unsigned char>(text[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            code = (code << 6) | (t & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past Unicode.
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += extra + 1;
     }
     return true;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// Windows-1252 from 0x80 to 0x9F; the five unassigned bytes stay the C1
+// controls of the same value, as Windows itself maps them.
+constexpr std::uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
+
+std::string DisplayName(const std::string& bytes) {
+    if (ValidUtf8(bytes)) return bytes;
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes)
+        AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+    return out;
 }
 
 bool ReadLibraryHeader(const std::string& path, SpectrumHeader& header) {

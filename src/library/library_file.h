@@ -34,12 +34,28 @@ std::string LibraryFilePath(const std::string& folder, const std::string& name);
 // program does not name.
 std::string LibraryModelName(std::uint16_t code, BrandVariant brand);
 
-// Whether a name can be a library's file name: not empty of meaning ("."
-// or ".."), and free of path separators, wildcards, characters other systems
-// refuse in file names and control characters, so no name can reach outside
-// the library folder.
+// Whether a name the user gives a library can be its file name: not "." or
+// "..", no '/' (the one character a file name cannot hold, and the way out of
+// the library folder) and no control characters (tabs and line breaks in file
+// names break every listing and script that reads them). Everything else,
+// "Ethanol 1:1" and "50% v/v"'s neighbours included, is a file name here.
 bool ValidLibraryName(const std::string& name);
 constexpr const char* kInvalidNameMessage = "Invalid file name!";
+
+// Whether a name from a listing of a folder can be used as a file of that
+// folder: not empty, not "." or "..", no '/'.
+bool FolderEntryName(const std::string& fileName);
+
+// Whether `folder` holds an entry named `fileName`, letters compared without
+// regard to ASCII case as the listing does; the entry `except` (a file being
+// renamed) does not count.
+bool LibraryFileTaken(const std::string& folder, const std::string& fileName, const std::string& except = {});
+
+// A library name as the windows show it, in UTF-8: names that are valid
+// UTF-8 as they are, anything else (an instrument record written in a Windows
+// code page) decoded byte by byte as Windows-1252. Only for showing; files
+// and headers keep the bytes.
+std::string DisplayName(const std::string& bytes);
 
 // The first 120 bytes of a library file; false when the file cannot be read
 // or is shorter than a header. Library files are entries of a library folder:

@@ -19,12 +19,12 @@ std::string DeleteQuestion(const std::vector<std::string>& names) {
     return question;
 }
 
-std::size_t DeleteLibraries(const std::string& folder, const std::vector<std::string>& names) {
+std::size_t DeleteLibraries(const std::string& folder, const std::vector<std::string>& fileNames) {
     std::size_t removed = 0;
-    for (const std::string& name : names) {
-        if (!ValidLibraryName(name)) continue;
+    for (const std::string& file : fileNames) {
+        if (!FolderEntryName(file)) continue;
         std::error_code error;
-        if (fs::remove(LibraryFilePath(folder, name), error)) ++removed;
+        if (fs::remove(folder + file, error)) ++removed;
     }
     return removed;
 }
@@ -40,13 +40,27 @@ const char* RenameMessage(RenameResult result) {
     return "";
 }
 
-RenameResult RenameLibrary(const std::string& folder, LibraryView view, const std::string& oldName,
-                           const std::string& newName) {
-    std::string newPath = LibraryFilePath(folder, newName);
-    if (!ValidLibraryName(newName) || !ValidLibraryName(oldName)) return RenameResult::InvalidName;
-    if (CountMatchingFiles(newPath) > 0) return RenameResult::NameTaken;
+namespace {
 
-    std::string oldPath = LibraryFilePath(folder, oldName);
+// Another record of the device mirror already carries `name`.
+bool RecordNameTaken(const std::string& folder, const std::string& name, const std::string& except) {
+    SpectrumHeader header;
+    for (const std::string& file : ListMatching(folder, kLibraryPattern))
+        if (file != except && ReadLibraryHeader(folder + file, header) && header.name() == name) return true;
+    return false;
+}
+
+} // namespace
+
+RenameResult RenameLibrary(const std::string& folder, LibraryView view, const std::string& oldFile,
+                           const std::string& newName) {
+    if (!ValidLibraryName(newName) || newName.size() > kNameFieldSize || !FolderEntryName(oldFile))
+        return RenameResult::InvalidName;
+    bool inPlace = view == LibraryView::Device;
+    std::string newFile = inPlace ? oldFile : newName + kLibraryExtension;
+    std::string oldPath = folder + oldFile;
+    std::string newPath = folder + newFile;
+
     std::string content;
     if (ReadFile(oldPath, content, {.maxBytes = 1u << 20, .withinFolder = true}) != LoadResult::Loaded ||
         content.size() < LibraryFileSize(view))
@@ -54,11 +68,16 @@ RenameResult RenameLibrary(const std::string& folder, LibraryView view, const st
     content.resize(LibraryFileSize(view));
     SpectrumHeader header;
     std::copy_n(content.begin(), kHeaderSize, header.bytes.begin());
+    // Its own name is taken too: a rename to it would change nothing.
+    if (header.name() == newName) return RenameResult::NameTaken;
+    if (inPlace ? RecordNameTaken(folder, newName, oldFile) : LibraryFileTaken(folder, newFile, oldFile))
+        return RenameResult::NameTaken;
     std::fill_n(header.bytes.begin(), kNameFieldSize, std::uint8_t{0});
     header.setName(newName);
     std::copy(header.bytes.begin(), header.bytes.end(), content.begin());
 
     if (!WriteFileAtomically(newPath, content)) return RenameResult::WriteFailed;
+    if (inPlace || newPath == oldPath) return RenameResult::Done;
     std::error_code error;
     if (!fs::remove(oldPath, error)) {
         // Two files of one library would list it twice: take the new one back.

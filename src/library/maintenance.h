@@ -15,11 +15,10 @@ constexpr const char* kNotSelect = "Not Select!";
 // line and one numbered line per name; for more, their number.
 std::string DeleteQuestion(const std::vector<std::string>& names);
 
-// Deletes the files of the named libraries in `folder`. Names that could not
-// be file names of the folder (a path in them, a wildcard) are skipped, so a
-// crafted header can never delete anything outside it. Returns how many
-// files were removed.
-std::size_t DeleteLibraries(const std::string& folder, const std::vector<std::string>& names);
+// Deletes the listed files `fileNames` of `folder` (the files the ticked rows
+// were listed from, never a name rebuilt from a header, which may belong to
+// another file). Returns how many files were removed.
+std::size_t DeleteLibraries(const std::string& folder, const std::vector<std::string>& fileNames);
 
 enum class RenameResult : std::uint8_t {
     Done = 0,
@@ -30,12 +29,16 @@ enum class RenameResult : std::uint8_t {
 };
 const char* RenameMessage(RenameResult result);
 
-// Gives the library `oldName` of `folder` the name `newName`: a new file with
-// the old header (only the name field changed) and the old data, built
-// completely beside the old file and renamed into place, then the old file
-// removed. On any failure the old library stays as it was and no new file
-// remains.
-RenameResult RenameLibrary(const std::string& folder, LibraryView view, const std::string& oldName,
+// Gives the library in the listed file `oldFile` of `folder` the name
+// `newName` (bytes, at most 64): the old header with only the name field
+// changed, and the old data. In the PC view the library moves to the file
+// "newName.rlb", built completely beside the old file and renamed into place,
+// then the old file is removed; the name is taken when another file of that
+// name exists. In the device view the mirror file keeps its name (its number
+// is the record's place in the instrument's store) and is rewritten in
+// place; the name is taken when another record of the folder carries it. On
+// any failure the old library stays as it was and no new file remains.
+RenameResult RenameLibrary(const std::string& folder, LibraryView view, const std::string& oldFile,
                            const std::string& newName);
 
 } // namespace veltrane

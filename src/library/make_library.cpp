@@ -57,7 +57,7 @@ void FromMeasurement(const ProgramState& state, LibraryDraft& out) {
 } // namespace
 
 const char* MakeLibraryRefusal(const ProgramState& state) {
-    if (state.measureState.load(std::memory_order_acquire) != 0) return kMeasureProcessingMessage;
+    if (MeasurementBusy(state)) return kMeasureProcessingMessage;
     const SpectrumStore& s = state.spectrum;
     if (!s.haveMeasured && !s.haveFileData) return kNoDataToMakeLibrary;
     if (s.haveMeasured && !state.waveCalValid) return kNoWaveCalibration;
@@ -76,7 +76,7 @@ MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, cons
 
     if (!EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
     std::string path = LibraryFilePath(pcFolder, name);
-    if (CountMatchingFiles(path) > 0) return MakeLibraryResult::NameExists;
+    if (LibraryFileTaken(pcFolder, name + kLibraryExtension)) return MakeLibraryResult::NameExists;
     if (name.size() > kNameFieldSize) return MakeLibraryResult::NameTooLong;
     if (!ValidLibraryName(name)) return MakeLibraryResult::InvalidName;
 

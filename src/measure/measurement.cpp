@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/program_state.h"
+#include "device/device_connection.h"
 #include "measure/spectral_axis.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
@@ -22,8 +23,9 @@ const char* CaptureMessage(CaptureCode code) {
     case CaptureCode::PreheatTooShort: return "Preheat can not lower than 20000ms!";
     case CaptureCode::NoDevice: return "No Device!";
     case CaptureCode::MeasureProcessing: return "Measure Processing!";
-    case CaptureCode::ExposureNotPositive: return "Int.time can not be zero or negative number!";
-    case CaptureCode::ExposureTooLong: return "Int.time can not be over 60000ms!";
+    case CaptureCode::ExposureNegative: return "Int.time can not be negative number!";
+    case CaptureCode::ExposureTooLong: return "Int.time can not be over 1431655765ms!";
+    case CaptureCode::DeviceNotSupported: return kDeviceRefusedMessage;
     case CaptureCode::Start: break;
     }
     return "";
@@ -64,7 +66,7 @@ std::string IntegerConversionError(const std::string& text) { return Quoted(text
 
 CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy) {
     CaptureCheck result;
-    if (state.measureState.load(std::memory_order_acquire) != 0 || workerBusy) {
+    if (MeasurementBusy(state) || workerBusy) {
         result.code = CaptureCode::MeasureProcessing;
         return result;
     }
@@ -77,9 +79,9 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
 
     auto exposure = read(inputs.exposure);
     if (!exposure) return result;
-    // An exposure outside the instrument's range would make the worker sleep
-    // for days before its first look at the device.
-    if (*exposure <= 0) result.code = CaptureCode::ExposureNotPositive;
+    // A negative exposure would become a time of weeks in the 32-bit field;
+    // 0 is a real exposure (the first poll comes at once).
+    if (*exposure < 0) result.code = CaptureCode::ExposureNegative;
     else if (*exposure > kMaxExposureMs) result.code = CaptureCode::ExposureTooLong;
     else params.exposureMs = static_cast<std::uint32_t>(*exposure);
 
@@ -92,17 +94,27 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
 
     auto average = read(inputs.average);
     if (!average) return result;
-    if (*average <= 0) result.code = CaptureCode::AverageNotPositive;
+    // 65536 frames is 0 in the 16-bit field: the worker would average
+    // nothing and report an empty spectrum as measured.
+    if (*average <= 0 || static_cast<std::uint16_t>(*average) == 0) result.code = CaptureCode::AverageNotPositive;
     else params.averageCount = static_cast<std::uint16_t>(*average);
 
     auto power = read(inputs.power);
     if (!power) return result;
-    if (*power <= 0) result.code = CaptureCode::PowerNotPositive;
+    if (*power <= 0 || static_cast<std::uint8_t>(*power) == 0) result.code = CaptureCode::PowerNotPositive;
     else params.laserPower = static_cast<std::uint8_t>(*power);
 
     if (params.preheatMs < kMinPreheatMs) result.code = CaptureCode::PreheatTooShort;
-    if (state.deviceState != DeviceConnection::Connected) result.code = CaptureCode::NoDevice;
+    bool connected = state.deviceState == DeviceConnection::Connected;
+    // Nothing can be read from a sensor the program does not know; the laser
+    // would burn through the preheat for an empty spectrum.
+    if (connected && !MeasurableDeviceType(state.deviceType)) result.code = CaptureCode::DeviceNotSupported;
+    if (!connected) result.code = CaptureCode::NoDevice;
     return result;
+}
+
+bool MeasurableDeviceType(std::uint8_t deviceType) {
+    return deviceType == 1 || deviceType == 179 || deviceType == 180;
 }
 
 void RunMeasurement(const AcquisitionContext& ctx) {
@@ -117,7 +129,11 @@ void RunMeasurement(const AcquisitionContext& ctx) {
 
     std::uint8_t result = kAcquireSucceeded;
     bool laserOffFailed = false;
-    if (params.takeDark)
+    // Capture refuses such a device; should one get here all the same, the
+    // laser stays off.
+    if (!MeasurableDeviceType(state.deviceType))
+        result = kAcquireFailed;
+    else if (params.takeDark)
         result = Acquire(ctx, state.spectrum.dark.data(), params.exposureMs, params.averageCount);
     if (result != kAcquireSucceeded) {
         // The laser was never switched on.

@@ -20,14 +20,16 @@ enum class CaptureCode : std::uint8_t {
     PreheatTooShort = 4,
     NoDevice = 5,
     MeasureProcessing = 6,
-    ExposureNotPositive = 7,
+    ExposureNegative = 7,
     ExposureTooLong = 8,
+    DeviceNotSupported = 9,
 };
 
-// Longest integration time the program accepts, in ms. The instrument's own
-// time-outs are three times the exposure; a minute is far beyond any Raman
-// measurement a user makes with it.
-constexpr std::uint32_t kMaxExposureMs = 60000;
+// Longest integration time the program accepts, in ms: the wait for an
+// exposure gives up after three times the exposure, and that time-out must
+// still fit the 32-bit tick arithmetic. Weak samples legitimately need
+// exposures of minutes; nothing shorter than this bound is refused.
+constexpr std::uint32_t kMaxExposureMs = 0xFFFFFFFFu / 3;
 constexpr std::uint16_t kMinPreheatMs = 20000;
 
 const char* CaptureMessage(CaptureCode code);
@@ -53,7 +55,8 @@ struct CaptureCheck {
 
 // Reads the boxes into the measurement parameters (storing as it goes, each
 // value narrowed to its field) and decides whether a measurement may start.
-// `workerBusy`: a measurement worker has not returned yet.
+// The checks look at the narrowed value the worker will use: an average of
+// 65536 is 0 frames. `workerBusy`: a measurement worker has not returned yet.
 CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy);
 
 // A decimal number as typed, truncated toward zero; nullopt when the text is
@@ -65,6 +68,10 @@ std::string IntegerConversionError(const std::string& text);
 // The measurement worker: dark, laser on, preheat, signal, laser off. Stores
 // measureState = 2 as its very last write.
 void RunMeasurement(const AcquisitionContext& ctx);
+
+// The sensor classes the acquisition can read: the two large sensors and the
+// 256-pixel class.
+bool MeasurableDeviceType(std::uint8_t deviceType);
 
 // Progress in percent for the bar while a measurement runs, from the
 // worker's timing fields at tick `now`.

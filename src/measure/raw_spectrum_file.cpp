@@ -79,7 +79,7 @@ RawFileCheck DecodeRawSpectrumFile(std::string_view bytes, RawFileRecord& record
 }
 
 const char* SaveRawRefusal(const ProgramState& state) {
-    if (state.measureState.load(std::memory_order_acquire) != 0) return "Measure Processing!";
+    if (MeasurementBusy(state)) return "Measure Processing!";
     if (state.spectrum.haveMeasured && state.waveCalValid) return nullptr;
     if (state.spectrum.haveMeasured) return kNoWaveCalibration;
     return kNoDataToSave;

@@ -1,6 +1,7 @@
 #include "measure/spectral_axis.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/program_state.h"
 
@@ -69,6 +70,28 @@ void ComputeSpectralAxis(ProgramState& state, float laserWavelength) {
         for (int i = 0; i < count; ++i)
             s.axis[i] = static_cast<float>(static_cast<double>(kL) - 1e7 / static_cast<double>(s.axis[i]));
     }
+}
+
+bool CalibratedAxisUsable(const ProgramState& state) {
+    if (!IsLargeSensor(state.deviceType)) return true;
+    float laser = state.laserWavelength == 0.0f ? kDefaultLaserNm : state.laserWavelength;
+    float kL = static_cast<float>(1e7 / static_cast<double>(laser));
+    int count = std::min<int>(state.pixelCount, static_cast<int>(kMaxPixels));
+    float previous = 0.0f;
+    int direction = 0;
+    for (int i = 0; i < count; ++i) {
+        float lambda = static_cast<float>(Polynomial(state.waveCal, i));
+        float shift = static_cast<float>(static_cast<double>(kL) - 1e7 / static_cast<double>(lambda));
+        if (!std::isfinite(lambda) || !std::isfinite(shift)) return false;
+        if (i > 0) {
+            if (shift == previous) return false;
+            int step = shift > previous ? 1 : -1;
+            if (direction != 0 && step != direction) return false;
+            direction = step;
+        }
+        previous = shift;
+    }
+    return true;
 }
 
 bool RefreshSpectralAxis(ProgramState& state) {

@@ -19,6 +19,13 @@ double SmallSensorPolynomial(int pixel);
 // Touches no chart.
 void ComputeSpectralAxis(ProgramState& state, float laserWavelength);
 
+// Whether the calibration in the state gives a large sensor an axis that is
+// finite and strictly monotonic over its pixels, as ComputeSpectralAxis would
+// compute it. A calibration that does not is no calibration: a constant or
+// infinite axis draws nothing sensible and makes libraries of nonsense.
+// Other sensor classes do not use the coefficients and always pass.
+bool CalibratedAxisUsable(const ProgramState& state);
+
 // ComputeSpectralAxis with the device's laser wavelength; true when the
 // bottom-axis title of the spectrum chart must read "Ramanshift(cm-1)".
 bool RefreshSpectralAxis(ProgramState& state);

@@ -141,7 +141,12 @@ std::optional<std::string> findValue(const Document& doc, std::string_view secti
         if (info.kind == LineKind::Section) {
             inSection = equalsNoCase(info.name, section);
         } else if (info.kind == LineKind::Key && inSection && equalsNoCase(info.name, key)) {
-            return std::string(trim(std::string_view(line.text).substr(info.equalsPos + 1)));
+            std::string_view value = trim(std::string_view(line.text).substr(info.equalsPos + 1));
+            // Windows' profile reader drops one pair of enclosing quotes, so
+            // files written for it may hold Capture="C".
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+                value = value.substr(1, value.size() - 2);
+            return std::string(value);
         }
     }
     return std::nullopt;

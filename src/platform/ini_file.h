@@ -29,6 +29,8 @@ public:
 
     const std::string& path() const { return m_path; }
 
+    // The value without blanks around it and without one pair of enclosing
+    // quotes (" or '), as Windows' profile reader gives it.
     std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     // The value when it is a whole number (see ParseWholeNumber), else the default.
     std::int64_t readInteger(std::string_view section, std::string_view key, std::int64_t defaultValue) const;

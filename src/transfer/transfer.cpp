@@ -17,12 +17,6 @@ namespace {
 
 constexpr std::uint32_t kRecordChunks = 5;
 
-std::uint32_t Fnv1a(const std::string& text) {
-    std::uint32_t hash = 2166136261u;
-    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
-    return hash;
-}
-
 void SetProgress(const TransferContext& ctx, std::uint32_t percent) {
     auto value = static_cast<std::uint8_t>(std::min<std::uint32_t>(percent, 100));
     ctx.state.lib.transferProgress.store(value, std::memory_order_relaxed);
@@ -36,19 +30,12 @@ bool WaitAfterChunk(const TransferContext& ctx) {
     return WaitForReadyState(ctx.link, ctx.clock, WaitOrder::SleepFirst, ctx.stop);
 }
 
-bool WriteRecord(const TransferContext& ctx, const std::array<std::uint8_t, kDeviceRecordSize>& record) {
+bool WriteRecord(const TransferContext& ctx, std::uint32_t position,
+                 const std::array<std::uint8_t, kDeviceRecordSize>& record) {
     SpectrumHeader header;
     std::copy_n(record.begin(), kHeaderSize, header.bytes.begin());
-    std::string name = header.name();
-    std::string safe = SafeRecordName(name);
     std::string content(record.begin(), record.end());
-    if (safe != name) {
-        // The file is named after its header everywhere; a changed name is
-        // written into the header too, so the two keep agreeing.
-        header.setName(safe);
-        std::copy(header.bytes.begin(), header.bytes.begin() + kNameFieldSize, content.begin());
-    }
-    return WriteFileAtomically(LibraryFilePath(ctx.deviceFolder, safe), content);
+    return WriteFileAtomically(ctx.deviceFolder + DeviceMirrorFileName(position, header.name()), content);
 }
 
 } // namespace
@@ -66,23 +53,27 @@ TransferMessage TransferResultMessage(std::uint8_t result) {
     case 9: return {"Close Fail!", false};
     case 10: return {"No Device!", true};
     case kLocalLibraryFailed: return {"Library File Fail!", false};
+    case kTooManyLibraries: return {kTooManyLibrariesMessage, false};
     default: return {nullptr, false};
     }
 }
 
-std::string SafeRecordName(const std::string& name) {
-    if (!name.empty() && ValidLibraryName(name)) return name;
-    std::string base;
-    for (unsigned char c : name) {
+const char* ExportSelectionRefusal(std::size_t selected) {
+    return selected > kMaxExportSelection ? kTooManyLibrariesMessage : nullptr;
+}
+
+std::string DeviceMirrorFileName(std::uint32_t position, const std::string& name) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%05u", static_cast<unsigned>(position));
+    std::string file = number;
+    std::string shown = DisplayName(name);
+    if (!shown.empty()) file.push_back(' ');
+    for (unsigned char c : shown) {
         bool unsafe = c < 0x20 || c == 0x7F || std::string_view("/\\*?<>:\"|").find(static_cast<char>(c)) !=
                                                     std::string_view::npos;
-        base.push_back(unsafe ? '_' : static_cast<char>(c));
+        file.push_back(unsafe ? '_' : static_cast<char>(c));
     }
-    if (base == "." || base == "..") base.assign(base.size(), '_');
-    char tag[16];
-    std::snprintf(tag, sizeof tag, "~%08x", Fnv1a(name));
-    base = base.substr(0, kNameFieldSize - 9);
-    return base + tag;
+    return file + kLibraryExtension;
 }
 
 std::string ConvertPcLibraryToRecord(std::string_view pcFile) {
@@ -120,6 +111,7 @@ std::uint8_t importFromDevice(const TransferContext& ctx) {
     std::uint32_t rest = size % wire::kMaxChunk;
     std::array<std::uint8_t, kDeviceRecordSize> record{};
     std::uint32_t k = 0;
+    std::uint32_t position = 0;
     for (std::uint32_t i = 0; i < chunks; ++i) {
         if (ctx.stopRequested()) return 7; // closing: leave the device's file as it is
         std::uint32_t n = (i + 1 == chunks && rest != 0) ? rest : wire::kMaxChunk;
@@ -135,7 +127,7 @@ std::uint8_t importFromDevice(const TransferContext& ctx) {
         std::copy_n(chunk.begin(), n, record.begin() + wire::kMaxChunk * k);
         if (k + 1 == kRecordChunks) {
             SetProgress(ctx, (100u * i + 100u) / chunks);
-            if (!WriteRecord(ctx, record)) result = kLocalLibraryFailed;
+            if (!WriteRecord(ctx, ++position, record)) result = kLocalLibraryFailed;
             record.fill(0);
             k = 0;
         } else {
@@ -147,22 +139,21 @@ std::uint8_t importFromDevice(const TransferContext& ctx) {
     return result == 10 ? 0 : result;
 }
 
-std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, const std::uint16_t* rows) {
+std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::string>& files) {
     ProgramState& state = ctx.state;
     if (state.deviceState != DeviceConnection::Connected) return 10;
+    if (files.size() > kMaxExportSelection) return kTooManyLibraries;
     LibraryView view = state.lib.libraryView;
-    std::vector<std::string> files = ListMatching(state.lib.libraryFolder, kLibraryPattern);
 
     // Every selected library is read and converted before anything is sent,
     // so a file that vanished since the listing is skipped cleanly and the
     // size announced to the instrument is exactly what follows.
     std::uint8_t result = 10;
     std::vector<std::string> records;
-    for (std::uint16_t j = 0; j < count; ++j) {
-        std::size_t index = static_cast<std::size_t>(rows[j]) - 1;
+    for (const std::string& name : files) {
         std::string content;
-        if (rows[j] == 0 || index >= files.size() ||
-            ReadFile(state.lib.libraryFolder + files[index], content, {.maxBytes = 1u << 20, .withinFolder = true}) !=
+        if (!FolderEntryName(name) ||
+            ReadFile(state.lib.libraryFolder + name, content, {.maxBytes = 1u << 20, .withinFolder = true}) !=
                 LoadResult::Loaded ||
             content.size() < LibraryFileSize(view)) {
             result = kLocalLibraryFailed;
@@ -171,7 +162,7 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
         records.push_back(view == LibraryView::Pc ? ConvertPcLibraryToRecord(content)
                                                   : content.substr(0, kDeviceRecordSize));
     }
-    if (records.empty() && count > 0) return kLocalLibraryFailed; // nothing left: the store stays as it was
+    if (records.empty() && !files.empty()) return kLocalLibraryFailed; // nothing left: the store stays as it was
 
     DeviceFileAccess file(ctx.link, ctx.clock, ctx.stop);
     std::uint32_t ignored = 0;
@@ -212,9 +203,8 @@ std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, con
 
 void RunTransfer(const TransferContext& ctx) {
     ProgramState& state = ctx.state;
-    std::uint8_t result = state.lib.transferDirection == 0
-                              ? exportToDevice(ctx, state.lib.exportCount, state.lib.exportSelection.data())
-                              : importFromDevice(ctx);
+    std::uint8_t result =
+        state.lib.transferDirection == 0 ? exportToDevice(ctx, state.lib.exportFiles) : importFromDevice(ctx);
     state.lib.transferResult.store(result, std::memory_order_relaxed);
     state.lib.transferStatus.store(result == 0 ? 1 : 3, std::memory_order_relaxed);
     state.transferState.store(2, std::memory_order_release);

@@ -20,6 +20,14 @@ struct ProgramState;
 // not be written into the device folder during an import. Follows the codes
 // of the device file access.
 constexpr std::uint8_t kLocalLibraryFailed = 11;
+// More libraries were selected than one export may carry; nothing was sent.
+constexpr std::uint8_t kTooManyLibraries = 12;
+
+// Whether an export of `selected` libraries may start: nullptr when it may,
+// else the message refusing it. The instrument's store takes at most
+// kMaxExportSelection libraries; sending the first of them and announcing
+// success would drop the rest without a word.
+const char* ExportSelectionRefusal(std::size_t selected);
 
 // What a transfer routine works with. `stop` ends it at its next step when
 // the program closes; it then leaves the instrument's file uncommitted.
@@ -41,11 +49,13 @@ struct TransferMessage {
 };
 TransferMessage TransferResultMessage(std::uint8_t result);
 
-// A record's library name as a file name inside the device folder: a safe
-// name stays as it is; otherwise unsafe characters become '_' and a short
-// hash of the whole original name is appended, so distinct names stay
-// distinct; an empty name gets a name derived from that hash.
-std::string SafeRecordName(const std::string& name);
+// The device-folder file of the record at `position` (1-based) of the
+// store: the position in five digits, so the folder lists in the store's
+// order and equal names stay apart, then a blank and the name as the grid
+// shows it, with '/', '\\', control characters and the characters Windows
+// refuses in file names made '_'. Only the file name is made safe: the record
+// and its header keep their bytes.
+std::string DeviceMirrorFileName(std::uint32_t position, const std::string& name);
 
 // The 5120-byte record of a 20120-byte PC library file: the header as it is,
 // then each pair of neighbouring points averaged (intensities as whole
@@ -55,9 +65,10 @@ std::string ConvertPcLibraryToRecord(std::string_view pcFile);
 // Reads the instrument's library store into one file per record in the
 // device folder.
 std::uint8_t importFromDevice(const TransferContext& ctx);
-// Writes the libraries of the given one-based grid rows of the current view
-// as the new content of the instrument's store.
-std::uint8_t exportToDevice(const TransferContext& ctx, std::uint16_t count, const std::uint16_t* rows);
+// Writes the libraries of the given files of the current view's folder (the
+// files the ticked grid rows were listed from, in row order) as the new
+// content of the instrument's store.
+std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::string>& files);
 
 // The transfer worker's whole run: the routine of the direction, then the
 // result, the status and last the finished state.

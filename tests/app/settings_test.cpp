@@ -86,11 +86,14 @@ TEST_F(IniFileRead, WindowsFileWithCrlfAndOtherLetterCase) {
 TEST_F(IniFileRead, BomCommentsAndOddLines) {
     put(iniPath(), "\xEF\xBB\xBF"
                    "orphan=1\n[Form]\n;file=9\n  # Exptime=2\nno equals sign here\n=nameless\nfile=4\n"
-                   "quoted=\"a b\"\nformula=x=y\n[Other]\nfile=8\n");
+                   "quoted=\"a b\"\nsingle='c'\nunpaired=\"d'\nlone=\"\nformula=x=y\n[Other]\nfile=8\n");
     const IniFile ini(iniPath());
     EXPECT_EQ(ini.readInteger("Form", "file", 255), 4);
     EXPECT_EQ(ini.readInteger("Form", "Exptime", -5), -5);
-    EXPECT_EQ(ini.readString("Form", "quoted", ""), "\"a b\"");
+    EXPECT_EQ(ini.readString("Form", "quoted", ""), "a b"); // one pair of enclosing quotes goes, as on Windows
+    EXPECT_EQ(ini.readString("Form", "single", ""), "c");
+    EXPECT_EQ(ini.readString("Form", "unpaired", ""), "\"d'");
+    EXPECT_EQ(ini.readString("Form", "lone", ""), "\"");
     EXPECT_EQ(ini.readString("Form", "formula", ""), "x=y");
     EXPECT_EQ(ini.readString("Form", "orphan", "none"), "none");
     EXPECT_EQ(ini.readInteger("Other", "file", 0), 8);
@@ -271,6 +274,17 @@ TEST_F(Settings, OversizeValuesKeepTheirLowBitsOnRead) {
     EXPECT_EQ(m_boxes.average, "1");
     EXPECT_EQ(m_boxes.preheat, "4464");
     EXPECT_EQ(m_boxes.power, "44");
+}
+
+TEST_F(Settings, ValuesBeyond32BitsAreNoWholeNumbersAndQuotedHotkeysLoseTheirQuotes) {
+    put(iniPath(), "[Form]\r\nfile=1\r\n[Measure Set]\r\nExptime=5000000000\r\nAverage=4294967296\r\n"
+                   "Laser preheat=-2147483649\r\nLaser power=4294967295\r\n[HOTKEY]\r\nCapture=\"X\"\r\n");
+    read();
+    EXPECT_EQ(m_state->measureParams.exposureMs, 3000u);
+    EXPECT_EQ(m_state->measureParams.averageCount, 3);
+    EXPECT_EQ(m_state->measureParams.preheatMs, 20000);
+    EXPECT_EQ(m_state->measureParams.laserPower, 255); // the widest whole number still counts
+    EXPECT_EQ(m_state->hotkey.keys[2], "X");
 }
 
 TEST_F(Settings, OversizeBoxesKeepTheirLowBitsOnWriteAndMinusOneExposureRoundTrips) {

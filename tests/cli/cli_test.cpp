@@ -302,7 +302,7 @@ TEST(CliMakeLibrary, KeepsTheRawHeaderAndWritesShiftsAndIntensities) {
     EXPECT_EQ(again.err, "File name existed\n");
     EXPECT_EQ(ReadBytes(folder + "/Mineral.rlb"), b);
     EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", std::string(65, 'n'), "--folder", folder}).status, 3);
-    Outcome invalid = Cli({"make-library", dir.path() + "a.rsd", "a:b", "--folder", folder});
+    Outcome invalid = Cli({"make-library", dir.path() + "a.rsd", "a\tb", "--folder", folder});
     EXPECT_EQ(invalid.status, 4);
     EXPECT_EQ(invalid.err, "Invalid file name!\n");
     EXPECT_EQ(Cli({"make-library", dir.path() + "a.rsd", "", "--folder", folder}).status, kExitNameRefused);
@@ -466,7 +466,22 @@ TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {
     EXPECT_EQ(Cli({"measure", "--sim-speed", "100", "-o", out}).status, kExitUsage);
     EXPECT_EQ(Cli({"measure", "--simulator=9999", "-o", out}).status, kExitUsage);
     EXPECT_EQ(Cli({"measure", "--simulator"}).status, kExitUsage);
+    // No frame averaged, no sensor that can be read: refused, not saved as zeros.
+    Outcome frames = Cli({"measure", "--simulator", "--average", "65536", "-o", out});
+    EXPECT_EQ(frames.status, kExitFailure);
+    EXPECT_NE(frames.err.find("Average can not be zero or negative number!"), std::string::npos);
+    Outcome unknown = Cli({"measure", "--simulator=unknown", "-o", out});
+    EXPECT_EQ(unknown.status, kExitFailure);
+    EXPECT_NE(unknown.err.find("Device not supported!"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CliMeasure, AnExposureOfNoTimeIsMeasured) {
+    TempDir dir;
+    std::string out = dir.path() + "zero.rsd";
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "100", "--exposure", "0", "-o", out});
+    EXPECT_EQ(m.status, 0) << m.err;
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 TEST(CliMeasure, StopRequestEndsWithoutSaving) {

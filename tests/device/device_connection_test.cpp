@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "device/device_connection.h"
+#include "platform/byte_order.h"
 #include "support/sim_rig.h"
 
 namespace veltrane {
@@ -64,6 +65,41 @@ TEST_F(Connection, UncalibratedDeviceCountsPixelsAndSaysSo) {
     ASSERT_EQ(tree.children.size(), 5u);
     EXPECT_EQ(tree.children[0], "Wave cal not exist!");
     EXPECT_EQ(std::string(kCalibrationMissingMessage), "Wave calibration not exist!");
+}
+
+TEST_F(Connection, CalibrationWithoutAFiniteMonotonicAxisCountsAsMissing) {
+    auto floats = [](std::initializer_list<float> values) {
+        std::vector<std::uint8_t> bytes;
+        for (float v : values) {
+            std::uint8_t b[4];
+            PutF32(b, v);
+            bytes.insert(bytes.end(), b, b + 4);
+        }
+        return bytes;
+    };
+    // Constant; through 0 nm (an infinite shift); turning back at pixel 1000;
+    // overflowing to infinity.
+    const std::vector<std::vector<std::uint8_t>> files = {floats({600.0f, 0.0f}), floats({-100.0f, 0.1f}),
+                                                          floats({500.0f, 0.2f, -1e-4f}), floats({3e38f, 3e38f})};
+    for (const auto& file : files) {
+        attach(SimModelLarge2048());
+        rig->instrument->setFile(wire::kCalibrationPath, file);
+        state = std::make_unique<ProgramState>();
+        ApplyStartupValues(*state);
+        CheckResult r = check();
+        EXPECT_TRUE(r.showCalibrationMissing);
+        EXPECT_FALSE(state->waveCalValid);
+        EXPECT_EQ(state->waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
+        EXPECT_EQ(state->displayLow, 1);
+        EXPECT_EQ(state->displayHigh, 2048);
+    }
+    // A falling axis is an axis all the same.
+    attach(SimModelLarge2048());
+    rig->instrument->setFile(wire::kCalibrationPath, floats({900.0f, -0.05f}));
+    state = std::make_unique<ProgramState>();
+    ApplyStartupValues(*state);
+    EXPECT_FALSE(check().showCalibrationMissing);
+    EXPECT_TRUE(state->waveCalValid);
 }
 
 TEST_F(Connection, SmallSensorIsStoredAsType1AndKeepsTheDisplayRange) {

@@ -72,6 +72,18 @@ TEST_F(CalibrationRead, ShortFileFillsTheRestWithZeros) {
     EXPECT_EQ(state->waveCal, (std::array<float, 6>{600.0f, 0.1f, 0.001f, 0.0001f, 0.00001f, 0.0f}));
 }
 
+TEST_F(CalibrationRead, FileWithoutASlopeIsNoCalibration) {
+    for (std::size_t size : {1u, 4u, 7u}) {
+        std::vector<std::uint8_t> bytes = FloatsFile({600.0f, 0.1f});
+        bytes.resize(size);
+        rig.instrument->setFile(wire::kCalibrationPath, bytes);
+        state->waveCalValid = true;
+        ReadCalibration(rig.link, rig.clock, *state);
+        EXPECT_FALSE(state->waveCalValid) << size;
+        EXPECT_EQ(state->waveCal, (std::array<float, 6>{1.0f, 1.0f, 0, 0, 0, 0})) << size;
+    }
+}
+
 TEST_F(CalibrationRead, LongFileKeepsItsFirstSixValuesAndNeverExceedsAChunk) {
     std::vector<std::uint8_t> big = FloatsFile({1, 2, 3, 4, 5, 6});
     big.resize(5000, 0xEE);

@@ -33,7 +33,9 @@ protected:
         ClearTicks(state);
         for (int r : ticked)
             state.rowTicks[static_cast<std::size_t>(r)] = 1;
-        return DrawMessage(DrawTickedLibraries(chart, state, [this](int r) { return rows.at(r - 1); }));
+        return DrawMessage(DrawTickedLibraries(chart, state, [this](int r) {
+            return ListedRow{rows.at(r - 1), rows.at(r - 1) + ".rlb"};
+        }));
     }
     std::vector<std::string> titles() const {
         std::vector<std::string> out;
@@ -104,6 +106,24 @@ TEST_F(LibraryDrawing, WindowsByModelCodeAndUnreadableRowsLeftOut) {
     add("short", test::DeviceRecordBytes(HeaderBytes("short", 179), {}, {})); // a record in the PC view
     EXPECT_EQ(draw({2, 4, 5, 6}), "Can not read library!\n\ndeleted\n../b\nshort");
     EXPECT_EQ(titles(), std::vector<std::string>{"b"});
+}
+
+TEST_F(LibraryDrawing, EachRowDrawsTheFileItWasListedFrom) {
+    test::WriteBytes(dir.path() + "alpha.rlb", test::PcLibraryBytes(HeaderBytes("alpha", 179), 1.0f));
+    test::WriteBytes(dir.path() + "copy_of_alpha.rlb", test::PcLibraryBytes(HeaderBytes("alpha", 179), 500.0f));
+    test::WriteBytes(dir.path() + "Upper.RLB", test::PcLibraryBytes(HeaderBytes("caf\xE9", 179), 900.0f));
+    rows = {"alpha", "alpha", "caf\xE9"};
+    const std::vector<std::string> files = {"alpha.rlb", "copy_of_alpha.rlb", "Upper.RLB"};
+    state.lib.libraryCount = 3;
+    ClearTicks(state);
+    state.rowTicks[2] = state.rowTicks[3] = 1;
+    DrawResult result = DrawTickedLibraries(chart, state, [&](int r) {
+        return ListedRow{rows.at(r - 1), files.at(r - 1)};
+    });
+    ASSERT_EQ(result.curves.size(), 2u);
+    EXPECT_EQ(points(0).front().y, 51.0 + 500.0); // the copy's data, not alpha's
+    EXPECT_EQ(points(1).front().y, 51.0 + 900.0);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"alpha", "caf\xC3\xA9"})); // shown as Windows-1252
 }
 
 } // namespace

@@ -87,10 +87,20 @@ TEST(LibraryFile, NamesModelsAndFolders) {
     EXPECT_EQ(LibraryModelName(7, BrandVariant::Korvel), "");
     EXPECT_EQ(LibraryFolderPath("/data/v", LibraryView::Device), "/data/v/device/");
     EXPECT_EQ(LibraryFilePath("/data/v/local/", ""), "/data/v/local/.rlb");
-    for (const char* bad : {"a/b", "a\\b", "*", "x?y", ".", "..", "tab\there", "c:d", "q\"", "p|q", "<x>"})
+    for (const char* bad : {"a/b", ".", "..", "tab\there", "del\x7F"})
         EXPECT_FALSE(ValidLibraryName(bad)) << bad;
-    for (const char* good : {"", "Polystyrene 2026", "ethanol-96%", "a.b", "Ünïcode"})
+    for (const char* good : {"", "Polystyrene 2026", "ethanol-96%", "a.b", "Ünïcode", "Ethanol 1:1", "a\\b", "*", "x?y",
+                             "q\"", "p|q", "<x>"})
         EXPECT_TRUE(ValidLibraryName(good)) << good;
+}
+
+TEST(LibraryFile, NamesShownAsUtf8OrElseWindows1252) {
+    EXPECT_EQ(DisplayName("Ünïcode €"), "Ünïcode €");
+    EXPECT_EQ(DisplayName("caf\xE9"), "caf\xC3\xA9");                       // é
+    EXPECT_EQ(DisplayName("\x80\x81\x9F"), "\xE2\x82\xAC\xC2\x81\xC5\xB8"); // €, the unassigned 0x81, Ÿ
+    EXPECT_EQ(DisplayName("\xC3"), "\xC3\x83");                             // UTF-8 cut short
+    EXPECT_EQ(DisplayName("\xC0\xAF"), "\xC3\x80\xC2\xAF");                 // overlong '/'
+    EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC"); // a surrogate
 }
 
 } // namespace

@@ -198,20 +198,25 @@ TEST_F(MakeLibraryTest, ExistingNameIsRefusedBeforeAnyOtherCheck) {
     fs::create_directory(folder() + "taken.rlb");
     EXPECT_EQ(make("taken"), MakeLibraryResult::NameExists);
     EXPECT_TRUE(fs::is_directory(folder() + "taken.rlb"));
-    // A wildcard that matches a library counts as existing and writes nothing.
-    EXPECT_EQ(make("fir*"), MakeLibraryResult::NameExists);
-    EXPECT_EQ(folderEntries().size(), 3u);
     EXPECT_EQ(state.lib.libraryMade, 0);
+    // '*' is part of the name, no wildcard: "fir*" is not "first".
+    EXPECT_EQ(make("fir*"), MakeLibraryResult::Made);
+    EXPECT_EQ(library("first"), before);
+    EXPECT_EQ(folderEntries().size(), 4u);
 }
 
-TEST_F(MakeLibraryTest, NamesThatAreNoFileNamesWriteNothing) {
+TEST_F(MakeLibraryTest, OnlyNamesThatCannotBeOrAreUnsafeAsLinuxFileNamesAreRefused) {
     measured2048();
-    for (const char* name : {"a/b", "*", "..", ".", "x?y", "tab\there", "back\\slash", "../escape"}) {
+    for (const char* name : {"a/b", "..", ".", "tab\there", "line\nbreak", "../escape"}) {
         EXPECT_EQ(make(name), MakeLibraryResult::InvalidName) << name;
     }
     EXPECT_TRUE(folderEntries().empty());
     EXPECT_FALSE(fs::exists(dir.path() + "escape.rlb"));
     EXPECT_EQ(state.lib.libraryMade, 0);
+    for (const char* name : {"Ethanol 1:1", "x?y", "back\\slash", "*", "a<b>|\"c\""}) {
+        EXPECT_EQ(make(name), MakeLibraryResult::Made) << name;
+        EXPECT_EQ(library(name).substr(0, std::string(name).size()), name);
+    }
 }
 
 TEST_F(MakeLibraryTest, FolderThatCannotBeMadeIsReported) {

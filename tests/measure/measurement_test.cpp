@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <chrono>
 #include <functional>
@@ -20,6 +21,7 @@ std::unique_ptr<ProgramState> Connected() {
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
     state->deviceState = DeviceConnection::Connected;
+    state->deviceType = 179;
     return state;
 }
 
@@ -59,16 +61,49 @@ TEST(CaptureChecks, MessagePrecedenceLastCodeWins) {
     EXPECT_EQ(CheckCapture({"3000", "1", "20000", "100", true}, *state, true).code, CaptureCode::MeasureProcessing);
 }
 
-TEST(CaptureChecks, ExposureMustBeAPositiveInstrumentTime) {
+TEST(CaptureChecks, ExposureFromZeroToTheLargestTheTimeOutCanHold) {
     auto state = Connected();
     state->measureParams.exposureMs = 1000;
-    EXPECT_EQ(Check(*state, "0", "1", "20000", "100").code, CaptureCode::ExposureNotPositive);
-    EXPECT_EQ(Check(*state, "-5", "1", "20000", "100").code, CaptureCode::ExposureNotPositive);
-    EXPECT_EQ(Check(*state, "60001", "1", "20000", "100").code, CaptureCode::ExposureTooLong);
+    EXPECT_EQ(Check(*state, "-5", "1", "20000", "100").code, CaptureCode::ExposureNegative);
+    EXPECT_EQ(Check(*state, "1431655766", "1", "20000", "100").code, CaptureCode::ExposureTooLong);
     EXPECT_EQ(state->measureParams.exposureMs, 1000u); // refused values are not stored
-    EXPECT_EQ(Check(*state, "60000", "1", "20000", "100").code, CaptureCode::Start);
+    EXPECT_EQ(std::string(CaptureMessage(CaptureCode::ExposureTooLong)),
+              "Int.time can not be over " + std::to_string(kMaxExposureMs) + "ms!");
+    EXPECT_EQ(Check(*state, "0", "1", "20000", "100").code, CaptureCode::Start);
+    EXPECT_EQ(state->measureParams.exposureMs, 0u);
+    EXPECT_EQ(Check(*state, "1431655765", "1", "20000", "100").code, CaptureCode::Start);
+    EXPECT_EQ(ExposureTimeout(kMaxExposureMs), 4294967295u); // three times it still fits
     // Later complaints still win, as with every other box.
-    EXPECT_EQ(Check(*state, "0", "1", "100", "100").code, CaptureCode::PreheatTooShort);
+    EXPECT_EQ(Check(*state, "-1", "1", "100", "100").code, CaptureCode::PreheatTooShort);
+}
+
+TEST(CaptureChecks, ValuesAreCheckedAsTheirFieldsHoldThem) {
+    auto state = Connected();
+    state->measureParams.averageCount = 4;
+    for (const char* average : {"65536", "131072", "4294967296"}) {
+        EXPECT_EQ(Check(*state, "3000", average, "20000", "100").code, CaptureCode::AverageNotPositive) << average;
+        EXPECT_EQ(state->measureParams.averageCount, 4);
+    }
+    EXPECT_EQ(Check(*state, "3000", "65537", "20000", "100").code, CaptureCode::Start);
+    EXPECT_EQ(state->measureParams.averageCount, 1);
+    EXPECT_EQ(Check(*state, "3000", "1", "20000", "256").code, CaptureCode::PowerNotPositive);
+}
+
+TEST(CaptureChecks, ASensorTheProgramCannotReadIsRefused) {
+    SimRig rig(SimModelUnknown());
+    auto state = std::make_unique<ProgramState>();
+    ApplyStartupValues(*state);
+    CheckDevice(rig.link, rig.clock, *state);
+    ASSERT_EQ(state->deviceState, DeviceConnection::Connected);
+    CaptureCheck c = Check(*state, "3000", "1", "15000", "100");
+    EXPECT_EQ(c.code, CaptureCode::DeviceNotSupported); // over the preheat complaint
+    EXPECT_EQ(std::string(CaptureMessage(c.code)), "Device not supported!");
+    // The worker itself never switches the laser on for it either.
+    rig.instrument->clearLog();
+    AcquisitionContext ctx{rig.link, rig.clock, *state, nullptr};
+    RunMeasurement(ctx);
+    EXPECT_EQ(state->measureStatus, 3);
+    EXPECT_TRUE(rig.commandCodes().empty()); // nothing sent, the laser never on
 }
 
 TEST(CaptureChecks, TextThatIsNoNumberEndsTheReadAtThatBox) {
@@ -165,6 +200,20 @@ TEST(MeasurementWorker, LaserIsOnOnlyBetweenDarkAndSignal) {
     }
     EXPECT_LT(darkMax, 3000.0f);
     EXPECT_GT(gainMax, 2000.0f);
+}
+
+TEST(MeasurementWorker, ExposuresOfNoTimeAndOfMinutesAreMeasured) {
+    for (std::uint32_t exposure : {0u, 120000u}) {
+        Worker w({exposure, 1, 20000, 100, true});
+        std::uint32_t start = w.rig.clock.tickCount();
+        RunMeasurement(w.ctx);
+        EXPECT_EQ(w.sequence(), "E1E0") << exposure;
+        EXPECT_EQ(w.state->measureStatus, 1) << exposure;
+        // Two exposures and the preheat: a 2 min exposure is waited out, not
+        // taken for a time-out.
+        EXPECT_GE(w.rig.clock.tickCount() - start, 2 * exposure + 20000u) << exposure;
+        EXPECT_GT(*std::max_element(w.state->spectrum.signal.begin(), w.state->spectrum.signal.end()), 0.0f);
+    }
 }
 
 TEST(MeasurementWorker, FailedDarkNeverSwitchesTheLaserOn) {

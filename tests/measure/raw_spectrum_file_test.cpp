@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "app/program_state.h"
+#include "app/window_rules.h"
+#include "library/make_library.h"
 #include "measure/raw_spectrum_file.h"
 #include "platform/byte_order.h"
 
@@ -182,6 +184,17 @@ TEST(RawSpectrumFile, SaveRefusals) {
     EXPECT_STREQ(SaveRawRefusal(*state), "No data to save!");
     state->measureState = 1;
     EXPECT_STREQ(SaveRawRefusal(*state), "Measure Processing!");
+}
+
+TEST(RawSpectrumFile, ABufferWriterStillRunningAfterADeviceLossKeepsEveryActionWaiting) {
+    auto state = Measured();
+    state->measureWorkerRunning = true; // measureState already reset by the loss
+    EXPECT_TRUE(MeasurementBusy(*state));
+    EXPECT_STREQ(SaveRawRefusal(*state), "Measure Processing!");
+    EXPECT_STREQ(MakeLibraryRefusal(*state), "Measure Processing!");
+    EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::RefuseMeasuring);
+    state->measureWorkerRunning = false;
+    EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::Switch);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "app/program_state.h"
 #include "device/device_connection.h"
+#include "library/catalogue.h"
 #include "library/library_file.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
@@ -76,9 +77,9 @@ TEST(Import, ThreeRecordsInFifteenChunksWithProgress) {
     EXPECT_EQ(importFromDevice(t.ctx), 0);
     EXPECT_EQ(t.chunksSent(), 15u);
     EXPECT_EQ(t.progress, (std::vector<std::uint8_t>{33, 66, 100}));
-    EXPECT_EQ(t.deviceFiles(), (std::vector<std::string>{"alpha.rlb", "beta.rlb", "gamma.rlb"}));
+    EXPECT_EQ(t.deviceFiles(), (std::vector<std::string>{"00001 alpha.rlb", "00002 beta.rlb", "00003 gamma.rlb"}));
     std::string beta;
-    ReadWholeFile(t.ctx.deviceFolder + "beta.rlb", beta);
+    ReadWholeFile(t.ctx.deviceFolder + "00002 beta.rlb", beta);
     EXPECT_EQ(beta, Record("beta", 2));
     // The request is asked at once (not ready), then 50 ms later; every chunk
     // costs one 50 ms sleep before its poll. Nothing else waits.
@@ -104,7 +105,7 @@ TEST(Import, EmptyShortAndMissingStores) {
         for (const SimLogEntry& e : t.rig.entriesOf(wire::kTransferChunk))
             if (e.kind == SimLogEntry::Kind::Command) lengths.push_back(GetU32(e.bytes.data() + 8));
         EXPECT_EQ(lengths.back(), 880u);
-        EXPECT_EQ(t.deviceFiles(), std::vector<std::string>{"one.rlb"});
+        EXPECT_EQ(t.deviceFiles(), std::vector<std::string>{"00001 one.rlb"});
     }
     {
         Transfer t;
@@ -114,30 +115,38 @@ TEST(Import, EmptyShortAndMissingStores) {
     }
 }
 
-TEST(Import, LaterRecordOfTheSameNameWinsAndHostileNamesStayInside) {
+// Names an instrument may hold that are no Linux file names, or unsafe ones.
+std::vector<std::string> HostileRecords() {
+    std::string full(64, 'n'); // fills the name field: no terminator, the year follows
+    std::string record64 = Record("");
+    std::copy(full.begin(), full.end(), record64.begin());
+    return {Record("a:b", 1),  Record("../evil", 2),   Record("a\\b", 3), Record("x*?", 4), Record("", 5),
+            record64,          Record("same", 6),      Record("same", 7), Record("..", 8),  Record("caf\xE9 \x80", 9),
+            Record("a_b", 10), Record("tab\there", 11)};
+}
+
+TEST(Import, EveryRecordKeepsItsBytesInAFileOfTheFolder) {
     Transfer t;
-    t.rig.instrument->setFile(kDeviceLibraryPath,
-                              Store({Record("same", 1), Record("same", 2), Record("../evil", 3), Record("a/b", 4),
-                                     Record("a_b", 5), Record("..", 6), Record("", 7), Record("x*?", 8)}));
+    std::vector<std::string> records = HostileRecords();
+    t.rig.instrument->setFile(kDeviceLibraryPath, Store(records));
     EXPECT_EQ(importFromDevice(t.ctx), 0);
     auto files = t.deviceFiles();
-    EXPECT_EQ(files.size(), 7u); // "same" once, every other name distinct
+    ASSERT_EQ(files.size(), records.size()); // equal names too: the store keeps both
     EXPECT_FALSE(fs::exists(t.dir.path() + "evil.rlb"));
     for (const auto& entry : fs::recursive_directory_iterator(t.dir.path())) {
         if (entry.is_regular_file()) {
             EXPECT_EQ(entry.path().parent_path().string() + "/", t.ctx.deviceFolder);
         }
     }
-    std::string same;
-    ReadWholeFile(t.ctx.deviceFolder + "same.rlb", same);
-    EXPECT_EQ(same, Record("same", 2));
-    EXPECT_TRUE(std::find(files.begin(), files.end(), "a_b.rlb") != files.end()); // a safe name is kept
-    // Each file's header names the file it is in.
-    for (const std::string& f : files) {
-        SpectrumHeader header;
-        ASSERT_TRUE(ReadLibraryHeader(t.ctx.deviceFolder + f, header));
-        EXPECT_EQ(header.name() + ".rlb", f);
+    // Sorted, the files are the store's records in order, byte for byte.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string bytes;
+        ASSERT_EQ(ReadWholeFile(t.ctx.deviceFolder + files[i], bytes), LoadResult::Loaded);
+        EXPECT_EQ(bytes, records[i]) << files[i];
     }
+    EXPECT_EQ(files[0], "00001 a_b.rlb");
+    EXPECT_EQ(files[4], "00005.rlb");
+    EXPECT_EQ(files[9], "00010 caf\xC3\xA9 \xE2\x82\xAC.rlb"); // shown as Windows-1252, in UTF-8
 }
 
 std::string PcLibrary(const std::string& name, float intensity, float shift) {
@@ -174,8 +183,7 @@ TEST(Export, TwoLibrariesInTenChunksAndARoundTrip) {
     t.useView(LibraryView::Pc);
     std::ofstream(t.state->lib.libraryFolder + "first.rlb", std::ios::binary) << PcLibrary("first", 100, 500);
     std::ofstream(t.state->lib.libraryFolder + "second.rlb", std::ios::binary) << PcLibrary("second", 200, 600);
-    std::uint16_t rows[] = {1, 2};
-    EXPECT_EQ(exportToDevice(t.ctx, 2, rows), 0);
+    EXPECT_EQ(exportToDevice(t.ctx, {"first.rlb", "second.rlb"}), 0);
     EXPECT_EQ(t.chunksSent(), 10u);
     EXPECT_EQ(t.progress, (std::vector<std::uint8_t>{50, 100}));
     auto request = t.rig.entriesOf(wire::kFileRwRequest)[0].bytes;
@@ -184,26 +192,42 @@ TEST(Export, TwoLibrariesInTenChunksAndARoundTrip) {
     ASSERT_TRUE(store);
     ASSERT_EQ(store->size(), 10240u);
 
-    // Import, then export every mirrored row: the same records come back.
+    // Import, then export every mirrored row: the same store comes back.
     t.progress.clear();
     ASSERT_EQ(importFromDevice(t.ctx), 0);
     t.useView(LibraryView::Device);
     auto before = *store;
-    auto listed = ListMatching(t.state->lib.libraryFolder, "*.rlb");
-    std::vector<std::uint16_t> all;
-    for (std::size_t i = 1; i <= listed.size(); ++i) all.push_back(static_cast<std::uint16_t>(i));
-    ASSERT_EQ(exportToDevice(t.ctx, static_cast<std::uint16_t>(all.size()), all.data()), 0);
-    auto after = *t.rig.instrument->file(kDeviceLibraryPath);
-    ASSERT_EQ(after.size(), before.size());
-    // In the folder's enumeration order: compare as sets of records.
-    std::vector<std::string> a, b;
-    for (std::size_t i = 0; i < before.size(); i += 5120) {
-        a.emplace_back(before.begin() + i, before.begin() + i + 5120);
-        b.emplace_back(after.begin() + i, after.begin() + i + 5120);
-    }
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    EXPECT_EQ(a, b);
+    std::vector<std::string> all;
+    for (const CatalogueRow& row : ListLibraryFolder(t.state->lib.libraryFolder, BrandVariant::Brenmor))
+        all.push_back(row.fileName);
+    ASSERT_EQ(exportToDevice(t.ctx, all), 0);
+    EXPECT_EQ(*t.rig.instrument->file(kDeviceLibraryPath), before);
+}
+
+TEST(Export, ImportThenExportOfEveryRowGivesTheStoreBackByteForByte) {
+    Transfer t;
+    const std::vector<std::uint8_t> before = Store(HostileRecords());
+    t.rig.instrument->setFile(kDeviceLibraryPath, before);
+    ASSERT_EQ(importFromDevice(t.ctx), 0);
+    t.useView(LibraryView::Device);
+    // Every row of the grid, as it lists the mirror.
+    std::vector<std::string> rows;
+    for (const CatalogueRow& row : ListLibraryFolder(t.state->lib.libraryFolder, BrandVariant::Brenmor))
+        rows.push_back(row.fileName);
+    ASSERT_EQ(exportToDevice(t.ctx, rows), 0);
+    EXPECT_TRUE(*t.rig.instrument->file(kDeviceLibraryPath) == before);
+}
+
+TEST(Export, MoreThanTheStoreTakesIsRefusedBeforeAnythingIsSent) {
+    Transfer t;
+    t.useView(LibraryView::Pc);
+    std::ofstream(t.state->lib.libraryFolder + "one.rlb", std::ios::binary) << PcLibrary("one", 1, 2);
+    EXPECT_EQ(ExportSelectionRefusal(kMaxExportSelection), nullptr);
+    ASSERT_NE(ExportSelectionRefusal(kMaxExportSelection + 1), nullptr);
+    EXPECT_STREQ(ExportSelectionRefusal(kMaxExportSelection + 1), TransferResultMessage(kTooManyLibraries).text);
+    std::vector<std::string> files(kMaxExportSelection + 1, "one.rlb");
+    EXPECT_EQ(exportToDevice(t.ctx, files), kTooManyLibraries);
+    EXPECT_TRUE(t.rig.commandCodes().empty());
 }
 
 TEST(Export, MissingStoreIsWrittenAndAVanishedFileIsSkippedWithAResult) {
@@ -211,15 +235,13 @@ TEST(Export, MissingStoreIsWrittenAndAVanishedFileIsSkippedWithAResult) {
     t.useView(LibraryView::Pc);
     t.rig.instrument->removeFile(kDeviceLibraryPath);
     std::ofstream(t.state->lib.libraryFolder + "kept.rlb", std::ios::binary) << PcLibrary("kept", 1, 2);
-    std::uint16_t rows[] = {1, 2}; // row 2 has no file any more
-    EXPECT_EQ(exportToDevice(t.ctx, 2, rows), kLocalLibraryFailed);
+    EXPECT_EQ(exportToDevice(t.ctx, {"kept.rlb", "gone.rlb"}), kLocalLibraryFailed); // a file gone since listing
     EXPECT_STREQ(TransferResultMessage(kLocalLibraryFailed).text, "Library File Fail!");
     ASSERT_TRUE(t.rig.instrument->file(kDeviceLibraryPath));
     EXPECT_EQ(t.rig.instrument->file(kDeviceLibraryPath)->size(), 5120u);
 
-    std::uint16_t none[] = {5};
     t.rig.instrument->clearLog();
-    EXPECT_EQ(exportToDevice(t.ctx, 1, none), kLocalLibraryFailed);
+    EXPECT_EQ(exportToDevice(t.ctx, {"../kept.rlb"}), kLocalLibraryFailed);
     EXPECT_TRUE(t.rig.commandCodes().empty()); // nothing readable: the store is not touched
 }
 
@@ -288,6 +310,7 @@ struct TransferScene {
         t.state->lib.exportCount = 2;
         t.state->lib.exportSelection[0] = 1;
         t.state->lib.exportSelection[1] = 2;
+        t.state->lib.exportFiles = {"p.rlb", "q.rlb"};
         earlierDevice = test::SnapshotFolder(t.ctx.deviceFolder);
         earlierLocal = test::SnapshotFolder(t.state->lib.libraryFolder);
     }

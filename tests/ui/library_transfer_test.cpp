@@ -42,6 +42,10 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    void tickFile(const std::string& file) {
+        for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
+            if (main().library().rowFile(r) == file) state().rowTicks[r] = 1;
+    }
     QAction* menu(const char* name) { return main().libraryGrid()->findChild<QAction*>(name); }
     bool transferDone() { return state().transferState == 0 && !main().transfer().workerBusy(); }
 };
@@ -110,6 +114,98 @@ TEST_F(LibraryPage, RenameGivesOneLibraryANewName) {
     EXPECT_EQ(fs::file_size(local() + "gamma.rlb"), 20120u);
 }
 
+TEST_F(LibraryPage, EveryActionGoesToTheFileItsRowWasListedFrom) {
+    fs::create_directories(local());
+    test::WriteBytes(local() + "alpha.rlb", test::PcLibraryBytes(test::HeaderBytes("alpha", 179), 1));
+    test::WriteBytes(local() + "copy_of_alpha.rlb", test::PcLibraryBytes(test::HeaderBytes("alpha", 179), 2));
+    test::WriteBytes(local() + "Upper.RLB", test::PcLibraryBytes(test::HeaderBytes("Upper", 179), 3));
+    start();
+    listPc();
+    // The copy carries alpha's name; deleting it must not touch alpha.rlb.
+    tickFile("copy_of_alpha.rlb");
+    menu("Delete")->trigger();
+    EXPECT_EQ(dialogs.texts().back(), "Delete Lib?\n\n1. alpha\n");
+    EXPECT_TRUE(fs::exists(local() + "alpha.rlb"));
+    EXPECT_FALSE(fs::exists(local() + "copy_of_alpha.rlb"));
+
+    tickFile("Upper.RLB");
+    find<QToolButton>("SpeedButton_draw")->click();
+    EXPECT_EQ(main().library().curves()[0] != kNoSeries, true);
+    EXPECT_EQ(dialogs.messages.size(), 1u); // drawn without complaint
+    menu("Rename")->trigger();
+    TForm_rename& window = app->renameWindow();
+    window.findChild<QLineEdit*>("Edit_new_name")->setText("Lower");
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "Process Completed");
+    EXPECT_FALSE(fs::exists(local() + "Upper.RLB"));
+    EXPECT_TRUE(fs::exists(local() + "Lower.rlb"));
+
+    tickFile("Lower.rlb");
+    menu("Delete")->trigger();
+    EXPECT_FALSE(fs::exists(local() + "Lower.rlb"));
+    EXPECT_EQ(listed(), std::vector<std::string>{"alpha"});
+}
+
+TEST_F(LibraryPage, ANameInAWindowsCodePageIsShownAndRenamed) {
+    fs::create_directories(local());
+    test::WriteBytes(local() + "cafe.rlb", test::PcLibraryBytes(test::HeaderBytes("caf\xE9 \x80", 179)));
+    start();
+    listPc();
+    EXPECT_EQ(main().libraryGrid()->item(0, 1)->text(), QString::fromUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
+    EXPECT_EQ(main().library().rowName(1), "caf\xE9 \x80"); // the bytes stay
+    tickFile("cafe.rlb");
+    menu("Rename")->trigger();
+    TForm_rename& window = app->renameWindow();
+    EXPECT_EQ(window.findChild<QLabel*>("Label_old_name")->text(), QString::fromUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
+    window.findChild<QLineEdit*>("Edit_new_name")->setText("latte");
+    window.Button_renameClick();
+    EXPECT_EQ(dialogs.texts().back(), "Process Completed");
+    EXPECT_EQ(listed(), std::vector<std::string>{"latte"});
+}
+
+TEST_F(LibraryPage, MoreLibrariesThanTheStoreTakesAreRefusedNotCut) {
+    attach();
+    fs::create_directories(local());
+    for (std::size_t i = 0; i <= kMaxExportSelection; ++i)
+        test::WriteBytes(local() + "lib" + std::to_string(i) + ".rlb", test::HeaderBytes("lib", 179));
+    start();
+    tick();
+    listPc();
+    ASSERT_EQ(state().lib.libraryCount, kMaxExportSelection + 1);
+    for (int r = 1; r <= state().lib.libraryCount; ++r)
+        state().rowTicks[r] = 1;
+    instrument->clearLog();
+    find<QToolButton>("SpeedButton_export")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Max 2000 libraries per export!\nThe instrument's library store holds no more.");
+    EXPECT_EQ(state().transferState, 0);
+    EXPECT_TRUE(instrument->log().empty());
+}
+
+TEST_F(LibraryPage, ImportThenExportOfEveryRowGivesTheStoreBackByteForByte) {
+    realTime = true;
+    speed = 50;
+    attach();
+    std::string store;
+    for (const std::string& name : {std::string("a:b"), std::string("a/b"), std::string("a\\b"), std::string("x*"),
+                                    std::string(), std::string(64, 'n'), std::string("caf\xE9"), std::string("x*")})
+        store += test::DeviceRecordBytes(test::HeaderBytes(name, 179), {1, 2, 3}, {4000, 5000});
+    instrument->setFile(kDeviceLibraryPath, std::vector<std::uint8_t>(store.begin(), store.end()));
+    start();
+    tick();
+    main().SpeedButton_linker_modeClick();
+    find<QToolButton>("SpeedButton_import_dev")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
+    ASSERT_EQ(state().lib.libraryCount, 8);
+    for (int r = 1; r <= state().lib.libraryCount; ++r)
+        state().rowTicks[r] = 1;
+    instrument->setFile(kDeviceLibraryPath, {});
+    find<QToolButton>("SpeedButton_export")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
+    EXPECT_TRUE(dialogs.messages.empty());
+    auto written = *instrument->file(kDeviceLibraryPath);
+    EXPECT_TRUE(std::string(written.begin(), written.end()) == store);
+}
+
 TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     realTime = true;
     speed = 50; // chunk waits of 50 ms pass in one
@@ -138,7 +234,7 @@ TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     find<QToolButton>("SpeedButton_export")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
     EXPECT_EQ(dialogs.messages.size(), 2u);
-    EXPECT_EQ(instrument->file(kDeviceLibraryPath)->size(), store.size());
+    EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store);
 }
 
 TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {

@@ -134,8 +134,13 @@ TEST_F(Capture, RefusalsShowTheirMessages) {
     tick();
     find<QLineEdit>("Edit_exp")->setText("-1");
     find<QToolButton>("SpeedButton_msr")->click();
-    EXPECT_EQ(dialogs.texts().back(), "Int.time can not be zero or negative number!");
+    EXPECT_EQ(dialogs.texts().back(), "Int.time can not be negative number!");
     find<QLineEdit>("Edit_exp")->setText("1000");
+    // 65536 frames is none in the worker's 16 bits.
+    find<QLineEdit>("Edit_avg_cnt")->setText("65536");
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts().back(), "Average can not be zero or negative number!");
+    find<QLineEdit>("Edit_avg_cnt")->setText("1");
     find<QLineEdit>("Edit_laser_preheat")->setText("abc");
     find<QToolButton>("SpeedButton_msr")->click();
     EXPECT_EQ(dialogs.texts().back(), "'abc' is not a valid floating point value");
@@ -148,6 +153,44 @@ TEST_F(Capture, RefusalsShowTheirMessages) {
     EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "0");
     arrows->click(false);
     EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "0");
+}
+
+TEST_F(Capture, ASensorTheProgramCannotReadIsRefusedBeforeAnythingIsSent) {
+    attach(SimModelUnknown());
+    start();
+    tick();
+    ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+    instrument->clearLog();
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Device not supported!"});
+    EXPECT_EQ(state().measureState, 0);
+    EXPECT_FALSE(main().measure().workerBusy());
+    EXPECT_TRUE(instrument->log().empty());
+}
+
+TEST_F(Capture, ADeviceLostMidMeasurementKeepsTheBuffersBusyUntilTheWorkerReturns) {
+    speed = 20; // the 20 s preheat lasts a second
+    startWithDevice();
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
+    bridge.unplug();
+    tick();
+    ASSERT_EQ(state().measureState, 0); // the loss reset it; the worker still sleeps out the preheat
+    ASSERT_TRUE(main().measure().workerBusy());
+    dialogs.messages.clear();
+    main().measure().SpeedButton_open_rawClick();
+    main().measure().SpeedButton_save_rawClick();
+    find<QToolButton>("SpeedButton_save_lib")->click();
+    main().SpeedButton_linker_modeClick();
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>(4, "Measure Processing!"));
+    EXPECT_TRUE(dialogs.filters.empty()); // no file was asked for
+    EXPECT_EQ(state().activeMode, ActiveMode::Spectrum);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 20000));
+    EXPECT_EQ(state().measureStatus, 3);
+    EXPECT_TRUE(main().statusPanels()->valueText().startsWith("MSR_time: "));
+    main().SpeedButton_linker_modeClick();
+    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
 }
 
 } // namespace

@@ -163,6 +163,7 @@ TEST(LibusbUmockdev, LibraryStoreRoundTripsThroughUsbfs) {
     rig.state->lib.exportCount = static_cast<std::uint16_t>(files.size());
     for (std::size_t row = 0; row < files.size(); ++row)
         rig.state->lib.exportSelection[row] = static_cast<std::uint16_t>(row + 1);
+    rig.state->lib.exportFiles = files;
     rig.state->transferState = 1;
     RunTransfer(ctx);
     EXPECT_EQ(rig.state->lib.transferResult, 0);

@@ -22,9 +22,14 @@ constexpr int kNameColumn = 1;
 // part of it; here the title row is the header, so that is 15 pixels into the
 // viewport, well inside the first data row shown.
 constexpr int kTopRowProbeY = 40 - kRowPitch;
-// The grid's name column keeps the header's own bytes beside the text shown,
-// so a name that is not valid UTF-8 still finds its file.
+// The grid's name column keeps the header's own bytes beside the text shown
+// (which is decoded for the eye), and the file the row was listed from.
 constexpr int kNameBytesRole = Qt::UserRole;
+constexpr int kFileNameRole = Qt::UserRole + 1;
+
+QByteArray Bytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 
@@ -94,6 +99,12 @@ std::string LibraryController::rowName(int row) const {
     return item->text().toUtf8().toStdString();
 }
 
+std::string LibraryController::rowFile(int row) const {
+    if (row < 1 || row > m_grid->rowCount()) return {};
+    QTableWidgetItem* item = m_grid->item(row - 1, kNameColumn);
+    return item ? item->data(kFileNameRole).toByteArray().toStdString() : std::string();
+}
+
 std::vector<std::string> LibraryController::rowNames() const {
     std::vector<std::string> names;
     int count = std::min<int>(m_main.state().lib.libraryCount, m_grid->rowCount());
@@ -109,8 +120,9 @@ std::vector<int> LibraryController::tickedRows() const {
 
 void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
     if (m_grid->rowCount() < row) m_grid->setRowCount(row);
-    auto* name = new QTableWidgetItem(QString::fromUtf8(cells.name.data(), static_cast<qsizetype>(cells.name.size())));
-    name->setData(kNameBytesRole, QByteArray(cells.name.data(), static_cast<qsizetype>(cells.name.size())));
+    auto* name = new QTableWidgetItem(QString::fromUtf8(Bytes(DisplayName(cells.name))));
+    name->setData(kNameBytesRole, Bytes(cells.name));
+    name->setData(kFileNameRole, Bytes(cells.fileName));
     m_grid->setItem(row - 1, kNameColumn, name);
     m_grid->setItem(row - 1, 2, new QTableWidgetItem(QString::fromStdString(cells.model)));
     m_grid->setItem(row - 1, 3, new QTableWidgetItem(QString::fromStdString(cells.date)));
@@ -193,8 +205,9 @@ void LibraryController::LinkerModeEntered() {
 }
 
 void LibraryController::SpeedButton_drawClick() {
-    DrawResult result =
-        DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) { return rowName(row); });
+    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) {
+        return ListedRow{rowName(row), rowFile(row)};
+    });
     if (result.code == DrawCode::Drawn) {
         m_curves.fill(kNoSeries);
         std::copy(result.curves.begin(), result.curves.end(), m_curves.begin());

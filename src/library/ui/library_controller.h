@@ -56,9 +56,11 @@ public:
     void Splitter1Moved();
 
     // For delete, rename and export: the ticked rows among 1..libraryCount in
-    // ascending order, and the name a row shows (the header's bytes).
+    // ascending order, the name a row shows (the header's bytes) and the file
+    // of libraryFolder the row was listed from.
     std::vector<int> tickedRows() const;
     std::string rowName(int row) const;
+    std::string rowFile(int row) const;
     // The first data row visible under the title row.
     int topRow() const;
     // The curves of the last drawing (Series2 to Series7), kNoSeries past them.

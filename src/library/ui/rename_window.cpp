@@ -34,10 +34,14 @@ TForm_rename::TForm_rename(TForm_main& main)
     connect(form.cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
 }
 
-void TForm_rename::setOldName(const QString& name) { m_oldName->setText(name); }
+void TForm_rename::setOldLibrary(const std::string& nameBytes, const std::string& fileName) {
+    // The label is for the eye only: a Windows-1252 name would not survive
+    // the way back from its text.
+    m_oldName->setText(QString::fromStdString(DisplayName(nameBytes)));
+    m_oldFile = fileName;
+}
 
 void TForm_rename::Button_renameClick() {
-    std::string oldName = m_oldName->text().toStdString();
     std::string newName = m_newName->text().toStdString();
     UserDialogs& dialogs = m_main.services().dialogs;
     if (newName.size() > kNameFieldSize) {
@@ -46,7 +50,7 @@ void TForm_rename::Button_renameClick() {
     }
     ProgramState& state = m_main.state();
     LibraryView view = state.lib.libraryView;
-    RenameResult result = RenameLibrary(state.lib.libraryFolder, view, oldName, newName);
+    RenameResult result = RenameLibrary(state.lib.libraryFolder, view, m_oldFile, newName);
     if (result != RenameResult::Done) {
         dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::Error);
         return;
@@ -97,13 +101,16 @@ void LibraryMaintenance::DeleteClick() {
         dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
         return;
     }
-    std::vector<std::string> names;
-    for (int row : rows) names.push_back(library.rowName(row));
+    std::vector<std::string> names, files;
+    for (int row : rows) {
+        names.push_back(DisplayName(library.rowName(row)));
+        files.push_back(library.rowFile(row));
+    }
     if (dialogs.message(DeleteQuestion(names), kMessageCaption, MessageIcon::Warning, MessageButtons::OkCancel) !=
         DialogAnswer::Ok)
         return;
     ProgramState& state = m_main.state();
-    DeleteLibraries(state.lib.libraryFolder, names);
+    DeleteLibraries(state.lib.libraryFolder, files);
     library.RefreshLibraryList(state.lib.libraryView);
 }
 
@@ -121,7 +128,7 @@ void LibraryMaintenance::RenameClick() {
         return;
     }
     m_main.PlaceDialog(&m_rename, &m_main);
-    m_rename.setOldName(QString::fromStdString(library.rowName(rows.front())));
+    m_rename.setOldLibrary(library.rowName(rows.front()), library.rowFile(rows.front()));
 }
 
 } // namespace veltrane

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QWidget>
+#include <string>
 
 class QAction;
 class QLabel;
@@ -18,7 +19,9 @@ class TForm_rename : public QWidget {
 public:
     explicit TForm_rename(TForm_main& main);
 
-    void setOldName(const QString& name);
+    // The library to rename: the name its row shows (header bytes, shown
+    // decoded) and the file the row was listed from, which the rename acts on.
+    void setOldLibrary(const std::string& nameBytes, const std::string& fileName);
     void Button_renameClick();
     void Button_cancelClick();
 
@@ -28,6 +31,7 @@ protected:
 private:
     TForm_main& m_main;
     QLabel* m_oldName;
+    std::string m_oldFile;
     QLineEdit* m_newName;
 };
 

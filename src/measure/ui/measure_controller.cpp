@@ -79,9 +79,11 @@ void MeasureController::SpeedButton_msrClick() {
     m_timer->start();
 
     AppServices& services = m_main.services();
+    state.measureWorkerRunning.store(true, std::memory_order_release);
     m_worker.start([&services, stop = m_worker.stopFlag()] {
         AcquisitionContext ctx{services.link, services.clock, services.state, stop};
         RunMeasurement(ctx);
+        services.state.measureWorkerRunning.store(false, std::memory_order_release);
     });
 }
 
@@ -110,8 +112,12 @@ void MeasureController::MSR_TimerTimer() {
         m_main.spectrumChart().clearSeries(m_main.measuredSeries());
         std::uint8_t status = state.measureStatus.load(std::memory_order_relaxed);
         if (status == 1) drawMeasurement();
-        m_main.UpdateStatusBar(1, status);
-        m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
+        // The panels belong to the mode shown; a measurement's time is no
+        // library quantity.
+        if (state.activeMode == ActiveMode::Spectrum) {
+            m_main.UpdateStatusBar(1, status);
+            m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
+        }
         m_smooth->setText("0");
         m_main.applyAxisRange();
         if (state.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
@@ -184,7 +190,7 @@ void MeasureController::Edit_smoothKeyPress(char key) {
 void MeasureController::smoothAndRedraw(int level) {
     ProgramState& state = m_main.state();
     const SpectrumStore& s = state.spectrum;
-    if (state.measureState.load(std::memory_order_acquire) != 0 || (!s.haveMeasured && !s.haveFileData)) return;
+    if (MeasurementBusy(state) || (!s.haveMeasured && !s.haveFileData)) return;
     std::uint16_t count = std::min<std::uint16_t>(state.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
     std::vector<float> input(count), output(count);
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -229,7 +235,7 @@ void MeasureController::SpeedButton_save_rawClick() {
 
 void MeasureController::SpeedButton_open_rawClick() {
     ProgramState& state = m_main.state();
-    if (state.measureState.load(std::memory_order_acquire) != 0) {
+    if (MeasurementBusy(state)) {
         showError(kMeasureProcessingMessage);
         return;
     }

@@ -71,9 +71,15 @@ void TransferController::SpeedButton_exportClick() {
     LIB_RW& lib = state.lib;
     lib.exportCount = 0;
     lib.exportSelection.fill(0);
-    for (int row : m_main.library().tickedRows()) {
-        if (lib.exportCount >= lib.exportSelection.size()) break;
+    lib.exportFiles.clear();
+    std::vector<int> ticked = m_main.library().tickedRows();
+    if (const char* refusal = ExportSelectionRefusal(ticked.size())) {
+        m_main.services().dialogs.message(refusal, kMessageCaption, MessageIcon::Warning);
+        return;
+    }
+    for (int row : ticked) {
         lib.exportSelection[lib.exportCount++] = static_cast<std::uint16_t>(row);
+        lib.exportFiles.push_back(m_main.library().rowFile(row));
     }
     if (lib.exportCount == 0) {
         m_main.services().dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
