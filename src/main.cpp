@@ -33,13 +33,13 @@ void ForwardSignal(int) {
 // close button does: the laser is switched off, a running worker is waited
 // for and the settings are written. The handler only writes a byte; the
 // window is closed from the event loop.
-void CloseOnTerminationSignals(QWidget& window) {
+void CloseOnTerminationSignals(TForm_main& window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char byte;
         [[maybe_unused]] ssize_t got = ::read(g_signalPipe[1], &byte, 1);
-        window.close();
+        window.closeAtOnce();
     });
     struct sigaction action {};
     action.sa_handler = ForwardSignal;
@@ -51,15 +51,16 @@ void CloseOnTerminationSignals(QWidget& window) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Veltrane");
-    QApplication::setApplicationVersion(kVersionText);
-
+    // The command line is read before the window system is touched, so
+    // --help and --version answer on a machine without a display too.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     // The only options choose what stands behind the USB bridge; the program
     // itself has no command-line options.
     QCommandLineParser parser;
     parser.setApplicationDescription("Veltrane, companion of the portable Raman spectrometer.");
-    parser.addHelpOption();
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption simulator("simulator", "Attach the virtual instrument instead of the USB bridge.");
     QCommandLineOption model("model",
                              "Virtual instrument model: 2500 (TL100/QX810A, 532 nm), 2048 (TL200/QX810B, 785 nm), "
@@ -71,6 +72,23 @@ int main(int argc, char* argv[]) {
                               "sample", "polystyrene");
     QCommandLineOption noCalibration("no-calibration", "The virtual instrument has no wavelength calibration file.");
     parser.addOptions({simulator, model, sample, noCalibration});
+    // Qt's own options (-platform and the like) are only known once the
+    // application object has taken them out; a line that does not parse yet
+    // is read again after that.
+    if (parser.parse(arguments) &&
+        (parser.isSet(help) || parser.isSet(version) || parser.optionNames().contains("help-all"))) {
+        // Qt's own help and version texts need an application object, but
+        // not a window system; they end the program.
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName("veltrane");
+        QCoreApplication::setApplicationVersion(kVersionText);
+        parser.process(core);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Veltrane");
+    QApplication::setApplicationVersion(kVersionText);
     parser.process(app);
 
     std::optional<SimModel> simModel = SimModelByName(parser.value(model).toStdString());

@@ -14,7 +14,7 @@ constexpr std::size_t kRowsCollected = 8;
 } // namespace
 
 XWindow LibraryXWindow(std::uint16_t modelCode) {
-    if (modelCode == 0 || modelCode == 179) return {400.0, 4000.0};
+    if (modelCode == 0 || modelCode == 179 || modelCode == 1) return {400.0, 4000.0};
     if (modelCode == 180) return {400.0, 3000.0};
     return {0.0, std::numeric_limits<double>::infinity()};
 }

@@ -20,10 +20,11 @@ constexpr const char* kMaxLinesMessage = "Max 6 Lines!";
 constexpr const char* kLibraryUnreadableMessage = "Can not read library!";
 
 // The X values drawn for a library, both bounds excluded. The large-sensor
-// models (codes 0, 179 and 180) keep to the Raman range their optics cover.
-// Any other code is a small sensor, whose libraries hold wavelengths, or a
-// model this program does not know: those are drawn over their whole X
-// range, leaving out only the X = 0 padding past the instrument's pixels.
+// models (codes 0, 179 and 180) keep to the Raman range their optics cover;
+// a 256-pixel instrument's library (code 1) holds Raman shifts too, and is
+// drawn over the 400 to 4000 cm-1 its spectrum page shows. A model this
+// program does not know is drawn over its whole X range, leaving out only
+// the X = 0 padding past the instrument's pixels.
 struct XWindow {
     double low;
     double high;

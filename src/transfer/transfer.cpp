@@ -70,6 +70,22 @@ TransferMessage TransferResultMessage(std::uint8_t result) {
     }
 }
 
+std::string ExportQuestion(std::size_t count, const std::vector<std::string>& gone, bool mirrorEmpty) {
+    std::string text = "Export replaces all libraries on the instrument with the " + std::to_string(count) +
+                       (count == 1 ? " ticked one. Continue?" : " ticked ones. Continue?");
+    if (mirrorEmpty) {
+        text += "\n\nImport Device Library first to see which libraries the instrument holds now.";
+        return text;
+    }
+    if (gone.empty()) return text;
+    // A long list would push the buttons off the screen; the count still tells.
+    constexpr std::size_t kNamesShown = 15;
+    text += "\n\nThese libraries will be gone from the instrument:";
+    for (std::size_t i = 0; i < gone.size() && i < kNamesShown; ++i) text += "\n" + gone[i];
+    if (gone.size() > kNamesShown) text += "\nand " + std::to_string(gone.size() - kNamesShown) + " more";
+    return text;
+}
+
 std::string SafeRecordName(const std::string& name) {
     if (!name.empty() && ValidLibraryName(name)) return name;
     std::string base;

@@ -41,6 +41,13 @@ struct TransferMessage {
 };
 TransferMessage TransferResultMessage(std::uint8_t result);
 
+// The question asked before an export: it replaces the instrument's whole
+// store. `gone` names the libraries of the device folder (the copy of the
+// store an import left) that are not among the exported ones; `mirrorEmpty`
+// says there is no such copy to compare with.
+std::string ExportQuestion(std::size_t count, const std::vector<std::string>& gone, bool mirrorEmpty);
+constexpr const char* kExportCompleted = "Process Completed";
+
 // A record's library name as a file name inside the device folder: a safe
 // name stays as it is; otherwise unsafe characters become '_' and a short
 // hash of the whole original name is appended, so distinct names stay

@@ -126,8 +126,8 @@ TEST_F(CoordinateWindow, AutoVerticalFitsOnceWhileTheIntensityIsFixed) {
     find<QToolButton>("SpeedButton_vertical")->click();
     EXPECT_FALSE(control<QCheckBox>("CheckBox_y_auto")->isChecked());
     EXPECT_EQ(text("Edit_Y_start"), "-20");
-    EXPECT_EQ(text("Edit_Y_end"), "4321");
-    EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Left), 4321.9);
+    EXPECT_EQ(text("Edit_Y_end"), "4539"); // 5 % of the span above the peak
+    EXPECT_DOUBLE_EQ(chart().currentAxisMaximum(ChartAxis::Left), 4321.9 + 0.05 * (4321.9 + 20.5));
     EXPECT_FALSE(chart().axisAutomaticMaximum(ChartAxis::Bottom)); // X applied from its boxes
     EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Bottom), 4000);
 

@@ -137,7 +137,11 @@ TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     instrument->setFile(kDeviceLibraryPath, {});
     find<QToolButton>("SpeedButton_export")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
-    EXPECT_EQ(dialogs.messages.size(), 2u);
+    // Asked first, told at the end; nothing is lost when every library goes back.
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.messages[2].text, "Export replaces all libraries on the instrument with the " +
+                                            std::to_string(store.size() / 5120) + " ticked ones. Continue?");
+    EXPECT_EQ(dialogs.texts().back(), "Process Completed");
     EXPECT_EQ(instrument->file(kDeviceLibraryPath)->size(), store.size());
 }
 
@@ -176,7 +180,8 @@ TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
     tickLibrary("ok179");
     std::size_t messages = dialogs.messages.size();
     find<QToolButton>("SpeedButton_export")->click();
-    EXPECT_EQ(dialogs.messages.size(), messages); // passes the check and starts
+    EXPECT_EQ(dialogs.messages.size(), messages + 1); // passes the check, asks and starts
+    EXPECT_NE(dialogs.texts().back().find("Import Device Library first"), std::string::npos);
     EXPECT_NE(state().transferState, 0);
     main().transfer().shutdown();
 }

@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <algorithm>
 
 #include "app/ui/main_window.h"
 #include "app/window_rules.h"
@@ -202,6 +203,21 @@ void LibraryController::SpeedButton_drawClick() {
     std::string message = DrawMessage(result);
     if (!message.empty())
         tell(message, result.code == DrawCode::Transferring ? MessageIcon::Error : MessageIcon::Warning);
+}
+
+void LibraryController::RemoveCurvesOf(const std::vector<std::string>& names) {
+    ChartModel& chart = m_main.libraryChart();
+    bool anyLeft = false;
+    for (SeriesHandle& curve : m_curves) {
+        if (curve == kNoSeries) continue;
+        if (std::find(names.begin(), names.end(), chart.seriesTitle(curve)) != names.end()) {
+            chart.removeSeries(curve);
+            curve = kNoSeries;
+        } else {
+            anyLeft = true;
+        }
+    }
+    if (!anyLeft) chart.setLegendVisible(false);
 }
 
 void LibraryController::StringGrid_libSelectCell(int /*column*/, int row) {

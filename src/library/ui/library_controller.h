@@ -41,6 +41,9 @@ public:
     void SpeedButton_import_pcClick();
     void LinkerModeEntered();
     void SpeedButton_drawClick();
+    // Takes the curves of libraries that were deleted or renamed off the
+    // library chart; a drawing must not show files that no longer exist.
+    void RemoveCurvesOf(const std::vector<std::string>& names);
 
     // Grid and box events.
     void StringGrid_libSelectCell(int column, int row);

@@ -2,6 +2,7 @@
 
 #include "app/ui/rename_form.h"
 
+#include "app/ui/dialog_keys.h"
 #include "app/ui/window_flags.h"
 
 #include <QAction>
@@ -32,6 +33,7 @@ TForm_rename::TForm_rename(TForm_main& main)
     m_newName = form.newName;
     connect(form.rename, &QPushButton::clicked, this, &TForm_rename::Button_renameClick);
     connect(form.cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
+    UseDialogKeys(this, form.rename);
 }
 
 void TForm_rename::setOldName(const QString& name) { m_oldName->setText(name); }
@@ -52,6 +54,7 @@ void TForm_rename::Button_renameClick() {
         return;
     }
     m_main.library().RefreshLibraryList(view);
+    m_main.library().RemoveCurvesOf({oldName});
     dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::None);
     m_main.setEnabled(true);
     close();
@@ -105,6 +108,7 @@ void LibraryMaintenance::DeleteClick() {
     ProgramState& state = m_main.state();
     DeleteLibraries(state.lib.libraryFolder, names);
     library.RefreshLibraryList(state.lib.libraryView);
+    library.RemoveCurvesOf(names);
 }
 
 void LibraryMaintenance::RenameClick() {
