@@ -229,6 +229,12 @@ void ChartView::syncAxis(ChartAxis which, QValueAxis* axis) {
         minimum -= pad;
         maximum += pad;
     }
+    // Qt lays out the ticks of the old step over the new range at once: a
+    // step of 0.5 left from an empty chart would make 131070 labels on
+    // 0..65535. The step is widened first; placeTicks() sets the real one.
+    const double safeStep = (maximum - minimum) / kMostDynamicTicks;
+    if (axis->tickType() == QValueAxis::TicksDynamic && axis->tickInterval() < safeStep)
+        axis->setTickInterval(safeStep);
     axis->setRange(minimum, maximum);
     const QString caption = QString::fromStdString(m_model.axisTitleCaption(which));
     axis->setTitleVisible(!caption.isEmpty());
