@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <cstring>
 #include <filesystem>
 
@@ -37,14 +38,15 @@ protected:
     }
     void capture() {
         find<QToolButton>("SpeedButton_msr")->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return state().measureState == 0 && !main().measure().workerBusy(); },
-                                    20000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return state().measureState == 0 && !main().measure().workerBusy(); }, 20000));
     }
     ChartView* view(const char* name) { return find<ChartView>(name); }
     // The views sync on their next turn and Qt Charts lays out on the turn
     // after that.
     static void settle() {
-        for (int i = 0; i < 3; ++i) QApplication::processEvents();
+        for (int i = 0; i < 3; ++i)
+            QApplication::processEvents();
     }
     // A PC library of a sample's Raman bands over a sloping background.
     void writeSampleLibrary(const std::string& name, SimSample sample, double scale, double background) {
@@ -53,8 +55,8 @@ protected:
         b.resize(20120, '\0');
         for (std::size_t i = 0; i < 2500; ++i) {
             const float x = 300.0f + 1.5f * static_cast<float>(i);
-            const float y = static_cast<float>(scale * 10000.0 * SampleRamanIntensity(sample, x) +
-                                               background * (1.0 - x / 6000.0));
+            const float y =
+                static_cast<float>(scale * 10000.0 * SampleRamanIntensity(sample, x) + background * (1.0 - x / 6000.0));
             std::uint32_t raw;
             std::memcpy(&raw, &y, 4);
             test::PutLittle(b, 120 + 4 * i, raw, 4);
@@ -97,6 +99,29 @@ TEST_F(Screenshots, SpectrumModeAfterACapture) {
     chart->zoomTo(900.0, 1100.0, 0.0, 5000.0);
     EXPECT_EQ(chart->bottomAxis()->tickInterval(), 20.0);
     EXPECT_EQ(main().spectrumChart().currentAxisMinimum(ChartAxis::Bottom), 400.0);
+    QTest::mouseDClick(chart->viewport(), Qt::LeftButton, {}, chart->viewport()->rect().center());
+    EXPECT_FALSE(chart->zoomed());
+    // A rectangle dragged over the plot becomes the view; the wheel zooms about the pointer.
+    const QPoint centre = chart->viewport()->rect().center();
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    ASSERT_TRUE(chart->valuesAt(centre - QPoint(100, 50), x0, y1));
+    ASSERT_TRUE(chart->valuesAt(centre + QPoint(100, 50), x1, y0));
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, centre - QPoint(100, 50));
+    QTest::mouseMove(chart->viewport(), centre);
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, centre + QPoint(100, 50));
+    ASSERT_TRUE(chart->zoomed());
+    EXPECT_NEAR(chart->bottomAxis()->min(), x0, 1e-6);
+    EXPECT_NEAR(chart->bottomAxis()->max(), x1, 1e-6);
+    EXPECT_NEAR(chart->leftAxis()->max(), y1, 1e-6);
+    double xc = 0, yc = 0;
+    ASSERT_TRUE(chart->valuesAt(centre, xc, yc));
+    QWheelEvent wheel(centre, chart->viewport()->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(chart->viewport(), &wheel);
+    EXPECT_NEAR(chart->bottomAxis()->max() - chart->bottomAxis()->min(), 0.8 * (x1 - x0), 1e-6);
+    double xAfter = 0, yAfter = 0;
+    ASSERT_TRUE(chart->valuesAt(centre, xAfter, yAfter));
+    EXPECT_NEAR(xAfter, xc, (x1 - x0) * 0.01);
     QTest::mouseDClick(chart->viewport(), Qt::LeftButton, {}, chart->viewport()->rect().center());
     EXPECT_FALSE(chart->zoomed());
     EXPECT_EQ(chart->bottomAxis()->min(), 400.0);

@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <filesystem>
 
 #include "app/ui/about_window.h"
@@ -48,7 +49,8 @@ protected:
     std::vector<std::string> curveTitles() {
         std::vector<std::string> titles;
         ChartModel& chart = main().libraryChart();
-        for (std::size_t i = 0; i < chart.seriesCount(); ++i) titles.push_back(chart.seriesTitle(chart.seriesByIndex(i)));
+        for (std::size_t i = 0; i < chart.seriesCount(); ++i)
+            titles.push_back(chart.seriesTitle(chart.seriesByIndex(i)));
         return titles;
     }
     void focusOn(QWidget* widget) {
@@ -81,7 +83,8 @@ TEST_F(Usability, ExportSaysWhatItReplacesAndThatItIsDone) {
     ASSERT_GE(held, 2);
     const std::string kept = main().library().rowName(1);
     std::vector<std::string> lost;
-    for (int r = 2; r <= held; ++r) lost.push_back(main().library().rowName(r));
+    for (int r = 2; r <= held; ++r)
+        lost.push_back(main().library().rowName(r));
 
     // From the PC folder: one new library and none of the instrument's.
     find<QToolButton>("SpeedButton_import_pc")->click();
@@ -96,7 +99,8 @@ TEST_F(Usability, ExportSaysWhatItReplacesAndThatItIsDone) {
                                   "\n\nThese libraries will be gone from the instrument:\n",
                                   0),
               0u);
-    for (const std::string& name : lost) EXPECT_NE(question.text.find("\n" + name), std::string::npos) << name;
+    for (const std::string& name : lost)
+        EXPECT_NE(question.text.find("\n" + name), std::string::npos) << name;
     EXPECT_EQ(state().transferState, 0); // cancelled: nothing sent
     EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store);
 
@@ -149,7 +153,8 @@ TEST_F(Usability, ClosingDuringACaptureAsksUnlessASignalCloses) {
     EXPECT_TRUE(find<QToolButton>("SpeedButton_msr")->property("busyLook").toBool());
     EXPECT_EQ(main().statusPanels()->valueText(), ""); // the last capture's time is gone
     main().measure().MSR_TimerTimer();
-    EXPECT_TRUE(main().statusPanels()->valueText().startsWith("Dark 1/1, ")) << main().statusPanels()->valueText().toStdString();
+    EXPECT_TRUE(main().statusPanels()->valueText().startsWith("Dark 1/1, "))
+        << main().statusPanels()->valueText().toStdString();
 
     dialogs.answers.push_back(DialogAnswer::Cancel);
     main().close();
@@ -165,10 +170,12 @@ TEST_F(Usability, ClosingDuringACaptureAsksUnlessASignalCloses) {
 }
 
 TEST_F(Usability, DeletedAndRenamedLibrariesLeaveTheChart) {
-    for (const char* n : {"alpha", "beta", "gamma"}) writePc(n);
+    for (const char* n : {"alpha", "beta", "gamma"})
+        writePc(n);
     start();
     listPc();
-    for (const char* n : {"alpha", "beta", "gamma"}) tickLibrary(n);
+    for (const char* n : {"alpha", "beta", "gamma"})
+        tickLibrary(n);
     find<QToolButton>("SpeedButton_draw")->click();
     ASSERT_EQ(curveTitles().size(), 3u);
 
@@ -192,7 +199,8 @@ TEST_F(Usability, DeletedAndRenamedLibrariesLeaveTheChart) {
 }
 
 TEST_F(Usability, LibraryGridBoxesReadClearly) {
-    for (const char* n : {"alpha", "beta", "gamma"}) writePc(n);
+    for (const char* n : {"alpha", "beta", "gamma"})
+        writePc(n);
     start();
     main().show();
     listPc();
@@ -286,18 +294,51 @@ TEST_F(Usability, EnterConfirmsAndEscapeClosesTheSmallWindows) {
     EXPECT_TRUE(main().isEnabled());
 }
 
+TEST_F(Usability, TheWindowSaysWhatItShows) {
+    attach();
+    const auto calibration = *instrument->file(wire::kCalibrationPath);
+    instrument->removeFile(wire::kCalibrationPath);
+    start();
+    tick();
+    EXPECT_EQ(main().spectrumChart().axisTitleCaption(ChartAxis::Bottom), "Pixel");
+    // The tree's lines are whole in their tooltips, the serial numbers too.
+    QTreeWidgetItem* root = main().deviceTree()->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    for (int i = 0; i < root->childCount(); ++i)
+        EXPECT_EQ(root->child(i)->toolTip(0), root->child(i)->text(0));
+    EXPECT_EQ(main().deviceTree()->header()->sectionResizeMode(0), QHeaderView::ResizeToContents);
+
+    // Calibrated: Raman shift, and a saved file is confirmed and named.
+    instrument->setFile(wire::kCalibrationPath, calibration);
+    bridge.unplug();
+    tick();
+    bridge.replug();
+    tick();
+    ASSERT_TRUE(state().waveCalValid);
+    EXPECT_EQ(main().spectrumChart().axisTitleCaption(ChartAxis::Bottom), "Ramanshift(cm-1)");
+    fillMeasured([](int i) { return 100.0f + i; }, 10.0f);
+    const std::string path = dir.path() + "poly.rsd";
+    dialogs.saveAnswers.push_back(path);
+    find<QToolButton>("SpeedButton_save_raw")->click();
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(main().statusPanels()->notice(), QString::fromStdString("Saved " + path));
+    EXPECT_EQ(main().windowTitle(), "Veltrane_V 1.3 beta - poly.rsd");
+}
+
 // Help and version answer without any display to open.
 TEST(CommandLine, HelpAndVersionNeedNoWindowSystem) {
     for (const char* option : {"--help", "--version"}) {
         QProcess veltrane;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
         veltrane.setProcessEnvironment(env);
         veltrane.start(VELTRANE_APP_PATH, {option});
         ASSERT_TRUE(veltrane.waitForFinished(20000)) << option;
         const QString out = QString::fromLocal8Bit(veltrane.readAllStandardOutput());
         EXPECT_EQ(veltrane.exitStatus(), QProcess::NormalExit) << option;
-        EXPECT_EQ(veltrane.exitCode(), 0) << option << QString::fromLocal8Bit(veltrane.readAllStandardError()).toStdString();
+        EXPECT_EQ(veltrane.exitCode(), 0)
+            << option << QString::fromLocal8Bit(veltrane.readAllStandardError()).toStdString();
         EXPECT_TRUE(out.contains(std::string(option) == "--help" ? "--simulator" : kVersionText)) << out.toStdString();
     }
 }
