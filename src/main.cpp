@@ -54,7 +54,8 @@ int main(int argc, char* argv[]) {
     // The command line is read before the window system is touched, so
     // --help and --version answer on a machine without a display too.
     QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     // The only options choose what stands behind the USB bridge; the program
     // itself has no command-line options.
     QCommandLineParser parser;

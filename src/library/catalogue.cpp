@@ -96,8 +96,10 @@ void ClickLibraryRow(ProgramState& state, RowBoxStates& boxes, int topRow) {
     int slot = row - topRow + 1;
     if (slot >= 1 && slot < kRowBoxCount) boxes.checked[slot] = tick == 1;
     // "All" says every row is ticked; one row unticked makes that untrue.
-    if (tick == 0) boxes.checked[0] = false;
-    else if (TickedRows(state).size() == state.lib.libraryCount) boxes.checked[0] = true;
+    if (tick == 0)
+        boxes.checked[0] = false;
+    else if (TickedRows(state).size() == state.lib.libraryCount)
+        boxes.checked[0] = true;
 }
 
 void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on) {

@@ -81,7 +81,8 @@ std::string ExportQuestion(std::size_t count, const std::vector<std::string>& go
     // A long list would push the buttons off the screen; the count still tells.
     constexpr std::size_t kNamesShown = 15;
     text += "\n\nThese libraries will be gone from the instrument:";
-    for (std::size_t i = 0; i < gone.size() && i < kNamesShown; ++i) text += "\n" + gone[i];
+    for (std::size_t i = 0; i < gone.size() && i < kNamesShown; ++i)
+        text += "\n" + gone[i];
     if (gone.size() > kNamesShown) text += "\nand " + std::to_string(gone.size() - kNamesShown) + " more";
     return text;
 }

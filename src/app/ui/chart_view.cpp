@@ -5,15 +5,15 @@
 #include <QGraphicsLayout>
 #include <QLegend>
 #include <QLegendMarker>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QRubberBand>
-#include <QWheelEvent>
 #include <QLineSeries>
 #include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
+#include <QRubberBand>
 #include <QTextDocument>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -388,8 +388,7 @@ void ChartView::mouseMoveEvent(QMouseEvent* event) {
             const double dx = (at.x() - m_dragFrom.x()) / plot.width() * (m_bottomAxis->max() - m_bottomAxis->min());
             const double dy = (at.y() - m_dragFrom.y()) / plot.height() * (m_leftAxis->max() - m_leftAxis->min());
             m_dragFrom = at;
-            zoomTo(m_bottomAxis->min() - dx, m_bottomAxis->max() - dx, m_leftAxis->min() + dy,
-                   m_leftAxis->max() + dy);
+            zoomTo(m_bottomAxis->min() - dx, m_bottomAxis->max() - dx, m_leftAxis->min() + dy, m_leftAxis->max() + dy);
         }
     }
     event->accept();

@@ -2,8 +2,6 @@
 
 #include <QAbstractSpinBox>
 #include <QApplication>
-#include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -12,12 +10,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -315,8 +315,8 @@ void TForm_main::buildMeasurePage() {
     peaks->setCheckable(true);
     chartBarLayout->addWidget(peaks);
     chartBarLayout->addStretch(1);
-    auto* chartHint = Caption(chartBar, "Label_chart_hint",
-                              "Drag to zoom, wheel to zoom, right-drag to pan, double-click to reset");
+    auto* chartHint =
+        Caption(chartBar, "Label_chart_hint", "Drag to zoom, wheel to zoom, right-drag to pan, double-click to reset");
     chartHint->setStyleSheet("color: #606060;");
     chartBarLayout->addWidget(chartHint);
     chartLayout->addWidget(chartBar);
@@ -456,7 +456,9 @@ void TForm_main::showFileName(const std::string& name) {
     setWindowTitle(caption);
 }
 
-void TForm_main::showNotice(const QString& text) { m_statusPanels->setNotice(text); }
+void TForm_main::showNotice(const QString& text) {
+    m_statusPanels->setNotice(text);
+}
 
 QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
 

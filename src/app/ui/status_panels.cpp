@@ -83,10 +83,18 @@ void StatusPanels::setIconBase(int base) {
 }
 
 void StatusPanels::setValueText(const QString& text) { m_value->setText(text); }
-void StatusPanels::setNotice(const QString& text) { m_notice->setText(text); }
-void StatusPanels::setReadout(const QString& text) { m_readout->setText(text); }
-QString StatusPanels::notice() const { return m_notice->text(); }
-QString StatusPanels::readout() const { return m_readout->text(); }
+void StatusPanels::setNotice(const QString& text) {
+    m_notice->setText(text);
+}
+void StatusPanels::setReadout(const QString& text) {
+    m_readout->setText(text);
+}
+QString StatusPanels::notice() const {
+    return m_notice->text();
+}
+QString StatusPanels::readout() const {
+    return m_readout->text();
+}
 void StatusPanels::setLabelText(const QString& text) { m_label->setText(text); }
 QString StatusPanels::valueText() const { return m_value->text(); }
 QString StatusPanels::labelText() const { return m_label->text(); }

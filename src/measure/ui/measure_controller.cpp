@@ -1,10 +1,10 @@
 #include "measure/ui/measure_controller.h"
 
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QProgressBar>
 #include <QIcon>
+#include <QLineEdit>
 #include <QPalette>
+#include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
 #include <vector>
