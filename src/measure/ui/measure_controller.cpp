@@ -136,9 +136,11 @@ void MeasureController::MSR_TimerTimer() {
         // Once the worker has returned there is nothing left to follow, unless
         // its last write came after this tick's look at the state.
         if (!workerBusy() && state.measureState.load(std::memory_order_acquire) == 0) {
+            // Only a run this timer was following leaves its phase behind; a
+            // late tick after the result was taken must not wipe its time.
+            if (m_timer->isActive()) m_main.statusPanels()->setValueText(QString());
             m_timer->stop();
             m_main.progressBar()->setValue(0);
-            m_main.statusPanels()->setValueText(QString());
             showCaptureBusy(false);
         }
         break;
