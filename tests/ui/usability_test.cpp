@@ -341,6 +341,17 @@ TEST(CommandLine, HelpAndVersionNeedNoWindowSystem) {
             << option << QString::fromLocal8Bit(veltrane.readAllStandardError()).toStdString();
         EXPECT_TRUE(out.contains(std::string(option) == "--help" ? "--simulator" : kVersionText)) << out.toStdString();
     }
+    // A mistyped option is told there too, as a usage error.
+    QProcess veltrane;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    veltrane.setProcessEnvironment(env);
+    veltrane.start(VELTRANE_APP_PATH, {"--simulatr"});
+    ASSERT_TRUE(veltrane.waitForFinished(20000));
+    EXPECT_EQ(veltrane.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(veltrane.exitCode(), 64);
+    EXPECT_TRUE(QString::fromLocal8Bit(veltrane.readAllStandardError()).contains("Unknown option 'simulatr'"));
 }
 
 } // namespace
