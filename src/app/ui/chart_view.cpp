@@ -141,7 +141,6 @@ void ChartView::syncNow() {
     syncSeries();
     m_chart->legend()->setVisible(m_model.legendVisible());
     placeAxisTitles();
-    placeTicks();
     viewport()->update();
 }
 
@@ -229,13 +228,15 @@ void ChartView::syncAxis(ChartAxis which, QValueAxis* axis) {
         minimum -= pad;
         maximum += pad;
     }
-    // Qt lays out the ticks of the old step over the new range at once: a
+    // Qt lays out the ticks of the old step over the new range at once, so a
     // step of 0.5 left from an empty chart would make 131070 labels on
-    // 0..65535. The step is widened first; placeTicks() sets the real one.
-    const double safeStep = (maximum - minimum) / kMostDynamicTicks;
-    if (axis->tickType() == QValueAxis::TicksDynamic && axis->tickInterval() < safeStep)
-        axis->setTickInterval(safeStep);
+    // 0..65535: a step that grows is set before the range, one that shrinks
+    // after it.
+    const QRectF plot = m_chart->plotArea();
+    const double step = tickStep(which, minimum, maximum, which == ChartAxis::Bottom ? plot.width() : plot.height());
+    if (step > axis->tickInterval()) applyTicks(axis, step, minimum, maximum);
     axis->setRange(minimum, maximum);
+    applyTicks(axis, step, minimum, maximum);
     const QString caption = QString::fromStdString(m_model.axisTitleCaption(which));
     axis->setTitleVisible(!caption.isEmpty());
 }
@@ -246,21 +247,25 @@ void ChartView::placeTicks() {
     placeTicks(ChartAxis::Left, m_leftAxis, plot.height());
 }
 
+void ChartView::placeTicks(ChartAxis which, QValueAxis* axis, double length) {
+    applyTicks(axis, tickStep(which, axis->min(), axis->max(), length), axis->min(), axis->max());
+}
+
 // A step asked for is kept; otherwise round steps about 90 pixels apart.
+double ChartView::tickStep(ChartAxis which, double minimum, double maximum, double length) const {
+    const double asked = m_model.axisDesiredIncrement(which);
+    if (asked > 0.0 && (maximum - minimum) / asked <= kMostDynamicTicks) return asked;
+    // Before the first layout the plot has no size; a guess of 500 px keeps
+    // the labels sensible until it has.
+    return ChooseAxisTicks(minimum, maximum, length > 1.0 ? length : 500.0).step;
+}
+
 // Labels read like "#.#": at most one decimal and none on whole numbers. Qt
 // applies one printf format to every label of an axis, so the choice is made
 // per axis from the ticks it will show: "%.0f" when they are all whole,
 // "%.1f" otherwise. Unlike "%g" this never switches to exponents on
 // intensities and never shows more than one decimal.
-void ChartView::placeTicks(ChartAxis which, QValueAxis* axis, double length) {
-    const double minimum = axis->min();
-    const double maximum = axis->max();
-    double step = m_model.axisDesiredIncrement(which);
-    if (!(step > 0.0 && (maximum - minimum) / step <= kMostDynamicTicks)) {
-        // Before the first layout the plot has no size; a guess of 500 px
-        // keeps the labels sensible until it has.
-        step = ChooseAxisTicks(minimum, maximum, length > 1.0 ? length : 500.0).step;
-    }
+void ChartView::applyTicks(QValueAxis* axis, double step, double minimum, double maximum) {
     if (!(step > 0.0)) return;
     std::vector<double> ticks;
     for (double k = std::ceil(minimum / step); k * step <= maximum && ticks.size() <= kMostDynamicTicks; k += 1.0)

@@ -75,6 +75,8 @@ private:
     void placeAxisTitle(ChartAxis which, QValueAxis* axis, double length);
     void placeTicks();
     void placeTicks(ChartAxis which, QValueAxis* axis, double length);
+    double tickStep(ChartAxis which, double minimum, double maximum, double length) const;
+    void applyTicks(QValueAxis* axis, double step, double minimum, double maximum);
     std::vector<double> axisSettings() const;
     QPointF toView(double x, double y) const;
     void drawSelected(QPainter* painter);
