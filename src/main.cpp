@@ -53,18 +53,63 @@ void CloseOnTerminationSignals(VeltraneApplication& veltrane) {
         ::sigaction(signal, &action, nullptr);
 }
 
+// The options QGuiApplication and QApplication take for themselves.
+bool OnlyQtOptionsUnknown(const QStringList& unknown) {
+    static const QStringList qtOptions = {"platform",
+                                          "platformpluginpath",
+                                          "platformtheme",
+                                          "plugin",
+                                          "qwindowgeometry",
+                                          "qwindowicon",
+                                          "qwindowtitle",
+                                          "reverse",
+                                          "session",
+                                          "display",
+                                          "geometry",
+                                          "style",
+                                          "stylesheet",
+                                          "widgetcount",
+                                          "qmljsdebugger",
+                                          "name",
+                                          "title",
+                                          "visual",
+                                          "ncols",
+                                          "cmap",
+                                          "nograb",
+                                          "dograb",
+                                          "sync",
+                                          "fn",
+                                          "font",
+                                          "bg",
+                                          "background",
+                                          "fg",
+                                          "foreground",
+                                          "btn",
+                                          "button",
+                                          "im",
+                                          "inputstyle",
+                                          "testability"};
+    for (const QString& name : unknown)
+        if (!qtOptions.contains(name)) return false;
+    return !unknown.isEmpty();
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Veltrane");
-    QApplication::setApplicationVersion(kVersionText);
-
+    // The command line is read before the window system is touched, so
+    // --help and --version answer on a machine without a display too.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     // The only options choose what stands behind the USB bridge; the program
     // itself has no command-line options.
     QCommandLineParser parser;
     parser.setApplicationDescription("Veltrane, companion of the portable Raman spectrometer.");
-    parser.addHelpOption();
+    // Qt's options are words after a single dash (-platform), not letters.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption simulator("simulator", "Attach the virtual instrument instead of the USB bridge.");
     QCommandLineOption model("model",
                              "Virtual instrument model: 2500 (TL100/QX810A, 532 nm), 2048 (TL200/QX810B, 785 nm), "
@@ -76,6 +121,27 @@ int main(int argc, char* argv[]) {
                               "sample", "polystyrene");
     QCommandLineOption noCalibration("no-calibration", "The virtual instrument has no wavelength calibration file.");
     parser.addOptions({simulator, model, sample, noCalibration});
+    // Qt's own options (-platform and the like) are only known once the
+    // application object has taken them out; a line that fails on those alone
+    // is read again after that. Any other mistake is told here, display or not.
+    const bool parsed = parser.parse(arguments);
+    if (!parsed && !OnlyQtOptionsUnknown(parser.unknownOptionNames())) {
+        QTextStream(stderr) << parser.errorText() << "\nSee --help.\n";
+        return 64;
+    }
+    if (parsed && (parser.isSet(help) || parser.isSet(version) || parser.optionNames().contains("help-all"))) {
+        // Qt's own help and version texts need an application object, but
+        // not a window system; they end the program.
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName("Veltrane");
+        QCoreApplication::setApplicationVersion(kVersionText);
+        parser.process(core);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Veltrane");
+    QApplication::setApplicationVersion(kVersionText);
     parser.process(app);
 
     std::optional<SimModel> simModel = SimModelByName(parser.value(model).toStdString());

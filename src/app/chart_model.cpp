@@ -1,5 +1,7 @@
 #include "app/chart_model.h"
 
+#include "app/axis_ticks.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -291,7 +293,7 @@ void ChartModel::recomputeAutomaticBounds() {
     }
     if (yMin <= yMax) {
         m_left.computedMinimum = yMin;
-        m_left.computedMaximum = yMax;
+        m_left.computedMaximum = WithHeadroom(yMin, yMax);
     }
 }
 

@@ -59,7 +59,8 @@ public:
     void setAxisMinimum(ChartAxis axis, double value);
     void setAxisMaximum(ChartAxis axis, double value);
     // The bounds in force: the set bound while automatic is off, otherwise the
-    // one computed from the data at the last redraw.
+    // one computed from the data at the last redraw (the left axis's maximum
+    // with a little headroom above the highest point).
     double currentAxisMinimum(ChartAxis axis) const;
     double currentAxisMaximum(ChartAxis axis) const;
     void setAxisDesiredIncrement(ChartAxis axis, double step);

@@ -35,6 +35,11 @@ SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, Se
     return measured;
 }
 
+const char* SpectrumXAxisCaption(const ProgramState& state) {
+    if (state.spectrum.haveFileData || state.waveCalValid) return "Ramanshift(cm-1)";
+    return state.deviceType == 1 ? "Wavelength(nm)" : "Pixel";
+}
+
 void SetUpLibraryChart(ChartModel& chart) {
     chart.removeAllSeries();
     chart.createLineSeries();

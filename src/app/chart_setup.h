@@ -13,6 +13,11 @@ constexpr const char* kMeasuredSeriesTitle = "Real";
 // markers keep their positions after it. Returns the measured series.
 SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, SeriesHandle measured);
 
+// The spectrum chart's X title for what its X values are: Raman shift with a
+// calibration or a raw file's spectrum, otherwise what the axis falls back
+// to, pixel numbers or (256-pixel sensors) wavelengths.
+const char* SpectrumXAxisCaption(const ProgramState& state);
+
 // Prepares the library chart: one empty series, 400..4000 on the bottom axis.
 void SetUpLibraryChart(ChartModel& chart);
 

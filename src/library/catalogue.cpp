@@ -105,6 +105,11 @@ void ClickLibraryRow(ProgramState& state, RowBoxStates& boxes, int topRow) {
     state.rowTicks[static_cast<std::size_t>(row)] = tick;
     int slot = row - topRow + 1;
     if (slot >= 1 && slot < kRowBoxCount) boxes.checked[slot] = tick == 1;
+    // "All" says every row is ticked; one row unticked makes that untrue.
+    if (tick == 0)
+        boxes.checked[0] = false;
+    else if (TickedRows(state).size() == state.lib.libraryCount)
+        boxes.checked[0] = true;
 }
 
 void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on) {

@@ -74,7 +74,8 @@ void SyncRowBoxes(RowBoxStates& boxes, const ProgramState& state, int topRow);
 void SelectLibraryRow(ProgramState& state, int row);
 // A click on the grid: toggles the current row's tick and its box, unless a
 // wheel or key event asked to let this click pass (it then only clears that
-// request) or the title row is current.
+// request) or the title row is current. The "All" box (slot 0) follows:
+// cleared when a row is unticked, ticked when the last row is ticked.
 void ClickLibraryRow(ProgramState& state, RowBoxStates& boxes, int topRow);
 // Wheel and key events on the grid: the grid moves its selection itself and
 // raises a click for it, which must not toggle anything.

@@ -14,7 +14,7 @@ constexpr std::size_t kRowsCollected = 8;
 } // namespace
 
 XWindow LibraryXWindow(std::uint16_t modelCode) {
-    if (modelCode == 0 || modelCode == 179) return {400.0, 4000.0};
+    if (modelCode == 0 || modelCode == 179 || modelCode == 1) return {400.0, 4000.0};
     if (modelCode == 180) return {400.0, 3000.0};
     return {0.0, std::numeric_limits<double>::infinity()};
 }
@@ -72,6 +72,7 @@ DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std
         }
         result.curves.push_back(
             AddLibraryCurve(chart, header, lib.curveIntensity.data(), lib.curveAxis.data(), points));
+        result.files.push_back(lib.libraryFolder + listed.fileName);
     }
     for (ChartAxis axis : {ChartAxis::Left, ChartAxis::Bottom}) {
         chart.setAxisAutomaticMinimum(axis, true);

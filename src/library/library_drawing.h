@@ -20,10 +20,11 @@ constexpr const char* kMaxLinesMessage = "Max 6 Lines!";
 constexpr const char* kLibraryUnreadableMessage = "Can not read library!";
 
 // The X values drawn for a library, both bounds excluded. The large-sensor
-// models (codes 0, 179 and 180) keep to the Raman range their optics cover.
-// Any other code is a small sensor, whose libraries hold wavelengths, or a
-// model this program does not know: those are drawn over their whole X
-// range, leaving out only the X = 0 padding past the instrument's pixels.
+// models (codes 0, 179 and 180) keep to the Raman range their optics cover;
+// a 256-pixel instrument's library (code 1) holds Raman shifts too, and is
+// drawn over the 400 to 4000 cm-1 its spectrum page shows. A model this
+// program does not know is drawn over its whole X range, leaving out only
+// the X = 0 padding past the instrument's pixels.
 struct XWindow {
     double low;
     double high;
@@ -45,6 +46,7 @@ enum class DrawCode : std::uint8_t { Drawn, Transferring, NotSelected, TooMany }
 struct DrawResult {
     DrawCode code = DrawCode::Drawn;
     std::vector<SeriesHandle> curves;    // in row order, at most six
+    std::vector<std::string> files;      // the file each curve was read from, folder included
     std::vector<std::string> unreadable; // ticked rows whose file could not be read
 };
 

@@ -32,7 +32,10 @@ void FromRawFile(const ProgramState& state, LibraryDraft& out) {
 void FromMeasurement(const ProgramState& state, LibraryDraft& out) {
     out.header = SpectrumHeader{};
     out.header.setModelCode(state.deviceType);
-    bool ramanShift = state.deviceType == 179 || state.deviceType == 180;
+    // A library is made only with a calibration, and then the chart shows a
+    // 256-pixel instrument's spectrum against Raman shift too: the library
+    // holds what was shown, as one made from a saved raw file does.
+    bool ramanShift = state.deviceType == 179 || state.deviceType == 180 || state.deviceType == 1;
     // 0 nm would make every shift infinite; the display and the raw files
     // read it as the default laser line, and so does the library.
     float laser =

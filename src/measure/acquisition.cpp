@@ -92,6 +92,7 @@ std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uin
     float divisor = static_cast<float>(averageCount);
     std::uint32_t t0 = ctx.clock.tickCount();
     for (std::uint32_t k = 0; k < averageCount; ++k) {
+        state.progress.frame.store(static_cast<std::uint16_t>(k + 1), std::memory_order_relaxed);
         if (!WaitForExposure(ctx, exposureMs)) return kAcquireFailed;
         if (k == 0) {
             std::uint32_t elapsed = TicksSince(t0, ctx.clock.tickCount());

@@ -124,6 +124,8 @@ void RunMeasurement(const AcquisitionContext& ctx) {
     progress.firstDarkMs.store(0, std::memory_order_relaxed);
     progress.firstSignalMs.store(0, std::memory_order_relaxed);
     progress.measureStep.store(0, std::memory_order_relaxed);
+    progress.frame.store(0, std::memory_order_relaxed);
+    progress.preheatStart.store(0, std::memory_order_relaxed);
     std::uint32_t start = ctx.clock.tickCount();
     progress.measureTime.store(start, std::memory_order_relaxed);
 
@@ -150,6 +152,7 @@ void RunMeasurement(const AcquisitionContext& ctx) {
         // A laser that refused to come on would give a "signal" of dark
         // current only; that is a failed measurement, not a spectrum.
         if (SwitchLaser(ctx, true)) {
+            progress.preheatStart.store(ctx.clock.tickCount(), std::memory_order_relaxed);
             SleepUnlessStopped(ctx, params.preheatMs);
             progress.measureStep.store(2, std::memory_order_relaxed);
             result = ctx.stopRequested()
@@ -190,6 +193,30 @@ std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now
     if (progress.measureStep.load(std::memory_order_relaxed) == 0 && firstDark == 0)
         p = std::min(p, (params.exposureMs * 200u) / total);
     return static_cast<std::uint8_t>(std::min<std::uint32_t>(p, 100));
+}
+
+std::string MeasurePhaseText(const ProgramState& state, std::uint32_t now) {
+    const MeasureParams& params = state.measureParams;
+    const MeasureProgress& progress = state.progress;
+    auto seconds = [](std::uint64_t ms) { return std::to_string((ms + 999) / 1000) + " s"; };
+    std::uint64_t total = 4ull * params.averageCount * params.exposureMs + params.preheatMs;
+    std::uint64_t left = total * (100u - MeasureProgressPercent(state, now)) / 100u;
+    std::string frames = std::to_string(std::max<std::uint16_t>(1, progress.frame.load(std::memory_order_relaxed))) +
+                         "/" + std::to_string(params.averageCount);
+    switch (progress.measureStep.load(std::memory_order_relaxed)) {
+    case 0:
+        return "Dark " + frames + ", " + seconds(left) + " left";
+    case 1: {
+        std::uint32_t began = progress.preheatStart.load(std::memory_order_relaxed);
+        // Before the worker has stamped the preheat's start, the whole of it lies ahead.
+        std::uint32_t done = began == 0 ? 0 : std::min<std::uint32_t>(now - began, params.preheatMs);
+        return "Laser preheat " + seconds(params.preheatMs - done);
+    }
+    case 2:
+        return "Signal " + frames + ", " + seconds(left) + " left";
+    default:
+        return "Laser off";
+    }
 }
 
 StepResult StepAverage(const std::string& boxText, bool up) {

@@ -76,6 +76,9 @@ bool MeasurableDeviceType(std::uint8_t deviceType);
 // Progress in percent for the bar while a measurement runs, from the
 // worker's timing fields at tick `now`.
 std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now);
+// The phase of a running measurement for the status bar: "Dark 1/2, 24 s
+// left", "Laser preheat 12 s", "Signal 2/2, 3 s left", then "Laser off".
+std::string MeasurePhaseText(const ProgramState& state, std::uint32_t now);
 
 // The average box's arrows: the value the box shows after a click, or the
 // conversion message when the box holds no whole number.

@@ -41,6 +41,10 @@ struct MeasureProgress {
     std::atomic<std::uint32_t> firstDarkMs{0};
     std::atomic<std::uint32_t> firstSignalMs{0};
     std::atomic<std::uint8_t> measurePercent{0};
+    // For the phase shown in the status bar: the frame of the average being
+    // taken (from 1) and the tick at which the laser preheat began.
+    std::atomic<std::uint16_t> frame{0};
+    std::atomic<std::uint32_t> preheatStart{0};
 };
 
 } // namespace veltrane

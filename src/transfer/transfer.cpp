@@ -42,20 +42,50 @@ bool WriteRecord(const TransferContext& ctx, std::uint32_t position,
 
 TransferMessage TransferResultMessage(std::uint8_t result) {
     switch (result) {
-    case 1: return {"Get Ctr Info Fail!", false};
-    case 2: return {"Set File Name Fail!", false};
-    case 3: return {"Get File Info Fail!", false};
-    case 4: return {"File not exist!", false};
-    case 5: return {"File RWreq Fail!", false};
-    case 6: return {"RWreq Wait Timeout!", false};
-    case 7: return {"Transfer Fail!", false};
-    case 8: return {"Transfer Wait Timeout!", false};
-    case 9: return {"Close Fail!", false};
-    case 10: return {"No Device!", true};
-    case kLocalLibraryFailed: return {"Library File Fail!", false};
-    case kTooManyLibraries: return {kTooManyLibrariesMessage, false};
-    default: return {nullptr, false};
+    case 1:
+        return {"Get Ctr Info Fail!", false};
+    case 2:
+        return {"Set File Name Fail!", false};
+    case 3:
+        return {"Get File Info Fail!", false};
+    case 4:
+        return {"File not exist!", false};
+    case 5:
+        return {"File RWreq Fail!", false};
+    case 6:
+        return {"RWreq Wait Timeout!", false};
+    case 7:
+        return {"Transfer Fail!", false};
+    case 8:
+        return {"Transfer Wait Timeout!", false};
+    case 9:
+        return {"Close Fail!", false};
+    case 10:
+        return {"No Device!", true};
+    case kLocalLibraryFailed:
+        return {"Library File Fail!", false};
+    case kTooManyLibraries:
+        return {kTooManyLibrariesMessage, false};
+    default:
+        return {nullptr, false};
     }
+}
+
+std::string ExportQuestion(std::size_t count, const std::vector<std::string>& gone, bool mirrorEmpty) {
+    std::string text = "Export replaces all libraries on the instrument with the " + std::to_string(count) +
+                       (count == 1 ? " ticked one. Continue?" : " ticked ones. Continue?");
+    if (mirrorEmpty) {
+        text += "\n\nImport Device Library first to see which libraries the instrument holds now.";
+        return text;
+    }
+    if (gone.empty()) return text;
+    // A long list would push the buttons off the screen; the count still tells.
+    constexpr std::size_t kNamesShown = 15;
+    text += "\n\nThese libraries will be gone from the instrument:";
+    for (std::size_t i = 0; i < gone.size() && i < kNamesShown; ++i)
+        text += "\n" + gone[i];
+    if (gone.size() > kNamesShown) text += "\nand " + std::to_string(gone.size() - kNamesShown) + " more";
+    return text;
 }
 
 const char* ExportSelectionRefusal(std::size_t selected) {
@@ -69,8 +99,8 @@ std::string DeviceMirrorFileName(std::uint32_t position, const std::string& name
     std::string shown = DisplayName(name);
     if (!shown.empty()) file.push_back(' ');
     for (unsigned char c : shown) {
-        bool unsafe = c < 0x20 || c == 0x7F || std::string_view("/\\*?<>:\"|").find(static_cast<char>(c)) !=
-                                                    std::string_view::npos;
+        bool unsafe = c < 0x20 || c == 0x7F ||
+                      std::string_view("/\\*?<>:\"|").find(static_cast<char>(c)) != std::string_view::npos;
         file.push_back(unsafe ? '_' : static_cast<char>(c));
     }
     return file + kLibraryExtension;

@@ -57,6 +57,13 @@ TransferMessage TransferResultMessage(std::uint8_t result);
 // and its header keep their bytes.
 std::string DeviceMirrorFileName(std::uint32_t position, const std::string& name);
 
+// The question asked before an export: it replaces the instrument's whole
+// store. `gone` names the libraries of the device folder (the copy of the
+// store an import left) that are not among the exported ones; `mirrorEmpty`
+// says there is no such copy to compare with.
+std::string ExportQuestion(std::size_t count, const std::vector<std::string>& gone, bool mirrorEmpty);
+constexpr const char* kExportCompleted = "Process Completed";
+
 // The 5120-byte record of a 20120-byte PC library file: the header as it is,
 // then each pair of neighbouring points averaged (intensities as whole
 // numbers, Raman shifts in tenths).

@@ -92,19 +92,26 @@ TEST_F(LibraryDrawing, WindowsByModelCodeAndUnreadableRowsLeftOut) {
     draw({2});
     ASSERT_EQ(points(0).size(), 1299u); // 402 .. 2998
     EXPECT_EQ(points(0).back().x, 2998.0);
-    // A small sensor's wavelengths, 256 points then X 0: all of its points.
-    std::vector<float> nm(256);
-    for (std::size_t i = 0; i < nm.size(); ++i)
-        nm[i] = 785.0f + 0.5f * static_cast<float>(i);
-    add("small", test::PcLibraryBytes(HeaderBytes("small", 1), 0, nm));
+    // A 256-pixel instrument's shifts run from -6254 to 12358 cm-1 around a
+    // 405 nm laser; the chart keeps to what its spectrum page shows.
+    std::vector<float> shift(256);
+    for (std::size_t i = 0; i < shift.size(); ++i)
+        shift[i] = -6254.0f + 72.0f * static_cast<float>(i);
+    add("small", test::PcLibraryBytes(HeaderBytes("small", 1), 0, shift));
     draw({3});
-    ASSERT_EQ(points(0).size(), 256u);
-    EXPECT_EQ(points(0).back().x, 912.5);
+    ASSERT_EQ(points(0).size(), 50u); // 442 .. 3970
+    EXPECT_EQ(points(0).front().x, 442.0);
+    EXPECT_EQ(points(0).back().x, 3970.0);
+    // A code this program does not know: its whole X range but the padding.
+    add("other", test::PcLibraryBytes(HeaderBytes("other", 7), 0, shift));
+    draw({4});
+    EXPECT_EQ(points(0).size(), 169u); // 10 .. 12106
+    EXPECT_EQ(points(0).back().x, 12106.0);
 
     add("deleted", "");
     add("../b", "");                                                          // a crafted header name
     add("short", test::DeviceRecordBytes(HeaderBytes("short", 179), {}, {})); // a record in the PC view
-    EXPECT_EQ(draw({2, 4, 5, 6}), "Can not read library!\n\ndeleted\n../b\nshort");
+    EXPECT_EQ(draw({2, 5, 6, 7}), "Can not read library!\n\ndeleted\n../b\nshort");
     EXPECT_EQ(titles(), std::vector<std::string>{"b"});
 }
 

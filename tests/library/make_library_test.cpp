@@ -104,12 +104,13 @@ TEST_F(MakeLibraryTest, XValuesOfOtherLasersAndSensors) {
     // kL = float32(1e7/403.25) = 24798.51171875; pixel 1000 gives 13804.0195 (0x4657B014).
     EXPECT_EQ(BytesAt(library("nolaser"), 10120 + 4000, 4), (std::vector<int>{0x14, 0xB0, 0x57, 0x46}));
 
-    // A 256-pixel instrument keeps wavelengths: pixel 100 at 797.99048 nm (0x44477F64).
+    // A 256-pixel instrument stores Raman shifts as well, as its chart shows
+    // them: pixel 100 at 797.99048 nm (0x44477F64) is 12267.034 cm-1 (0x463FAC23).
     state.deviceType = 1;
     state.pixelCount = 256;
     ASSERT_EQ(make("small"), MakeLibraryResult::Made);
     std::string b = library("small");
-    EXPECT_EQ(BytesAt(b, 10120 + 400, 4), (std::vector<int>{0x64, 0x7F, 0x47, 0x44}));
+    EXPECT_EQ(BytesAt(b, 10120 + 400, 4), (std::vector<int>{0x23, 0xAC, 0x3F, 0x46}));
     EXPECT_EQ(U16At(b, 112), 1);
     EXPECT_EQ(F32At(b, 10120 + 4 * 256), 0.0f);
 }

@@ -110,7 +110,7 @@ TEST_F(AxisRangeApply, AutomaticAxesIgnoreTheirBoxesAndFollowTheData) {
     }
     chart.redrawNow();
     EXPECT_EQ(chart.currentAxisMinimum(ChartAxis::Bottom), 150.5);
-    EXPECT_EQ(chart.currentAxisMaximum(ChartAxis::Left), 812.0);
+    EXPECT_EQ(chart.currentAxisMaximum(ChartAxis::Left), 852.75); // 812 and 5 % headroom
 
     // Only one axis automatic: the other is still read and fixed.
     out = ApplyAxisRange(chart, {false, true, "200", "1000", "junk", "junk"});
@@ -130,7 +130,7 @@ TEST_F(AxisRangeApply, FillShowsTheBoundsInForceAsWholeNumbers) {
     EXPECT_EQ(texts.xStart, "-12");
     EXPECT_EQ(texts.xEnd, "3999");
     EXPECT_EQ(texts.yStart, "0"); // never "-0"
-    EXPECT_EQ(texts.yEnd, "250");
+    EXPECT_EQ(texts.yEnd, "263"); // 250.6 and 5 % headroom, 263.15
     EXPECT_EQ(WholeNumberText(-1e20), "-100000000000000000000");
 }
 

@@ -48,7 +48,7 @@ TEST_F(CoordinateWindow, CoorButtonShowsTheBoundsInForceAndDisablesTheMainWindow
     EXPECT_EQ(text("Edit_X_start"), "200");
     EXPECT_EQ(text("Edit_X_end"), "3000");
     EXPECT_EQ(text("Edit_Y_start"), "-3");
-    EXPECT_EQ(text("Edit_Y_end"), "812");
+    EXPECT_EQ(text("Edit_Y_end"), "853"); // 812.7 and 5 % headroom
 
     window().close(); // the close box
     EXPECT_TRUE(main().isEnabled());
@@ -126,8 +126,8 @@ TEST_F(CoordinateWindow, AutoVerticalFitsOnceWhileTheIntensityIsFixed) {
     find<QToolButton>("SpeedButton_vertical")->click();
     EXPECT_FALSE(control<QCheckBox>("CheckBox_y_auto")->isChecked());
     EXPECT_EQ(text("Edit_Y_start"), "-20");
-    EXPECT_EQ(text("Edit_Y_end"), "4321");
-    EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Left), 4321.9);
+    EXPECT_EQ(text("Edit_Y_end"), "4539"); // 5 % of the span above the peak
+    EXPECT_DOUBLE_EQ(chart().currentAxisMaximum(ChartAxis::Left), 4321.9 + 0.05 * (4321.9 + 20.5));
     EXPECT_FALSE(chart().axisAutomaticMaximum(ChartAxis::Bottom)); // X applied from its boxes
     EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Bottom), 4000);
 
@@ -146,7 +146,7 @@ TEST_F(CoordinateWindow, AutomaticIntensityFromTheStartFitsEachNewCurve) {
     window().Button_coordinate_setClick();                       // as after every new curve
     curve({{500, 30}, {600, 5000}});
     EXPECT_EQ(chart().currentAxisMinimum(ChartAxis::Left), 30);
-    EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Left), 5000);
+    EXPECT_EQ(chart().currentAxisMaximum(ChartAxis::Left), 5000 + 0.05 * 4970);
     EXPECT_EQ(chart().axisDesiredIncrement(ChartAxis::Left), 0);
 }
 

@@ -38,7 +38,8 @@ protected:
     }
     std::vector<std::string> listed() {
         std::vector<std::string> names;
-        for (int r = 1; r <= state().lib.libraryCount; ++r) names.push_back(main().library().rowName(r));
+        for (int r = 1; r <= state().lib.libraryCount; ++r)
+            names.push_back(main().library().rowName(r));
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -51,7 +52,8 @@ protected:
 };
 
 TEST_F(LibraryPage, DeleteAsksAndRemovesTheTickedLibraries) {
-    for (const char* n : {"alpha", "beta", "gamma", "delta", "omega"}) writePc(n);
+    for (const char* n : {"alpha", "beta", "gamma", "delta", "omega"})
+        writePc(n);
     start();
     listPc();
     menu("Delete")->trigger();
@@ -229,11 +231,16 @@ TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     EXPECT_EQ(main().progressBar()->value(), 0);
 
     // Export every mirrored library back: the instrument holds the same records.
-    for (int r = 1; r <= state().lib.libraryCount; ++r) state().rowTicks[r] = 1;
+    for (int r = 1; r <= state().lib.libraryCount; ++r)
+        state().rowTicks[r] = 1;
     instrument->setFile(kDeviceLibraryPath, {});
     find<QToolButton>("SpeedButton_export")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
-    EXPECT_EQ(dialogs.messages.size(), 2u);
+    // Asked first, told at the end; nothing is lost when every library goes back.
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.messages[2].text, "Export replaces all libraries on the instrument with the " +
+                                            std::to_string(store.size() / 5120) + " ticked ones. Continue?");
+    EXPECT_EQ(dialogs.texts().back(), "Process Completed");
     EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store);
 }
 
@@ -272,7 +279,8 @@ TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
     tickLibrary("ok179");
     std::size_t messages = dialogs.messages.size();
     find<QToolButton>("SpeedButton_export")->click();
-    EXPECT_EQ(dialogs.messages.size(), messages); // passes the check and starts
+    EXPECT_EQ(dialogs.messages.size(), messages + 1); // passes the check, asks and starts
+    EXPECT_NE(dialogs.texts().back().find("Import Device Library first"), std::string::npos);
     EXPECT_NE(state().transferState, 0);
     main().transfer().shutdown();
 }
@@ -294,10 +302,12 @@ TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {
     start();
     main().SpeedButton_linker_modeClick();
     find<QToolButton>("SpeedButton_import_dev")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        main().transfer().trans_TimerTimer();
-        return transferDone();
-    }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            main().transfer().trans_TimerTimer();
+            return transferDone();
+        },
+        5000));
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No Device!"});
     EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
     EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Red);
@@ -330,7 +340,7 @@ TEST_F(LibraryPage, ClosingDuringATransferEndsItCleanly) {
     closing.start();
     main().close();
     EXPECT_FALSE(main().transfer().workerBusy());
-    EXPECT_LT(closing.elapsed(), 1000); // the wait ended at its next step, not after 3 s
+    EXPECT_LT(closing.elapsed(), 1000);                      // the wait ended at its next step, not after 3 s
     EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store); // the store was not half written
 }
 

@@ -4,6 +4,9 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QPushButton>
+
+#include "app/ui/dialog_keys.h"
 
 #include "app/ui/artwork.h"
 
@@ -42,6 +45,11 @@ TForm_about::TForm_about(QWidget* owner, BrandVariant brand)
     // Plain text: the address is shown for reading, not followed.
     QLabel* web = text("Label_web", BrandWebAddress(brand), QRect(16, 200, 320, 22), true);
     web->setTextInteractionFlags(Qt::NoTextInteraction);
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("Button_about_ok");
+    ok->setGeometry(418 - 60 - 9 - 8 - 80, 259 - 9 - 28, 80, 28);
+    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+    UseDialogKeys(this, ok);
 }
 
 void TForm_about::closeEvent(QCloseEvent* event) {

@@ -52,7 +52,7 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
 
 void VeltraneApplication::closeOnSignal(std::ostream& report) {
     m_dialogs->reportTo(&report);
-    m_main->close();
+    m_main->closeAtOnce();
 }
 
 VeltraneApplication::~VeltraneApplication() {

@@ -7,6 +7,7 @@
 #include "app/chart_model.h"
 
 class QLineSeries;
+class QRubberBand;
 class QValueAxis;
 
 namespace veltrane {
@@ -29,6 +30,42 @@ public:
     QValueAxis* bottomAxis() const { return m_bottomAxis; }
     QValueAxis* leftAxis() const { return m_leftAxis; }
 
+    // Looking closer, as in any plotting program: drag a rectangle to zoom,
+    // turn the wheel to zoom about the pointer, drag with the right or middle
+    // button to pan, double-click to go back. The zoom belongs to the view:
+    // the model's axis settings stay as they are, and a change to them (an
+    // Apply, a new device) ends the zoom.
+    bool zoomed() const { return m_zoomed; }
+    void zoomTo(double xMinimum, double xMaximum, double yMinimum, double yMaximum);
+    void resetZoom();
+
+    // Labels the strongest peaks of the chart's first series with their X.
+    void setPeakLabels(bool on);
+    bool peakLabels() const { return m_peakLabels; }
+    // The peaks labelled at the last paint, as X values.
+    const std::vector<double>& labelledPeaks() const { return m_labelledPeaks; }
+
+    // A curve picked in the legend is drawn thicker and on top of the others;
+    // picking it again, or picking none, draws all alike.
+    void selectSeries(SeriesHandle series);
+    SeriesHandle selectedSeries() const { return m_selected; }
+
+    // The chart's values at a point of the view; false outside the plot.
+    bool valuesAt(QPoint at, double& x, double& y) const;
+
+signals:
+    // "X: 1001.2  Y: 5234" while the pointer is over the plot, empty otherwise.
+    void readoutChanged(const QString& text);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void drawForeground(QPainter* painter, const QRectF& rect) override;
+
 private:
     void onModelChanged(bool immediate);
     void syncSeries();
@@ -36,6 +73,15 @@ private:
     void syncAxis(ChartAxis which, QValueAxis* axis);
     void placeAxisTitles();
     void placeAxisTitle(ChartAxis which, QValueAxis* axis, double length);
+    void placeTicks();
+    void placeTicks(ChartAxis which, QValueAxis* axis, double length);
+    double tickStep(ChartAxis which, double minimum, double maximum, double length) const;
+    void applyTicks(QValueAxis* axis, double step, double minimum, double maximum);
+    std::vector<double> axisSettings() const;
+    QPointF toView(double x, double y) const;
+    void drawSelected(QPainter* painter);
+    void drawPeakLabels(QPainter* painter);
+    void showReadout(QPoint at);
 
     ChartModel& m_model;
     QChart* m_chart = nullptr; // owned through QChartView::setChart
@@ -44,6 +90,16 @@ private:
     std::vector<SeriesHandle> m_handles; // model handle of each line, same order
     std::vector<QLineSeries*> m_lines;
     QTimer m_syncTimer;
+
+    bool m_zoomed = false;
+    double m_zoom[4] = {0.0, 0.0, 0.0, 0.0}; // x min, x max, y min, y max
+    std::vector<double> m_zoomSettings;      // the model's axis settings the zoom was made under
+    enum class Drag : std::uint8_t { None, Zoom, Pan } m_drag = Drag::None;
+    QPoint m_dragFrom;
+    QRubberBand* m_band = nullptr;
+    bool m_peakLabels = false;
+    std::vector<double> m_labelledPeaks;
+    SeriesHandle m_selected = kNoSeries;
 };
 
 } // namespace veltrane

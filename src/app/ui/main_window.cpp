@@ -1,5 +1,6 @@
 #include "app/ui/main_window.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -9,12 +10,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -45,6 +48,7 @@ namespace {
 constexpr int kDesignClientWidth = 1264;
 constexpr int kDesignClientHeight = 730;
 constexpr int kDeviceCheckMs = 1500;
+constexpr const char* kStopMeasurementQuestion = "A measurement is running. Stop it and close?";
 
 QToolButton* ToolButton(QWidget* parent, const char* name, ToolGlyph glyph, const QString& caption,
                         const QString& hint) {
@@ -79,6 +83,15 @@ QLineEdit* EditBox(QWidget* parent, const char* name, const QString& text) {
     return edit;
 }
 
+bool IsTextEntry(const QWidget* widget) {
+    if (!widget) return false;
+    if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
+        qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget))
+        return true;
+    auto* combo = qobject_cast<const QComboBox*>(widget);
+    return combo && combo->isEditable();
+}
+
 QLabel* Caption(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
@@ -105,6 +118,8 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     buildMeasurePage();
     buildLibraryPage();
     buildStatusBar();
+    for (ChartView* view : {m_spectrumView, m_libraryView})
+        connect(view, &ChartView::readoutChanged, m_statusPanels, &StatusPanels::setReadout);
 
     m_deviceTimer = new QTimer(this);
     m_deviceTimer->setObjectName("Timer_auto_get_device");
@@ -277,6 +292,10 @@ void TForm_main::buildMeasurePage() {
     m_deviceTree->setHeaderHidden(true);
     m_deviceTree->setSelectionMode(QAbstractItemView::NoSelection);
     m_deviceTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Serial numbers are long; the column grows to them and the tree scrolls.
+    m_deviceTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_deviceTree->header()->setStretchLastSection(false);
+    m_deviceTree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     deviceLayout->addWidget(m_deviceTree);
     infoLayout->addWidget(deviceBox, 1);
 
@@ -294,11 +313,19 @@ void TForm_main::buildMeasurePage() {
     chartBarLayout->addWidget(ChartButton(chartBar, "SpeedButton_coordinate_set", "Coor.", "Coordinate Set"));
     chartBarLayout->addWidget(ChartButton(chartBar, "SpeedButton_marker", "Marker", "Marker (A)"));
     chartBarLayout->addWidget(ChartButton(chartBar, "SpeedButton_mark_info", "Mark Set", "Marker Set"));
+    QToolButton* peaks = ChartButton(chartBar, "SpeedButton_peaks", "Peaks", "Label the strongest peaks");
+    peaks->setCheckable(true);
+    chartBarLayout->addWidget(peaks);
     chartBarLayout->addStretch(1);
+    auto* chartHint =
+        Caption(chartBar, "Label_chart_hint", "Drag to zoom, wheel to zoom, right-drag to pan, double-click to reset");
+    chartHint->setStyleSheet("color: #606060;");
+    chartBarLayout->addWidget(chartHint);
     chartLayout->addWidget(chartBar);
     m_spectrumView = new ChartView(m_spectrumChart, chartPanel);
     m_spectrumView->setObjectName("Chart_measure");
     chartLayout->addWidget(m_spectrumView, 1);
+    connect(peaks, &QToolButton::toggled, m_spectrumView, &ChartView::setPeakLabels);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({230, 1030});
 
@@ -338,7 +365,11 @@ void TForm_main::buildLibraryPage() {
         auto* box = new QCheckBox(m_libraryPage);
         box->setObjectName(QString("CheckBox%1").arg(i));
         box->setGeometry(i == 0 ? 7 : 22, 0, 15, 17);
-        box->setEnabled(i == 0);
+        // A row's box only shows its tick: clicks pass through to the grid,
+        // whose click toggles the row. It is not disabled, which would grey
+        // the tick out.
+        if (i != 0) box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        box->setFocusPolicy(Qt::NoFocus);
         box->setVisible(i <= 7);
         box->raise();
         m_rowBoxes[i] = box;
@@ -360,6 +391,8 @@ void TForm_main::SetUpLibraryGrid() {
     m_grid->setColumnCount(4);
     m_grid->setRowCount(1);
     m_grid->setHorizontalHeaderLabels({"    All", "Library Name", "Model", "Date"});
+    // The "All" box sits at the left of this title; the word keeps to the right.
+    m_grid->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {50, 780, 100, 180};
     for (int c = 0; c < 4; ++c) m_grid->setColumnWidth(c, widths[c]);
     state().lib.libraryCount = 0;
@@ -417,6 +450,16 @@ bool TForm_main::writeSettings() {
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
     return WriteSettings(ini, boxes, state().hotkey);
+}
+
+void TForm_main::showFileName(const std::string& name) {
+    QString caption = QString("Veltrane_") + kVersionText;
+    if (!name.empty()) caption += " - " + QString::fromStdString(name);
+    setWindowTitle(caption);
+}
+
+void TForm_main::showNotice(const QString& text) {
+    m_statusPanels->setNotice(text);
 }
 
 QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
@@ -612,7 +655,11 @@ void TForm_main::ShowDeviceTree(DeviceConnection connection) {
     if (connection != DeviceConnection::NewlyConnected) return;
     DeviceTree tree = DeviceTreeLines(state());
     auto* root = new QTreeWidgetItem(m_deviceTree, {QString::fromStdString(tree.root)});
-    for (const std::string& line : tree.children) new QTreeWidgetItem(root, {QString::fromStdString(line)});
+    root->setToolTip(0, root->text(0));
+    for (const std::string& line : tree.children) {
+        auto* item = new QTreeWidgetItem(root, {QString::fromStdString(line)});
+        item->setToolTip(0, item->text(0));
+    }
     m_deviceTree->expandAll();
 }
 
@@ -626,7 +673,8 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     if (r.newlyIdentified) {
         if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
         SetUpCharts(0);
-        if (RefreshSpectralAxis(s)) m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, "Ramanshift(cm-1)");
+        RefreshSpectralAxis(s);
+        m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s));
         ShowDeviceTree(DeviceConnection::NewlyConnected);
         UpdateStatusBar(2, 0);
         UpdateStatusBar(1, 0);
@@ -667,7 +715,23 @@ void TForm_main::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
+void TForm_main::closeAtOnce() {
+    m_closeAtOnce = true;
+    close();
+}
+
 void TForm_main::closeEvent(QCloseEvent* event) {
+    // Closing the window by hand during a capture would throw the measurement
+    // away unasked. A close from a signal or the session's logout goes on at
+    // once: nobody is there to answer.
+    if (!m_closing && !m_closeAtOnce && !qApp->isSavingSession() &&
+        (state().measureState.load(std::memory_order_acquire) != 0 || m_measure->workerBusy())) {
+        if (m_services.dialogs.message(kStopMeasurementQuestion, kMessageCaption, MessageIcon::Warning,
+                                       MessageButtons::OkCancel) != DialogAnswer::Ok) {
+            event->ignore();
+            return;
+        }
+    }
     if (!m_closing) {
         m_closing = true;
         m_deviceTimer->stop();
@@ -696,6 +760,9 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
         // where it is first delivered.
         QWidget* target = QApplication::focusWidget();
         if (target ? widget != target : widget != this) break;
+        // Letters typed into a box are text: "c" in the smoothing box must
+        // not start a capture and switch the laser on.
+        if (IsTextEntry(target)) break;
         QString text = static_cast<QKeyEvent*>(event)->text();
         if (text.isEmpty() || !text.at(0).isPrint()) break;
         FormKeyPress(text.toUpper().toStdString());

@@ -93,6 +93,11 @@ public:
     void SetUpCharts(int which);
     void PlaceDialog(QWidget* window, QWidget* owner);
     void refreshHotkeyHints();
+    // The file whose spectrum the Spectrum page shows, in the caption; empty
+    // for a capture not saved yet.
+    void showFileName(const std::string& name);
+    // A line in the status bar confirming what was just done.
+    void showNotice(const QString& text);
     // Fills the device tree for a device just identified; clears it otherwise.
     void ShowDeviceTree(DeviceConnection connection);
     void LayoutRowBoxes();
@@ -113,6 +118,9 @@ public:
     void FormKeyPress(const std::string& upperText);
     void Timer_auto_get_deviceTimer();
     void FormResize();
+    // Closes without asking anything, for a signal or a logout: the laser is
+    // switched off and the settings are written as on any close.
+    void closeAtOnce();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -126,6 +134,7 @@ private:
     SeriesHandle m_measuredSeries = kNoSeries;
     bool m_keyPreview = true;
     bool m_closing = false;
+    bool m_closeAtOnce = false;
     TForm_about* m_about = nullptr;
     TForm_setup* m_setup = nullptr;
     TForm_coordinate* m_coordinate = nullptr;

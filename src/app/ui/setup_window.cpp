@@ -1,5 +1,6 @@
 #include "app/ui/setup_window.h"
 
+#include "app/ui/dialog_keys.h"
 #include "app/ui/window_flags.h"
 
 #include <QCloseEvent>
@@ -8,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -25,7 +27,7 @@ TForm_setup::TForm_setup(TForm_main& main)
       m_main(main) {
     setObjectName("TForm_setup");
     setWindowTitle("Setup");
-    setFixedSize(340, 290);
+    setFixedSize(340, 330);
     auto* layout = new QVBoxLayout(this);
     m_pages = new QTabWidget(this);
     m_pages->setObjectName("PageControl1");
@@ -42,6 +44,9 @@ TForm_setup::TForm_setup(TForm_main& main)
     for (const char* name : kScreenSizeNames) m_sizes->addItem(name);
     m_sizes->setCurrentIndex(0);
     resolutionLayout->addWidget(m_sizes);
+    m_sizeInForce = new QLabel(resolution);
+    m_sizeInForce->setObjectName("Label_size_in_force");
+    resolutionLayout->addWidget(m_sizeInForce);
     screenLayout->addWidget(resolution);
     auto* buttons = new QHBoxLayout;
     auto* apply = new QPushButton("Apply", screen);
@@ -63,8 +68,20 @@ TForm_setup::TForm_setup(TForm_main& main)
     hotkeyLayout->setContentsMargins(0, 0, 0, 0);
     m_grid = new QTableWidget(hotkeyPage);
     m_grid->setObjectName("StringGrid_hotkey");
+    auto* hint = new QLabel("Select a function, then press the key for it.", hotkeyPage);
+    hint->setObjectName("Label_hotkey_hint");
+    hint->setContentsMargins(4, 4, 4, 0);
+    hotkeyLayout->addWidget(hint);
     hotkeyLayout->addWidget(m_grid);
     m_pages->addTab(hotkeyPage, "Hotkey");
+    auto* closeRow = new QHBoxLayout;
+    auto* closeButton = new QPushButton("Close", this);
+    closeButton->setObjectName("Button_setup_close");
+    closeRow->addStretch(1);
+    closeRow->addWidget(closeButton);
+    layout->addLayout(closeRow);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    UseDialogKeys(this, nullptr);
 
     // The grid as the hotkey record describes it: a title row, then one row per
     // function with its key.
@@ -98,7 +115,16 @@ TForm_setup::TForm_setup(TForm_main& main)
     m_main.refreshHotkeyHints();
 }
 
-void TForm_setup::selectScreenPage() { m_pages->setCurrentIndex(0); }
+void TForm_setup::selectScreenPage() {
+    m_pages->setCurrentIndex(0);
+    // The list offers sizes to choose; what the window has now may be none of
+    // them, so it is said beside the list, and picked in it when it is one.
+    QSize now = m_main.frameGeometry().size();
+    QString text = QString("%1x%2").arg(now.width()).arg(now.height());
+    m_sizeInForce->setText("Size now: " + text);
+    int index = m_sizes->findText(text);
+    if (index >= 0) m_sizes->setCurrentIndex(index);
+}
 
 void TForm_setup::Button_screen_setClick() {
     QScreen* screen = m_main.screen();

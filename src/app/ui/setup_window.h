@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 class QTabWidget;
 class QTableWidget;
 
@@ -34,6 +35,7 @@ private:
     TForm_main& m_main;
     QTabWidget* m_pages;
     QComboBox* m_sizes;
+    QLabel* m_sizeInForce;
     QTableWidget* m_grid;
 };
 

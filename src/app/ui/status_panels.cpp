@@ -4,12 +4,14 @@
 #include <QProgressBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/ui/artwork.h"
 
 namespace veltrane {
 
 namespace {
+constexpr int kProgressWidth = 150, kReadoutWidth = 230;
 constexpr int kPanel0 = 80, kPanel2 = 170, kPanel3 = 100, kPanel4 = 21, kPanel5 = 119, kPanel6 = 21;
 
 QLabel* PanelLabel(QWidget* parent, const QString& text, const char* name) {
@@ -37,6 +39,11 @@ StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent) {
     m_statusIconLabel->setObjectName("StatusIcon");
     m_connectionIconLabel = new QLabel(this);
     m_connectionIconLabel->setObjectName("ConnectionIcon");
+    m_notice = new QLabel(this);
+    m_notice->setObjectName("StatusNotice");
+    m_readout = new QLabel(this);
+    m_readout->setObjectName("StatusReadout");
+    m_readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setStatusIcon(StatusIcon::Blank);
     setConnectionIcon(StatusIcon::Blank);
     place();
@@ -45,7 +52,14 @@ StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent) {
 void StatusPanels::place() {
     int h = height() > 0 ? height() : 22;
     m_progressCaption->setGeometry(0, 0, kPanel0, h);
-    m_progress->setGeometry(kPanel0, 1, 150, h - 1);
+    m_progress->setGeometry(kPanel0, 1, kProgressWidth, h - 1);
+    // Between the progress bar and the value panel; on a narrow window the
+    // readout gives way first.
+    int gapLeft = kPanel0 + kProgressWidth + 8;
+    int gap = std::max(0, kPanel0 + m_base - 8 - gapLeft);
+    int readoutWidth = std::min(kReadoutWidth, gap / 2);
+    m_notice->setGeometry(gapLeft, 0, gap - readoutWidth, h);
+    m_readout->setGeometry(gapLeft + gap - readoutWidth, 0, readoutWidth, h);
     int x = kPanel0 + m_base;
     m_value->setGeometry(x, 0, kPanel2, h);
     x += kPanel2;
@@ -69,6 +83,18 @@ void StatusPanels::setIconBase(int base) {
 }
 
 void StatusPanels::setValueText(const QString& text) { m_value->setText(text); }
+void StatusPanels::setNotice(const QString& text) {
+    m_notice->setText(text);
+}
+void StatusPanels::setReadout(const QString& text) {
+    m_readout->setText(text);
+}
+QString StatusPanels::notice() const {
+    return m_notice->text();
+}
+QString StatusPanels::readout() const {
+    return m_readout->text();
+}
 void StatusPanels::setLabelText(const QString& text) { m_label->setText(text); }
 QString StatusPanels::valueText() const { return m_value->text(); }
 QString StatusPanels::labelText() const { return m_label->text(); }

@@ -26,6 +26,13 @@ public:
     void setLabelText(const QString& text);
     void setStatusIcon(StatusIcon icon);
     void setConnectionIcon(StatusIcon icon);
+    // The gap between the progress bar and the value panel: a notice of what
+    // was just done (a file saved, a library made) and the chart's readout of
+    // the values under the pointer.
+    void setNotice(const QString& text);
+    void setReadout(const QString& text);
+    QString notice() const;
+    QString readout() const;
 
     QProgressBar* progressBar() const { return m_progress; }
     QString valueText() const;
@@ -47,6 +54,8 @@ private:
     QLabel* m_statusIconLabel;
     QLabel* m_deviceCaption;
     QLabel* m_connectionIconLabel;
+    QLabel* m_notice;
+    QLabel* m_readout;
     StatusIcon m_statusIcon = StatusIcon::Blank;
     StatusIcon m_connectionIcon = StatusIcon::Blank;
     void place();

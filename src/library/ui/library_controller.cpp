@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <algorithm>
 
 #include "app/ui/main_window.h"
 #include "app/window_rules.h"
@@ -211,10 +212,28 @@ void LibraryController::SpeedButton_drawClick() {
     if (result.code == DrawCode::Drawn) {
         m_curves.fill(kNoSeries);
         std::copy(result.curves.begin(), result.curves.end(), m_curves.begin());
+        m_curveFiles = result.files;
+        m_curveFiles.resize(m_curves.size());
     }
     std::string message = DrawMessage(result);
     if (!message.empty())
         tell(message, result.code == DrawCode::Transferring ? MessageIcon::Error : MessageIcon::Warning);
+}
+
+void LibraryController::RemoveCurvesOf(const std::vector<std::string>& files) {
+    ChartModel& chart = m_main.libraryChart();
+    bool anyLeft = false;
+    for (std::size_t i = 0; i < m_curves.size(); ++i) {
+        SeriesHandle& curve = m_curves[i];
+        if (curve == kNoSeries) continue;
+        if (std::find(files.begin(), files.end(), m_curveFiles[i]) != files.end()) {
+            chart.removeSeries(curve);
+            curve = kNoSeries;
+        } else {
+            anyLeft = true;
+        }
+    }
+    if (!anyLeft) chart.setLegendVisible(false);
 }
 
 void LibraryController::StringGrid_libSelectCell(int /*column*/, int row) {

@@ -41,6 +41,10 @@ public:
     void SpeedButton_import_pcClick();
     void LinkerModeEntered();
     void SpeedButton_drawClick();
+    // Takes the curves of the given library files (folder included) that
+    // were deleted or renamed off the library chart; a drawing must not show
+    // files that no longer exist or names they no longer carry.
+    void RemoveCurvesOf(const std::vector<std::string>& files);
 
     // Grid and box events.
     void StringGrid_libSelectCell(int column, int row);
@@ -75,6 +79,8 @@ private:
     QWidget* m_page;
     std::array<QCheckBox*, kRowBoxCount> m_boxes{};
     std::array<SeriesHandle, kMaxLibraryCurves> m_curves{};
+    // The file (folder included) each curve of m_curves was drawn from.
+    std::vector<std::string> m_curveFiles = std::vector<std::string>(kMaxLibraryCurves);
 
     RowBoxStates boxStates() const;
     void showBoxStates(const RowBoxStates& boxes);

@@ -1,5 +1,6 @@
 #include "library/ui/make_library_window.h"
 
+#include "app/ui/dialog_keys.h"
 #include "app/ui/window_flags.h"
 
 #include <QCloseEvent>
@@ -14,9 +15,7 @@
 
 namespace veltrane {
 
-TForm_make_lib::TForm_make_lib(TForm_main& main)
-    : QWidget(nullptr, kFixedDialogFlags),
-      m_main(main) {
+TForm_make_lib::TForm_make_lib(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
     setObjectName("TForm_make_lib");
     setWindowTitle("Save to Library");
     setFont(QFont("Calibri", 10));
@@ -37,6 +36,7 @@ TForm_make_lib::TForm_make_lib(TForm_main& main)
     exit->setGeometry(224, 66, 100, 30);
     connect(save, &QPushButton::clicked, this, &TForm_make_lib::Button_saveClick);
     connect(exit, &QPushButton::clicked, this, &TForm_make_lib::Button_exitClick);
+    UseDialogKeys(this, save);
 }
 
 void TForm_make_lib::SpeedButton_save_libClick() {
@@ -57,6 +57,7 @@ void TForm_make_lib::Button_saveClick() {
     m_main.services().dialogs.message(shown.text, kMessageCaption, shown.icon);
     // On a refusal the typed name stays for the user to correct.
     if (result != MakeLibraryResult::Made) return;
+    m_main.showNotice(QString("Library %1 made").arg(QString::fromStdString(name)));
     m_main.setEnabled(true);
     close();
 }

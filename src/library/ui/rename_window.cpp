@@ -2,6 +2,7 @@
 
 #include "app/ui/rename_form.h"
 
+#include "app/ui/dialog_keys.h"
 #include "app/ui/window_flags.h"
 
 #include <QAction>
@@ -20,9 +21,7 @@
 
 namespace veltrane {
 
-TForm_rename::TForm_rename(TForm_main& main)
-    : QWidget(nullptr, kFixedDialogFlags),
-      m_main(main) {
+TForm_rename::TForm_rename(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
     setObjectName("TForm_rename");
     setWindowTitle("Rename");
     setFont(QFont("Calibri", 10));
@@ -32,6 +31,7 @@ TForm_rename::TForm_rename(TForm_main& main)
     m_newName = form.newName;
     connect(form.rename, &QPushButton::clicked, this, &TForm_rename::Button_renameClick);
     connect(form.cancel, &QPushButton::clicked, this, &TForm_rename::Button_cancelClick);
+    UseDialogKeys(this, form.rename);
 }
 
 void TForm_rename::setOldLibrary(const std::string& nameBytes, const std::string& fileName) {
@@ -55,6 +55,7 @@ void TForm_rename::Button_renameClick() {
         dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::Error);
         return;
     }
+    m_main.library().RemoveCurvesOf({state.lib.libraryFolder + m_oldFile});
     m_main.library().RefreshLibraryList(view);
     dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::None);
     m_main.setEnabled(true);
@@ -110,8 +111,12 @@ void LibraryMaintenance::DeleteClick() {
         DialogAnswer::Ok)
         return;
     ProgramState& state = m_main.state();
+    std::vector<std::string> paths;
+    for (const std::string& file : files)
+        paths.push_back(state.lib.libraryFolder + file);
     DeleteLibraries(state.lib.libraryFolder, files);
     library.RefreshLibraryList(state.lib.libraryView);
+    library.RemoveCurvesOf(paths);
 }
 
 void LibraryMaintenance::RenameClick() {

@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/ui/dialog_keys.h"
 #include "app/ui/main_window.h"
 #include "app/ui/window_flags.h"
 
@@ -71,6 +72,9 @@ TForm_mark_info::TForm_mark_info(TForm_main& main) : QWidget(nullptr, kFixedDial
         auto* panel = new QFrame(m_grid->viewport());
         panel->setObjectName(QString("Panel%1").arg(i));
         panel->setAutoFillBackground(true);
+        // A child of the viewport inherits its Base role and would fill with
+        // the table's white whatever colour the swatch is given.
+        panel->setBackgroundRole(QPalette::Window);
         panel->setGeometry(0, i * rowHeight + 2, m_grid->columnWidth(0), rowHeight - 4);
         // Clicks go to the row underneath, so a swatch selects its marker.
         panel->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -94,6 +98,7 @@ TForm_mark_info::TForm_mark_info(TForm_main& main) : QWidget(nullptr, kFixedDial
     connect(remove, &QToolButton::clicked, this, &TForm_mark_info::SpeedButton_deleteClick);
     connect(removeAll, &QToolButton::clicked, this, &TForm_mark_info::SpeedButton_delete_allClick);
     connect(cancel, &QPushButton::clicked, this, &TForm_mark_info::Button_cancelClick);
+    UseDialogKeys(this, nullptr);
 }
 
 void TForm_mark_info::setCellText(int row, int column, const QString& text) {
@@ -198,6 +203,7 @@ TForm_mark_rename::TForm_mark_rename(TForm_main& main, TForm_mark_info& owner)
     m_newName = form.newName;
     connect(form.rename, &QPushButton::clicked, this, &TForm_mark_rename::Button_renameClick);
     connect(form.cancel, &QPushButton::clicked, this, &TForm_mark_rename::Button_cancelClick);
+    UseDialogKeys(this, form.rename);
 }
 
 void TForm_mark_rename::begin(const QString& oldName) {

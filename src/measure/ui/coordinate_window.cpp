@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include "app/ui/dialog_keys.h"
 #include <QVBoxLayout>
 
 #include "app/program_state.h"
@@ -107,6 +109,7 @@ TForm_coordinate::TForm_coordinate(TForm_main& main)
     setFixedSize(sizeHint());
 
     connect(apply, &QPushButton::clicked, this, &TForm_coordinate::Button_coordinate_setClick);
+    UseDialogKeys(this, apply);
     connect(cancel, &QPushButton::clicked, this, &TForm_coordinate::Button_coordinate_cancelClick);
     // Toggled, not clicked: the auto-scale buttons tick and untick these too
     // and rely on the boxes following.

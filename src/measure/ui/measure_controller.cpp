@@ -1,7 +1,9 @@
 #include "measure/ui/measure_controller.h"
 
 #include <QCheckBox>
+#include <QIcon>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
@@ -26,8 +28,9 @@ MeasureController::MeasureController(TForm_main& main)
       m_preheat(main.findChild<QLineEdit*>("Edit_laser_preheat")),
       m_power(main.findChild<QLineEdit*>("Edit_laser_power")), m_smooth(main.findChild<QLineEdit*>("Edit_smooth")),
       m_dark(main.findChild<QCheckBox*>("CheckBox_do_dark")), m_timer(main.findChild<QTimer*>("MSR_Timer")) {
-    connect(main.findChild<QToolButton*>("SpeedButton_msr"), &QToolButton::clicked, this,
-            &MeasureController::SpeedButton_msrClick);
+    m_capture = main.findChild<QToolButton*>("SpeedButton_msr");
+    m_captureIcon = m_capture->icon();
+    connect(m_capture, &QToolButton::clicked, this, &MeasureController::SpeedButton_msrClick);
     connect(m_timer, &QTimer::timeout, this, &MeasureController::MSR_TimerTimer);
     connect(main.findChild<UpDown*>("UpDown_avg"), &UpDown::clicked, this, &MeasureController::UpDown_avgClick);
     connect(main.findChild<UpDown*>("UpDown_smooth"), &UpDown::clicked, this, &MeasureController::UpDown_smoothClick);
@@ -75,6 +78,9 @@ void MeasureController::SpeedButton_msrClick() {
     state.measureState.store(1, std::memory_order_release);
     state.measureStatus.store(2, std::memory_order_relaxed);
     m_main.UpdateStatusBar(1, 2);
+    // The last capture's time would read as this one's; the phase follows.
+    m_main.statusPanels()->setValueText(QString());
+    showCaptureBusy(true);
     m_timer->setInterval(50);
     m_timer->start();
 
@@ -119,6 +125,11 @@ void MeasureController::MSR_TimerTimer() {
             m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
         }
         m_smooth->setText("0");
+        showCaptureBusy(false);
+        if (status == 1) {
+            m_main.showFileName({});
+            m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
+        }
         m_main.applyAxisRange();
         if (state.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
         break;
@@ -127,6 +138,8 @@ void MeasureController::MSR_TimerTimer() {
         std::uint8_t p = MeasureProgressPercent(state, m_main.services().clock.tickCount());
         state.progress.measurePercent.store(p, std::memory_order_relaxed);
         m_main.progressBar()->setValue(p);
+        m_main.statusPanels()->setValueText(
+            QString::fromStdString(MeasurePhaseText(state, m_main.services().clock.tickCount())));
         break;
     }
     default:
@@ -134,11 +147,31 @@ void MeasureController::MSR_TimerTimer() {
         // Once the worker has returned there is nothing left to follow, unless
         // its last write came after this tick's look at the state.
         if (!workerBusy() && state.measureState.load(std::memory_order_acquire) == 0) {
+            // Only a run this timer was following leaves its phase behind; a
+            // late tick after the result was taken must not wipe its time.
+            if (m_timer->isActive()) m_main.statusPanels()->setValueText(QString());
             m_timer->stop();
             m_main.progressBar()->setValue(0);
+            showCaptureBusy(false);
         }
         break;
     }
+}
+
+// Capture stays clickable while a measurement runs, so a second press still
+// hears "Measure Processing!"; it only looks out of use.
+void MeasureController::showCaptureBusy(bool busy) {
+    m_capture->setProperty("busyLook", busy);
+    if (!busy) {
+        m_capture->setIcon(m_captureIcon);
+        m_capture->setPalette(QPalette());
+        return;
+    }
+    m_capture->setIcon(QIcon(m_captureIcon.pixmap(m_capture->iconSize(), QIcon::Disabled)));
+    QPalette palette = m_capture->palette();
+    palette.setColor(QPalette::ButtonText, palette.color(QPalette::Disabled, QPalette::ButtonText));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Disabled, QPalette::WindowText));
+    m_capture->setPalette(palette);
 }
 
 void MeasureController::UpDown_avgClick(bool up) {
@@ -231,6 +264,8 @@ void MeasureController::SpeedButton_save_rawClick() {
     state.rawFile.laserPixel = saved.laserPixel;
     state.rawFile.windowStart = saved.windowStart;
     state.rawFile.windowEnd = saved.windowEnd;
+    m_main.showFileName(fileName);
+    m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
 }
 
 void MeasureController::SpeedButton_open_rawClick() {
@@ -281,7 +316,9 @@ void MeasureController::SpeedButton_open_rawClick() {
     for (std::int32_t i = record.windowStart; i < record.windowEnd; ++i)
         points.push_back({state.spectrum.axis[i], state.spectrum.signal[i]});
     chart.addPoints(m_main.measuredSeries(), points);
+    chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
     m_smooth->setText("0");
+    m_main.showFileName(std::filesystem::path(*path).filename().string());
 }
 
 } // namespace veltrane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 
 #include "measure/measurement.h"
@@ -8,6 +9,7 @@
 class QLineEdit;
 class QCheckBox;
 class QTimer;
+class QToolButton;
 
 namespace veltrane {
 
@@ -46,11 +48,14 @@ private:
     QLineEdit* m_smooth;
     QCheckBox* m_dark;
     QTimer* m_timer;
+    QToolButton* m_capture;
+    QIcon m_captureIcon;
     WorkerThread m_worker;
 
     void drawMeasurement();
     void smoothAndRedraw(int level);
     void showError(const std::string& text);
+    void showCaptureBusy(bool busy);
 };
 
 } // namespace veltrane

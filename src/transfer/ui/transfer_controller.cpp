@@ -4,8 +4,11 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/ui/main_window.h"
+#include "app/ui/status_panels.h"
+#include "library/catalogue.h"
 #include "library/library_file.h"
 #include "library/maintenance.h"
 #include "library/ui/library_controller.h"
@@ -23,6 +26,9 @@ int TypeOfModelText(const QString& text) {
     if (text == "QX810B" || text == "TL200") return 180;
     return 0;
 }
+QString Libraries(int count) {
+    return QString::number(count) + (count == 1 ? " library" : " libraries");
+}
 } // namespace
 
 TransferController::TransferController(TForm_main& main)
@@ -34,9 +40,13 @@ TransferController::TransferController(TForm_main& main)
     connect(m_timer, &QTimer::timeout, this, &TransferController::trans_TimerTimer);
 }
 
-TransferController::~TransferController() { shutdown(); }
+TransferController::~TransferController() {
+    shutdown();
+}
 
-bool TransferController::workerBusy() const { return m_worker.busy(); }
+bool TransferController::workerBusy() const {
+    return m_worker.busy();
+}
 
 void TransferController::shutdown() {
     m_worker.stopAndWait();
@@ -99,7 +109,28 @@ void TransferController::SpeedButton_exportClick() {
             return;
         }
     }
+    if (!exportConfirmed()) return;
     start(0);
+}
+
+// The store is replaced as a whole: whatever the instrument holds beyond the
+// ticked libraries is lost for good, so the user says yes knowing which.
+bool TransferController::exportConfirmed() {
+    ProgramState& state = m_main.state();
+    const LIB_RW& lib = state.lib;
+    std::vector<std::string> exported;
+    for (std::uint16_t j = 0; j < lib.exportCount; ++j)
+        exported.push_back(m_main.library().rowName(lib.exportSelection[j]));
+    std::string deviceFolder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Device);
+    std::vector<CatalogueRow> mirror = ListLibraryFolder(deviceFolder, state.brandVariant);
+    std::vector<std::string> gone;
+    // Names as the grid shows them: a record's bytes may be in a Windows code page.
+    for (const CatalogueRow& row : mirror)
+        if (std::find(exported.begin(), exported.end(), row.name) == exported.end())
+            gone.push_back(DisplayName(row.name));
+    std::string question = ExportQuestion(lib.exportCount, gone, mirror.empty());
+    return m_main.services().dialogs.message(question, kMessageCaption, MessageIcon::Warning,
+                                             MessageButtons::OkCancel) == DialogAnswer::Ok;
 }
 
 void TransferController::start(std::uint8_t direction) {
@@ -133,7 +164,17 @@ void TransferController::trans_TimerTimer() {
                 title->setText("Library Name (Device)");
             m_main.library().RefreshLibraryList(state.lib.libraryView);
         }
-        TransferMessage message = TransferResultMessage(state.lib.transferResult.load(std::memory_order_relaxed));
+        std::uint8_t result = state.lib.transferResult.load(std::memory_order_relaxed);
+        TransferMessage message = TransferResultMessage(result);
+        if (result == 0 && state.lib.transferDirection == 0) {
+            // An import shows its result in the grid; an export has only this.
+            m_main.statusPanels()->setNotice(
+                QString("Exported %1 to the instrument").arg(Libraries(state.lib.exportCount)));
+            m_main.services().dialogs.message(kExportCompleted, kMessageCaption, MessageIcon::None);
+        } else if (result == 0) {
+            m_main.statusPanels()->setNotice(
+                QString("Imported %1 from the instrument").arg(Libraries(state.lib.libraryCount)));
+        }
         if (message.text)
             m_main.services().dialogs.message(message.text, kMessageCaption,
                                               message.error ? MessageIcon::Error : MessageIcon::Warning);

@@ -36,6 +36,7 @@ private:
     WorkerThread m_worker;
 
     bool refusedWhileBusy();
+    bool exportConfirmed();
     void start(std::uint8_t direction);
 };
 
