@@ -119,14 +119,72 @@ std::size_t PreparedLibrary::bytes() const {
            m_starts.capacity() * sizeof(std::int32_t);
 }
 
+UnknownSpectrum PrepareUnknown(std::span<const double> x, std::span<const double> y) {
+    UnknownSpectrum unknown;
+    unknown.grid = PrepareSpectrum(x, y);
+    std::vector<double> sorted;
+    for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+        if (std::isfinite(x[i]) && std::isfinite(y[i]) && std::abs(x[i]) < 1e6) sorted.push_back(x[i]);
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted.size() < 3) return unknown;
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < sorted.size(); ++i)
+        gaps.push_back(sorted[i] - sorted[i - 1]);
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+    if (gaps[gaps.size() / 2] > kCoarseSpacing) unknown.pixels = std::move(sorted);
+    return unknown;
+}
+
+GridSpectrum ThroughPixels(std::int32_t start, const float* values, std::size_t count,
+                           const std::vector<double>& pixels) {
+    // Running sums make each pixel's mean O(1) whatever its width.
+    std::vector<double> sums(count + 1, 0.0);
+    for (std::size_t k = 0; k < count; ++k)
+        sums[k + 1] = sums[k] + values[k];
+    auto sumUpTo = [&](double x) { // integral of the step function from `start` to x
+        double t = std::clamp(x - start + 0.5, 0.0, static_cast<double>(count));
+        std::size_t whole = static_cast<std::size_t>(t);
+        double part = whole < count ? (t - static_cast<double>(whole)) * values[whole] : 0.0;
+        return sums[whole] + part;
+    };
+    double first = start, last = start + static_cast<double>(count) - 1.0;
+    std::vector<double> px, py;
+    for (std::size_t j = 0; j < pixels.size(); ++j) {
+        double centre = pixels[j];
+        if (centre < first || centre > last) continue;
+        double lo = j > 0 ? 0.5 * (pixels[j - 1] + centre) : centre - 0.5 * (pixels[1] - centre);
+        double hi = j + 1 < pixels.size() ? 0.5 * (centre + pixels[j + 1]) : centre + 0.5 * (centre - pixels[j - 1]);
+        lo = std::max(lo, first - 0.5);
+        hi = std::min(hi, last + 0.5);
+        if (!(hi > lo)) continue;
+        px.push_back(centre);
+        py.push_back((sumUpTo(hi) - sumUpTo(lo)) / (hi - lo));
+    }
+    return ResampleToWholeWavenumbers(px, py);
+}
+
 Ranking RankLibrary(const GridSpectrum& unknown, const PreparedLibrary& library, SearchRange range, std::size_t top) {
+    return RankLibrary(UnknownSpectrum{unknown, {}}, library, range, top);
+}
+
+Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrary& library, SearchRange range,
+                    std::size_t top) {
+    const GridSpectrum& unknown = unknownSpectrum.grid;
+    const bool coarse = !unknownSpectrum.pixels.empty();
     Ranking ranking;
     ranking.hits.reserve(library.size());
     for (std::size_t i = 0; i < library.size(); ++i) {
         std::int32_t common = 0;
         std::int32_t start = library.start(i);
-        auto hqi = Score(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
-                         start + static_cast<std::int32_t>(library.count(i)), range, common);
+        std::optional<double> hqi;
+        if (coarse) {
+            GridSpectrum seen = ThroughPixels(start, library.values(i), library.count(i), unknownSpectrum.pixels);
+            hqi = Score(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start, seen.end(),
+                        range, common);
+        } else {
+            hqi = Score(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
+                        start + static_cast<std::int32_t>(library.count(i)), range, common);
+        }
         if (hqi)
             ranking.hits.push_back({i, *hqi});
         else if (common < kMinCommonPoints)

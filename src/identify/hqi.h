@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,24 @@ private:
     std::vector<std::int32_t> m_starts;
 };
 
+// An unknown as a search sees it. From a sensor whose pixels lie further
+// apart than the library's bands are wide (the 256-pixel class spans about
+// 100 cm-1 per pixel), a clean library entry would not resemble it at all;
+// such an unknown keeps its pixel positions, and every entry is compared as
+// those pixels would have recorded it.
+struct UnknownSpectrum {
+    GridSpectrum grid;
+    std::vector<double> pixels; // sorted pixel shifts when coarse, else empty
+};
+// Median pixel spacing above which an unknown counts as coarse, in cm-1.
+constexpr double kCoarseSpacing = 4.0;
+UnknownSpectrum PrepareUnknown(std::span<const double> x, std::span<const double> y);
+
+// An entry as the given pixels would record it: each pixel the mean of the
+// entry over its share of the axis, then back onto whole wavenumbers.
+GridSpectrum ThroughPixels(std::int32_t start, const float* values, std::size_t count,
+                           const std::vector<double>& pixels);
+
 struct RankedHit {
     std::size_t entry = 0;
     double hqi = 0.0;
@@ -61,6 +80,8 @@ struct Ranking {
 
 // Scores every entry against the unknown and keeps the best `top` (all when 0).
 Ranking RankLibrary(const GridSpectrum& unknown, const PreparedLibrary& library, SearchRange range,
+                    std::size_t top = 0);
+Ranking RankLibrary(const UnknownSpectrum& unknown, const PreparedLibrary& library, SearchRange range,
                     std::size_t top = 0);
 
 } // namespace veltrane

@@ -114,6 +114,13 @@ std::string ColumnText(sqlite3_stmt* s, int column) {
                             : std::string();
 }
 
+// Each row belongs to a file directly in its folder; anything else was not
+// written by this program.
+bool DirectlyIn(const std::string& folder, const std::string& path) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find('/', folder.size()) == std::string::npos;
+}
+
 std::string XdgCacheFolder() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
     if (cache && cache[0] == '/') return std::string(cache) + "/veltrane/";
@@ -222,8 +229,12 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                     damaged = true;
                     break;
                 }
-                known[ColumnText(rows.get(), 0)] = {sqlite3_column_int64(rows.get(), 1),
-                                                    sqlite3_column_int64(rows.get(), 2)};
+                std::string path = ColumnText(rows.get(), 0);
+                if (!DirectlyIn(folder, path)) {
+                    damaged = true;
+                    break;
+                }
+                known[path] = {sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2)};
             }
             if (damaged || rc != SQLITE_DONE) {
                 damaged = true;
@@ -362,7 +373,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             std::int64_t model = sqlite3_column_int64(s, 2);
             info.date = ColumnText(s, 3);
             if (nameSize < 0 || static_cast<std::size_t>(nameSize) > kNameFieldSize || model < 0 || model > 0xFFFF ||
-                info.date.size() > 64 || info.path.compare(0, folder.size(), folder) != 0) {
+                info.date.size() > 64 || !DirectlyIn(folder, info.path)) {
                 sound = false;
                 break;
             }

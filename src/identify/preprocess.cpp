@@ -10,87 +10,95 @@ namespace {
 
 // Solves (W + lambda D'D) z = W y for the second-difference matrix D. The
 // system is pentadiagonal and positive definite, so an LDL' factorisation in
-// the band costs O(n) per solve; the buffers are reused across iterations.
-struct PentadiagonalSolver {
-    std::vector<double> d, l1, l2;
+// the band costs O(n) per solve; factorisation and forward substitution run
+// in one pass. The arrays carry two zero entries in front so the first rows
+// need no branches, and are reused across iterations.
+class PentadiagonalSolver {
+public:
+    PentadiagonalSolver(std::size_t n, double lambda) : m_n(n), m_p0(n), m_p1(n), m_d(n + 2), m_l1(n + 4), m_l2(n + 4) {
+        // Band of lambda D'D: 1 5 6 ... 6 5 1 on the diagonal, -2 -4 ... -4 -2
+        // beside it, 1 two places out.
+        for (std::size_t i = 0; i < n; ++i) {
+            double diag = (i == 0 || i == n - 1) ? 1.0 : (i == 1 || i == n - 2) ? 5.0 : 6.0;
+            m_p0[i] = lambda * diag;
+            m_p1[i] = i + 1 < n ? lambda * ((i == 0 || i == n - 2) ? -2.0 : -4.0) : 0.0;
+        }
+        m_lambda = lambda;
+    }
 
-    void solve(std::span<const double> w, std::span<const double> y, double lambda, std::span<double> z) {
-        const std::size_t n = y.size();
-        d.resize(n);
-        l1.resize(n);
-        l2.resize(n);
-        auto diag = [&](std::size_t i) {
-            double p = (i == 0 || i == n - 1) ? 1.0 : (i == 1 || i == n - 2) ? 5.0 : 6.0;
-            return w[i] + lambda * p;
-        };
-        auto off1 = [&](std::size_t i) { return lambda * ((i == 0 || i == n - 2) ? -2.0 : -4.0); };
-        const double off2 = lambda;
+    void solve(const double* w, const double* y, double* z) {
+        const std::size_t n = m_n;
+        double* d = m_d.data() + 2; // d[-1], d[-2] exist and are never used with nonzero factors
+        double* l1 = m_l1.data() + 2;
+        double* l2 = m_l2.data() + 2;
+        l1[-1] = l1[-2] = l2[-1] = l2[-2] = 0.0;
+        d[-1] = d[-2] = 1.0;
+        double zPrev1 = 0.0, zPrev2 = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            double di = diag(i);
-            if (i >= 1) di -= l1[i - 1] * l1[i - 1] * d[i - 1];
-            if (i >= 2) di -= l2[i - 2] * l2[i - 2] * d[i - 2];
+            double di = w[i] + m_p0[i] - l1[i - 1] * l1[i - 1] * d[i - 1] - l2[i - 2] * l2[i - 2] * d[i - 2];
+            double inv = 1.0 / di;
             d[i] = di;
-            if (i + 1 < n) {
-                double a = off1(i);
-                if (i >= 1) a -= l2[i - 1] * d[i - 1] * l1[i - 1];
-                l1[i] = a / di;
-            }
-            if (i + 2 < n) l2[i] = off2 / di;
+            l1[i] = (m_p1[i] - l2[i - 1] * d[i - 1] * l1[i - 1]) * inv;
+            l2[i] = i + 2 < n ? m_lambda * inv : 0.0;
+            double zi = w[i] * y[i] - l1[i - 1] * zPrev1 - l2[i - 2] * zPrev2;
+            z[i] = zi;
+            zPrev2 = zPrev1;
+            zPrev1 = zi;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            double v = w[i] * y[i];
-            if (i >= 1) v -= l1[i - 1] * z[i - 1];
-            if (i >= 2) v -= l2[i - 2] * z[i - 2];
-            z[i] = v;
-        }
-        for (std::size_t i = 0; i < n; ++i)
-            z[i] /= d[i];
+        double next1 = 0.0, next2 = 0.0;
         for (std::size_t i = n; i-- > 0;) {
-            if (i + 1 < n) z[i] -= l1[i] * z[i + 1];
-            if (i + 2 < n) z[i] -= l2[i] * z[i + 2];
+            double zi = z[i] / d[i] - l1[i] * next1 - l2[i] * next2;
+            z[i] = zi;
+            next2 = next1;
+            next1 = zi;
         }
     }
+
+private:
+    std::size_t m_n;
+    double m_lambda = 0.0;
+    std::vector<double> m_p0, m_p1, m_d, m_l1, m_l2;
 };
 
 } // namespace
 
 void ArplsBaseline(std::span<const double> y, std::span<double> baseline, const BaselineParams& params) {
     const std::size_t n = y.size();
-    if (n < 3) {
+    if (n < 4) {
         std::copy(y.begin(), y.end(), baseline.begin());
         return;
     }
-    std::vector<double> w(n, 1.0), next(n);
-    PentadiagonalSolver solver;
+    std::vector<double> w(n, 1.0);
+    PentadiagonalSolver solver(n, params.lambda);
     for (int iteration = 0; iteration < params.maxIterations; ++iteration) {
-        solver.solve(w, y, params.lambda, baseline);
+        solver.solve(w.data(), y.data(), baseline.data());
         double sum = 0.0, sumSq = 0.0;
         std::size_t negatives = 0;
         for (std::size_t i = 0; i < n; ++i) {
             double r = y[i] - baseline[i];
-            if (r < 0.0) {
-                sum += r;
-                sumSq += r * r;
-                ++negatives;
-            }
+            bool below = r < 0.0;
+            sum += below ? r : 0.0;
+            sumSq += below ? r * r : 0.0;
+            negatives += below;
         }
         // Nothing below the baseline any more: it already lies under every point.
         if (negatives < 2) break;
         double mean = sum / static_cast<double>(negatives);
         double sigma = std::sqrt(std::max(0.0, sumSq / static_cast<double>(negatives) - mean * mean));
         if (!(sigma > 0.0)) break;
+        // Points well above the noise of the negative residuals are peaks
+        // and lose their weight; the logistic keeps the change smooth.
+        const double scale = 2.0 / sigma;
+        const double offset = 2.0 * sigma - mean;
         double change = 0.0, norm = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            double r = y[i] - baseline[i];
-            // Points well above the noise of the negative residuals are
-            // peaks and lose their weight; the logistic keeps it smooth.
-            double t = 2.0 * (r - (2.0 * sigma - mean)) / sigma;
-            next[i] = t > 700.0 ? 0.0 : 1.0 / (1.0 + std::exp(t));
-            change += (next[i] - w[i]) * (next[i] - w[i]);
+            double t = std::min((y[i] - baseline[i] - offset) * scale, 700.0);
+            double next = 1.0 / (1.0 + std::exp(t));
+            change += (next - w[i]) * (next - w[i]);
             norm += w[i] * w[i];
+            w[i] = next;
         }
-        w.swap(next);
-        if (std::sqrt(change) < params.ratio * std::sqrt(norm)) break;
+        if (change < params.ratio * params.ratio * norm) break;
     }
 }
 
