@@ -73,7 +73,8 @@ void PrepareFile(Prepared& p) {
         return;
     }
     ShiftSpectrum spectrum;
-    ShiftRead read = ReadShiftSpectrum(bytes, spectrum);
+    SpectrumKind kind = SpectrumKind::Raw;
+    ShiftRead read = ReadShiftSpectrum(bytes, spectrum, &kind);
     if (bytes.size() >= kHeaderSize) {
         SpectrumHeader header;
         std::memcpy(header.bytes.data(), bytes.data(), kHeaderSize);
@@ -83,6 +84,11 @@ void PrepareFile(Prepared& p) {
     }
     if (read != ShiftRead::Ok) {
         p.reason = ShiftReadReason(read);
+        return;
+    }
+    // A raw file renamed to .rlb is not a library entry, even though it reads.
+    if (kind == SpectrumKind::Raw) {
+        p.reason = "not a library file";
         return;
     }
     p.grid = PrepareSpectrum(spectrum.shift, spectrum.intensity);
@@ -322,6 +328,20 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                     sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
                 }
                 written = sqlite3_step(s) == SQLITE_DONE;
+            }
+        }
+        // Folders that no longer exist (a temporary folder, an unplugged
+        // drive) would otherwise keep their rows for ever.
+        if (written) {
+            std::vector<std::string> vanished;
+            Statement folderRows(m_db, "SELECT DISTINCT folder FROM entries");
+            while (folderRows.ok() && sqlite3_step(folderRows.get()) == SQLITE_ROW)
+                if (!FolderExists(ColumnText(folderRows.get(), 0))) vanished.push_back(ColumnText(folderRows.get(), 0));
+            Statement removeFolder(m_db, "DELETE FROM entries WHERE folder = ?");
+            for (const std::string& folder : vanished) {
+                sqlite3_reset(removeFolder.get());
+                sqlite3_bind_text(removeFolder.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
+                written = written && sqlite3_step(removeFolder.get()) == SQLITE_DONE;
             }
         }
         written = written && Exec(m_db, "COMMIT");
