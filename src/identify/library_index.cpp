@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "identify/shift_spectrum.h"
@@ -35,6 +36,11 @@ constexpr const char* kSchema = "CREATE TABLE meta(key TEXT PRIMARY KEY, value T
                                 " size INTEGER NOT NULL, mtime INTEGER NOT NULL, name BLOB, model INTEGER,"
                                 " date TEXT, reason TEXT, start INTEGER, data BLOB);"
                                 "CREATE INDEX entries_folder ON entries(folder);";
+
+// The index is a cache of what the library files say: a crash that leaves
+// it damaged costs a rebuild, never data, so it is written without waiting
+// for the disk.
+constexpr const char* kCachePragmas = "PRAGMA synchronous = OFF";
 
 struct FileStamp {
     std::int64_t size = -1;
@@ -144,22 +150,29 @@ std::string IndexFolderKey(const std::string& folder) {
     return key;
 }
 
-std::string IdentifyIndexPath(const std::string& executablePath) {
-    std::filesystem::path exe(executablePath);
-    AppPaths paths = ResolveAppPaths(executablePath);
-    std::string beside = exe.parent_path().string() + "/";
-    if (paths.libraryRoot == beside) return beside + "cache/" + kIndexFileName;
+std::string IdentifyIndexPath(const AppPaths& paths) {
+    // A portable copy keeps its settings file in its library root, the
+    // folder beside the executable; an installed one keeps them apart.
+    std::string settingsFolder = paths.settingsFile.substr(0, paths.settingsFile.find_last_of('/') + 1);
+    if (!settingsFolder.empty() && paths.libraryRoot == settingsFolder)
+        return settingsFolder + "cache/" + kIndexFileName;
     return XdgCacheFolder() + kIndexFileName;
+}
+
+std::string IdentifyIndexPath(const std::string& executablePath) {
+    return IdentifyIndexPath(ResolveAppPaths(executablePath));
 }
 
 LibraryIndex::LibraryIndex(std::string databasePath) : m_path(std::move(databasePath)) {}
 
 LibraryIndex::~LibraryIndex() {
-    sqlite3_close(m_db);
+    sqlite3_close_v2(m_db);
 }
 
 void LibraryIndex::discard() {
-    sqlite3_close(m_db);
+    // close_v2: a statement still open in the caller's scope finalises later
+    // and the connection goes with it, instead of staying open for good.
+    sqlite3_close_v2(m_db);
     m_db = nullptr;
     std::error_code ec;
     for (const char* suffix : {"", "-journal", "-wal", "-shm"})
@@ -172,11 +185,12 @@ bool LibraryIndex::createFresh() {
     std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
     if (!folder.empty()) EnsureFolder(folder.string());
     if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        sqlite3_close(m_db);
+        sqlite3_close_v2(m_db);
         m_db = nullptr;
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
+    Exec(m_db, kCachePragmas);
     if (!Exec(m_db, kSchema)) return false;
     Statement insert(m_db, "INSERT INTO meta(key, value) VALUES('format', ?)");
     if (!insert.ok()) return false;
@@ -190,6 +204,7 @@ bool LibraryIndex::openChecked() {
     if (!std::filesystem::exists(m_path, ec)) return createFresh();
     if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return createFresh();
     sqlite3_busy_timeout(m_db, 5000);
+    Exec(m_db, kCachePragmas);
     Statement format(m_db, "SELECT value FROM meta WHERE key = 'format'");
     bool ours = format.ok() && sqlite3_step(format.get()) == SQLITE_ROW &&
                 sqlite3_column_type(format.get(), 0) == SQLITE_TEXT && ColumnText(format.get(), 0) == kFormatTag;
@@ -264,6 +279,10 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
             }
             for (const auto& [path, stamp] : known)
                 if (!present.count(path)) gone.emplace_back(path, folder);
+            auto& listed = m_listed[folder];
+            listed.clear();
+            for (const auto& [path, yes] : present)
+                listed.insert(path);
         }
         if (damaged) {
             if (!createFresh()) break;
@@ -372,6 +391,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
     std::vector<float> values;
     for (const std::string& folderText : folders) {
         std::string folder = IndexFolderKey(folderText);
+        const std::size_t folderFirstInfo = out.info.size(), folderFirstSkip = out.skipped.size();
         Statement rows(m_db, "SELECT path, name, model, date, reason, start, data FROM entries WHERE folder = ? "
                              "ORDER BY path");
         bool sound = rows.ok();
@@ -430,6 +450,19 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             if (!sound) break;
             out.prepared.add(static_cast<std::int32_t>(start), values.data(), count);
             out.info.push_back(std::move(info));
+        }
+        // A damaged file can answer queries without an error and still lose
+        // or double rows (an index b-tree out of step with its table): what
+        // comes back must be exactly the files the last update listed.
+        auto listed = m_listed.find(folder);
+        if (sound && rc == SQLITE_DONE && listed != m_listed.end()) {
+            std::set<std::string> seen;
+            for (std::size_t i = folderFirstInfo; i < out.info.size(); ++i)
+                seen.insert(out.info[i].path);
+            for (std::size_t i = folderFirstSkip; i < out.skipped.size(); ++i)
+                seen.insert(out.skipped[i].path);
+            std::size_t rows = out.info.size() - folderFirstInfo + out.skipped.size() - folderFirstSkip;
+            sound = rows == seen.size() && seen == listed->second;
         }
         if (!sound || rc != SQLITE_DONE) {
             createFresh();

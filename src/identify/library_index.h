@@ -2,10 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "identify/hqi.h"
+#include "platform/paths.h"
 
 struct sqlite3;
 
@@ -83,12 +86,15 @@ private:
     std::string m_path;
     sqlite3* m_db = nullptr;
     bool m_rebuilt = false;
+    // The files each folder held at the last update, to check a load against.
+    std::map<std::string, std::set<std::string>> m_listed;
 };
 
 // Where the index lives: cache/ beside the executable for a portable copy
 // (settings beside it), $XDG_CACHE_HOME/veltrane/ (~/.cache/veltrane/) for an
 // installed one.
 std::string IdentifyIndexPath(const std::string& executablePath);
+std::string IdentifyIndexPath(const AppPaths& paths);
 constexpr const char* kIndexFileName = "library-index.sqlite";
 
 // The folder spelled as the index keys it: absolute, normalised, ending in '/'.

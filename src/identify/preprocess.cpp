@@ -15,7 +15,7 @@ namespace {
 // need no branches, and are reused across iterations.
 class PentadiagonalSolver {
 public:
-    PentadiagonalSolver(std::size_t n, double lambda) : m_n(n), m_p0(n), m_p1(n), m_d(n + 2), m_l1(n + 4), m_l2(n + 4) {
+    PentadiagonalSolver(std::size_t n, double lambda) : m_n(n), m_p0(n), m_p1(n), m_d(n + 2), m_l1(n + 2), m_l2(n + 2) {
         // Band of lambda D'D: 1 5 6 ... 6 5 1 on the diagonal, -2 -4 ... -4 -2
         // beside it, 1 two places out.
         for (std::size_t i = 0; i < n; ++i) {
@@ -28,26 +28,30 @@ public:
 
     void solve(const double* w, const double* y, double* z) {
         const std::size_t n = m_n;
-        double* d = m_d.data() + 2; // d[-1], d[-2] exist and are never used with nonzero factors
-        double* l1 = m_l1.data() + 2;
-        double* l2 = m_l2.data() + 2;
-        l1[-1] = l1[-2] = l2[-1] = l2[-2] = 0.0;
-        d[-1] = d[-2] = 1.0;
+        // Row i of the factors lives at k = i + 2; rows -1 and -2 are zero
+        // factors over a unit pivot.
+        double* d = m_d.data();
+        double* l1 = m_l1.data();
+        double* l2 = m_l2.data();
+        l1[0] = l1[1] = l2[0] = l2[1] = 0.0;
+        d[0] = d[1] = 1.0;
         double zPrev1 = 0.0, zPrev2 = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            double di = w[i] + m_p0[i] - l1[i - 1] * l1[i - 1] * d[i - 1] - l2[i - 2] * l2[i - 2] * d[i - 2];
+            const std::size_t k = i + 2;
+            double di = w[i] + m_p0[i] - l1[k - 1] * l1[k - 1] * d[k - 1] - l2[k - 2] * l2[k - 2] * d[k - 2];
             double inv = 1.0 / di;
-            d[i] = di;
-            l1[i] = (m_p1[i] - l2[i - 1] * d[i - 1] * l1[i - 1]) * inv;
-            l2[i] = i + 2 < n ? m_lambda * inv : 0.0;
-            double zi = w[i] * y[i] - l1[i - 1] * zPrev1 - l2[i - 2] * zPrev2;
+            d[k] = di;
+            l1[k] = (m_p1[i] - l2[k - 1] * d[k - 1] * l1[k - 1]) * inv;
+            l2[k] = i + 2 < n ? m_lambda * inv : 0.0;
+            double zi = w[i] * y[i] - l1[k - 1] * zPrev1 - l2[k - 2] * zPrev2;
             z[i] = zi;
             zPrev2 = zPrev1;
             zPrev1 = zi;
         }
         double next1 = 0.0, next2 = 0.0;
         for (std::size_t i = n; i-- > 0;) {
-            double zi = z[i] / d[i] - l1[i] * next1 - l2[i] * next2;
+            const std::size_t k = i + 2;
+            double zi = z[i] / d[k] - l1[k] * next1 - l2[k] * next2;
             z[i] = zi;
             next2 = next1;
             next1 = zi;

@@ -27,6 +27,8 @@
 #include "app/ui/chart_view.h"
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
+#include "identify/identify_settings.h"
+#include "identify/ui/identify_controller.h"
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
@@ -119,6 +121,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_library = std::make_unique<LibraryController>(*this);
     m_transfer = std::make_unique<TransferController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
+    m_identify = std::make_unique<IdentifyController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -126,6 +129,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
+    m_identify.reset();
     m_measure.reset();
     m_transfer.reset();
 }
@@ -408,13 +412,16 @@ void TForm_main::readSettings() {
     m_editAvg->setText(QString::fromStdString(boxes.average));
     m_editPreheat->setText(QString::fromStdString(boxes.preheat));
     m_editPower->setText(QString::fromStdString(boxes.power));
+    if (m_identify) m_identify->setHotkey(ReadIdentifyHotkey(ini));
 }
 
 bool TForm_main::writeSettings() {
     IniFile ini(m_services.paths.settingsFile);
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
-    return WriteSettings(ini, boxes, state().hotkey);
+    bool written = WriteSettings(ini, boxes, state().hotkey);
+    if (m_identify) written = WriteIdentifyHotkey(ini, m_identify->hotkey()) && written;
+    return written;
 }
 
 QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
@@ -495,6 +502,7 @@ void TForm_main::PlaceDialog(QWidget* window, QWidget* owner) {
 void TForm_main::showModeButtons(ActiveMode mode) {
     for (QToolButton* b : m_spectrumButtons) b->setVisible(mode == ActiveMode::Spectrum);
     for (QToolButton* b : m_linkerButtons) b->setVisible(mode == ActiveMode::Linker);
+    if (m_identify) m_identify->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -593,7 +601,10 @@ void TForm_main::attachMarkers(TForm_mark_info* markers) {
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
     std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().activeMode, upperText);
-    if (!f) return;
+    if (!f) {
+        if (m_identify && m_identify->isHotkey(upperText, state().activeMode)) m_identify->button()->click();
+        return;
+    }
     if (*f == HotkeyFunction::SpectrumMode || *f == HotkeyFunction::LinkerMode) {
         bool spectrum = *f == HotkeyFunction::SpectrumMode;
         m_spectrumModeButton->setChecked(spectrum);

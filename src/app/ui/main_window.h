@@ -39,6 +39,7 @@ class TForm_mark_info;
 class MeasureController;
 class LibraryController;
 class TransferController;
+class IdentifyController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -100,6 +101,7 @@ public:
     MeasureController& measure() { return *m_measure; }
     LibraryController& library() { return *m_library; }
     TransferController& transfer() { return *m_transfer; }
+    IdentifyController& identify() { return *m_identify; }
     bool keyPreview() const { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -160,6 +162,7 @@ private:
     QTimer* m_transferTimer = nullptr;
     std::unique_ptr<LibraryController> m_library;
     std::unique_ptr<TransferController> m_transfer;
+    std::unique_ptr<IdentifyController> m_identify;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;
