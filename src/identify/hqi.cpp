@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <thread>
 
 namespace veltrane {
 
@@ -114,6 +115,21 @@ std::size_t PreparedLibrary::add(std::int32_t start, const float* values, std::s
     return m_starts.size() - 1;
 }
 
+float* PreparedLibrary::append(std::int32_t start, std::size_t count) {
+    std::size_t at = m_values.size();
+    m_values.resize(at + count);
+    m_offsets.push_back(m_values.size());
+    m_starts.push_back(start);
+    return m_values.data() + at;
+}
+
+void PreparedLibrary::dropLast() {
+    if (m_starts.empty()) return;
+    m_starts.pop_back();
+    m_offsets.pop_back();
+    m_values.resize(m_offsets.back());
+}
+
 std::size_t PreparedLibrary::bytes() const {
     return m_values.capacity() * sizeof(float) + m_offsets.capacity() * sizeof(std::size_t) +
            m_starts.capacity() * sizeof(std::int32_t);
@@ -171,23 +187,46 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
                     std::size_t top) {
     const GridSpectrum& unknown = unknownSpectrum.grid;
     const bool coarse = !unknownSpectrum.pixels.empty();
+    // Scores by entry; NaN marks an entry without one, common < 0 one with
+    // too few points.
+    std::vector<double> scores(library.size());
+    std::vector<std::int32_t> commons(library.size());
+    auto scoreRange = [&](std::size_t first, std::size_t end) {
+        for (std::size_t i = first; i < end; ++i) {
+            std::int32_t common = 0;
+            std::int32_t start = library.start(i);
+            std::optional<double> hqi;
+            if (coarse) {
+                GridSpectrum seen = ThroughPixels(start, library.values(i), library.count(i), unknownSpectrum.pixels);
+                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start,
+                            seen.end(), range, common);
+            } else {
+                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
+                            start + static_cast<std::int32_t>(library.count(i)), range, common);
+            }
+            scores[i] = hqi ? *hqi : std::nan("");
+            commons[i] = common;
+        }
+    };
+    // A large library is split between the cores: the scan is one pass over
+    // every stored value, and two cores stream memory faster than one.
+    constexpr std::size_t kEntriesPerThread = 2000;
+    unsigned threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()),
+                                             std::max<std::size_t>(1, library.size() / kEntriesPerThread));
+    std::vector<std::thread> pool;
+    std::size_t chunk = (library.size() + threads - 1) / threads;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(scoreRange, std::min(library.size(), t * chunk), std::min(library.size(), (t + 1) * chunk));
+    scoreRange(0, std::min(library.size(), chunk));
+    for (std::thread& t : pool)
+        t.join();
+
     Ranking ranking;
     ranking.hits.reserve(library.size());
     for (std::size_t i = 0; i < library.size(); ++i) {
-        std::int32_t common = 0;
-        std::int32_t start = library.start(i);
-        std::optional<double> hqi;
-        if (coarse) {
-            GridSpectrum seen = ThroughPixels(start, library.values(i), library.count(i), unknownSpectrum.pixels);
-            hqi = Score(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start, seen.end(),
-                        range, common);
-        } else {
-            hqi = Score(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
-                        start + static_cast<std::int32_t>(library.count(i)), range, common);
-        }
-        if (hqi)
-            ranking.hits.push_back({i, *hqi});
-        else if (common < kMinCommonPoints)
+        if (!std::isnan(scores[i]))
+            ranking.hits.push_back({i, scores[i]});
+        else if (commons[i] < kMinCommonPoints)
             ranking.tooFewPoints.push_back(i);
     }
     auto better = [](const RankedHit& a, const RankedHit& b) {

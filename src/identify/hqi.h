@@ -38,6 +38,10 @@ public:
     void reserve(std::size_t entries, std::size_t values);
     // Returns the entry's index.
     std::size_t add(std::int32_t start, const float* values, std::size_t count);
+    // Room for an entry's values, filled by the caller; dropLast takes the
+    // last entry back (a reader that finds it unsound half way).
+    float* append(std::int32_t start, std::size_t count);
+    void dropLast();
     std::size_t size() const { return m_starts.size(); }
     std::int32_t start(std::size_t i) const { return m_starts[i]; }
     std::size_t count(std::size_t i) const { return m_offsets[i + 1] - m_offsets[i]; }

@@ -96,8 +96,9 @@ void ArplsBaseline(std::span<const double> y, std::span<double> baseline, const 
         const double offset = 2.0 * sigma - mean;
         double change = 0.0, norm = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            double t = std::min((y[i] - baseline[i] - offset) * scale, 700.0);
-            double next = 1.0 / (1.0 + std::exp(t));
+            // Single precision is ample for a weight and twice as quick.
+            float t = static_cast<float>(std::min((y[i] - baseline[i] - offset) * scale, 80.0));
+            double next = 1.0 / (1.0 + static_cast<double>(std::exp(t)));
             change += (next - w[i]) * (next - w[i]);
             norm += w[i] * w[i];
             w[i] = next;
