@@ -83,6 +83,7 @@ IdentifyController::IdentifyController(TForm_main& main) : m_main(main), m_hotke
     // The panel, beside the chart on the spectrum page, shown once used.
     m_panel = new QWidget();
     m_panel->setObjectName("Panel_identify");
+    m_panel->setMinimumWidth(420);
     auto* layout = new QVBoxLayout(m_panel);
     layout->setContentsMargins(4, 4, 4, 4);
     m_verdict = new QLabel(m_panel);
