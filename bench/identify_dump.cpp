@@ -3,6 +3,8 @@
 // BM_ArplsBaseline2500 and Veltrane's baseline of it (float64), and 10,000
 // prepared entries on one grid with an unknown (float32) plus Veltrane's
 // five best entries for it.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -62,6 +64,17 @@ int main(int argc, char** argv) {
     Write(folder + "matrix.f32", matrix);
     Write(folder + "unknown.f32", unknown.values);
     Ranking r = RankLibrary(unknown, library, SearchRange{400, 3200}, 5);
+    // Veltrane's own time on exactly this matrix, the best of 20 like the
+    // reference's timing, so the two figures come from the same data.
+    double best = 1e9;
+    for (int run = 0; run < 20; ++run) {
+        auto t0 = std::chrono::steady_clock::now();
+        Ranking again = RankLibrary(unknown, library, SearchRange{400, 3200}, 5);
+        auto t1 = std::chrono::steady_clock::now();
+        if (again.hits.empty()) return 1;
+        best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    std::ofstream(folder + "veltrane_ms.txt") << best << "\n";
     std::ofstream top(folder + "top.txt");
     for (const RankedHit& h : r.hits)
         top << h.entry << " " << h.hqi << "\n";

@@ -733,8 +733,11 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
         if (!parsed) return Usage(err, "The range is LO:HI in cm-1 with LO below HI.", kIdentifyUsage);
         range = *parsed;
     }
-    std::string exe = ExecutablePath();
-    if (libraries.empty()) libraries.push_back(ResolveAppPaths(exe).pcLibraryFolder());
+    // The application's folders: they lie beside both programs, or under XDG
+    // for an installed copy.
+    std::filesystem::path exe = ExecutablePath();
+    AppPaths paths = ResolveAppPaths((exe.parent_path() / "veltrane").string());
+    if (libraries.empty()) libraries.push_back(paths.pcLibraryFolder());
     for (const std::string& folder : libraries) {
         std::error_code ec;
         if (!std::filesystem::is_directory(folder, ec)) {
@@ -747,7 +750,7 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     if (!LoadShiftSpectrum(a.positional[0], spectrum, err)) return kExitFailure;
     UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
 
-    LibraryIndex index(a.get("--index", IdentifyIndexPath(exe)));
+    LibraryIndex index(a.get("--index", IdentifyIndexPath(paths)));
     auto library = std::make_unique<IndexedLibrary>();
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     if (!index.refresh(libraries, *library, threads)) {

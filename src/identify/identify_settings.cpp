@@ -10,8 +10,8 @@ std::string ReadIdentifyHotkey(const IniFile& ini) {
     return ini.readString(kHotkeySection, kIdentifyHotkeyKey, kDefaultIdentifyHotkey);
 }
 
-bool WriteIdentifyHotkey(IniFile& ini, const std::string& key) {
-    return ini.writeString(kHotkeySection, kIdentifyHotkeyKey, key);
+IniFile::Entry IdentifyHotkeyEntry(const std::string& key) {
+    return {kHotkeySection, kIdentifyHotkeyKey, key};
 }
 
 } // namespace veltrane

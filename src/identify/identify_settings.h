@@ -13,6 +13,7 @@ constexpr const char* kIdentifyHotkeyKey = "Identify";
 constexpr const char* kDefaultIdentifyHotkey = "I";
 
 std::string ReadIdentifyHotkey(const IniFile& ini);
-bool WriteIdentifyHotkey(IniFile& ini, const std::string& key);
+// The key's entry, written with the other settings in one rewrite.
+IniFile::Entry IdentifyHotkeyEntry(const std::string& key);
 
 } // namespace veltrane

@@ -162,10 +162,6 @@ std::string IdentifyIndexPath(const AppPaths& paths) {
     return XdgCacheFolder() + kIndexFileName;
 }
 
-std::string IdentifyIndexPath(const std::string& executablePath) {
-    return IdentifyIndexPath(ResolveAppPaths(executablePath));
-}
-
 LibraryIndex::LibraryIndex(std::string databasePath) : m_path(std::move(databasePath)) {}
 
 LibraryIndex::~LibraryIndex() {

@@ -93,7 +93,6 @@ private:
 // Where the index lives: cache/ beside the executable for a portable copy
 // (settings beside it), $XDG_CACHE_HOME/veltrane/ (~/.cache/veltrane/) for an
 // installed one.
-std::string IdentifyIndexPath(const std::string& executablePath);
 std::string IdentifyIndexPath(const AppPaths& paths);
 constexpr const char* kIndexFileName = "library-index.sqlite";
 

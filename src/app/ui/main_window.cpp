@@ -419,9 +419,9 @@ bool TForm_main::writeSettings() {
     IniFile ini(m_services.paths.settingsFile);
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
-    bool written = WriteSettings(ini, boxes, state().hotkey);
-    if (m_identify) written = WriteIdentifyHotkey(ini, m_identify->hotkey()) && written;
-    return written;
+    std::vector<IniFile::Entry> extra;
+    if (m_identify) extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
+    return WriteSettings(ini, boxes, state().hotkey, extra);
 }
 
 QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
