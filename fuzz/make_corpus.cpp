@@ -15,6 +15,8 @@
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "device/device_connection.h"
+#include "identify/library_index.h"
+#include "index_rig.h"
 #include "interchange/delimited_text.h"
 #include "interchange/jcamp.h"
 #include "interchange/spc_file.h"
@@ -108,7 +110,8 @@ void Libraries() {
     }
     std::string pc = EncodePcLibraryFile(Header("polystyrene", 179), intensity.data(), axis.data());
     Put("pc_library", "polystyrene.rlb", pc);
-    for (std::size_t i = 0; i < kPcLibraryPoints; ++i) intensity[i] = i % 2 ? -1.0f : 70000.5f;
+    for (std::size_t i = 0; i < kPcLibraryPoints; ++i)
+        intensity[i] = i % 2 ? -1.0f : 70000.5f;
     Put("pc_library", "out-of-range.rlb", EncodePcLibraryFile(Header("range", 180), intensity.data(), axis.data()));
     Put("pc_library", "short.rlb", std::string_view(pc).substr(0, kPcLibrarySize - 1));
 
@@ -194,7 +197,8 @@ void LinkScripts() {
     // success, every count v % 4 devices, every transfer complete.
     for (int command = 0; command < 15; ++command) {
         int v = command;
-        while (v % 4 == 0) v += 15;
+        while (v % 4 == 0)
+            v += 15;
         Put("device_link", "all-" + std::to_string(command), std::string(600, static_cast<char>(v)));
     }
     // Failures: statuses from 0xF0, short transfers from 0xE0.
@@ -271,6 +275,27 @@ void RecordNames() {
     Put("record_name", "long", names({std::string(64, 'L'), std::string(63, '/') + "a", "caf\xC3\xA9 \x7F\x01"}));
 }
 
+// Index files: a sound one over the target's library folder (so its row is
+// the one the search keeps), an empty one, one of another program.
+void LibraryIndexes() {
+    fuzz::MakeIndexRigLibrary();
+    const fs::path work = fs::temp_directory_path() / "veltrane-corpus-index";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    auto database = (work / kIndexFileName).string();
+    {
+        LibraryIndex index(database);
+        IndexedLibrary library;
+        index.refresh({fuzz::IndexRigFolder()}, library);
+    }
+    std::string bytes;
+    ReadWholeFile(database, bytes);
+    Put("library_index", "sound.sqlite", bytes);
+    Put("library_index", "empty", std::string());
+    Put("library_index", "text", std::string("SQLite format 3\0 and then nothing sensible"));
+    fs::remove_all(work);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -286,5 +311,6 @@ int main(int argc, char** argv) {
     LinkScripts();
     RecordNames();
     ForeignSpectra();
+    LibraryIndexes();
     return 0;
 }

@@ -30,16 +30,18 @@
 #include "app/ui/chart_view.h"
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
+#include "identify/identify_settings.h"
+#include "identify/ui/identify_controller.h"
 #include "interchange/ui/interchange_controller.h"
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
 #include "markers/ui/marker_windows.h"
-#include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
+#include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
-#include "transfer/ui/transfer_controller.h"
 #include "platform/ini_file.h"
+#include "transfer/ui/transfer_controller.h"
 
 namespace veltrane {
 
@@ -136,6 +138,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transfer = std::make_unique<TransferController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
     m_interchange = new InterchangeController(*this);
+    m_identify = std::make_unique<IdentifyController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -143,6 +146,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
+    m_identify.reset();
     m_measure.reset();
     m_transfer.reset();
 }
@@ -164,8 +168,8 @@ void TForm_main::buildToolBar() {
     modePanel->setObjectName("Panel_mode_background");
     auto* modeRow = new QHBoxLayout(modePanel);
     modeRow->setContentsMargins(0, 0, 8, 0);
-    m_spectrumModeButton = ToolButton(modePanel, "SpeedButton_spectrum_mode", ToolGlyph::SpectrumMode, "Spectrum",
-                                      "Spectrum Mode (S)");
+    m_spectrumModeButton =
+        ToolButton(modePanel, "SpeedButton_spectrum_mode", ToolGlyph::SpectrumMode, "Spectrum", "Spectrum Mode (S)");
     m_linkerModeButton =
         ToolButton(modePanel, "SpeedButton_linker_mode", ToolGlyph::LinkerMode, "Linker", "Linker Mode (L)");
     for (QToolButton* b : {m_spectrumModeButton, m_linkerModeButton}) {
@@ -191,8 +195,10 @@ void TForm_main::buildToolBar() {
         ToolButton(functions, "SpeedButton_export", ToolGlyph::Export, "Export", "Export Library (E)"),
         ToolButton(functions, "SpeedButton_draw", ToolGlyph::Draw, "Draw", "Draw Library (D)"),
     };
-    for (QToolButton* b : m_spectrumButtons) functionRow->addWidget(b);
-    for (QToolButton* b : m_linkerButtons) functionRow->addWidget(b);
+    for (QToolButton* b : m_spectrumButtons)
+        functionRow->addWidget(b);
+    for (QToolButton* b : m_linkerButtons)
+        functionRow->addWidget(b);
     row->addWidget(functions);
 
     m_helpButton = ToolButton(m_toolBar, "SpeedButton_help", ToolGlyph::Help, "About", QString());
@@ -331,7 +337,8 @@ void TForm_main::buildMeasurePage() {
 
     m_pages->addTab(m_measurePage, "Spectrum");
 
-    for (QLineEdit* edit : {m_editExp, m_editAvg, m_editPreheat}) edit->installEventFilter(this);
+    for (QLineEdit* edit : {m_editExp, m_editAvg, m_editPreheat})
+        edit->installEventFilter(this);
 }
 
 void TForm_main::buildLibraryPage() {
@@ -394,7 +401,8 @@ void TForm_main::SetUpLibraryGrid() {
     // The "All" box sits at the left of this title; the word keeps to the right.
     m_grid->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {50, 780, 100, 180};
-    for (int c = 0; c < 4; ++c) m_grid->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < 4; ++c)
+        m_grid->setColumnWidth(c, widths[c]);
     state().lib.libraryCount = 0;
 }
 
@@ -443,13 +451,16 @@ void TForm_main::readSettings() {
     m_editAvg->setText(QString::fromStdString(boxes.average));
     m_editPreheat->setText(QString::fromStdString(boxes.preheat));
     m_editPower->setText(QString::fromStdString(boxes.power));
+    if (m_identify) m_identify->setHotkey(ReadIdentifyHotkey(ini));
 }
 
 bool TForm_main::writeSettings() {
     IniFile ini(m_services.paths.settingsFile);
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
-    return WriteSettings(ini, boxes, state().hotkey);
+    std::vector<IniFile::Entry> extra;
+    if (m_identify) extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
+    return WriteSettings(ini, boxes, state().hotkey, extra);
 }
 
 void TForm_main::showFileName(const std::string& name) {
@@ -462,18 +473,28 @@ void TForm_main::showNotice(const QString& text) {
     m_statusPanels->setNotice(text);
 }
 
-QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
+QProgressBar* TForm_main::progressBar() const {
+    return m_statusPanels->progressBar();
+}
 
 QToolButton* TForm_main::hotkeyButton(HotkeyFunction function) const {
     switch (function) {
-    case HotkeyFunction::SpectrumMode: return m_spectrumModeButton;
-    case HotkeyFunction::LinkerMode: return m_linkerModeButton;
-    case HotkeyFunction::Capture: return m_spectrumButtons[0];
-    case HotkeyFunction::OpenRaw: return m_spectrumButtons[2];
-    case HotkeyFunction::MakeLibrary: return m_spectrumButtons[4];
-    case HotkeyFunction::LibraryExport: return m_linkerButtons[2];
-    case HotkeyFunction::LibraryDraw: return m_linkerButtons[3];
-    case HotkeyFunction::Marker: return findChild<QToolButton*>("SpeedButton_marker");
+    case HotkeyFunction::SpectrumMode:
+        return m_spectrumModeButton;
+    case HotkeyFunction::LinkerMode:
+        return m_linkerModeButton;
+    case HotkeyFunction::Capture:
+        return m_spectrumButtons[0];
+    case HotkeyFunction::OpenRaw:
+        return m_spectrumButtons[2];
+    case HotkeyFunction::MakeLibrary:
+        return m_spectrumButtons[4];
+    case HotkeyFunction::LibraryExport:
+        return m_linkerButtons[2];
+    case HotkeyFunction::LibraryDraw:
+        return m_linkerButtons[3];
+    case HotkeyFunction::Marker:
+        return findChild<QToolButton*>("SpeedButton_marker");
     }
     return nullptr;
 }
@@ -538,8 +559,11 @@ void TForm_main::PlaceDialog(QWidget* window, QWidget* owner) {
 }
 
 void TForm_main::showModeButtons(ActiveMode mode) {
-    for (QToolButton* b : m_spectrumButtons) b->setVisible(mode == ActiveMode::Spectrum);
-    for (QToolButton* b : m_linkerButtons) b->setVisible(mode == ActiveMode::Linker);
+    for (QToolButton* b : m_spectrumButtons)
+        b->setVisible(mode == ActiveMode::Spectrum);
+    for (QToolButton* b : m_linkerButtons)
+        b->setVisible(mode == ActiveMode::Linker);
+    if (m_identify) m_identify->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -638,13 +662,18 @@ void TForm_main::attachMarkers(TForm_mark_info* markers) {
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
     std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().activeMode, upperText);
-    if (!f) return;
+    if (!f) {
+        if (m_identify && m_identify->isHotkey(upperText, state().activeMode)) m_identify->button()->click();
+        return;
+    }
     if (*f == HotkeyFunction::SpectrumMode || *f == HotkeyFunction::LinkerMode) {
         bool spectrum = *f == HotkeyFunction::SpectrumMode;
         m_spectrumModeButton->setChecked(spectrum);
         m_linkerModeButton->setChecked(!spectrum);
-        if (spectrum) SpeedButton_spectrum_modeClick();
-        else SpeedButton_linker_modeClick();
+        if (spectrum)
+            SpeedButton_spectrum_modeClick();
+        else
+            SpeedButton_linker_modeClick();
         return;
     }
     if (QToolButton* b = hotkeyButton(*f)) b->click();
@@ -667,8 +696,8 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     ProgramState& s = state();
     // A device found again while the last measurement's worker is still
     // finishing is identified once that worker has returned.
-    CheckResult r = CheckDevice(m_services.link, m_services.clock, s,
-                                !m_measure->workerBusy() && !m_transfer->workerBusy());
+    CheckResult r =
+        CheckDevice(m_services.link, m_services.clock, s, !m_measure->workerBusy() && !m_transfer->workerBusy());
     if (r.outcome == IdentifyOutcome::Postponed) return;
     if (r.newlyIdentified) {
         if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
