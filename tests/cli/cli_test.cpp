@@ -505,7 +505,7 @@ TEST(CliMeasure, StopRequestEndsWithoutSaving) {
 TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
     TempDir dir;
     std::string raw = dir.path() + "poly.rsd";
-    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "500", "-o", raw, "--csv",
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "50", "--exposure", "500", "-o", raw, "--csv",
                      dir.path() + "poly.csv"});
     ASSERT_EQ(m.status, 0) << m.err;
     EXPECT_NE(m.err.find("progress: 100%"), std::string::npos);
