@@ -12,6 +12,7 @@
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
 #include "app/ui/status_panels.h"
+#include "identify/ui/identify_controller.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -26,7 +27,8 @@ std::vector<std::string> TreeLines(QTreeWidget* tree) {
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* root = tree->topLevelItem(i);
         lines.push_back(root->text(0).toStdString());
-        for (int c = 0; c < root->childCount(); ++c) lines.push_back("  " + root->child(c)->text(0).toStdString());
+        for (int c = 0; c < root->childCount(); ++c)
+            lines.push_back("  " + root->child(c)->text(0).toStdString());
     }
     return lines;
 }
@@ -43,7 +45,8 @@ TEST_F(MainWindow, StartsInSpectrumModeWithItsCaptionLogoAndButtons) {
     for (const char* name : {"SpeedButton_msr", "SpeedButton_setup", "SpeedButton_open_raw", "SpeedButton_save_raw",
                              "SpeedButton_save_lib"})
         EXPECT_TRUE(find(name)->isVisibleTo(&main())) << name;
-    for (const char* name : {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export", "SpeedButton_draw"})
+    for (const char* name :
+         {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export", "SpeedButton_draw"})
         EXPECT_FALSE(find(name)->isVisibleTo(&main())) << name;
     EXPECT_TRUE(find("Image_main_brenmor")->isVisibleTo(&main()));
     EXPECT_FALSE(find("Image_main_korvel")->isVisibleTo(&main()));
@@ -58,16 +61,25 @@ TEST_F(MainWindow, StartsInSpectrumModeWithItsCaptionLogoAndButtons) {
 TEST_F(MainWindow, ToolButtonHintsAreExact) {
     start();
     const std::pair<const char*, const char*> hints[] = {
-        {"SpeedButton_spectrum_mode", "Spectrum Mode (S)"}, {"SpeedButton_linker_mode", "Linker Mode (L)"},
-        {"SpeedButton_msr", "Capture (C)"},                 {"SpeedButton_setup", "Setup"},
-        {"SpeedButton_open_raw", "Open Raw Data (O)"},      {"SpeedButton_save_raw", "Save Raw Data"},
-        {"SpeedButton_save_lib", "Make Library (M)"},       {"SpeedButton_import_pc", "Import PC Library "},
-        {"SpeedButton_import_dev", "Import Device Library "}, {"SpeedButton_export", "Export Library (E)"},
-        {"SpeedButton_draw", "Draw Library (D)"},           {"SpeedButton_horizontal", "Auto Horizontal"},
-        {"SpeedButton_vertical", "Auto Vertical"},          {"SpeedButton_coordinate_set", "Coordinate Set"},
-        {"SpeedButton_marker", "Marker (A)"},               {"SpeedButton_mark_info", "Marker Set"},
+        {"SpeedButton_spectrum_mode", "Spectrum Mode (S)"},
+        {"SpeedButton_linker_mode", "Linker Mode (L)"},
+        {"SpeedButton_msr", "Capture (C)"},
+        {"SpeedButton_setup", "Setup"},
+        {"SpeedButton_open_raw", "Open Raw Data (O)"},
+        {"SpeedButton_save_raw", "Save Raw Data"},
+        {"SpeedButton_save_lib", "Make Library (M)"},
+        {"SpeedButton_import_pc", "Import PC Library "},
+        {"SpeedButton_import_dev", "Import Device Library "},
+        {"SpeedButton_export", "Export Library (E)"},
+        {"SpeedButton_draw", "Draw Library (D)"},
+        {"SpeedButton_horizontal", "Auto Horizontal"},
+        {"SpeedButton_vertical", "Auto Vertical"},
+        {"SpeedButton_coordinate_set", "Coordinate Set"},
+        {"SpeedButton_marker", "Marker (A)"},
+        {"SpeedButton_mark_info", "Marker Set"},
     };
-    for (auto [name, hint] : hints) EXPECT_EQ(find(name)->toolTip().toStdString(), hint) << name;
+    for (auto [name, hint] : hints)
+        EXPECT_EQ(find(name)->toolTip().toStdString(), hint) << name;
     EXPECT_TRUE(find("SpeedButton_help")->toolTip().isEmpty());
 }
 
@@ -242,7 +254,7 @@ TEST_F(MainWindow, SetupWindowAssignsHotkeysAndRefusesDuplicates) {
     start();
     TForm_setup& setup = app->setupWindow();
     QTableWidget* grid = setup.hotkeyGrid();
-    ASSERT_EQ(grid->rowCount(), 9);
+    ASSERT_EQ(grid->rowCount(), 10);
     EXPECT_EQ(grid->item(0, 0)->text(), "Function");
     EXPECT_EQ(grid->item(0, 1)->text(), "Hot Key");
     EXPECT_EQ(grid->item(3, 0)->text(), "Capture");
@@ -259,6 +271,18 @@ TEST_F(MainWindow, SetupWindowAssignsHotkeysAndRefusesDuplicates) {
     setup.StringGrid_hotkeyKeyPress("7");
     EXPECT_EQ(grid->item(3, 1)->text(), "7");
     EXPECT_EQ(find("SpeedButton_msr")->toolTip(), "Capture (7)");
+
+    // The Identify key shares the keyboard with the eight.
+    EXPECT_EQ(grid->item(9, 0)->text(), "Identify");
+    EXPECT_EQ(grid->item(9, 1)->text(), "I");
+    setup.StringGrid_hotkeyKeyPress("I");
+    EXPECT_EQ(state().hotkey.keys[2], "7");
+    grid->setCurrentCell(9, 0);
+    setup.StringGrid_hotkeyKeyPress("7");
+    EXPECT_EQ(dialogs.texts().size(), 3u);
+    setup.StringGrid_hotkeyKeyPress("K");
+    EXPECT_EQ(grid->item(9, 1)->text(), "K");
+    EXPECT_EQ(main().identify().hotkey(), "K");
 
     grid->setCurrentCell(8, 0);
     setup.StringGrid_hotkeyKeyPress(" ");
