@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,7 @@ FileStamp StampOf(const std::filesystem::path& path) {
 // One prepared file, made by a worker and stored by the caller's thread.
 struct Prepared {
     std::string path;
+    std::string folder; // as the index keys it
     FileStamp stamp;
     std::string name;
     std::uint16_t model = 0;
@@ -294,6 +296,7 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                 }
                 Prepared p;
                 p.path = path;
+                p.folder = folder;
                 p.stamp = stamp;
                 work.push_back(std::move(p));
             }
@@ -313,34 +316,51 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
             progress->total.store(work.size(), std::memory_order_relaxed);
             progress->done.store(0, std::memory_order_relaxed);
         }
-        // Files go to the workers four at a time: arPLS solves four spectra
-        // of one length side by side faster than one after another.
-        constexpr std::size_t kBatch = 4;
+        // Files go to the workers eight at a time: arPLS solves spectra of
+        // one length side by side faster than one after another. This
+        // thread writes each batch as soon as it and all before it are done,
+        // so writing overlaps preparing and prepared spectra do not pile up.
+        constexpr std::size_t kBatch = 8;
+        const std::size_t batches = (work.size() + kBatch - 1) / kBatch;
         std::atomic<std::size_t> next{0};
-        std::atomic<std::size_t> prepared{0};
+        std::atomic<bool> abandon{false};
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::vector<char> batchDone(batches, 0);
+        unsigned idle = 0;
         auto worker = [&] {
             for (;;) {
-                if (stop && stop->load(std::memory_order_relaxed)) return;
+                if ((stop && stop->load(std::memory_order_relaxed)) || abandon.load(std::memory_order_relaxed)) break;
                 std::size_t i = next.fetch_add(kBatch, std::memory_order_relaxed);
-                if (i >= work.size()) return;
+                if (i >= work.size()) break;
                 std::size_t count = std::min(kBatch, work.size() - i);
                 PrepareFiles(work.data() + i, count);
-                prepared.fetch_add(count, std::memory_order_relaxed);
                 if (progress) progress->done.fetch_add(count, std::memory_order_relaxed);
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    batchDone[i / kBatch] = 1;
+                }
+                ready.notify_one();
             }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++idle;
+            }
+            ready.notify_one();
         };
-        unsigned count =
-            std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>((work.size() + kBatch - 1) / kBatch)));
+        const unsigned count = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(batches)));
         std::vector<std::thread> pool;
-        for (unsigned t = 1; t < count; ++t)
+        for (unsigned t = 0; t < count && batches > 0; ++t)
             pool.emplace_back(worker);
-        worker();
-        for (std::thread& t : pool)
-            t.join();
-        // Batches are taken in order, so a stop leaves a prefix of the work done.
-        std::size_t finished = std::min(prepared.load(), work.size());
+        if (pool.empty()) idle = count;
 
+        std::size_t finished = 0;
+        // Commits every so often: another process waiting for the file gets
+        // its turn, and a stop part way keeps what was written.
+        constexpr std::size_t kRowsPerCommit = 1000;
+        std::size_t uncommitted = 0;
         bool written = Exec(m_db, "BEGIN IMMEDIATE");
+        std::string blob; // bound without a copy, so it outlives the statement
         {
             Statement remove(m_db, "DELETE FROM entries WHERE path = ?");
             Statement insert(m_db, "INSERT OR REPLACE INTO entries(path, folder, size, mtime, name, model, date, "
@@ -351,33 +371,51 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                 sqlite3_bind_text(remove.get(), 1, gone[g].first.c_str(), -1, SQLITE_TRANSIENT);
                 written = sqlite3_step(remove.get()) == SQLITE_DONE;
             }
-            std::string blob;
-            for (std::size_t i = 0; written && i < finished; ++i) {
-                const Prepared& p = work[i];
-                std::string folder = IndexFolderKey(std::filesystem::path(p.path).parent_path().string());
-                sqlite3_stmt* s = insert.get();
-                sqlite3_reset(s);
-                sqlite3_clear_bindings(s);
-                sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
-                sqlite3_bind_text(s, 2, folder.c_str(), -1, SQLITE_TRANSIENT);
-                sqlite3_bind_int64(s, 3, p.stamp.size);
-                sqlite3_bind_int64(s, 4, p.stamp.mtime);
-                sqlite3_bind_blob(s, 5, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
-                sqlite3_bind_int(s, 6, p.model);
-                sqlite3_bind_text(s, 7, p.date.c_str(), -1, SQLITE_TRANSIENT);
-                if (!p.reason.empty()) {
-                    sqlite3_bind_text(s, 8, p.reason.c_str(), -1, SQLITE_TRANSIENT);
-                } else {
-                    blob.resize(p.grid.values.size() * 2);
-                    for (std::size_t k = 0; k < p.grid.values.size(); ++k)
-                        PutI16(reinterpret_cast<std::uint8_t*>(blob.data()) + 2 * k,
-                               QuantizePrepared(p.grid.values[k]));
-                    sqlite3_bind_int64(s, 9, p.grid.start);
-                    sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+            for (std::size_t batch = 0; written && batch < batches; ++batch) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ready.wait(lock, [&] { return batchDone[batch] || idle == count; });
+                    // Batches are taken in order: once the workers are gone,
+                    // the first one not done marks the end of the work done.
+                    if (!batchDone[batch]) break;
                 }
-                written = sqlite3_step(s) == SQLITE_DONE;
+                const std::size_t end = std::min(work.size(), (batch + 1) * kBatch);
+                for (std::size_t i = batch * kBatch; written && i < end; ++i) {
+                    Prepared& p = work[i];
+                    sqlite3_stmt* s = insert.get();
+                    sqlite3_reset(s);
+                    sqlite3_clear_bindings(s);
+                    sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_text(s, 2, p.folder.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_int64(s, 3, p.stamp.size);
+                    sqlite3_bind_int64(s, 4, p.stamp.mtime);
+                    sqlite3_bind_blob(s, 5, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
+                    sqlite3_bind_int(s, 6, p.model);
+                    sqlite3_bind_text(s, 7, p.date.c_str(), -1, SQLITE_TRANSIENT);
+                    if (!p.reason.empty()) {
+                        sqlite3_bind_text(s, 8, p.reason.c_str(), -1, SQLITE_TRANSIENT);
+                    } else {
+                        blob.resize(p.grid.values.size() * 2);
+                        for (std::size_t k = 0; k < p.grid.values.size(); ++k)
+                            PutI16(reinterpret_cast<std::uint8_t*>(blob.data()) + 2 * k,
+                                   QuantizePrepared(p.grid.values[k]));
+                        sqlite3_bind_int64(s, 9, p.grid.start);
+                        sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+                    }
+                    written = sqlite3_step(s) == SQLITE_DONE;
+                    p.grid = GridSpectrum{};
+                }
+                if (written) finished = end;
+                uncommitted += end - batch * kBatch;
+                if (written && uncommitted >= kRowsPerCommit) {
+                    written = Exec(m_db, "COMMIT") && Exec(m_db, "BEGIN IMMEDIATE");
+                    uncommitted = 0;
+                }
             }
         }
+        abandon.store(true, std::memory_order_relaxed);
+        for (std::thread& t : pool)
+            t.join();
         // Folders that no longer exist (a temporary folder, an unplugged
         // drive) would otherwise keep their rows for ever.
         if (written) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
 
 namespace veltrane {
 
@@ -76,11 +77,19 @@ private:
     std::vector<double> m_a, m_b, m_c, m_inv, m_l1, m_l2;
 };
 
+// GCC keeps the selections below as branches while floating-point
+// exceptions might trap, and then will not vectorise the weight loops; the
+// program never traps them, and the results are the same either way.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC optimize("no-trapping-math")
+#endif
+
 // e^t for t <= 80 to about 2e-7 relative, written so the weight loop
 // vectorises (the library's expf is a call per point); below -87 it gives
 // e^-87, which makes a weight of 1 all the same.
 inline float ExpOfWeight(float t) {
-    float x = std::max(t, -87.0f) * 1.44269504f; // log2(e)
+    float x = (t > -87.0f ? t : -87.0f) * 1.44269504f; // log2(e)
     // Rounds to the nearest whole number without a library call.
     float whole = (x + 12582912.0f) - 12582912.0f;
     float f = (x - whole) * 0.693147181f; // in [-0.35, 0.35]
@@ -89,6 +98,19 @@ inline float ExpOfWeight(float t) {
     float power;
     std::memcpy(&power, &bits, sizeof power);
     return p * power;
+}
+
+// The logistic weights of K interleaved spectra.
+template <std::size_t K>
+void NextWeights(const double* y, const double* z, const double* offset, const double* scale, float* next,
+                 std::size_t n) {
+    for (std::size_t i = 0; i < n * K; i += K) {
+        for (std::size_t j = 0; j < K; ++j) {
+            double r = (y[i + j] - z[i + j] - offset[j]) * scale[j];
+            float t = static_cast<float>(r < 80.0 ? r : 80.0);
+            next[i + j] = 1.0f / (1.0f + ExpOfWeight(t));
+        }
+    }
 }
 
 // arPLS on K spectra of length n >= 4 at once; each stops on its own test
@@ -146,13 +168,7 @@ void ArplsLanes(std::size_t n, const double* const* ys, double* const* baselines
         }
         if (left == 0) break;
         // The new weights first, in a loop without sums so it vectorises.
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < K; ++j) {
-                // Single precision is ample for a weight.
-                float t = static_cast<float>(std::min((y[i * K + j] - z[i * K + j] - offset[j]) * scale[j], 80.0));
-                next[i * K + j] = 1.0f / (1.0f + ExpOfWeight(t));
-            }
-        }
+        NextWeights<K>(y.data(), z.data(), offset, scale, next.data(), n);
         double change[K] = {}, norm[K] = {};
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t j = 0; j < K; ++j) {
@@ -169,6 +185,10 @@ void ArplsLanes(std::size_t n, const double* const* ys, double* const* baselines
     for (std::size_t j = 0; j < K; ++j)
         if (active[j]) finish(j);
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC pop_options
+#endif
 
 // The baseline-removed grid scaled to a largest magnitude of 1 and rounded
 // to steps of 1/32767: the index keeps prepared spectra as 16-bit integers,
@@ -243,34 +263,45 @@ GridSpectrum RemoveBaseline(const GridSpectrum& grid, const BaselineParams& para
 }
 
 std::vector<GridSpectrum> RemoveBaselines(std::span<const GridSpectrum> grids, const BaselineParams& params) {
-    constexpr std::size_t kLanes = 4;
+    constexpr std::size_t kMostLanes = 4;
     std::vector<GridSpectrum> out(grids.size());
     std::vector<std::vector<double>> y(grids.size()), baseline(grids.size());
     for (std::size_t g = 0; g < grids.size(); ++g) {
         y[g].assign(grids[g].values.begin(), grids[g].values.end());
         baseline[g].resize(y[g].size());
     }
+    // Spectra of one length go together, four at a time, then two, then one.
+    // (Eight at a time is slower: the lanes no longer fit the registers.)
+    auto solve = [&](const std::vector<std::size_t>& lanes, std::size_t first, auto width) {
+        constexpr std::size_t K = decltype(width)::value;
+        const double* ys[K];
+        double* bs[K];
+        for (std::size_t j = 0; j < K; ++j) {
+            ys[j] = y[lanes[first + j]].data();
+            bs[j] = baseline[lanes[first + j]].data();
+        }
+        ArplsLanes<K>(y[lanes[first]].size(), ys, bs, params);
+    };
     std::vector<bool> done(grids.size());
     for (std::size_t g = 0; g < grids.size(); ++g) {
         if (done[g]) continue;
-        // Up to kLanes spectra of this one's length go together.
         std::vector<std::size_t> lanes{g};
-        for (std::size_t h = g + 1; h < grids.size() && lanes.size() < kLanes; ++h)
+        for (std::size_t h = g + 1; h < grids.size() && lanes.size() < kMostLanes; ++h)
             if (!done[h] && y[h].size() == y[g].size()) lanes.push_back(h);
         for (std::size_t l : lanes)
             done[l] = true;
-        if (lanes.size() < kLanes || y[g].size() < 4) {
+        if (y[g].size() < 4) {
             for (std::size_t l : lanes)
                 ArplsBaseline(y[l], baseline[l], params);
             continue;
         }
-        const double* ys[kLanes];
-        double* bs[kLanes];
-        for (std::size_t j = 0; j < kLanes; ++j) {
-            ys[j] = y[lanes[j]].data();
-            bs[j] = baseline[lanes[j]].data();
-        }
-        ArplsLanes<kLanes>(y[g].size(), ys, bs, params);
+        std::size_t first = 0;
+        for (; lanes.size() - first >= 4; first += 4)
+            solve(lanes, first, std::integral_constant<std::size_t, 4>{});
+        for (; lanes.size() - first >= 2; first += 2)
+            solve(lanes, first, std::integral_constant<std::size_t, 2>{});
+        for (; first < lanes.size(); ++first)
+            solve(lanes, first, std::integral_constant<std::size_t, 1>{});
     }
     for (std::size_t g = 0; g < grids.size(); ++g)
         out[g] = ScaledDifference(grids[g], y[g], baseline[g]);
