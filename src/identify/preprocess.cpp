@@ -38,22 +38,38 @@ public:
         const std::size_t n = m_n;
         // Row i of the factors lives at k = i + 2; the two rows before the
         // first and after the last are zero.
-        double* inv = m_inv.data();
+        double* invD = m_inv.data();
         double* l1 = m_l1.data();
         double* l2 = m_l2.data();
-        double u1[K] = {}, u2[K] = {};
+        // One spectrum keeps the previous rows' factors in registers: reading
+        // them back from memory would add a store-to-load delay to every step
+        // of its chain. Four spectra have too many to keep, and their chains
+        // overlap the delay anyway; the arithmetic is the same either way.
+        double u1[K] = {}, u2[K] = {}, inv1[K] = {}, inv2[K] = {}, l1Prev[K] = {};
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t k = (i + 2) * K;
             const double a = m_a[i], b = m_b[i], c = m_c[i];
             for (std::size_t j = 0; j < K; ++j) {
-                // L(i,i-2) = c / d(i-2); L(i,i-1) d(i-1) = b - c L(i-1,i-2).
-                double lo2 = c * inv[k - 2 * K + j];
-                double g = b - c * l1[k - K + j];
-                double lo1 = g * inv[k - K + j];
-                double d = (a + w[i * K + j] - c * lo2) - g * lo1;
-                inv[k + j] = 1.0 / d;
+                if constexpr (K > 1) {
+                    inv1[j] = invD[k - K + j];
+                    inv2[j] = invD[k - 2 * K + j];
+                    l1Prev[j] = l1[k - K + j];
+                }
+                // L(i,i-2) = c / d(i-2); L(i,i-1) d(i-1) = g = b - c L(i-1,i-2);
+                // d(i) = a + w - c L(i,i-2) - g^2 / d(i-1).
+                double lo2 = c * inv2[j];
+                double g = b - c * l1Prev[j];
+                double lo1 = g * inv1[j];
+                double d = (a + w[i * K + j] - c * lo2) - (g * g) * inv1[j];
+                double inv = 1.0 / d;
+                invD[k + j] = inv;
                 l1[k + j] = lo1;
                 l2[k + j] = lo2;
+                if constexpr (K == 1) {
+                    inv2[j] = inv1[j];
+                    inv1[j] = inv;
+                    l1Prev[j] = lo1;
+                }
                 double u = w[i * K + j] * y[i * K + j] - lo1 * u1[j] - lo2 * u2[j];
                 z[i * K + j] = u;
                 u2[j] = u1[j];
@@ -64,7 +80,7 @@ public:
         for (std::size_t i = n; i-- > 0;) {
             const std::size_t k = (i + 2) * K;
             for (std::size_t j = 0; j < K; ++j) {
-                double zi = z[i * K + j] * inv[k + j] - l1[k + K + j] * next1[j] - l2[k + 2 * K + j] * next2[j];
+                double zi = z[i * K + j] * invD[k + j] - l1[k + K + j] * next1[j] - l2[k + 2 * K + j] * next2[j];
                 z[i * K + j] = zi;
                 next2[j] = next1[j];
                 next1[j] = zi;
