@@ -265,10 +265,10 @@ TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
         sqlite3_close(db);
     };
     const char* damages[] = {
-        "UPDATE entries SET data = x'0000803f0000c07f'",       // NaN among the values
-        "UPDATE entries SET data = x'000080'",                 // not whole floats
+        "UPDATE entries SET data = x'0000ff7f00800100'",       // -32768, beyond the peak
+        "UPDATE entries SET data = x'000080'",                 // not whole 16-bit values
         "UPDATE entries SET start = 900000000",                // far off any axis
-        "UPDATE entries SET data = zeroblob(4000000)",         // a million points
+        "UPDATE entries SET data = zeroblob(2000000)",         // a million points
         "UPDATE entries SET name = zeroblob(65)",              // longer than a header holds
         "UPDATE entries SET path = '/elsewhere/alpha.rlb'",    // outside its folder
         "UPDATE meta SET value = 'another program'",           // foreign
