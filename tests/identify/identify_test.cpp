@@ -212,7 +212,10 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     std::string a = BandLibrary("alpha", 800), b = BandLibrary("beta", 1100);
     WriteBytes(folder + "alpha.rlb", a);
     WriteBytes(folder + "beta.rlb", b);
-    WriteBytes(folder + "small.rlb", PcLibraryBytes(HeaderBytes("small", 165)));
+    std::vector<float> nm(256);
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        nm[i] = 323.0f + 1.9f * static_cast<float>(i);
+    WriteBytes(folder + "small.rlb", PcLibraryBytes(HeaderBytes("small", 165), 0, nm));
     IndexUpdate report;
     auto hit = best(a, &report);
     EXPECT_EQ(hit.first, "alpha");
