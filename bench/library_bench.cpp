@@ -6,7 +6,7 @@
 
 #include "app/chart_setup.h"
 #include "app/ui/application.h"
-#include "app/ui/qt_user_dialogs.h"
+#include "shared/ui/qt_user_dialogs.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
 #include "library/library_file.h"

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/ui/application.h"
-#include "app/ui/qt_user_dialogs.h"
+#include "shared/ui/qt_user_dialogs.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
 #include "measure/spectral_axis.h"

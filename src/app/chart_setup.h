@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 #include "app/program_state.h"
 
 namespace veltrane {

@@ -9,22 +9,12 @@
 #include "library/lib_rw.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/spectrum_store.h"
+#include "shared/program_constants.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
-// Build-time constants.
-constexpr const char* kVersionText = "V 1.3 beta";
-constexpr const char* kMessageCaption = "Information";
-constexpr const char* kDeviceLibraryPath = "/SYS1/QX810LIB.RLB";
-constexpr const char* kCompletionMessage = "Process Completed";
-
-// Which brand the build carries: brand images, labels and model names.
-enum class BrandVariant : std::uint8_t { Korvel = 0, Brenmor = 1 };
-constexpr BrandVariant kBrandVariant = BrandVariant::Brenmor;
-
 enum class DeviceConnection : std::uint8_t { Disconnected = 0, NewlyConnected = 1, Connected = 2 };
-
-enum class ActiveMode : std::uint8_t { Spectrum = 0, Linker = 1 };
 
 // The eight hotkey texts, in the order of their functions.
 constexpr std::size_t kHotkeyCount = 8;

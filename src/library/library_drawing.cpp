@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 #include "library/catalogue.h"
 #include "library/library_file.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/program_state.h"
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 #include "library/library_file.h"
 #include "measure/spectral_axis.h"
 #include "platform/folder_listing.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/user_dialogs.h"
+#include "shared/user_dialogs.h"
 #include "measure/spectrum_header.h"
 
 namespace veltrane {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 #include "app/program_state.h"
 
 namespace veltrane {

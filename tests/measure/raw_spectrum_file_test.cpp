@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/program_state.h"
-#include "app/window_rules.h"
+#include "app/mode_switch.h"
 #include "library/make_library.h"
 #include "measure/raw_spectrum_file.h"
 #include "platform/byte_order.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ui/chart_view.h"
+#include "shared/ui/chart_view.h"
 #include "interchange/spc_file.h"
 #include "interchange/ui/interchange_controller.h"
 #include "library/make_library.h"

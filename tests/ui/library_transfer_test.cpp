@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/rename_window.h"

@@ -11,7 +11,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "measure/ui/measure_controller.h"
 #include "ui/app_fixture.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
 #include "ui/app_fixture.h"

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/ui/chart_view.h"
-#include "app/ui/status_panels.h"
+#include "shared/ui/chart_view.h"
+#include "shared/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "markers/ui/marker_windows.h"

@@ -14,7 +14,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"

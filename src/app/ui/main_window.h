@@ -4,11 +4,12 @@
 #include <array>
 #include <memory>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 #include "app/hotkeys.h"
 #include "app/program_state.h"
-#include "app/user_dialogs.h"
-#include "app/window_rules.h"
+#include "shared/user_dialogs.h"
+#include "app/mode_switch.h"
+#include "shared/window_rules.h"
 #include "device/device_connection.h"
 #include "platform/clock.h"
 #include "platform/paths.h"

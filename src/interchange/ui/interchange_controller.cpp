@@ -16,9 +16,9 @@
 #include <filesystem>
 
 #include "app/program_state.h"
-#include "app/ui/chart_view.h"
+#include "shared/ui/chart_view.h"
 #include "app/ui/main_window.h"
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"

@@ -10,7 +10,7 @@
 #include <algorithm>
 
 #include "app/ui/main_window.h"
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 #include "library/library_file.h"
 #include "platform/folder_listing.h"
 

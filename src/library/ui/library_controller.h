@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/chart_model.h"
-#include "app/user_dialogs.h"
+#include "shared/chart_model.h"
+#include "shared/user_dialogs.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
 

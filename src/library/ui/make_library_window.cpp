@@ -1,7 +1,7 @@
 #include "library/ui/make_library_window.h"
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCloseEvent>
 #include <QFont>

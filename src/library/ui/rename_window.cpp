@@ -1,9 +1,9 @@
 #include "library/ui/rename_window.h"
 
-#include "app/ui/rename_form.h"
+#include "shared/ui/rename_form.h"
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #include "markers/ui/marker_windows.h"
 
-#include "app/ui/rename_form.h"
+#include "shared/ui/rename_form.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -14,9 +14,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/ui/dialog_keys.h"
+#include "shared/ui/dialog_keys.h"
 #include "app/ui/main_window.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/window_flags.h"
 
 namespace veltrane {
 

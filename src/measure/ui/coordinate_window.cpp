@@ -1,6 +1,6 @@
 #include "measure/ui/coordinate_window.h"
 
-#include "app/ui/window_flags.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,7 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/ui/dialog_keys.h"
+#include "shared/ui/dialog_keys.h"
 #include <QVBoxLayout>
 
 #include "app/program_state.h"

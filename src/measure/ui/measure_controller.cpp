@@ -11,7 +11,7 @@
 
 #include "app/chart_setup.h"
 #include "app/ui/main_window.h"
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "interchange/ui/interchange_controller.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"

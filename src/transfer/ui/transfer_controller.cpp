@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "app/ui/main_window.h"
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 #include "library/catalogue.h"
 #include "library/library_file.h"
 #include "library/maintenance.h"
