@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "device/device_connection.h"
@@ -54,16 +55,16 @@ struct Instrument {
         bridge.attach(instrument);
         link = std::make_unique<DeviceLink>(bridge);
         ApplyStartupValues(*state);
-        CheckDevice(*link, clock, *state);
-        RefreshSpectralAxis(*state);
+        CheckConnection(*link, clock, *state);
+        RefreshSpectralAxis(state->measurement.spectrum, state->device);
     }
     // One Raman measurement with the laser on, as the measurement leaves it.
     void measure() {
-        AcquisitionContext ctx{*link, clock, *state};
+        AcquisitionContext ctx{*link, clock, state->measurement, state->device};
         SwitchLaser(ctx, true);
-        Acquire(ctx, state->spectrum.signal.data(), 200, 1);
+        Acquire(ctx, state->measurement.spectrum.signal.data(), 200, 1);
         SwitchLaser(ctx, false);
-        state->spectrum.haveMeasured = true;
+        state->measurement.spectrum.haveMeasured = true;
     }
 };
 
@@ -79,15 +80,17 @@ void RawFiles() {
     Instrument large(SimModelLarge2500());
     large.measure();
     RawFileRecord record;
-    std::string file = BuildRawSpectrumFile(*large.state, "polystyrene", {2024, 5, 17, 14, 3, 59}, record);
+    std::string file = BuildRawSpectrumFile(large.state->measurement, large.state->device, "polystyrene",
+                                            {2024, 5, 17, 14, 3, 59}, record);
     Put("raw_spectrum_file", "measured-2500.rsd", file);
     Instrument mid(SimModelLarge2048());
     mid.measure();
     Put("raw_spectrum_file", "measured-2048.rsd",
-        BuildRawSpectrumFile(*mid.state, "2048", {2024, 1, 1, 0, 0, 0}, record));
+        BuildRawSpectrumFile(mid.state->measurement, mid.state->device, "2048", {2024, 1, 1, 0, 0, 0}, record));
     Instrument small(SimModelSmall256());
     small.measure();
-    std::string small256 = BuildRawSpectrumFile(*small.state, "small", {2024, 1, 1, 0, 0, 0}, record);
+    std::string small256 =
+        BuildRawSpectrumFile(small.state->measurement, small.state->device, "small", {2024, 1, 1, 0, 0, 0}, record);
     Put("raw_spectrum_file", "measured-256.rsd", small256);
     // Edge cases: cut short, an unknown frame length, a window past the pixels.
     Put("raw_spectrum_file", "truncated.rsd", std::string_view(small256).substr(0, small256.size() - 1));
@@ -108,7 +111,8 @@ void Libraries() {
     }
     std::string pc = EncodePcLibraryFile(Header("polystyrene", 179), intensity.data(), axis.data());
     Put("pc_library", "polystyrene.rlb", pc);
-    for (std::size_t i = 0; i < kPcLibraryPoints; ++i) intensity[i] = i % 2 ? -1.0f : 70000.5f;
+    for (std::size_t i = 0; i < kPcLibraryPoints; ++i)
+        intensity[i] = i % 2 ? -1.0f : 70000.5f;
     Put("pc_library", "out-of-range.rlb", EncodePcLibraryFile(Header("range", 180), intensity.data(), axis.data()));
     Put("pc_library", "short.rlb", std::string_view(pc).substr(0, kPcLibrarySize - 1));
 
@@ -194,7 +198,8 @@ void LinkScripts() {
     // success, every count v % 4 devices, every transfer complete.
     for (int command = 0; command < 15; ++command) {
         int v = command;
-        while (v % 4 == 0) v += 15;
+        while (v % 4 == 0)
+            v += 15;
         Put("device_link", "all-" + std::to_string(command), std::string(600, static_cast<char>(v)));
     }
     // Failures: statuses from 0xF0, short transfers from 0xE0.

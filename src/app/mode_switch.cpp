@@ -3,14 +3,14 @@
 namespace veltrane {
 
 ModeSwitch DecideSwitchToSpectrum(const ProgramState& state) {
-    if (state.activeMode != ActiveMode::Linker) return ModeSwitch::Stay;
-    if (state.transferState.load(std::memory_order_acquire) != 0) return ModeSwitch::RefuseTransferring;
+    if (state.shell.activeMode != ActiveMode::Linker) return ModeSwitch::Stay;
+    if (state.library.transferState.load(std::memory_order_acquire) != 0) return ModeSwitch::RefuseTransferring;
     return ModeSwitch::Switch;
 }
 
 ModeSwitch DecideSwitchToLinker(const ProgramState& state) {
-    if (state.activeMode != ActiveMode::Spectrum) return ModeSwitch::Stay;
-    if (MeasurementBusy(state)) return ModeSwitch::RefuseMeasuring;
+    if (state.shell.activeMode != ActiveMode::Spectrum) return ModeSwitch::Stay;
+    if (MeasurementBusy(state.measurement)) return ModeSwitch::RefuseMeasuring;
     return ModeSwitch::Switch;
 }
 

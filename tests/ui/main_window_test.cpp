@@ -26,7 +26,8 @@ std::vector<std::string> TreeLines(QTreeWidget* tree) {
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* root = tree->topLevelItem(i);
         lines.push_back(root->text(0).toStdString());
-        for (int c = 0; c < root->childCount(); ++c) lines.push_back("  " + root->child(c)->text(0).toStdString());
+        for (int c = 0; c < root->childCount(); ++c)
+            lines.push_back("  " + root->child(c)->text(0).toStdString());
     }
     return lines;
 }
@@ -43,7 +44,8 @@ TEST_F(MainWindow, StartsInSpectrumModeWithItsCaptionLogoAndButtons) {
     for (const char* name : {"SpeedButton_msr", "SpeedButton_setup", "SpeedButton_open_raw", "SpeedButton_save_raw",
                              "SpeedButton_save_lib"})
         EXPECT_TRUE(find(name)->isVisibleTo(&main())) << name;
-    for (const char* name : {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export", "SpeedButton_draw"})
+    for (const char* name :
+         {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export", "SpeedButton_draw"})
         EXPECT_FALSE(find(name)->isVisibleTo(&main())) << name;
     EXPECT_TRUE(find("Image_main_brenmor")->isVisibleTo(&main()));
     EXPECT_FALSE(find("Image_main_korvel")->isVisibleTo(&main()));
@@ -58,16 +60,25 @@ TEST_F(MainWindow, StartsInSpectrumModeWithItsCaptionLogoAndButtons) {
 TEST_F(MainWindow, ToolButtonHintsAreExact) {
     start();
     const std::pair<const char*, const char*> hints[] = {
-        {"SpeedButton_spectrum_mode", "Spectrum Mode (S)"}, {"SpeedButton_linker_mode", "Linker Mode (L)"},
-        {"SpeedButton_msr", "Capture (C)"},                 {"SpeedButton_setup", "Setup"},
-        {"SpeedButton_open_raw", "Open Raw Data (O)"},      {"SpeedButton_save_raw", "Save Raw Data"},
-        {"SpeedButton_save_lib", "Make Library (M)"},       {"SpeedButton_import_pc", "Import PC Library "},
-        {"SpeedButton_import_dev", "Import Device Library "}, {"SpeedButton_export", "Export Library (E)"},
-        {"SpeedButton_draw", "Draw Library (D)"},           {"SpeedButton_horizontal", "Auto Horizontal"},
-        {"SpeedButton_vertical", "Auto Vertical"},          {"SpeedButton_coordinate_set", "Coordinate Set"},
-        {"SpeedButton_marker", "Marker (A)"},               {"SpeedButton_mark_info", "Marker Set"},
+        {"SpeedButton_spectrum_mode", "Spectrum Mode (S)"},
+        {"SpeedButton_linker_mode", "Linker Mode (L)"},
+        {"SpeedButton_msr", "Capture (C)"},
+        {"SpeedButton_setup", "Setup"},
+        {"SpeedButton_open_raw", "Open Raw Data (O)"},
+        {"SpeedButton_save_raw", "Save Raw Data"},
+        {"SpeedButton_save_lib", "Make Library (M)"},
+        {"SpeedButton_import_pc", "Import PC Library "},
+        {"SpeedButton_import_dev", "Import Device Library "},
+        {"SpeedButton_export", "Export Library (E)"},
+        {"SpeedButton_draw", "Draw Library (D)"},
+        {"SpeedButton_horizontal", "Auto Horizontal"},
+        {"SpeedButton_vertical", "Auto Vertical"},
+        {"SpeedButton_coordinate_set", "Coordinate Set"},
+        {"SpeedButton_marker", "Marker (A)"},
+        {"SpeedButton_mark_info", "Marker Set"},
     };
-    for (auto [name, hint] : hints) EXPECT_EQ(find(name)->toolTip().toStdString(), hint) << name;
+    for (auto [name, hint] : hints)
+        EXPECT_EQ(find(name)->toolTip().toStdString(), hint) << name;
     EXPECT_TRUE(find("SpeedButton_help")->toolTip().isEmpty());
 }
 
@@ -84,7 +95,7 @@ TEST_F(MainWindow, ModeSwitchesAndTheirRefusals) {
     EXPECT_TRUE(find<QCheckBox>("CheckBox0")->isVisibleTo(&main()));
     EXPECT_FALSE(find<QCheckBox>("CheckBox1")->isVisibleTo(&main())); // no library listed
 
-    state().transferState = 1;
+    state().library.transferState = 1;
     main().SpeedButton_spectrum_modeClick();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Library Transfer Processing!"});
     EXPECT_EQ(dialogs.messages[0].caption, "Information");
@@ -92,20 +103,20 @@ TEST_F(MainWindow, ModeSwitchesAndTheirRefusals) {
     EXPECT_EQ(pages->currentWidget()->objectName(), "Lib_manager");
     EXPECT_TRUE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
 
-    state().transferState = 0;
+    state().library.transferState = 0;
     main().SpeedButton_spectrum_modeClick();
     EXPECT_EQ(pages->currentWidget()->objectName(), "Measure");
-    state().progress.measureTime = 2350;
+    state().measurement.progress.measureTime = 2350;
     main().UpdateStatusBar(0, 2350);
     EXPECT_EQ(main().statusPanels()->valueText(), "MSR_time: 2350 ms");
 
-    state().measureState = 1;
+    state().measurement.measureState = 1;
     main().SpeedButton_linker_modeClick();
     EXPECT_EQ(dialogs.texts().back(), "Measure Processing!");
     EXPECT_EQ(pages->currentWidget()->objectName(), "Measure");
     EXPECT_TRUE(find<QToolButton>("SpeedButton_spectrum_mode")->isChecked());
     EXPECT_FALSE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
-    state().measureState = 0;
+    state().measurement.measureState = 0;
 }
 
 TEST_F(MainWindow, StatusBarIconsFollowTheWindowWidth) {
@@ -116,7 +127,7 @@ TEST_F(MainWindow, StatusBarIconsFollowTheWindowWidth) {
         main().resize(width - frameExtra, 768);
         QApplication::processEvents();
         ASSERT_EQ(main().frameGeometry().width(), width);
-        EXPECT_EQ(state().statusIconBase, width - 530);
+        EXPECT_EQ(state().shell.statusIconBase, width - 530);
         EXPECT_EQ(main().statusPanels()->statusIconLabel()->x(), statusX);
         EXPECT_EQ(main().statusPanels()->connectionIconLabel()->x(), connectionX);
         EXPECT_EQ(main().libraryGrid()->columnWidth(1), width - 500);
@@ -173,7 +184,7 @@ TEST_F(MainWindow, UncalibratedDeviceIsToldAndRefusedDeviceIsToldOnce) {
     tick();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Wave calibration not exist!"});
     EXPECT_EQ(TreeLines(find<QTreeWidget>("TreeView1"))[1], "  Wave cal not exist!");
-    EXPECT_EQ(state().displayHigh, 2048);
+    EXPECT_EQ(state().device.displayHigh, 2048);
 
     bridge.unplug();
     tick();
@@ -196,7 +207,7 @@ TEST_F(MainWindow, HotkeysActOnlyInTheirModeAndNeverOnASpace) {
     main().FormKeyPress(" ");
     main().FormKeyPress("X");
     main().FormKeyPress("L");
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
     EXPECT_TRUE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
     main().FormKeyPress("C");
     EXPECT_EQ(capture.count(), 1);
@@ -212,9 +223,9 @@ TEST_F(MainWindow, HotkeysActOnlyInTheirModeAndNeverOnASpace) {
     // A space as a function's key never fires.
     state().hotkey.keys[0] = " ";
     main().FormKeyPress(" ");
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
     main().FormKeyPress("S"); // no longer Spectrum mode's key
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
 }
 
 TEST_F(MainWindow, TypedKeysReachTheHotkeysUnlessANumberBoxHasTheFocus) {
@@ -329,7 +340,7 @@ TEST_F(MainWindow, SettingsSurviveARestartAndDeviceFolderIsEmptied) {
     EXPECT_EQ(find<QLineEdit>("Edit_exp")->text(), "1500");
     EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "4464");
     EXPECT_EQ(find<QLineEdit>("Edit_laser_preheat")->text(), "20000"); // the file's default
-    EXPECT_EQ(state().measureParams.exposureMs, 1500u);
+    EXPECT_EQ(state().measurement.measureParams.exposureMs, 1500u);
     EXPECT_EQ(state().hotkey.keys[7], "Q");
     EXPECT_EQ(find("SpeedButton_marker")->toolTip(), "Marker (Q)");
 }

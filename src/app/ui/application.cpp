@@ -37,7 +37,7 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_makeLib = std::make_unique<TForm_make_lib>(*m_main);
     m_main->attachMakeLibrary(m_makeLib.get());
     m_setup = std::make_unique<TForm_setup>(*m_main);
-    m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
+    m_about = std::make_unique<TForm_about>(m_main.get(), m_state->device.brandVariant);
     m_main->attachSetup(m_setup.get());
     m_main->attachAbout(m_about.get());
     m_rename = std::make_unique<TForm_rename>(*m_main);

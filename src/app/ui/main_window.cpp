@@ -24,22 +24,23 @@
 #include <QVBoxLayout>
 
 #include "app/chart_setup.h"
+#include "app/connection_check.h"
 #include "app/settings.h"
 #include "app/ui/about_window.h"
-#include "shared/ui/artwork.h"
-#include "shared/ui/chart_view.h"
 #include "app/ui/setup_window.h"
-#include "shared/ui/status_panels.h"
 #include "interchange/ui/interchange_controller.h"
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
 #include "markers/ui/marker_windows.h"
-#include "measure/ui/coordinate_window.h"
 #include "measure/spectral_axis.h"
+#include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
-#include "transfer/ui/transfer_controller.h"
 #include "platform/ini_file.h"
+#include "shared/ui/artwork.h"
+#include "shared/ui/chart_view.h"
+#include "shared/ui/status_panels.h"
+#include "transfer/ui/transfer_controller.h"
 
 namespace veltrane {
 
@@ -164,8 +165,8 @@ void TForm_main::buildToolBar() {
     modePanel->setObjectName("Panel_mode_background");
     auto* modeRow = new QHBoxLayout(modePanel);
     modeRow->setContentsMargins(0, 0, 8, 0);
-    m_spectrumModeButton = ToolButton(modePanel, "SpeedButton_spectrum_mode", ToolGlyph::SpectrumMode, "Spectrum",
-                                      "Spectrum Mode (S)");
+    m_spectrumModeButton =
+        ToolButton(modePanel, "SpeedButton_spectrum_mode", ToolGlyph::SpectrumMode, "Spectrum", "Spectrum Mode (S)");
     m_linkerModeButton =
         ToolButton(modePanel, "SpeedButton_linker_mode", ToolGlyph::LinkerMode, "Linker", "Linker Mode (L)");
     for (QToolButton* b : {m_spectrumModeButton, m_linkerModeButton}) {
@@ -191,8 +192,10 @@ void TForm_main::buildToolBar() {
         ToolButton(functions, "SpeedButton_export", ToolGlyph::Export, "Export", "Export Library (E)"),
         ToolButton(functions, "SpeedButton_draw", ToolGlyph::Draw, "Draw", "Draw Library (D)"),
     };
-    for (QToolButton* b : m_spectrumButtons) functionRow->addWidget(b);
-    for (QToolButton* b : m_linkerButtons) functionRow->addWidget(b);
+    for (QToolButton* b : m_spectrumButtons)
+        functionRow->addWidget(b);
+    for (QToolButton* b : m_linkerButtons)
+        functionRow->addWidget(b);
     row->addWidget(functions);
 
     m_helpButton = ToolButton(m_toolBar, "SpeedButton_help", ToolGlyph::Help, "About", QString());
@@ -331,7 +334,8 @@ void TForm_main::buildMeasurePage() {
 
     m_pages->addTab(m_measurePage, "Spectrum");
 
-    for (QLineEdit* edit : {m_editExp, m_editAvg, m_editPreheat}) edit->installEventFilter(this);
+    for (QLineEdit* edit : {m_editExp, m_editAvg, m_editPreheat})
+        edit->installEventFilter(this);
 }
 
 void TForm_main::buildLibraryPage() {
@@ -394,8 +398,9 @@ void TForm_main::SetUpLibraryGrid() {
     // The "All" box sits at the left of this title; the word keeps to the right.
     m_grid->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {50, 780, 100, 180};
-    for (int c = 0; c < 4; ++c) m_grid->setColumnWidth(c, widths[c]);
-    state().lib.libraryCount = 0;
+    for (int c = 0; c < 4; ++c)
+        m_grid->setColumnWidth(c, widths[c]);
+    state().library.lib.libraryCount = 0;
 }
 
 void TForm_main::runStartupSequence() {
@@ -403,17 +408,17 @@ void TForm_main::runStartupSequence() {
     // 1. Placement on the primary screen.
     QScreen* screen = QGuiApplication::primaryScreen();
     QSize screenSize = screen ? screen->size() : QSize(1280, 768);
-    s.screenWidth = screenSize.width();
-    s.screenHeight = screenSize.height();
-    s.mainWidth = frameGeometry().width();
-    s.mainHeight = frameGeometry().height();
-    WindowPosition at = StartupPlacement(s.screenWidth, s.screenHeight);
+    s.shell.screenWidth = screenSize.width();
+    s.shell.screenHeight = screenSize.height();
+    s.shell.mainWidth = frameGeometry().width();
+    s.shell.mainHeight = frameGeometry().height();
+    WindowPosition at = StartupPlacement(s.shell.screenWidth, s.shell.screenHeight);
     move(at.left, at.top);
     // 2. Caption.
     setWindowTitle(QString("Veltrane_") + kVersionText);
     // 3. Brand logo at the right end of the tool bar.
-    m_logoKorvel->setVisible(s.brandVariant == BrandVariant::Korvel);
-    m_logoBrenmor->setVisible(s.brandVariant == BrandVariant::Brenmor);
+    m_logoKorvel->setVisible(s.device.brandVariant == BrandVariant::Korvel);
+    m_logoBrenmor->setVisible(s.device.brandVariant == BrandVariant::Brenmor);
     // 4. Settings.
     readSettings();
     // 5. Bridge time-outs.
@@ -426,7 +431,7 @@ void TForm_main::runStartupSequence() {
     SetUpLibraryGrid();
     progressBar()->setValue(0);
     // 8. Spectrum mode, reached from the Linker mode.
-    s.activeMode = ActiveMode::Linker;
+    s.shell.activeMode = ActiveMode::Linker;
     SpeedButton_spectrum_modeClick();
     m_spectrumModeButton->setChecked(true);
     m_linkerModeButton->setChecked(false);
@@ -462,18 +467,28 @@ void TForm_main::showNotice(const QString& text) {
     m_statusPanels->setNotice(text);
 }
 
-QProgressBar* TForm_main::progressBar() const { return m_statusPanels->progressBar(); }
+QProgressBar* TForm_main::progressBar() const {
+    return m_statusPanels->progressBar();
+}
 
 QToolButton* TForm_main::hotkeyButton(HotkeyFunction function) const {
     switch (function) {
-    case HotkeyFunction::SpectrumMode: return m_spectrumModeButton;
-    case HotkeyFunction::LinkerMode: return m_linkerModeButton;
-    case HotkeyFunction::Capture: return m_spectrumButtons[0];
-    case HotkeyFunction::OpenRaw: return m_spectrumButtons[2];
-    case HotkeyFunction::MakeLibrary: return m_spectrumButtons[4];
-    case HotkeyFunction::LibraryExport: return m_linkerButtons[2];
-    case HotkeyFunction::LibraryDraw: return m_linkerButtons[3];
-    case HotkeyFunction::Marker: return findChild<QToolButton*>("SpeedButton_marker");
+    case HotkeyFunction::SpectrumMode:
+        return m_spectrumModeButton;
+    case HotkeyFunction::LinkerMode:
+        return m_linkerModeButton;
+    case HotkeyFunction::Capture:
+        return m_spectrumButtons[0];
+    case HotkeyFunction::OpenRaw:
+        return m_spectrumButtons[2];
+    case HotkeyFunction::MakeLibrary:
+        return m_spectrumButtons[4];
+    case HotkeyFunction::LibraryExport:
+        return m_linkerButtons[2];
+    case HotkeyFunction::LibraryDraw:
+        return m_linkerButtons[3];
+    case HotkeyFunction::Marker:
+        return findChild<QToolButton*>("SpeedButton_marker");
     }
     return nullptr;
 }
@@ -491,7 +506,7 @@ void TForm_main::showMessage(const std::string& text, MessageIcon icon) {
 }
 
 void TForm_main::UpdateStatusBar(int kind, std::uint32_t value) {
-    ActiveMode mode = state().activeMode;
+    ActiveMode mode = state().shell.activeMode;
     StatusIcon icon;
     switch (kind) {
     case 0:
@@ -519,13 +534,14 @@ void TForm_main::SetUpCharts(int which) {
 void TForm_main::PlaceDialog(QWidget* window, QWidget* owner) {
     ProgramState& s = state();
     QRect frame = frameGeometry();
-    s.mainLeft = frame.left();
-    s.mainTop = frame.top();
-    s.mainWidth = frame.width();
-    s.mainHeight = frame.height();
+    s.shell.mainLeft = frame.left();
+    s.shell.mainTop = frame.top();
+    s.shell.mainWidth = frame.width();
+    s.shell.mainHeight = frame.height();
     auto centre = [&] {
         QRect own = window->frameGeometry();
-        WindowPosition at = CentredOver(s.mainLeft, s.mainTop, s.mainWidth, s.mainHeight, own.width(), own.height());
+        WindowPosition at = CentredOver(s.shell.mainLeft, s.shell.mainTop, s.shell.mainWidth, s.shell.mainHeight,
+                                        own.width(), own.height());
         window->move(at.left, at.top);
     };
     centre();
@@ -538,8 +554,10 @@ void TForm_main::PlaceDialog(QWidget* window, QWidget* owner) {
 }
 
 void TForm_main::showModeButtons(ActiveMode mode) {
-    for (QToolButton* b : m_spectrumButtons) b->setVisible(mode == ActiveMode::Spectrum);
-    for (QToolButton* b : m_linkerButtons) b->setVisible(mode == ActiveMode::Linker);
+    for (QToolButton* b : m_spectrumButtons)
+        b->setVisible(mode == ActiveMode::Spectrum);
+    for (QToolButton* b : m_linkerButtons)
+        b->setVisible(mode == ActiveMode::Linker);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -549,9 +567,9 @@ void TForm_main::SpeedButton_spectrum_modeClick() {
         m_pages->setTabVisible(1, false);
         m_pages->setTabVisible(0, true);
         m_pages->setCurrentIndex(0);
-        s.activeMode = ActiveMode::Spectrum;
-        UpdateStatusBar(0, s.progress.measureTime.load(std::memory_order_relaxed));
-        UpdateStatusBar(1, s.measureStatus.load(std::memory_order_relaxed));
+        s.shell.activeMode = ActiveMode::Spectrum;
+        UpdateStatusBar(0, s.measurement.progress.measureTime.load(std::memory_order_relaxed));
+        UpdateStatusBar(1, s.measurement.measureStatus.load(std::memory_order_relaxed));
         showModeButtons(ActiveMode::Spectrum);
         m_spectrumModeButton->setChecked(true);
         m_linkerModeButton->setChecked(false);
@@ -577,9 +595,9 @@ void TForm_main::SpeedButton_linker_modeClick() {
         m_pages->setCurrentIndex(1);
         m_pages->setTabVisible(0, false);
         m_library->LinkerModeEntered();
-        s.activeMode = ActiveMode::Linker;
-        UpdateStatusBar(0, s.lib.libraryCount);
-        UpdateStatusBar(1, s.lib.transferStatus.load(std::memory_order_relaxed));
+        s.shell.activeMode = ActiveMode::Linker;
+        UpdateStatusBar(0, s.library.lib.libraryCount);
+        UpdateStatusBar(1, s.library.lib.transferStatus.load(std::memory_order_relaxed));
         showModeButtons(ActiveMode::Linker);
         m_linkerModeButton->setChecked(true);
         m_spectrumModeButton->setChecked(false);
@@ -637,14 +655,16 @@ void TForm_main::attachMarkers(TForm_mark_info* markers) {
 }
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
-    std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().activeMode, upperText);
+    std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().shell.activeMode, upperText);
     if (!f) return;
     if (*f == HotkeyFunction::SpectrumMode || *f == HotkeyFunction::LinkerMode) {
         bool spectrum = *f == HotkeyFunction::SpectrumMode;
         m_spectrumModeButton->setChecked(spectrum);
         m_linkerModeButton->setChecked(!spectrum);
-        if (spectrum) SpeedButton_spectrum_modeClick();
-        else SpeedButton_linker_modeClick();
+        if (spectrum)
+            SpeedButton_spectrum_modeClick();
+        else
+            SpeedButton_linker_modeClick();
         return;
     }
     if (QToolButton* b = hotkeyButton(*f)) b->click();
@@ -653,7 +673,7 @@ void TForm_main::FormKeyPress(const std::string& upperText) {
 void TForm_main::ShowDeviceTree(DeviceConnection connection) {
     m_deviceTree->clear();
     if (connection != DeviceConnection::NewlyConnected) return;
-    DeviceTree tree = DeviceTreeLines(state());
+    DeviceTree tree = DeviceTreeLines(state().device);
     auto* root = new QTreeWidgetItem(m_deviceTree, {QString::fromStdString(tree.root)});
     root->setToolTip(0, root->text(0));
     for (const std::string& line : tree.children) {
@@ -667,25 +687,26 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     ProgramState& s = state();
     // A device found again while the last measurement's worker is still
     // finishing is identified once that worker has returned.
-    CheckResult r = CheckDevice(m_services.link, m_services.clock, s,
-                                !m_measure->workerBusy() && !m_transfer->workerBusy());
+    CheckResult r =
+        CheckConnection(m_services.link, m_services.clock, s, !m_measure->workerBusy() && !m_transfer->workerBusy());
     if (r.outcome == IdentifyOutcome::Postponed) return;
     if (r.newlyIdentified) {
-        if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
+        if (m_coordinate) m_coordinate->setXRange(s.device.displayLow, s.device.displayHigh);
         SetUpCharts(0);
-        RefreshSpectralAxis(s);
+        RefreshSpectralAxis(s.measurement.spectrum, s.device);
         m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s));
         ShowDeviceTree(DeviceConnection::NewlyConnected);
         UpdateStatusBar(2, 0);
         UpdateStatusBar(1, 0);
-        if (s.activeMode == ActiveMode::Spectrum) UpdateStatusBar(0, 0);
+        if (s.shell.activeMode == ActiveMode::Spectrum) UpdateStatusBar(0, 0);
         if (r.showCalibrationMissing) showMessage(kCalibrationMissingMessage, MessageIcon::Error);
         return;
     }
     if (r.state == DeviceConnection::Connected) {
         UpdateStatusBar(2, 0);
-        UpdateStatusBar(1, s.activeMode == ActiveMode::Spectrum ? s.measureStatus.load(std::memory_order_relaxed)
-                                                                : s.lib.transferStatus.load(std::memory_order_relaxed));
+        UpdateStatusBar(1, s.shell.activeMode == ActiveMode::Spectrum
+                               ? s.measurement.measureStatus.load(std::memory_order_relaxed)
+                               : s.library.lib.transferStatus.load(std::memory_order_relaxed));
         return;
     }
     ShowDeviceTree(DeviceConnection::Disconnected);
@@ -702,12 +723,12 @@ void TForm_main::LayoutRowBoxes() {
 void TForm_main::FormResize() {
     ProgramState& s = state();
     QRect frame = frameGeometry();
-    s.mainWidth = frame.width();
-    s.mainHeight = frame.height();
+    s.shell.mainWidth = frame.width();
+    s.shell.mainHeight = frame.height();
     LayoutRowBoxes();
-    s.statusIconBase = StatusIconBaseFor(s.mainWidth);
-    m_statusPanels->setIconBase(s.statusIconBase);
-    m_grid->setColumnWidth(1, s.mainWidth - 500);
+    s.shell.statusIconBase = StatusIconBaseFor(s.shell.mainWidth);
+    m_statusPanels->setIconBase(s.shell.statusIconBase);
+    m_grid->setColumnWidth(1, s.shell.mainWidth - 500);
 }
 
 void TForm_main::resizeEvent(QResizeEvent* event) {
@@ -725,7 +746,7 @@ void TForm_main::closeEvent(QCloseEvent* event) {
     // away unasked. A close from a signal or the session's logout goes on at
     // once: nobody is there to answer.
     if (!m_closing && !m_closeAtOnce && !qApp->isSavingSession() &&
-        (state().measureState.load(std::memory_order_acquire) != 0 || m_measure->workerBusy())) {
+        (state().measurement.measureState.load(std::memory_order_acquire) != 0 || m_measure->workerBusy())) {
         if (m_services.dialogs.message(kStopMeasurementQuestion, kMessageCaption, MessageIcon::Warning,
                                        MessageButtons::OkCancel) != DialogAnswer::Ok) {
             event->ignore();

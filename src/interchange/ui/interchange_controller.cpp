@@ -16,9 +16,7 @@
 #include <filesystem>
 
 #include "app/program_state.h"
-#include "shared/ui/chart_view.h"
 #include "app/ui/main_window.h"
-#include "shared/window_rules.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
@@ -26,6 +24,8 @@
 #include "interchange/spc_file.h"
 #include "measure/raw_spectrum_file.h"
 #include "platform/file_io.h"
+#include "shared/ui/chart_view.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -129,7 +129,7 @@ bool InterchangeController::openForeign(const std::string& path) {
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
-    ApplyInterchangeSpectrum(shown, name, state);
+    ApplyInterchangeSpectrum(shown, name, state.measurement, state.device);
     std::vector<ChartPoint> points;
     for (std::size_t i = 0; i < shown.x.size(); ++i)
         points.push_back({shown.x[i], shown.y[i]});
@@ -146,8 +146,8 @@ bool InterchangeController::openForeign(const std::string& path) {
 
 void InterchangeController::exportSpectrum(bool raw) {
     ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
-    if (state.measureState.load(std::memory_order_acquire) != 0) {
+    const SpectrumStore& s = state.measurement.spectrum;
+    if (state.measurement.measureState.load(std::memory_order_acquire) != 0) {
         showMessage(kMeasureProcessingMessage, true);
         return;
     }
@@ -156,7 +156,7 @@ void InterchangeController::exportSpectrum(bool raw) {
         return;
     }
     // Without a calibration the X axis is pixels or nm, not Raman shift.
-    if (s.haveMeasured && !state.waveCalValid) {
+    if (s.haveMeasured && !state.device.waveCalValid) {
         showMessage(kNoWaveCalibration, true);
         return;
     }
@@ -174,10 +174,10 @@ void InterchangeController::exportSpectrum(bool raw) {
         // The drawn window's points, without smoothing.
         int first = s.windowFirst, end = s.windowEnd;
         if (!s.haveMeasured) {
-            first = state.rawFile.windowStart;
-            end = state.rawFile.windowEnd;
+            first = state.measurement.rawFile.windowStart;
+            end = state.measurement.rawFile.windowEnd;
         }
-        end = std::min<int>(end, std::min<int>(state.pixelCount, static_cast<int>(kMaxPixels)));
+        end = std::min<int>(end, std::min<int>(state.device.pixelCount, static_cast<int>(kMaxPixels)));
         for (int i = std::max(first, 0); i < end; ++i) {
             float value = s.signal[i] - s.dark[i];
             spectrum.x.push_back(s.axis[i]);

@@ -10,9 +10,9 @@
 #include <algorithm>
 
 #include "app/ui/main_window.h"
-#include "shared/window_rules.h"
 #include "library/library_file.h"
 #include "platform/folder_listing.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -108,7 +108,7 @@ std::string LibraryController::rowFile(int row) const {
 
 std::vector<std::string> LibraryController::rowNames() const {
     std::vector<std::string> names;
-    int count = std::min<int>(m_main.state().lib.libraryCount, m_grid->rowCount());
+    int count = std::min<int>(m_main.state().library.lib.libraryCount, m_grid->rowCount());
     names.reserve(static_cast<std::size_t>(count));
     for (int r = 1; r <= count; ++r)
         names.push_back(rowName(r));
@@ -116,7 +116,7 @@ std::vector<std::string> LibraryController::rowNames() const {
 }
 
 std::vector<int> LibraryController::tickedRows() const {
-    return TickedRows(m_main.state());
+    return TickedRows(m_main.state().library);
 }
 
 void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
@@ -132,8 +132,8 @@ void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
 void LibraryController::RefreshLibraryList(LibraryView view) {
     ProgramState& s = m_main.state();
     std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, view);
-    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, s.brandVariant);
-    s.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
+    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, s.device.brandVariant);
+    s.library.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
 
     // The grid takes its final size at once rather than growing by one row
     // per file; that also cuts the rows of a longer previous listing.
@@ -144,24 +144,24 @@ void LibraryController::RefreshLibraryList(LibraryView view) {
     m_grid->setUpdatesEnabled(true);
     m_grid->scrollToTop();
 
-    ClearTicks(s);
-    ResetRowBoxes(s.lib.libraryCount);
+    ClearTicks(s.library);
+    ResetRowBoxes(s.library.lib.libraryCount);
     // The same panel shows the measuring time in the Spectrum mode; the
     // switch to the Linker mode shows the quantity itself.
-    if (s.activeMode == ActiveMode::Linker) m_main.UpdateStatusBar(0, s.lib.libraryCount);
+    if (s.shell.activeMode == ActiveMode::Linker) m_main.UpdateStatusBar(0, s.library.lib.libraryCount);
 }
 
 void LibraryController::ResetRowBoxes(int count) {
     RowBoxStates boxes = boxStates();
-    veltrane::ResetRowBoxes(boxes, count, m_main.state().fitRows);
+    veltrane::ResetRowBoxes(boxes, count, m_main.state().library.fitRows);
     showBoxStates(boxes);
 }
 
 void LibraryController::LayoutRowBoxes() {
     ProgramState& s = m_main.state();
     QPoint topLeft = m_grid->mapTo(m_page, QPoint(0, 0));
-    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), m_grid->height(), s.lib.libraryCount);
-    s.fitRows = layout.fitRows;
+    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), m_grid->height(), s.library.lib.libraryCount);
+    s.library.fitRows = layout.fitRows;
     for (int i = 0; i < kRowBoxCount; ++i) {
         QCheckBox* box = m_boxes[i];
         box->move(topLeft.x() + (i == 0 ? 7 : 22), layout.top[i]);
@@ -172,7 +172,7 @@ void LibraryController::LayoutRowBoxes() {
 
 void LibraryController::SyncRowBoxes() {
     RowBoxStates boxes = boxStates();
-    veltrane::SyncRowBoxes(boxes, m_main.state(), topRow());
+    veltrane::SyncRowBoxes(boxes, m_main.state().library, topRow());
     showBoxStates(boxes);
 }
 
@@ -182,13 +182,13 @@ void LibraryController::EmptyDeviceFolder() {
 
 void LibraryController::SpeedButton_import_pcClick() {
     ProgramState& s = m_main.state();
-    if (s.transferState.load(std::memory_order_acquire) != 0) {
+    if (s.library.transferState.load(std::memory_order_acquire) != 0) {
         tell(kMeasureProcessingMessage, MessageIcon::Error);
         return;
     }
     std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Pc);
-    s.lib.libraryFolder = folder;
-    s.lib.libraryView = LibraryView::Pc;
+    s.library.lib.libraryFolder = folder;
+    s.library.lib.libraryView = LibraryView::Pc;
     m_grid->horizontalHeaderItem(kNameColumn)->setText(kPcNameTitle);
     if (!EnsureFolder(folder)) {
         tell(kFolderNotCreatedMessage, MessageIcon::Warning);
@@ -199,14 +199,14 @@ void LibraryController::SpeedButton_import_pcClick() {
 
 void LibraryController::LinkerModeEntered() {
     ProgramState& s = m_main.state();
-    if (s.lib.libraryView == LibraryView::Pc && s.lib.libraryMade) {
+    if (s.library.lib.libraryView == LibraryView::Pc && s.library.lib.libraryMade) {
         SpeedButton_import_pcClick();
-        s.lib.libraryMade = 0;
+        s.library.lib.libraryMade = 0;
     }
 }
 
 void LibraryController::SpeedButton_drawClick() {
-    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) {
+    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state().library, [this](int row) {
         return ListedRow{rowName(row), rowFile(row)};
     });
     if (result.code == DrawCode::Drawn) {
@@ -237,33 +237,33 @@ void LibraryController::RemoveCurvesOf(const std::vector<std::string>& files) {
 }
 
 void LibraryController::StringGrid_libSelectCell(int /*column*/, int row) {
-    SelectLibraryRow(m_main.state(), row);
+    SelectLibraryRow(m_main.state().library, row);
 }
 
 void LibraryController::StringGrid_libClick() {
     RowBoxStates boxes = boxStates();
-    ClickLibraryRow(m_main.state(), boxes, topRow());
+    ClickLibraryRow(m_main.state().library, boxes, topRow());
     showBoxStates(boxes);
 }
 
 void LibraryController::StringGrid_libMouseWheelDown() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_main.state().library);
 }
 
 void LibraryController::StringGrid_libMouseWheelUp() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_main.state().library);
 }
 
 void LibraryController::StringGrid_libKeyDown() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_main.state().library);
 }
 
 void LibraryController::StringGrid_libKeyUp() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_main.state().library);
 }
 
 void LibraryController::StringGrid_libKeyPress(const std::string& text) {
-    std::optional<int> row = TypeAheadRow(m_main.state().lib.libraryFolder, text, rowNames());
+    std::optional<int> row = TypeAheadRow(m_main.state().library.lib.libraryFolder, text, rowNames());
     if (!row || *row > m_grid->rowCount()) return;
     m_grid->setCurrentCell(*row - 1, kNameColumn);
 }
@@ -274,7 +274,7 @@ void LibraryController::StringGrid_libTopLeftChanged() {
 
 void LibraryController::CheckBox0Click() {
     RowBoxStates boxes = boxStates();
-    TickAllRows(m_main.state(), boxes, m_boxes[0]->isChecked());
+    TickAllRows(m_main.state().library, boxes, m_boxes[0]->isChecked());
     showBoxStates(boxes);
 }
 

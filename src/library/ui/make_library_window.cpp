@@ -40,7 +40,7 @@ TForm_make_lib::TForm_make_lib(TForm_main& main) : QWidget(nullptr, kFixedDialog
 }
 
 void TForm_make_lib::SpeedButton_save_libClick() {
-    if (const char* refusal = MakeLibraryRefusal(m_main.state())) {
+    if (const char* refusal = MakeLibraryRefusal(m_main.state().measurement, m_main.state().device)) {
         m_main.services().dialogs.message(refusal, kMessageCaption, MessageIcon::Error);
         return;
     }
@@ -52,7 +52,8 @@ void TForm_make_lib::Button_saveClick() {
     // the 64-byte limit counts those.
     std::string name = m_fileName->text().toStdString();
     std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Pc);
-    MakeLibraryResult result = MakeLibrary(name, m_main.state(), folder, CurrentLocalDateTime());
+    MakeLibraryResult result = MakeLibrary(name, m_main.state().measurement, m_main.state().device,
+                                           m_main.state().library, folder, CurrentLocalDateTime());
     LibraryMessage shown = MakeLibraryMessage(result);
     m_main.services().dialogs.message(shown.text, kMessageCaption, shown.icon);
     // On a refusal the typed name stays for the user to correct.

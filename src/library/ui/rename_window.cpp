@@ -49,13 +49,13 @@ void TForm_rename::Button_renameClick() {
         return;
     }
     ProgramState& state = m_main.state();
-    LibraryView view = state.lib.libraryView;
-    RenameResult result = RenameLibrary(state.lib.libraryFolder, view, m_oldFile, newName);
+    LibraryView view = state.library.lib.libraryView;
+    RenameResult result = RenameLibrary(state.library.lib.libraryFolder, view, m_oldFile, newName);
     if (result != RenameResult::Done) {
         dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::Error);
         return;
     }
-    m_main.library().RemoveCurvesOf({state.lib.libraryFolder + m_oldFile});
+    m_main.library().RemoveCurvesOf({state.library.lib.libraryFolder + m_oldFile});
     m_main.library().RefreshLibraryList(view);
     dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::None);
     m_main.setEnabled(true);
@@ -88,7 +88,7 @@ LibraryMaintenance::LibraryMaintenance(TForm_main& main, TForm_rename& rename)
 bool LibraryMaintenance::refusedDuringTransfer() {
     // A file deleted or renamed under a running export would be pulled from
     // under the worker.
-    if (m_main.state().transferState.load(std::memory_order_acquire) == 0) return false;
+    if (m_main.state().library.transferState.load(std::memory_order_acquire) == 0) return false;
     m_main.services().dialogs.message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
     return true;
 }
@@ -113,9 +113,9 @@ void LibraryMaintenance::DeleteClick() {
     ProgramState& state = m_main.state();
     std::vector<std::string> paths;
     for (const std::string& file : files)
-        paths.push_back(state.lib.libraryFolder + file);
-    DeleteLibraries(state.lib.libraryFolder, files);
-    library.RefreshLibraryList(state.lib.libraryView);
+        paths.push_back(state.library.lib.libraryFolder + file);
+    DeleteLibraries(state.library.lib.libraryFolder, files);
+    library.RefreshLibraryList(state.library.lib.libraryView);
     library.RemoveCurvesOf(paths);
 }
 

@@ -14,8 +14,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "shared/ui/dialog_keys.h"
 #include "app/ui/main_window.h"
+#include "shared/ui/dialog_keys.h"
 #include "shared/ui/window_flags.h"
 
 namespace veltrane {
@@ -116,7 +116,8 @@ int TForm_mark_info::selectedRow() const {
 }
 
 void TForm_mark_info::SpeedButton_markerClick() {
-    if (!TakeMarker(m_main.state(), m_main.spectrumChart(), m_series))
+    if (!TakeMarker(m_main.state().markers, m_main.state().measurement, m_main.state().device, m_main.spectrumChart(),
+                    m_series))
         m_main.services().dialogs.message(kMaxMarkersMessage, kMessageCaption, MessageIcon::Error);
 }
 
@@ -130,7 +131,7 @@ void TForm_mark_info::FillTable() {
     // the user picks a row again rather than acting on whichever marker moved
     // into the old one.
     m_grid->setRowCount(1);
-    MarkerTableContent content = FillMarkerTable(m_main.state(), m_main.spectrumChart());
+    MarkerTableContent content = FillMarkerTable(m_main.state().markers, m_main.spectrumChart());
     m_grid->setRowCount(static_cast<int>(content.rows.size()) + 1);
     for (std::size_t i = 0; i < content.rows.size(); ++i) {
         int row = static_cast<int>(i) + 1;
@@ -158,7 +159,7 @@ void TForm_mark_info::SpeedButton_renameClick() {
         return;
     }
     if (!m_rename) return;
-    m_main.state().markerRenameRow = static_cast<std::uint8_t>(row);
+    m_main.state().markers.markerRenameRow = static_cast<std::uint8_t>(row);
     m_main.PlaceDialog(m_rename, this);
     QTableWidgetItem* item = m_grid->item(row, 1);
     m_rename->begin(item ? item->text() : QString());
@@ -171,12 +172,12 @@ void TForm_mark_info::renameRow(int row, const std::string& name) {
 }
 
 void TForm_mark_info::SpeedButton_deleteClick() {
-    if (!DeleteMarker(m_main.state(), m_main.spectrumChart(), m_series, selectedRow())) return;
+    if (!DeleteMarker(m_main.state().markers, m_main.spectrumChart(), m_series, selectedRow())) return;
     FillTable();
 }
 
 void TForm_mark_info::SpeedButton_delete_allClick() {
-    DeleteAllMarkers(m_main.state(), m_main.spectrumChart(), m_series);
+    DeleteAllMarkers(m_main.state().markers, m_main.spectrumChart(), m_series);
     m_main.setEnabled(true);
     close();
 }
@@ -215,7 +216,7 @@ void TForm_mark_rename::begin(const QString& oldName) {
 
 void TForm_mark_rename::Button_renameClick() {
     // Any text is taken, empty or already used: a marker name is only a label.
-    m_owner.renameRow(m_main.state().markerRenameRow, m_newName->text().toStdString());
+    m_owner.renameRow(m_main.state().markers.markerRenameRow, m_newName->text().toStdString());
     m_owner.setEnabled(true);
     close();
 }

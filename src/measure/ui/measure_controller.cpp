@@ -11,12 +11,12 @@
 
 #include "app/chart_setup.h"
 #include "app/ui/main_window.h"
-#include "shared/ui/status_panels.h"
 #include "interchange/ui/interchange_controller.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "shared/ui/status_panels.h"
 
 #include <filesystem>
 
@@ -63,7 +63,7 @@ void MeasureController::SpeedButton_msrClick() {
     ProgramState& state = m_main.state();
     CaptureInputs inputs{m_exposure->text().toStdString(), m_average->text().toStdString(),
                          m_preheat->text().toStdString(), m_power->text().toStdString(), m_dark->isChecked()};
-    CaptureCheck check = CheckCapture(inputs, state, workerBusy());
+    CaptureCheck check = CheckCapture(inputs, state.measurement, state.device, workerBusy());
     if (check.conversionError) {
         m_main.services().dialogs.message(*check.conversionError, kMessageCaption, MessageIcon::Error);
         return;
@@ -74,9 +74,11 @@ void MeasureController::SpeedButton_msrClick() {
     }
     // A raw file of another sensor size may have changed the pixel count;
     // the measurement reads the instrument's own.
-    state.pixelCount = state.deviceType == 1 ? 256 : static_cast<std::uint16_t>(state.pixelLast - state.pixelFirst + 1);
-    state.measureState.store(1, std::memory_order_release);
-    state.measureStatus.store(2, std::memory_order_relaxed);
+    state.device.pixelCount = state.device.deviceType == 1
+                                  ? 256
+                                  : static_cast<std::uint16_t>(state.device.pixelLast - state.device.pixelFirst + 1);
+    state.measurement.measureState.store(1, std::memory_order_release);
+    state.measurement.measureStatus.store(2, std::memory_order_relaxed);
     m_main.UpdateStatusBar(1, 2);
     // The last capture's time would read as this one's; the phase follows.
     m_main.statusPanels()->setValueText(QString());
@@ -85,17 +87,17 @@ void MeasureController::SpeedButton_msrClick() {
     m_timer->start();
 
     AppServices& services = m_main.services();
-    state.measureWorkerRunning.store(true, std::memory_order_release);
+    state.measurement.measureWorkerRunning.store(true, std::memory_order_release);
     m_worker.start([&services, stop = m_worker.stopFlag()] {
-        AcquisitionContext ctx{services.link, services.clock, services.state, stop};
+        AcquisitionContext ctx{services.link, services.clock, services.state.measurement, services.state.device, stop};
         RunMeasurement(ctx);
-        services.state.measureWorkerRunning.store(false, std::memory_order_release);
+        services.state.measurement.measureWorkerRunning.store(false, std::memory_order_release);
     });
 }
 
 void MeasureController::drawMeasurement() {
     ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
+    const SpectrumStore& s = state.measurement.spectrum;
     std::vector<ChartPoint> points;
     std::uint16_t end = std::min<std::uint16_t>(s.windowEnd, static_cast<std::uint16_t>(kMaxPixels));
     if (s.windowFirst < end) points.reserve(end - s.windowFirst);
@@ -109,20 +111,20 @@ void MeasureController::drawMeasurement() {
 void MeasureController::MSR_TimerTimer() {
     m_worker.reapIfFinished();
     ProgramState& state = m_main.state();
-    switch (state.measureState.load(std::memory_order_acquire)) {
+    switch (state.measurement.measureState.load(std::memory_order_acquire)) {
     case 2: {
         m_timer->stop();
-        state.measureState.store(0, std::memory_order_release);
-        state.progress.measurePercent.store(0, std::memory_order_relaxed);
+        state.measurement.measureState.store(0, std::memory_order_release);
+        state.measurement.progress.measurePercent.store(0, std::memory_order_relaxed);
         m_main.progressBar()->setValue(0);
         m_main.spectrumChart().clearSeries(m_main.measuredSeries());
-        std::uint8_t status = state.measureStatus.load(std::memory_order_relaxed);
+        std::uint8_t status = state.measurement.measureStatus.load(std::memory_order_relaxed);
         if (status == 1) drawMeasurement();
         // The panels belong to the mode shown; a measurement's time is no
         // library quantity.
-        if (state.activeMode == ActiveMode::Spectrum) {
+        if (state.shell.activeMode == ActiveMode::Spectrum) {
             m_main.UpdateStatusBar(1, status);
-            m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
+            m_main.UpdateStatusBar(0, state.measurement.progress.measureTime.load(std::memory_order_relaxed));
         }
         m_smooth->setText("0");
         showCaptureBusy(false);
@@ -131,22 +133,23 @@ void MeasureController::MSR_TimerTimer() {
             m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
         }
         m_main.applyAxisRange();
-        if (state.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+        if (state.measurement.laserOffFailed.exchange(false, std::memory_order_relaxed))
+            showError(kLaserOffFailedMessage);
         break;
     }
     case 1: {
-        std::uint8_t p = MeasureProgressPercent(state, m_main.services().clock.tickCount());
-        state.progress.measurePercent.store(p, std::memory_order_relaxed);
+        std::uint8_t p = MeasureProgressPercent(state.measurement, m_main.services().clock.tickCount());
+        state.measurement.progress.measurePercent.store(p, std::memory_order_relaxed);
         m_main.progressBar()->setValue(p);
         m_main.statusPanels()->setValueText(
-            QString::fromStdString(MeasurePhaseText(state, m_main.services().clock.tickCount())));
+            QString::fromStdString(MeasurePhaseText(state.measurement, m_main.services().clock.tickCount())));
         break;
     }
     default:
         // The device was lost while the worker ran and the state was reset.
         // Once the worker has returned there is nothing left to follow, unless
         // its last write came after this tick's look at the state.
-        if (!workerBusy() && state.measureState.load(std::memory_order_acquire) == 0) {
+        if (!workerBusy() && state.measurement.measureState.load(std::memory_order_acquire) == 0) {
             // Only a run this timer was following leaves its phase behind; a
             // late tick after the result was taken must not wipe its time.
             if (m_timer->isActive()) m_main.statusPanels()->setValueText(QString());
@@ -222,9 +225,9 @@ void MeasureController::Edit_smoothKeyPress(char key) {
 
 void MeasureController::smoothAndRedraw(int level) {
     ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
-    if (MeasurementBusy(state) || (!s.haveMeasured && !s.haveFileData)) return;
-    std::uint16_t count = std::min<std::uint16_t>(state.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
+    const SpectrumStore& s = state.measurement.spectrum;
+    if (MeasurementBusy(state.measurement) || (!s.haveMeasured && !s.haveFileData)) return;
+    std::uint16_t count = std::min<std::uint16_t>(state.device.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
     std::vector<float> input(count), output(count);
     for (std::uint16_t i = 0; i < count; ++i) {
         float value = s.signal[i] - s.dark[i];
@@ -233,8 +236,8 @@ void MeasureController::smoothAndRedraw(int level) {
     SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, input.data(), output.data(), count);
     int first = s.windowFirst, end = s.windowEnd;
     if (!s.haveMeasured) {
-        first = static_cast<std::uint16_t>(state.rawFile.windowStart);
-        end = static_cast<std::uint16_t>(state.rawFile.windowEnd);
+        first = static_cast<std::uint16_t>(state.measurement.rawFile.windowStart);
+        end = static_cast<std::uint16_t>(state.measurement.rawFile.windowEnd);
     }
     end = std::min<int>(end, count);
     std::vector<ChartPoint> points;
@@ -247,30 +250,30 @@ void MeasureController::smoothAndRedraw(int level) {
 
 void MeasureController::SpeedButton_save_rawClick() {
     ProgramState& state = m_main.state();
-    if (const char* refusal = SaveRawRefusal(state)) {
+    if (const char* refusal = SaveRawRefusal(state.measurement, state.device)) {
         showError(refusal);
         return;
     }
     std::optional<std::string> path = m_main.services().dialogs.saveFile(kRawFilter, "*.rsd");
     if (!path) return;
     std::string fileName = std::filesystem::path(*path).filename().string();
-    RawFileRecord saved = state.rawFile;
-    std::string bytes = BuildRawSpectrumFile(state, fileName, CurrentLocalDateTime(), saved);
+    RawFileRecord saved = state.measurement.rawFile;
+    std::string bytes = BuildRawSpectrumFile(state.measurement, state.device, fileName, CurrentLocalDateTime(), saved);
     if (!WriteFileAtomically(*path, bytes)) {
         showError(kSaveFailed);
         return;
     }
-    state.rawFile.laserWavelength = saved.laserWavelength;
-    state.rawFile.laserPixel = saved.laserPixel;
-    state.rawFile.windowStart = saved.windowStart;
-    state.rawFile.windowEnd = saved.windowEnd;
+    state.measurement.rawFile.laserWavelength = saved.laserWavelength;
+    state.measurement.rawFile.laserPixel = saved.laserPixel;
+    state.measurement.rawFile.windowStart = saved.windowStart;
+    state.measurement.rawFile.windowEnd = saved.windowEnd;
     m_main.showFileName(fileName);
     m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
 }
 
 void MeasureController::SpeedButton_open_rawClick() {
     ProgramState& state = m_main.state();
-    if (MeasurementBusy(state)) {
+    if (MeasurementBusy(state.measurement)) {
         showError(kMeasureProcessingMessage);
         return;
     }
@@ -307,14 +310,14 @@ void MeasureController::SpeedButton_open_rawClick() {
         showError(kRawWindowOutside);
         return;
     }
-    state.rawFile = record;
+    state.measurement.rawFile = record;
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
-    ApplyRawSpectrum(state.rawFile, state);
+    ApplyRawSpectrum(state.measurement.rawFile, state.measurement, state.device);
     std::vector<ChartPoint> points;
     for (std::int32_t i = record.windowStart; i < record.windowEnd; ++i)
-        points.push_back({state.spectrum.axis[i], state.spectrum.signal[i]});
+        points.push_back({state.measurement.spectrum.axis[i], state.measurement.spectrum.signal[i]});
     chart.addPoints(m_main.measuredSeries(), points);
     chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
     m_smooth->setText("0");

@@ -7,12 +7,12 @@
 #include <algorithm>
 
 #include "app/ui/main_window.h"
-#include "shared/ui/status_panels.h"
 #include "library/catalogue.h"
 #include "library/library_file.h"
 #include "library/maintenance.h"
 #include "library/ui/library_controller.h"
 #include "platform/folder_listing.h"
+#include "shared/ui/status_panels.h"
 #include "transfer/transfer.h"
 
 namespace veltrane {
@@ -57,7 +57,7 @@ bool TransferController::refusedWhileBusy() {
     m_worker.reapIfFinished();
     // Also refused while a worker from before a device loss is still
     // finishing: two workers must never share the device.
-    if (m_main.state().transferState.load(std::memory_order_acquire) == 0 && !workerBusy()) return false;
+    if (m_main.state().library.transferState.load(std::memory_order_acquire) == 0 && !workerBusy()) return false;
     m_main.services().dialogs.message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
     return true;
 }
@@ -65,20 +65,20 @@ bool TransferController::refusedWhileBusy() {
 void TransferController::SpeedButton_import_devClick() {
     if (refusedWhileBusy()) return;
     ProgramState& state = m_main.state();
-    state.lib.libraryFolder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Device);
-    state.lib.libraryView = LibraryView::Device;
-    if (!EnsureFolder(state.lib.libraryFolder)) {
+    state.library.lib.libraryFolder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Device);
+    state.library.lib.libraryView = LibraryView::Device;
+    if (!EnsureFolder(state.library.lib.libraryFolder)) {
         m_main.services().dialogs.message("Can not creat folder!", kMessageCaption, MessageIcon::Warning);
         return;
     }
-    DeleteMatching(state.lib.libraryFolder, kLibraryPattern);
+    DeleteMatching(state.library.lib.libraryFolder, kLibraryPattern);
     start(1);
 }
 
 void TransferController::SpeedButton_exportClick() {
     if (refusedWhileBusy()) return;
     ProgramState& state = m_main.state();
-    LIB_RW& lib = state.lib;
+    LIB_RW& lib = state.library.lib;
     lib.exportCount = 0;
     lib.exportSelection.fill(0);
     lib.exportFiles.clear();
@@ -104,7 +104,7 @@ void TransferController::SpeedButton_exportClick() {
         QTableWidgetItem* item = grid->item(lib.exportSelection[j] - 1, 2);
         int named = item ? TypeOfModelText(item->text()) : 0;
         if (named != 0) type = named;
-        if (type == 0 || type != state.deviceType) {
+        if (type == 0 || type != state.device.deviceType) {
             m_main.services().dialogs.message(kModelMismatch, kMessageCaption, MessageIcon::Error);
             return;
         }
@@ -117,12 +117,12 @@ void TransferController::SpeedButton_exportClick() {
 // ticked libraries is lost for good, so the user says yes knowing which.
 bool TransferController::exportConfirmed() {
     ProgramState& state = m_main.state();
-    const LIB_RW& lib = state.lib;
+    const LIB_RW& lib = state.library.lib;
     std::vector<std::string> exported;
     for (std::uint16_t j = 0; j < lib.exportCount; ++j)
         exported.push_back(m_main.library().rowName(lib.exportSelection[j]));
     std::string deviceFolder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Device);
-    std::vector<CatalogueRow> mirror = ListLibraryFolder(deviceFolder, state.brandVariant);
+    std::vector<CatalogueRow> mirror = ListLibraryFolder(deviceFolder, state.device.brandVariant);
     std::vector<std::string> gone;
     // Names as the grid shows them: a record's bytes may be in a Windows code page.
     for (const CatalogueRow& row : mirror)
@@ -135,16 +135,17 @@ bool TransferController::exportConfirmed() {
 
 void TransferController::start(std::uint8_t direction) {
     ProgramState& state = m_main.state();
-    state.transferState.store(1, std::memory_order_release);
-    state.lib.transferStatus.store(2, std::memory_order_relaxed);
-    state.lib.transferDirection = direction;
+    state.library.transferState.store(1, std::memory_order_release);
+    state.library.lib.transferStatus.store(2, std::memory_order_relaxed);
+    state.library.lib.transferDirection = direction;
     m_main.UpdateStatusBar(1, 2);
     m_timer->setInterval(50);
     m_timer->start();
     AppServices& services = m_main.services();
     std::string deviceFolder = LibraryFolderPath(services.paths.libraryRoot, LibraryView::Device);
     m_worker.start([&services, deviceFolder, stop = m_worker.stopFlag()] {
-        TransferContext ctx{services.link, services.clock, services.state, deviceFolder, stop, {}};
+        TransferContext ctx{
+            services.link, services.clock, services.state.library, services.state.device, deviceFolder, stop, {}};
         RunTransfer(ctx);
     });
 }
@@ -152,28 +153,28 @@ void TransferController::start(std::uint8_t direction) {
 void TransferController::trans_TimerTimer() {
     m_worker.reapIfFinished();
     ProgramState& state = m_main.state();
-    switch (state.transferState.load(std::memory_order_acquire)) {
+    switch (state.library.transferState.load(std::memory_order_acquire)) {
     case 2: {
-        state.transferState.store(0, std::memory_order_release);
+        state.library.transferState.store(0, std::memory_order_release);
         m_timer->stop();
-        state.lib.transferProgress.store(0, std::memory_order_relaxed);
+        state.library.lib.transferProgress.store(0, std::memory_order_relaxed);
         m_main.progressBar()->setValue(0);
-        m_main.UpdateStatusBar(1, state.lib.transferStatus.load(std::memory_order_relaxed));
-        if (state.lib.transferDirection == 1) {
+        m_main.UpdateStatusBar(1, state.library.lib.transferStatus.load(std::memory_order_relaxed));
+        if (state.library.lib.transferDirection == 1) {
             if (QTableWidgetItem* title = m_main.libraryGrid()->horizontalHeaderItem(1))
                 title->setText("Library Name (Device)");
-            m_main.library().RefreshLibraryList(state.lib.libraryView);
+            m_main.library().RefreshLibraryList(state.library.lib.libraryView);
         }
-        std::uint8_t result = state.lib.transferResult.load(std::memory_order_relaxed);
+        std::uint8_t result = state.library.lib.transferResult.load(std::memory_order_relaxed);
         TransferMessage message = TransferResultMessage(result);
-        if (result == 0 && state.lib.transferDirection == 0) {
+        if (result == 0 && state.library.lib.transferDirection == 0) {
             // An import shows its result in the grid; an export has only this.
             m_main.statusPanels()->setNotice(
-                QString("Exported %1 to the instrument").arg(Libraries(state.lib.exportCount)));
+                QString("Exported %1 to the instrument").arg(Libraries(state.library.lib.exportCount)));
             m_main.services().dialogs.message(kExportCompleted, kMessageCaption, MessageIcon::None);
         } else if (result == 0) {
             m_main.statusPanels()->setNotice(
-                QString("Imported %1 from the instrument").arg(Libraries(state.lib.libraryCount)));
+                QString("Imported %1 from the instrument").arg(Libraries(state.library.lib.libraryCount)));
         }
         if (message.text)
             m_main.services().dialogs.message(message.text, kMessageCaption,
@@ -181,10 +182,10 @@ void TransferController::trans_TimerTimer() {
         break;
     }
     case 1:
-        m_main.progressBar()->setValue(state.lib.transferProgress.load(std::memory_order_relaxed));
+        m_main.progressBar()->setValue(state.library.lib.transferProgress.load(std::memory_order_relaxed));
         break;
     default:
-        if (!workerBusy() && state.transferState.load(std::memory_order_acquire) == 0) {
+        if (!workerBusy() && state.library.transferState.load(std::memory_order_acquire) == 0) {
             m_timer->stop();
             m_main.progressBar()->setValue(0);
         }
