@@ -16,6 +16,8 @@
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "device/device_connection.h"
+#include "identify/library_index.h"
+#include "index_rig.h"
 #include "interchange/delimited_text.h"
 #include "interchange/jcamp.h"
 #include "interchange/spc_file.h"
@@ -276,6 +278,27 @@ void RecordNames() {
     Put("record_name", "long", names({std::string(64, 'L'), std::string(63, '/') + "a", "caf\xC3\xA9 \x7F\x01"}));
 }
 
+// Index files: a sound one over the target's library folder (so its row is
+// the one the search keeps), an empty one, one of another program.
+void LibraryIndexes() {
+    fuzz::MakeIndexRigLibrary();
+    const fs::path work = fs::temp_directory_path() / "veltrane-corpus-index";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    auto database = (work / kIndexFileName).string();
+    {
+        LibraryIndex index(database);
+        IndexedLibrary library;
+        index.refresh({fuzz::IndexRigFolder()}, library);
+    }
+    std::string bytes;
+    ReadWholeFile(database, bytes);
+    Put("library_index", "sound.sqlite", bytes);
+    Put("library_index", "empty", std::string());
+    Put("library_index", "text", std::string("SQLite format 3\0 and then nothing sensible"));
+    fs::remove_all(work);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -291,5 +314,6 @@ int main(int argc, char** argv) {
     LinkScripts();
     RecordNames();
     ForeignSpectra();
+    LibraryIndexes();
     return 0;
 }

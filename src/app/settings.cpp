@@ -69,7 +69,8 @@ void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxe
     boxes.power = std::to_string(params.laserPower);
 }
 
-bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey) {
+bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey,
+                   const std::vector<IniFile::Entry>& extra) {
     // One rewrite of the file for all keys, in their order: a disk that fills
     // up keeps the earlier file whole instead of a mixture of old and new.
     std::vector<IniFile::Entry> entries;
@@ -88,6 +89,7 @@ bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hot
 
     for (std::size_t i = 0; i < kHotkeyCount; ++i)
         entries.push_back({kHotkeySection, kHotkeyNames[i], hotkey.keys[i]});
+    entries.insert(entries.end(), extra.begin(), extra.end());
     return ini.writeStrings(entries);
 }
 

@@ -24,6 +24,9 @@ void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxe
 // Writes the saved-flag, the four boxes and the eight hotkeys. A box that is
 // not a whole number is skipped, so the file keeps its earlier value for it,
 // and the rest is still written. False when any file write failed.
-bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey);
+// `extra` entries (settings of other parts of the program) go into the same
+// rewrite, after the rest.
+bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey,
+                   const std::vector<IniFile::Entry>& extra = {});
 
 } // namespace veltrane

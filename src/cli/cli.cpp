@@ -15,6 +15,8 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
+#include "identify/library_index.h"
+#include "identify/shift_spectrum.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
@@ -366,6 +368,9 @@ constexpr const char* kMainUsage =
     "  measure [--simulator[=MODEL]] [--sim-speed X] [--exposure MS] [--average N]\n"
     "          [--preheat MS] -o OUT.rsd [--csv OUT.csv]\n"
     "                                    one measurement, saved as a raw spectrum\n"
+    "  identify FILE [--library DIR]... [--top N] [--min-hqi H] [--range LO:HI]\n"
+    "                                    the library entries that match a spectrum best\n"
+    "  baseline FILE [-o OUT]            a spectrum with its fluorescence baseline removed, as CSV\n"
     "Each command takes --help.\n";
 
 constexpr const char* kInfoUsage =
@@ -842,6 +847,164 @@ int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return static_cast<int>(result);
 }
 
+// ---- identification -----------------------------------------------------------
+
+namespace {
+
+constexpr const char* kIdentifyUsage =
+    "Usage: veltrane-cli identify FILE [--library DIR]... [--top N] [--min-hqi H] [--range LO:HI]\n"
+    "                             [--index FILE]\n"
+    "                             [--laser NM]\n"
+    "Removes the fluorescence baseline of FILE (a raw spectrum, a PC library, a device\n"
+    "record, or a CSV, JCAMP-DX or SPC spectrum; --laser gives the laser wavelength for\n"
+    "one whose X is in nm or um) and ranks the libraries of each DIR (default: the PC library folder of the\n"
+    "application) by hit quality index over Raman shifts LO to HI (default 400:3200).\n"
+    "Prints the best N hits (default 5), one per line: rank, HQI, name, file, separated by\n"
+    "tabs. Files that take no part go to standard error with the reason. The prepared\n"
+    "libraries are kept in an index in the cache folder (--index names another file).\n"
+    "Exit status 0 when the best hit reaches H (default 90), 2 when none does.\n";
+constexpr const char* kBaselineUsage =
+    "Usage: veltrane-cli baseline FILE [--laser NM] [-o OUT]\n"
+    "Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole wavenumbers and removes its "
+    "fluorescence\n"
+    "baseline (arPLS). Writes CSV: Raman shift, corrected intensity, baseline; standard\n"
+    "output without -o.\n";
+constexpr int kExitNoMatch = 2;
+
+// The spectrum of FILE against Raman shift; messages as the other commands
+// give them for a refused file.
+bool LoadShiftSpectrum(const std::string& path, double laserNm, ShiftSpectrum& spectrum, std::ostream& err) {
+    auto file = std::make_unique<SpectrumFile>();
+    InterchangeFormat format = FormatOfFileName(path);
+    if (format != InterchangeFormat::Raw && format != InterchangeFormat::Unknown) {
+        // Another program's spectrum already comes against Raman shift.
+        if (!LoadAnySpectrum(path, laserNm, *file, err)) return false;
+        spectrum.shift.assign(file->foreign.x.begin(), file->foreign.x.end());
+        spectrum.intensity.assign(file->foreign.y.begin(), file->foreign.y.end());
+        return true;
+    }
+    if (!LoadSpectrumFile(path, *file, err)) return false;
+    std::string bytes;
+    if (!ReadInput(path, bytes, err)) return false;
+    ShiftRead read = ReadShiftSpectrum(bytes, spectrum);
+    if (read != ShiftRead::Ok) {
+        err << Shown(path) << ": " << ShiftReadReason(read) << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool ParseWhole(const std::string& text, std::size_t& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+std::string HqiText(double hqi) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", hqi);
+    return buffer;
+}
+
+} // namespace
+
+int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    // --library may be given several times; the common parser keeps one
+    // value per option, so its values are collected here first.
+    std::vector<std::string> libraries, rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        if (args[i] == "--library" && i + 1 < args.size()) {
+            libraries.push_back(args[++i]);
+        } else if (args[i].rfind("--library=", 0) == 0) {
+            libraries.push_back(args[i].substr(10));
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    Args a = ParseArgs(rest, {"--top", "--min-hqi", "--range", "--index", "--library", "--laser"});
+    if (a.help) return Help(out, kIdentifyUsage);
+    if (!a.error.empty()) return Usage(err, a.error, kIdentifyUsage);
+    if (a.positional.size() != 1) return Usage(err, "Give exactly one file.", kIdentifyUsage);
+    std::size_t top = 5;
+    if (a.has("--top") && (!ParseWhole(a.get("--top"), top) || top == 0))
+        return Usage(err, "The number of hits is a whole number of at least 1.", kIdentifyUsage);
+    double minHqi = kDefaultMinHqi;
+    if (a.has("--min-hqi")) {
+        std::string text = a.get("--min-hqi");
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), minHqi);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(minHqi >= 0.0) || minHqi > 100.0)
+            return Usage(err, "The HQI threshold is a number from 0 to 100.", kIdentifyUsage);
+    }
+    SearchRange range;
+    if (a.has("--range")) {
+        auto parsed = ParseSearchRange(a.get("--range"));
+        if (!parsed) return Usage(err, "The range is LO:HI in cm-1 with LO below HI.", kIdentifyUsage);
+        range = *parsed;
+    }
+    // The application's folders: they lie beside both programs, or under XDG
+    // for an installed copy.
+    std::filesystem::path exe = ExecutablePath();
+    AppPaths paths = ResolveAppPaths((exe.parent_path() / "veltrane").string());
+    if (libraries.empty()) libraries.push_back(paths.pcLibraryFolder());
+    for (const std::string& folder : libraries) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            err << Shown(folder) << ": " << kNoFolder << "\n";
+            return kExitFailure;
+        }
+    }
+
+    ShiftSpectrum spectrum;
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kIdentifyUsage);
+    if (!LoadShiftSpectrum(a.positional[0], laser, spectrum, err)) return kExitFailure;
+    UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
+
+    LibraryIndex index(a.get("--index", IdentifyIndexPath(paths)));
+    auto library = std::make_unique<IndexedLibrary>();
+    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    if (!index.refresh(libraries, *library, threads)) {
+        err << Shown(index.path()) << ": Can not write the library index!\n";
+        return kExitFailure;
+    }
+    for (const IndexSkip& skip : library->skipped)
+        err << Shown(skip.path) << ": " << skip.reason << "\n";
+    Ranking ranking = RankLibrary(unknown, library->prepared, range, top);
+    for (std::size_t entry : ranking.tooFewPoints)
+        err << Shown(library->info[entry].path) << ": fewer than " << kMinCommonPoints
+            << " points in common with the spectrum\n";
+    for (std::size_t rank = 0; rank < ranking.hits.size(); ++rank) {
+        const RankedHit& hit = ranking.hits[rank];
+        const IndexedEntryInfo& info = library->info[hit.entry];
+        out << rank + 1 << "\t" << HqiText(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path) << "\n";
+    }
+    return !ranking.hits.empty() && ranking.hits[0].hqi >= minHqi ? kExitOk : kExitNoMatch;
+}
+
+int CliBaseline(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Args a = ParseArgs(args, {"-o", "--laser"});
+    if (a.help) return Help(out, kBaselineUsage);
+    if (!a.error.empty()) return Usage(err, a.error, kBaselineUsage);
+    if (a.positional.size() != 1) return Usage(err, "Give exactly one file.", kBaselineUsage);
+    if (!OutputAllowed(a.get("-o"), a.positional, err)) return kExitFailure;
+    ShiftSpectrum spectrum;
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kBaselineUsage);
+    if (!LoadShiftSpectrum(a.positional[0], laser, spectrum, err)) return kExitFailure;
+    GridSpectrum grid = ResampleToWholeWavenumbers(spectrum.shift, spectrum.intensity);
+    std::vector<double> y(grid.values.begin(), grid.values.end()), baseline(y.size());
+    ArplsBaseline(y, baseline);
+    std::string text = "raman_shift_cm-1,corrected,baseline\n";
+    for (std::size_t k = 0; k < y.size(); ++k)
+        text += std::to_string(grid.start + static_cast<std::int32_t>(k)) + "," +
+                FloatText(static_cast<float>(y[k] - baseline[k])) + "," + FloatText(static_cast<float>(baseline[k])) +
+                "\n";
+    return Emit(text, a.get("-o"), out, err);
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::atomic<bool>* stop) {
     if (args.empty()) return Usage(err, "No command given.", kMainUsage);
     const std::string& command = args[0];
@@ -856,6 +1019,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "to-device") return CliToDevice(rest, out, err);
     if (command == "list") return CliList(rest, out, err);
     if (command == "measure") return CliMeasure(rest, out, err, stop);
+    if (command == "identify") return CliIdentify(rest, out, err);
+    if (command == "baseline") return CliBaseline(rest, out, err);
     return Usage(err, "Unknown command " + command + ".", kMainUsage);
 }
 

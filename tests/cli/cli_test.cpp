@@ -18,6 +18,7 @@
 
 #include "app/program_state.h"
 #include "cli/cli.h"
+#include "identify/library_index.h"
 #include "library/library_file_bytes.h"
 #include "support/file_faults.h"
 #include "support/temp_dir.h"
@@ -504,7 +505,7 @@ TEST(CliMeasure, StopRequestEndsWithoutSaving) {
 TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
     TempDir dir;
     std::string raw = dir.path() + "poly.rsd";
-    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "500", "-o", raw, "--csv",
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "50", "--exposure", "500", "-o", raw, "--csv",
                      dir.path() + "poly.csv"});
     ASSERT_EQ(m.status, 0) << m.err;
     EXPECT_NE(m.err.find("progress: 100%"), std::string::npos);
@@ -742,6 +743,93 @@ TEST(CliOutput, AFailedWriteToStandardOutputIsAnError) {
     Outcome fifo = RunProgram({"info", dir.path() + "fifo"}, dir.path() + "out.txt", err);
     EXPECT_EQ(fifo.status, kExitFailure);
     EXPECT_EQ(fifo.err, dir.path() + "fifo: Not a regular file!\n");
+}
+
+// ---- identify and baseline ------------------------------------------------------
+
+// A PC library with bands at `centre` and 1.7 x `centre` over a sloping
+// background, X from 300 cm-1 in 1.2 cm-1 steps.
+std::string BandLibraryBytes(const std::string& name, double centre) {
+    std::vector<float> x(2500);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = 300.0f + 1.2f * static_cast<float>(i);
+    std::string bytes = PcLibraryBytes(HeaderBytes(name, 179), 0, x);
+    for (std::size_t i = 0; i < 2500; ++i)
+        PutFloat(bytes, 120 + 4 * i,
+                 static_cast<float>(0.2 * x[i] + 1000.0 / (1.0 + std::pow((x[i] - centre) / 6.0, 2)) +
+                                    400.0 / (1.0 + std::pow((x[i] - 1.7 * centre) / 9.0, 2))));
+    return bytes;
+}
+
+TEST(CliIdentify, RanksHitsBestFirstWithExitStatusByThreshold) {
+    TempDir dir;
+    std::string lib = dir.path() + "lib/", other = dir.path() + "other/", index = dir.path() + "index.sqlite";
+    std::filesystem::create_directories(lib);
+    std::filesystem::create_directories(other);
+    WriteBytes(lib + "a.rlb", BandLibraryBytes("Cal\tcite", 1086));
+    WriteBytes(lib + "b.rlb", BandLibraryBytes("Gypsum", 1008));
+    WriteBytes(other + "c.rlb", BandLibraryBytes("Quartz", 465));
+    WriteBytes(other + "small.rlb", PcLibraryBytes(HeaderBytes("Small", 165)));
+    std::string unknown = dir.path() + "unknown.rlb";
+    WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
+
+    Outcome r = Cli({"identify", unknown, "--library", lib, "--library=" + other, "--index", index, "--top", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines[0], "1\t100.00\tCal\\tcite\t" + IndexFolderKey(lib) + "a.rlb");
+    EXPECT_EQ(lines[1].rfind("2\t", 0), 0u);
+    EXPECT_EQ(r.err, IndexFolderKey(other) + "small.rlb: X values are wavelengths and the file has no laser "
+                                             "wavelength\n");
+    // The same spectrum brought from another program ranks the same.
+    ASSERT_EQ(Cli({"convert", unknown, dir.path() + "unknown.csv"}).status, 0);
+    Outcome csv = Cli({"identify", dir.path() + "unknown.csv", "--library", lib, "--index", index, "--top", "1"});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(Lines(csv.out), std::vector<std::string>{lines[0]});
+
+    // Without the matching folder nothing reaches the threshold; the hit
+    // of the one usable entry still comes.
+    r = Cli({"identify", unknown, "--library", other, "--index", index});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
+    r = Cli({"identify", unknown, "--library", lib, "--index", index, "--min-hqi", "100", "--range", "1000:2000"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    // Too narrow a range leaves no entry with enough points in common.
+    r = Cli({"identify", unknown, "--library", lib, "--index", index, "--range", "1000:1150"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("a.rlb: fewer than 200 points in common with the spectrum\n"), std::string::npos);
+
+    for (std::vector<std::string> bad : {std::vector<std::string>{"identify"},
+                                         {"identify", unknown, "--top", "0"},
+                                         {"identify", unknown, "--min-hqi", "101"},
+                                         {"identify", unknown, "--range", "3200:400"},
+                                         {"identify", unknown, "--library"}})
+        EXPECT_EQ(Cli(bad).status, kExitUsage) << bad.back();
+    EXPECT_EQ(Cli({"identify", dir.path() + "missing.rsd", "--library", lib, "--index", index}).status, kExitFailure);
+    EXPECT_EQ(Cli({"identify", unknown, "--library", dir.path() + "none", "--index", index}).status, kExitFailure);
+}
+
+TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {
+    TempDir dir;
+    std::string file = dir.path() + "a.rlb";
+    WriteBytes(file, BandLibraryBytes("A", 1086));
+    Outcome r = Cli({"baseline", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines[0], "raman_shift_cm-1,corrected,baseline");
+    // X 300 .. 300 + 1.2 x 2499: whole wavenumbers 300 to 3298.
+    ASSERT_EQ(lines.size(), 1u + 2999u);
+    for (std::size_t k : {1u, 500u, 2999u}) {
+        double x, corrected, baseline;
+        char comma;
+        std::istringstream(lines[k]) >> x >> comma >> corrected >> comma >> baseline;
+        EXPECT_EQ(x, 299.0 + static_cast<double>(k));
+        double truth = 0.2 * x + 1000.0 / (1.0 + std::pow((x - 1086) / 6.0, 2)) +
+                       400.0 / (1.0 + std::pow((x - 1.7 * 1086) / 9.0, 2));
+        EXPECT_NEAR(corrected + baseline, truth, 0.05 + 1e-3 * truth) << lines[k];
+    }
+    EXPECT_EQ(Cli({"baseline"}).status, kExitUsage);
 }
 
 } // namespace

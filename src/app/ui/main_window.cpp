@@ -28,6 +28,8 @@
 #include "app/settings.h"
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "identify/identify_settings.h"
+#include "identify/ui/identify_controller.h"
 #include "interchange/ui/interchange_controller.h"
 #include "library/row_boxes.h"
 #include "library/ui/library_controller.h"
@@ -137,6 +139,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transfer = std::make_unique<TransferController>(*this);
     m_measure = std::make_unique<MeasureController>(*this);
     m_interchange = new InterchangeController(*this);
+    m_identify = std::make_unique<IdentifyController>(*this);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -144,6 +147,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
+    m_identify.reset();
     m_measure.reset();
     m_transfer.reset();
 }
@@ -448,13 +452,16 @@ void TForm_main::readSettings() {
     m_editAvg->setText(QString::fromStdString(boxes.average));
     m_editPreheat->setText(QString::fromStdString(boxes.preheat));
     m_editPower->setText(QString::fromStdString(boxes.power));
+    if (m_identify) m_identify->setHotkey(ReadIdentifyHotkey(ini));
 }
 
 bool TForm_main::writeSettings() {
     IniFile ini(m_services.paths.settingsFile);
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
-    return WriteSettings(ini, boxes, state().hotkey);
+    std::vector<IniFile::Entry> extra;
+    if (m_identify) extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
+    return WriteSettings(ini, boxes, state().hotkey, extra);
 }
 
 void TForm_main::showFileName(const std::string& name) {
@@ -558,6 +565,7 @@ void TForm_main::showModeButtons(ActiveMode mode) {
         b->setVisible(mode == ActiveMode::Spectrum);
     for (QToolButton* b : m_linkerButtons)
         b->setVisible(mode == ActiveMode::Linker);
+    if (m_identify) m_identify->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -656,7 +664,10 @@ void TForm_main::attachMarkers(TForm_mark_info* markers) {
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
     std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().shell.activeMode, upperText);
-    if (!f) return;
+    if (!f) {
+        if (m_identify && m_identify->isHotkey(upperText, state().shell.activeMode)) m_identify->button()->click();
+        return;
+    }
     if (*f == HotkeyFunction::SpectrumMode || *f == HotkeyFunction::LinkerMode) {
         bool spectrum = *f == HotkeyFunction::SpectrumMode;
         m_spectrumModeButton->setChecked(spectrum);

@@ -41,6 +41,7 @@ class MeasureController;
 class LibraryController;
 class TransferController;
 class InterchangeController;
+class IdentifyController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -108,6 +109,7 @@ public:
     LibraryController& library() { return *m_library; }
     TransferController& transfer() { return *m_transfer; }
     InterchangeController& interchange() { return *m_interchange; }
+    IdentifyController& identify() { return *m_identify; }
     bool keyPreview() const { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -173,6 +175,7 @@ private:
     std::unique_ptr<LibraryController> m_library;
     std::unique_ptr<TransferController> m_transfer;
     InterchangeController* m_interchange = nullptr; // a Qt child of the window
+    std::unique_ptr<IdentifyController> m_identify;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;

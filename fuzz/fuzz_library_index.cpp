@@ -1,0 +1,46 @@
+// The identification index (LibraryIndex in src/identify/library_index.*):
+// the input is the index file as found in the cache folder, and the search
+// brings it up to date over a folder with one library file and loads it.
+// Whatever the file held, the search must come through with an index that
+// is sound afterwards: only the folder's one file, values within their
+// bounds, and a second search that finds nothing left to do.
+
+#include <cmath>
+
+#include "fuzz_support.h"
+#include "identify/library_index.h"
+#include "index_rig.h"
+#include "platform/file_io.h"
+
+using namespace veltrane;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool made = (fuzz::MakeIndexRigLibrary(), true);
+    (void)made;
+    const std::string database = fuzz::ScratchFolder() + kIndexFileName;
+    fuzz::EmptyScratchFolder();
+    FUZZ_CHECK(WriteFileAtomically(database, std::string_view(reinterpret_cast<const char*>(data), size)));
+
+    const std::vector<std::string> folders = {fuzz::IndexRigFolder()};
+    const std::string path = IndexFolderKey(fuzz::IndexRigFolder()) + "Sample.rlb";
+    for (int pass = 0; pass < 2; ++pass) {
+        LibraryIndex index(database);
+        IndexedLibrary library;
+        IndexUpdate report;
+        FUZZ_CHECK(index.refresh(folders, library, 1, nullptr, nullptr, &report));
+        if (pass == 1) FUZZ_CHECK(report.processed == 0 && report.dropped == 0 && !report.rebuilt);
+        FUZZ_CHECK(library.info.size() + library.skipped.size() == 1);
+        FUZZ_CHECK(library.prepared.size() == library.info.size());
+        for (std::size_t i = 0; i < library.info.size(); ++i) {
+            FUZZ_CHECK(library.info[i].path == path);
+            FUZZ_CHECK(library.info[i].name.size() <= kNameFieldSize);
+            FUZZ_CHECK(library.prepared.count(i) >= 2 && library.prepared.count(i) <= 200000);
+            FUZZ_CHECK(std::abs(library.prepared.start(i)) <= 100000);
+            for (std::size_t k = 0; k < library.prepared.count(i); ++k)
+                FUZZ_CHECK(std::abs(library.prepared.values(i)[k]) <= 1.0f);
+        }
+        for (const IndexSkip& skip : library.skipped)
+            FUZZ_CHECK(skip.path == path);
+    }
+    return 0;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace veltrane {
+
+// A spectrum on whole wavenumbers: value k belongs to Raman shift start + k.
+struct GridSpectrum {
+    std::int32_t start = 0;
+    std::vector<float> values;
+    std::int32_t end() const { return start + static_cast<std::int32_t>(values.size()); }
+};
+
+// Asymmetrically reweighted penalised least squares (arPLS, Baek et al. 2015),
+// the refinement of Eilers and Boelens' asymmetric least squares that needs
+// no asymmetry parameter. `lambda` is the smoothness of the baseline on a
+// 1 cm-1 grid; iteration stops when the weights change by less than `ratio`
+// (relative norm) or after `maxIterations` solves.
+struct BaselineParams {
+    double lambda = 1e6;
+    double ratio = 0.01;
+    int maxIterations = 30;
+};
+
+// The baseline of `y` into `baseline` (same length). Fewer than 3 points
+// leave the baseline equal to y.
+void ArplsBaseline(std::span<const double> y, std::span<double> baseline, const BaselineParams& params = {});
+
+// Linear interpolation of (x, y) onto every whole wavenumber between the
+// smallest and largest finite x. Points need not be in order; points with a
+// non-finite x or y are left out. Empty when fewer than two points remain.
+GridSpectrum ResampleToWholeWavenumbers(std::span<const double> x, std::span<const double> y);
+
+// The baseline-removed spectrum of the grid, scaled so its largest
+// magnitude is 1: the form both an unknown and a library entry are compared
+// in. `baselineOut`, when given, receives the baseline before scaling.
+GridSpectrum RemoveBaseline(const GridSpectrum& grid, const BaselineParams& params = {},
+                            std::vector<double>* baselineOut = nullptr);
+
+// Resampling and baseline removal together.
+GridSpectrum PrepareSpectrum(std::span<const double> x, std::span<const double> y);
+
+} // namespace veltrane

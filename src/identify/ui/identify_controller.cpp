@@ -1,0 +1,328 @@
+#include "identify/ui/identify_controller.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "app/ui/main_window.h"
+#include "identify/identify_settings.h"
+#include "library/library_file.h"
+#include "measure/raw_spectrum_file.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr const char* kColumns[] = {"Rank", "HQI", "Name", "Model", "Date", "Folder"};
+constexpr int kTopHits = 20;
+
+// A magnifier over a spectrum line, drawn like the other tool glyphs.
+QIcon IdentifyIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 90, 160), 3));
+    QPolygonF line;
+    for (int x = 4; x <= 44; x += 2)
+        line << QPointF(x, 40 - 18 * std::exp(-std::pow((x - 24) / 4.0, 2)));
+    p.drawPolyline(line);
+    p.setPen(QPen(QColor(60, 60, 60), 5));
+    p.drawEllipse(QPointF(28, 28), 16, 16);
+    p.drawLine(QPointF(40, 40), QPointF(58, 58));
+    return QIcon(pixmap);
+}
+
+QString HqiText(double hqi) {
+    return QString::number(hqi, 'f', 2);
+}
+
+} // namespace
+
+struct IdentifyController::Search {
+    std::vector<double> x, y;
+    std::shared_ptr<const IndexedLibrary> previous;
+    std::shared_ptr<const IndexedLibrary> library;
+    UnknownSpectrum unknown;
+    Ranking ranking;
+    bool indexOk = true;
+};
+
+IdentifyController::IdentifyController(TForm_main& main) : m_main(main), m_hotkey(kDefaultIdentifyHotkey) {
+    // The button joins the Spectrum mode's function buttons.
+    QWidget* functions = main.findChild<QWidget*>("Panel_function_ground");
+    m_button = new QToolButton(functions);
+    m_button->setObjectName("SpeedButton_identify");
+    m_button->setIcon(IdentifyIcon());
+    m_button->setIconSize(QSize(32, 32));
+    m_button->setText("Identify");
+    m_button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_button->setAutoRaise(true);
+    m_button->setFixedSize(64, 64);
+    m_button->setFocusPolicy(Qt::NoFocus);
+    m_button->setEnabled(false);
+    if (functions && functions->layout()) {
+        auto* row = static_cast<QHBoxLayout*>(functions->layout());
+        // After Make Library, the last of the Spectrum mode's buttons.
+        QWidget* makeLibrary = main.findChild<QWidget*>("SpeedButton_save_lib");
+        int at = makeLibrary ? row->indexOf(makeLibrary) : -1;
+        row->insertWidget(at + 1, m_button);
+    }
+    setHotkey(m_hotkey);
+    connect(m_button, &QToolButton::clicked, this, &IdentifyController::SpeedButton_identifyClick);
+
+    // The panel, beside the chart on the spectrum page, shown once used.
+    m_panel = new QWidget();
+    m_panel->setObjectName("Panel_identify");
+    m_panel->setMinimumWidth(420);
+    auto* layout = new QVBoxLayout(m_panel);
+    layout->setContentsMargins(4, 4, 4, 4);
+    m_verdict = new QLabel(m_panel);
+    m_verdict->setObjectName("Label_identify_verdict");
+    QFont bold = m_verdict->font();
+    bold.setBold(true);
+    m_verdict->setFont(bold);
+    m_verdict->setWordWrap(true);
+    layout->addWidget(m_verdict);
+    m_table = new QTableWidget(0, static_cast<int>(std::size(kColumns)), m_panel);
+    m_table->setObjectName("StringGrid_identify");
+    QStringList headers;
+    for (const char* c : kColumns)
+        headers << c;
+    m_table->setHorizontalHeaderLabels(headers);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(m_table, 1);
+    m_skipped = new QLabel(m_panel);
+    m_skipped->setObjectName("Label_identify_skipped");
+    layout->addWidget(m_skipped);
+    connect(m_table, &QTableWidget::itemSelectionChanged, this, &IdentifyController::StringGrid_identifySelect);
+    if (auto* splitter = main.findChild<QSplitter*>("Splitter2")) splitter->addWidget(m_panel);
+    m_panel->setVisible(false);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName("Timer_identify");
+    m_timer->setInterval(50);
+    connect(m_timer, &QTimer::timeout, this, &IdentifyController::Timer_identifyTimer);
+    m_timer->start();
+}
+
+IdentifyController::~IdentifyController() {
+    m_stop.store(true);
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void IdentifyController::setHotkey(const std::string& key) {
+    m_hotkey = key;
+    bool none = key.empty() || key == " ";
+    m_button->setToolTip(none ? QString("Identify") : QString("Identify (%1)").arg(QString::fromStdString(key)));
+}
+
+bool IdentifyController::isHotkey(const std::string& upperText, ActiveMode mode) const {
+    if (mode != ActiveMode::Spectrum || m_hotkey.empty() || m_hotkey == " ") return false;
+    return QString::fromStdString(m_hotkey).toUpper().toStdString() == upperText;
+}
+
+void IdentifyController::showInMode(ActiveMode mode) {
+    m_button->setVisible(mode == ActiveMode::Spectrum);
+}
+
+bool IdentifyController::spectrumShown() const {
+    const ProgramState& s = m_main.state();
+    return (s.measurement.spectrum.haveMeasured || s.measurement.spectrum.haveFileData) &&
+           s.measurement.measureState.load() == 0;
+}
+
+// Changes whenever another spectrum is shown: a capture starting, a file opened.
+std::uint64_t IdentifyController::spectrumStamp() const {
+    const ProgramState& s = m_main.state();
+    std::uint64_t h = 1469598103934665603ull ^ s.measurement.measureState.load();
+    auto mix = [&h](const void* p, std::size_t n) {
+        const auto* b = static_cast<const unsigned char*>(p);
+        for (std::size_t i = 0; i < n; ++i)
+            h = (h ^ b[i]) * 1099511628211ull;
+    };
+    mix(s.measurement.spectrum.signal.data(), sizeof(float) * s.device.pixelCount);
+    mix(s.measurement.spectrum.dark.data(), sizeof(float) * s.device.pixelCount);
+    mix(s.measurement.spectrum.axis.data(), sizeof(float) * s.device.pixelCount);
+    return h;
+}
+
+void IdentifyController::SpeedButton_identifyClick() {
+    if (m_worker.joinable() || !spectrumShown()) return;
+    const ProgramState& s = m_main.state();
+    if (!s.measurement.spectrum.haveFileData && !s.device.waveCalValid) {
+        m_main.services().dialogs.message(kNoWaveCalibration, "", MessageIcon::Error);
+        return;
+    }
+    // What the chart shows: the dark-corrected signal over the drawn window.
+    auto search = std::make_unique<Search>();
+    const SeriesHandle shown = m_main.measuredSeries();
+    for (const ChartPoint& p : m_main.spectrumChart().seriesPoints(shown)) {
+        search->x.push_back(p.x);
+        search->y.push_back(p.y);
+    }
+    search->previous = m_library;
+    clearOverlay();
+    clearResult();
+    m_spectrumStamp = spectrumStamp();
+    m_panel->setVisible(true);
+    m_verdict->setText("Searching...");
+    m_button->setEnabled(false);
+    m_search = std::move(search);
+    m_workerDone.store(false);
+    m_stop.store(false);
+    m_progress.total.store(0);
+    m_progress.done.store(0);
+    Search* job = m_search.get();
+    std::vector<std::string> folders = {m_main.services().paths.pcLibraryFolder(),
+                                        m_main.services().paths.deviceLibraryFolder()};
+    std::string database = IdentifyIndexPath(m_main.services().paths);
+    m_worker = std::thread([this, job, folders, database] {
+        job->unknown = PrepareUnknown(job->x, job->y);
+        LibraryIndex index(database);
+        IndexUpdate report =
+            index.update(folders, std::max(1u, std::thread::hardware_concurrency()), &m_progress, &m_stop);
+        bool unchanged = report.ok && report.processed == 0 && report.dropped == 0 && !report.rebuilt;
+        if (unchanged && job->previous) {
+            job->library = job->previous;
+        } else {
+            auto fresh = std::make_shared<IndexedLibrary>();
+            job->indexOk = report.ok && (index.load(folders, *fresh) || index.refresh(folders, *fresh));
+            job->library = fresh;
+        }
+        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{}, kTopHits);
+        m_workerDone.store(true, std::memory_order_release);
+    });
+}
+
+void IdentifyController::Timer_identifyTimer() {
+    ProgramState& s = m_main.state();
+    if (m_worker.joinable()) {
+        std::size_t total = m_progress.total.load(std::memory_order_relaxed);
+        if (total > 0 && s.measurement.measureState.load() == 0)
+            m_main.progressBar()->setValue(
+                static_cast<int>(100 * m_progress.done.load(std::memory_order_relaxed) / total));
+        if (!m_workerDone.load(std::memory_order_acquire)) return;
+        m_worker.join();
+        if (total > 0 && s.measurement.measureState.load() == 0) m_main.progressBar()->setValue(0);
+        showResult();
+    }
+    // A new capture or file makes the result and its overlay out of date.
+    if ((!m_hits.empty() || m_overlayUnknown != kNoSeries) && spectrumStamp() != m_spectrumStamp) {
+        clearOverlay();
+        clearResult();
+    }
+    m_button->setEnabled(spectrumShown());
+}
+
+void IdentifyController::showResult() {
+    std::unique_ptr<Search> search = std::move(m_search);
+    if (!search) return;
+    m_library = search->library;
+    m_unknown = std::move(search->unknown);
+    m_hits = search->ranking.hits;
+    const IndexedLibrary& library = *m_library;
+    if (!search->indexOk) {
+        m_verdict->setText("Can not write the library index!");
+    } else if (!m_hits.empty() && m_hits[0].hqi >= kDefaultMinHqi) {
+        m_verdict->setText(
+            QString("Best match: %1, HQI %2")
+                .arg(QString::fromStdString(library.info[m_hits[0].entry].name), HqiText(m_hits[0].hqi)));
+    } else {
+        m_verdict->setText(QString("No match above %1").arg(kDefaultMinHqi));
+    }
+    m_table->setRowCount(static_cast<int>(m_hits.size()));
+    for (std::size_t r = 0; r < m_hits.size(); ++r) {
+        const IndexedEntryInfo& info = library.info[m_hits[r].entry];
+        QString cells[] = {QString::number(r + 1),
+                           HqiText(m_hits[r].hqi),
+                           QString::fromStdString(info.name),
+                           QString::fromStdString(LibraryModelName(info.modelCode, m_main.state().device.brandVariant)),
+                           QString::fromStdString(info.date),
+                           QString::fromStdString(info.folder)};
+        for (int c = 0; c < static_cast<int>(std::size(cells)); ++c)
+            m_table->setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
+    }
+    m_table->resizeColumnsToContents();
+    std::size_t skipped = library.skipped.size() + search->ranking.tooFewPoints.size();
+    QStringList reasons;
+    for (const IndexSkip& skip : library.skipped)
+        reasons << QString::fromStdString(skip.path + ": " + skip.reason);
+    for (std::size_t e : search->ranking.tooFewPoints)
+        reasons << QString::fromStdString(library.info[e].path + ": too few points in common");
+    m_skipped->setText(skipped ? QString("%1 files not searched").arg(skipped) : QString());
+    m_skipped->setToolTip(reasons.join('\n'));
+    m_button->setEnabled(spectrumShown());
+}
+
+void IdentifyController::StringGrid_identifySelect() {
+    clearOverlay();
+    int row = m_table->currentRow();
+    if (!m_library || row < 0 || row >= static_cast<int>(m_hits.size())) return;
+    if (m_table->selectedItems().isEmpty()) return;
+    ChartModel& chart = m_main.spectrumChart();
+    // Both curves reach the height of the shown spectrum, so they sit on
+    // its scale.
+    double height = 0.0;
+    for (const ChartPoint& p : chart.seriesPoints(m_main.measuredSeries()))
+        height = std::max(height, p.y);
+    if (!(height > 0.0)) height = 1.0;
+    const SearchRange range;
+    auto curve = [&](std::int32_t start, const float* values, std::size_t count) {
+        std::vector<ChartPoint> points;
+        double top = 0.0;
+        for (std::size_t k = 0; k < count; ++k)
+            if (start + static_cast<std::int32_t>(k) >= range.low && start + static_cast<std::int32_t>(k) <= range.high)
+                top = std::max(top, static_cast<double>(values[k]));
+        double scale = top > 0.0 ? height / top : height;
+        for (std::size_t k = 0; k < count; ++k) {
+            std::int32_t x = start + static_cast<std::int32_t>(k);
+            if (x >= std::max(range.low, m_unknown.grid.start) && x < std::min(range.high + 1, m_unknown.grid.end()))
+                points.push_back({static_cast<double>(x), values[k] * scale});
+        }
+        return points;
+    };
+    const RankedHit& hit = m_hits[static_cast<std::size_t>(row)];
+    const IndexedLibrary& library = *m_library;
+    m_overlayUnknown = chart.createLineSeries();
+    chart.setSeriesTitle(m_overlayUnknown, "Sample, baseline removed");
+    chart.addPoints(m_overlayUnknown,
+                    curve(m_unknown.grid.start, m_unknown.grid.values.data(), m_unknown.grid.values.size()));
+    m_overlayHit = chart.createLineSeries();
+    chart.setSeriesTitle(m_overlayHit, library.info[hit.entry].name);
+    chart.addPoints(m_overlayHit, curve(library.prepared.start(hit.entry), library.prepared.values(hit.entry),
+                                        library.prepared.count(hit.entry)));
+    chart.setLegendVisible(true);
+    chart.redrawNow();
+}
+
+void IdentifyController::clearOverlay() {
+    ChartModel& chart = m_main.spectrumChart();
+    for (SeriesHandle* h : {&m_overlayUnknown, &m_overlayHit}) {
+        if (*h != kNoSeries && chart.seriesIndex(*h) >= 0) chart.removeSeries(*h);
+        *h = kNoSeries;
+    }
+}
+
+void IdentifyController::clearResult() {
+    m_hits.clear();
+    m_table->setRowCount(0);
+    m_verdict->clear();
+    m_skipped->clear();
+    m_skipped->setToolTip(QString());
+}
+
+} // namespace veltrane

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shared/chart_model.h"
+#include "app/program_state.h"
+#include "identify/hqi.h"
+#include "identify/library_index.h"
+
+class QLabel;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace veltrane {
+
+class TForm_main;
+
+// The Identify button of the Spectrum mode and the identification panel
+// beside the spectrum chart. A search runs on a worker: it brings the index
+// of the PC and device library folders up to date (the progress bar shows
+// the files it prepares), then ranks the shown spectrum against it. The GUI
+// thread only starts the worker and shows its result; the prepared entries
+// stay in memory between searches and are reloaded only when a folder
+// changed, so a search on an up-to-date index costs a folder listing and
+// the ranking.
+class IdentifyController : public QObject {
+    Q_OBJECT
+
+public:
+    explicit IdentifyController(TForm_main& main);
+    ~IdentifyController() override;
+
+    QToolButton* button() const { return m_button; }
+    QWidget* panel() const { return m_panel; }
+    QTableWidget* hitTable() const { return m_table; }
+    QLabel* verdictLabel() const { return m_verdict; }
+
+    void SpeedButton_identifyClick();
+    void StringGrid_identifySelect();
+    void Timer_identifyTimer();
+    void showInMode(ActiveMode mode);
+    bool workerBusy() const { return m_worker.joinable(); }
+
+    const std::string& hotkey() const { return m_hotkey; }
+    void setHotkey(const std::string& key);
+    // Whether a typed key (upper-case) is the Identify key in this mode.
+    bool isHotkey(const std::string& upperText, ActiveMode mode) const;
+
+private:
+    struct Search; // what the worker hands back
+
+    TForm_main& m_main;
+    std::string m_hotkey;
+    QToolButton* m_button = nullptr;
+    QWidget* m_panel = nullptr;
+    QLabel* m_verdict = nullptr;
+    QLabel* m_skipped = nullptr;
+    QTableWidget* m_table = nullptr;
+    QTimer* m_timer = nullptr;
+
+    std::thread m_worker;
+    std::atomic<bool> m_workerDone{false};
+    std::atomic<bool> m_stop{false};
+    IndexProgress m_progress;
+    std::unique_ptr<Search> m_search;
+    std::shared_ptr<const IndexedLibrary> m_library; // kept between searches
+    UnknownSpectrum m_unknown;                       // of the last result
+    std::vector<RankedHit> m_hits;
+
+    SeriesHandle m_overlayUnknown = kNoSeries;
+    SeriesHandle m_overlayHit = kNoSeries;
+    std::uint64_t m_spectrumStamp = 0; // of the spectrum the panel's result belongs to
+
+    std::uint64_t spectrumStamp() const;
+    bool spectrumShown() const;
+    void showResult();
+    void clearOverlay();
+    void clearResult();
+};
+
+} // namespace veltrane

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <random>
+
+#include "identify/hqi.h"
+#include "identify/library_index.h"
+#include "identify/preprocess.h"
+#include "identify/shift_spectrum.h"
+#include "library/library_file_bytes.h"
+#include "support/temp_dir.h"
+
+namespace veltrane {
+namespace {
+
+using test::DeviceRecordBytes;
+using test::HeaderBytes;
+using test::PcLibraryBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+// cos and sin over whole periods have zero mean and are orthogonal, so a mix
+// a*cos + b*sin correlates with cos by a^2 / (a^2 + b^2) exactly.
+GridSpectrum Wave(std::int32_t start, std::int32_t count, double a, double b, std::int32_t period = 100) {
+    GridSpectrum g;
+    g.start = start;
+    for (std::int32_t k = 0; k < count; ++k) {
+        double phase = 2.0 * std::numbers::pi * (start + k) / period;
+        g.values.push_back(static_cast<float>(a * std::cos(phase) + b * std::sin(phase)));
+    }
+    return g;
+}
+
+TEST(HitQualityIndex, SquaredCorrelationOverTheCommonPointsInsideTheRange) {
+    GridSpectrum unknown = Wave(0, 3600, 1, 0);
+    struct Case {
+        GridSpectrum entry;
+        SearchRange range;
+        double hqi;
+        std::int32_t common;
+    } cases[] = {
+        {Wave(0, 3600, 1, 0), {}, 100.0, 2801},
+        {Wave(0, 3600, 7, 0), {}, 100.0, 2801},            // scale-free
+        {Wave(0, 3600, -3, 4), {400, 2399}, 36.0, 2000},   // 9 / 25, anti-correlation counts too
+        {Wave(1500, 1000, 3, 4), {}, 36.0, 1000},          // only where the entry exists
+        {Wave(3001, 500, 1, 1), {}, 50.0, 200},            // exactly the minimum in common
+        {Wave(2000, 1000, 1, 0), {400, 2199}, 100.0, 200}, // the range cuts it
+    };
+    for (const Case& c : cases) {
+        std::int32_t common = 0;
+        auto hqi = HitQualityIndex(unknown, c.entry, c.range, &common);
+        EXPECT_EQ(common, c.common);
+        ASSERT_TRUE(hqi.has_value()) << c.entry.start;
+        EXPECT_NEAR(*hqi, c.hqi, 1e-3) << c.entry.start;
+    }
+    std::int32_t common = 0;
+    EXPECT_FALSE(HitQualityIndex(unknown, Wave(3002, 500, 1, 0), {}, &common));
+    EXPECT_EQ(common, 199);
+    EXPECT_FALSE(HitQualityIndex(unknown, Wave(0, 3600, 0, 0), {})); // flat: no correlation to speak of
+}
+
+TEST(RankLibrary, BestFirstTopNAndEntriesWithTooFewPointsApart) {
+    PreparedLibrary library;
+    const double mixes[][2] = {{1, 2}, {1, 0}, {2, 1}, {1, 1}};
+    for (const auto& m : mixes) {
+        GridSpectrum g = Wave(0, 3600, m[0], m[1]);
+        library.add(g.start, g.values.data(), g.values.size());
+    }
+    GridSpectrum shortEntry = Wave(3100, 150, 1, 0);
+    library.add(shortEntry.start, shortEntry.values.data(), shortEntry.values.size());
+    Ranking ranking = RankLibrary(Wave(0, 3600, 1, 0), library, {400, 3199}, 3);
+    ASSERT_EQ(ranking.hits.size(), 3u);
+    EXPECT_EQ(ranking.hits[0].entry, 1u);
+    EXPECT_DOUBLE_EQ(ranking.hits[0].hqi, 100.0);
+    EXPECT_EQ(ranking.hits[1].entry, 2u); // 80
+    EXPECT_EQ(ranking.hits[2].entry, 3u); // 50
+    EXPECT_NEAR(ranking.hits[1].hqi, 80.0, 1e-3);
+    EXPECT_EQ(ranking.tooFewPoints, std::vector<std::size_t>{4});
+}
+
+TEST(SearchRange, ParsesLowColonHigh) {
+    auto r = ParseSearchRange("200:1800");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->low, 200);
+    EXPECT_EQ(r->high, 1800);
+    r = ParseSearchRange("-50.5:99.5");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->low, -50);
+    EXPECT_EQ(r->high, 99);
+    for (const char* bad : {"", "400", "400:", ":3200", "3200:400", "400:400", "a:b", "400:3200:1", "nan:5", "1:inf"})
+        EXPECT_FALSE(ParseSearchRange(bad)) << bad;
+}
+
+TEST(Resampling, LinearOntoWholeWavenumbersFromUnorderedPoints) {
+    std::vector<double> x = {103.5, 100.2, 101.0, NAN, 102.0};
+    std::vector<double> y = {7.0, 0.0, 4.0, 99.0, 10.0};
+    GridSpectrum g = ResampleToWholeWavenumbers(x, y);
+    EXPECT_EQ(g.start, 101);
+    ASSERT_EQ(g.values.size(), 3u); // 101, 102, 103
+    EXPECT_FLOAT_EQ(g.values[0], 4.0f);
+    EXPECT_FLOAT_EQ(g.values[1], 10.0f);
+    EXPECT_FLOAT_EQ(g.values[2], 10.0f + (7.0f - 10.0f) * (1.0f / 1.5f));
+    EXPECT_TRUE(ResampleToWholeWavenumbers(std::vector<double>{5.5}, std::vector<double>{1}).values.empty());
+}
+
+TEST(Baseline, ArplsFindsABroadBackgroundUnderNarrowBands) {
+    // arPLS judges peaks against the spread of the points below the
+    // baseline, so the test spectrum carries noise as a measured one does.
+    std::mt19937 rng(1);
+    std::normal_distribution<double> noise(0.0, 10.0);
+    std::vector<double> y(2500), truth(2500);
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        double x = static_cast<double>(i);
+        truth[i] = 5000.0 + 3000.0 * std::exp(-0.5 * std::pow((x - 900.0) / 700.0, 2)) - 0.4 * x;
+        double bands = 0.0;
+        for (double centre : {300.0, 620.0, 1001.0, 1600.0, 2200.0})
+            bands += 1000.0 / (1.0 + std::pow((x - centre) / 5.0, 2));
+        y[i] = truth[i] + bands + noise(rng);
+    }
+    std::vector<double> baseline(y.size());
+    ArplsBaseline(y, baseline);
+    double worst = 0.0;
+    for (std::size_t i = 100; i + 100 < y.size(); ++i)
+        worst = std::max(worst, std::abs(baseline[i] - truth[i]));
+    EXPECT_LT(worst, 30.0); // 3 % of a band's height, under a background 8 times as tall
+}
+
+TEST(ShiftSpectrum, EachLayoutGivesRamanShifts) {
+    ShiftSpectrum s;
+    SpectrumKind kind{};
+    // Device record: X in tenths, kept to the tenth; X 0 left out.
+    std::string record = DeviceRecordBytes(HeaderBytes("rec", 179), {5, 6, 7}, {4005, 4017, 0});
+    ASSERT_EQ(ReadShiftSpectrum(record, s, &kind), ShiftRead::Ok);
+    EXPECT_EQ(kind, SpectrumKind::DeviceRecord);
+    EXPECT_EQ(s.shift, (std::vector<double>{400.5, 401.7}));
+    EXPECT_EQ(s.intensity, (std::vector<double>{5, 6}));
+    // PC library: X as stored, zeros left out.
+    std::string pc = PcLibraryBytes(HeaderBytes("pc", 180), 0, {310.25f, 311.5f});
+    ASSERT_EQ(ReadShiftSpectrum(pc, s, &kind), ShiftRead::Ok);
+    EXPECT_EQ(kind, SpectrumKind::PcLibrary);
+    EXPECT_EQ(s.shift, (std::vector<double>{310.25, 311.5}));
+    EXPECT_EQ(s.header.name(), "pc");
+    // A 256-pixel-class library holds wavelengths without a laser to convert by.
+    EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 165)), s), ShiftRead::WavelengthAxis);
+    EXPECT_EQ(ReadShiftSpectrum(std::string(1000, '\0'), s), ShiftRead::UnknownFormat);
+}
+
+TEST(ShiftSpectrum, RawFileShiftsAreLaserMinusWavenumberOverTheWindow) {
+    RawFileRecord raw;
+    raw.frameLength = kRawFrame2500;
+    raw.laserWavelength = 500.0f; // 20000 cm-1
+    raw.windowStart = 2;
+    raw.windowEnd = 4;
+    for (int i = 0; i < 5; ++i) {
+        raw.wavenumbers[i] = 19500.0f - 10.0f * i;
+        raw.intensities[i] = static_cast<float>(i);
+    }
+    ShiftSpectrum s;
+    ShiftSpectrumFromRaw(raw, s);
+    EXPECT_EQ(s.shift, (std::vector<double>{520.0, 530.0}));
+    EXPECT_EQ(s.intensity, (std::vector<double>{2.0, 3.0}));
+}
+
+// ---- the index --------------------------------------------------------------
+
+std::string BandLibrary(const std::string& name, double centre) {
+    std::vector<float> x(2500);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = 300.0f + 1.2f * static_cast<float>(i);
+    std::string bytes = PcLibraryBytes(HeaderBytes(name, 179), 0, x);
+    for (std::size_t i = 0; i < 2500; ++i) {
+        float v = static_cast<float>(100.0 + 1000.0 / (1.0 + std::pow((x[i] - centre) / 6.0, 2)) +
+                                     400.0 / (1.0 + std::pow((x[i] - centre * 1.7) / 9.0, 2)));
+        std::memcpy(bytes.data() + 120 + 4 * i, &v, 4);
+    }
+    return bytes;
+}
+
+struct IndexFixture : ::testing::Test {
+    TempDir dir;
+    std::string folder = dir.path() + "local/";
+    std::string database = dir.path() + "cache/" + kIndexFileName;
+    IndexFixture() { std::filesystem::create_directories(folder); }
+
+    // The best hit's name and score for the unknown file, through a fresh
+    // index object each time, as separate runs of the CLI would.
+    std::pair<std::string, double> best(const std::string& unknownBytes, IndexUpdate* report = nullptr) {
+        LibraryIndex index(database);
+        IndexedLibrary library;
+        EXPECT_TRUE(index.refresh({folder}, library, 2, nullptr, nullptr, report));
+        ShiftSpectrum s;
+        EXPECT_EQ(ReadShiftSpectrum(unknownBytes, s), ShiftRead::Ok);
+        Ranking r = RankLibrary(PrepareUnknown(s.shift, s.intensity), library.prepared, {}, 1);
+        if (r.hits.empty()) return {"", 0.0};
+        return {library.info[r.hits[0].entry].name, r.hits[0].hqi};
+    }
+};
+
+TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
+    std::string a = BandLibrary("alpha", 800), b = BandLibrary("beta", 1100);
+    WriteBytes(folder + "alpha.rlb", a);
+    WriteBytes(folder + "beta.rlb", b);
+    WriteBytes(folder + "small.rlb", PcLibraryBytes(HeaderBytes("small", 165)));
+    IndexUpdate report;
+    auto hit = best(a, &report);
+    EXPECT_EQ(hit.first, "alpha");
+    EXPECT_DOUBLE_EQ(hit.second, 100.0);
+    EXPECT_EQ(report.processed, 3u);
+    best(a, &report);
+    EXPECT_EQ(report.processed, 0u);
+    EXPECT_EQ(report.kept, 3u);
+
+    // alpha's file now holds another spectrum (a changed size or time marks it).
+    WriteBytes(folder + "alpha.rlb", BandLibrary("alpha", 1500));
+    std::filesystem::last_write_time(folder + "alpha.rlb",
+                                     std::filesystem::last_write_time(folder + "alpha.rlb") + std::chrono::seconds(2));
+    hit = best(a, &report);
+    EXPECT_EQ(report.processed, 1u);
+    EXPECT_LT(hit.second, 99.0);
+
+    std::filesystem::rename(folder + "beta.rlb", folder + "gamma.rlb");
+    hit = best(b, &report);
+    EXPECT_EQ(report.dropped, 1u);
+    EXPECT_EQ(report.processed, 1u);
+    LibraryIndex index(database);
+    IndexedLibrary library;
+    ASSERT_TRUE(index.load({folder}, library));
+    ASSERT_EQ(library.info.size(), 2u);
+    EXPECT_EQ(library.info[1].path, IndexFolderKey(folder) + "gamma.rlb");
+    ASSERT_EQ(library.skipped.size(), 1u);
+    EXPECT_EQ(library.skipped[0].reason, "X values are wavelengths and the file has no laser wavelength");
+
+    std::filesystem::remove(folder + "gamma.rlb");
+    std::filesystem::remove(folder + "alpha.rlb");
+    hit = best(b, &report);
+    EXPECT_EQ(hit.first, "");
+    EXPECT_EQ(report.dropped, 2u);
+}
+
+TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
+    std::string a = BandLibrary("alpha", 800);
+    WriteBytes(folder + "alpha.rlb", a);
+    IndexUpdate report;
+    best(a, &report);
+    std::string sound = dir.path() + "sound.sqlite";
+    std::filesystem::copy_file(database, sound);
+
+    auto corrupt = [&](const char* sql) {
+        std::filesystem::copy_file(sound, database, std::filesystem::copy_options::overwrite_existing);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(db);
+    };
+    const char* damages[] = {
+        "UPDATE entries SET data = x'0000803f0000c07f'",       // NaN among the values
+        "UPDATE entries SET data = x'000080'",                 // not whole floats
+        "UPDATE entries SET start = 900000000",                // far off any axis
+        "UPDATE entries SET data = zeroblob(4000000)",         // a million points
+        "UPDATE entries SET name = zeroblob(65)",              // longer than a header holds
+        "UPDATE entries SET path = '/elsewhere/alpha.rlb'",    // outside its folder
+        "UPDATE meta SET value = 'another program'",           // foreign
+        "DROP TABLE entries; CREATE TABLE entries(path TEXT)", // another layout
+    };
+    for (const char* sql : damages) {
+        corrupt(sql);
+        auto hit = best(a, &report);
+        EXPECT_EQ(hit.first, "alpha") << sql;
+        EXPECT_DOUBLE_EQ(hit.second, 100.0) << sql;
+        EXPECT_TRUE(report.rebuilt) << sql;
+    }
+    // Not a database at all.
+    WriteBytes(database, std::string(5000, 'x'));
+    auto hit = best(a, &report);
+    EXPECT_EQ(hit.first, "alpha");
+    EXPECT_TRUE(report.rebuilt);
+}
+
+} // namespace
+} // namespace veltrane

@@ -1,0 +1,111 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include "identify/ui/identify_controller.h"
+#include "library/make_library.h"
+#include "measure/ui/measure_controller.h"
+#include "ui/app_fixture.h"
+
+namespace veltrane {
+namespace {
+
+class IdentifyPanel : public test::AppFixture {
+protected:
+    void capture(SimSample sample) {
+        instrument->setSample(sample);
+        find<QToolButton>("SpeedButton_msr")->click();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return state().measurement.measureState == 0 && !main().measure().workerBusy(); }, 10000));
+        ASSERT_EQ(state().measurement.measureStatus, 1);
+    }
+    IdentifyController& identify() { return main().identify(); }
+    bool searched() {
+        return QTest::qWaitFor(
+            [&] {
+                identify().Timer_identifyTimer();
+                return !identify().workerBusy();
+            },
+            10000);
+    }
+};
+
+TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture) {
+    realTime = true;
+    attach();
+    start();
+    tick();
+    find<QLineEdit>("Edit_exp")->setText("1000");
+    QToolButton* button = find<QToolButton>("SpeedButton_identify");
+    EXPECT_FALSE(button->isEnabled()); // nothing shown yet
+    EXPECT_EQ(button->toolTip(), "Identify (I)");
+
+    // A library of two samples, each made from a capture.
+    const std::string folder = AppPathsAt(dir.path()).pcLibraryFolder();
+    for (SimSample sample : {SimSample::Cyclohexane, SimSample::Polystyrene}) {
+        capture(sample);
+        ASSERT_EQ(MakeLibrary(SimSampleName(sample), state().measurement, state().device, state().library, folder,
+                              {2026, 3, 4, 5, 6, 7}),
+                  MakeLibraryResult::Made);
+    }
+    find<QLineEdit>("Edit_exp")->setText("3000");
+    capture(SimSample::Polystyrene);
+    identify().Timer_identifyTimer();
+    ASSERT_TRUE(button->isEnabled());
+    main().FormKeyPress("I"); // the key does what the button does
+    EXPECT_TRUE(identify().workerBusy());
+    ASSERT_TRUE(searched());
+
+    QTableWidget* table = identify().hitTable();
+    EXPECT_TRUE(identify().panel()->isVisible() || !main().isVisible());
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->item(0, 2)->text(), "polystyrene");
+    EXPECT_EQ(table->item(1, 2)->text(), "cyclohexane");
+    EXPECT_EQ(table->item(0, 4)->text(), "2026/3/4 5:6:7");
+    EXPECT_EQ(table->item(0, 5)->text().toStdString(), IndexFolderKey(folder));
+    EXPECT_EQ(identify().verdictLabel()->text(), "Best match: polystyrene, HQI " + table->item(0, 1)->text());
+    EXPECT_GE(table->item(0, 1)->text().toDouble(), 90.0);
+
+    ChartModel& chart = main().spectrumChart();
+    std::size_t series = chart.seriesCount();
+    table->selectRow(0);
+    ASSERT_EQ(chart.seriesCount(), series + 2);
+    EXPECT_EQ(chart.seriesTitle(chart.seriesByIndex(series)), "Sample, baseline removed");
+    EXPECT_EQ(chart.seriesTitle(chart.seriesByIndex(series + 1)), "polystyrene");
+
+    main().resize(1264, 730);
+    main().show();
+    QApplication::processEvents();
+    EXPECT_TRUE(main().grab().save("identify_panel.png"));
+
+    // The next capture takes the overlay and the hits away.
+    capture(SimSample::Cyclohexane);
+    identify().Timer_identifyTimer();
+    EXPECT_EQ(chart.seriesCount(), series);
+    EXPECT_EQ(table->rowCount(), 0);
+    // Without the matching entry nothing reaches the threshold.
+    std::filesystem::remove(folder + "cyclohexane.rlb");
+    button->click();
+    ASSERT_TRUE(searched());
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(identify().verdictLabel()->text(), "No match above 90");
+}
+
+TEST_F(IdentifyPanel, KeyIsASettingThatOlderFilesDoNotHave) {
+    start();
+    EXPECT_EQ(identify().hotkey(), "I");
+    main().close();
+    EXPECT_NE(settingsText().find("Identify=I"), std::string::npos) << settingsText();
+    app.reset();
+    std::string text = settingsText();
+    text.replace(text.find("Identify=I"), 10, "Identify=K");
+    std::ofstream(dir.path() + "veltrane.ini", std::ios::binary) << text;
+    start();
+    EXPECT_EQ(identify().hotkey(), "K");
+    EXPECT_EQ(find<QToolButton>("SpeedButton_identify")->toolTip(), "Identify (K)");
+}
+
+} // namespace
+} // namespace veltrane
