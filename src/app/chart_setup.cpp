@@ -35,11 +35,6 @@ SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, Se
     return measured;
 }
 
-const char* SpectrumXAxisCaption(const ProgramState& state) {
-    if (state.measurement.spectrum.haveFileData || state.device.waveCalValid) return "Ramanshift(cm-1)";
-    return state.device.deviceType == 1 ? "Wavelength(nm)" : "Pixel";
-}
-
 void SetUpLibraryChart(ChartModel& chart) {
     chart.removeAllSeries();
     chart.createLineSeries();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "device/device_info.h"
+#include "measure/measurement_session.h"
 #include "measure/spectrum_store.h"
 
 namespace veltrane {
@@ -70,6 +71,11 @@ void ComputeSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device, floa
 bool RefreshSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device) {
     ComputeSpectralAxis(spectrum, device, device.laserWavelength);
     return device.waveCalValid;
+}
+
+const char* SpectrumXAxisCaption(const MeasurementSession& session, const DeviceInfo& device) {
+    if (session.spectrum.haveFileData || device.waveCalValid) return "Ramanshift(cm-1)";
+    return device.deviceType == 1 ? "Wavelength(nm)" : "Pixel";
 }
 
 } // namespace veltrane

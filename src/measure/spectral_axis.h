@@ -8,6 +8,7 @@ namespace veltrane {
 
 struct SpectrumStore;
 struct DeviceInfo;
+struct MeasurementSession;
 
 // The built-in pixel-to-wavelength polynomial of the 256-pixel sensor class,
 // in nm, evaluated in double precision.
@@ -22,5 +23,10 @@ void ComputeSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device, floa
 // ComputeSpectralAxis with the device's laser wavelength; true when the
 // bottom-axis title of the spectrum chart must read "Ramanshift(cm-1)".
 bool RefreshSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device);
+
+// The spectrum chart's X title for what its X values are: Raman shift with a
+// calibration or a raw file's spectrum, otherwise what the axis falls back
+// to, pixel numbers or (256-pixel sensors) wavelengths.
+const char* SpectrumXAxisCaption(const MeasurementSession& session, const DeviceInfo& device);
 
 } // namespace veltrane

@@ -135,11 +135,15 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transferTimer->setObjectName("trans_Timer");
     m_transferTimer->setInterval(50);
 
-    m_library = std::make_unique<LibraryController>(*this);
-    m_transfer = std::make_unique<TransferController>(*this);
-    m_measure = std::make_unique<MeasureController>(*this);
-    m_interchange = new InterchangeController(*this);
-    m_identify = std::make_unique<IdentifyController>(*this);
+    ProgramState& st = state();
+    m_library = std::make_unique<LibraryController>(*this, st.library, st.device);
+    m_transfer = std::make_unique<TransferController>(*this, m_services.link, st.library, st.device, *m_library);
+    m_measure = std::make_unique<MeasureController>(
+        *this, m_services.link, st.measurement, st.device,
+        ForeignSpectra{kOpenSpectrumFilter, &InterchangeController::IsForeignSpectrum,
+                       [this](const std::string& path) { return m_interchange->openForeign(path); }});
+    m_interchange = new InterchangeController(*this, st.measurement, st.device);
+    m_identify = std::make_unique<IdentifyController>(*this, st.measurement, st.device);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -705,7 +709,7 @@ void TForm_main::Timer_auto_get_deviceTimer() {
         if (m_coordinate) m_coordinate->setXRange(s.device.displayLow, s.device.displayHigh);
         SetUpCharts(0);
         RefreshSpectralAxis(s.measurement.spectrum, s.device);
-        m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s));
+        m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s.measurement, s.device));
         ShowDeviceTree(DeviceConnection::NewlyConnected);
         UpdateStatusBar(2, 0);
         UpdateStatusBar(1, 0);
