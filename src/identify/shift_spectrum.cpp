@@ -38,6 +38,27 @@ bool IsSmallSensorModelCode(std::uint16_t code) {
     }
 }
 
+namespace {
+
+// A small sensor's library made from a capture holds wavelengths; one made
+// from a saved raw file, or by this program since it stores what the chart
+// shows, holds Raman shifts. The values tell which: no sensor of that class
+// sees beyond 1100 nm, while Raman shifts over its pixels span thousands of
+// cm-1.
+constexpr float kLongestSensorWavelengthNm = 1200.0f;
+
+bool HoldsWavelengths(const std::vector<float>& axis) {
+    bool any = false;
+    for (float x : axis) {
+        if (x == 0.0f) continue;
+        if (!(x < kLongestSensorWavelengthNm)) return false;
+        any = true;
+    }
+    return any;
+}
+
+} // namespace
+
 void ShiftSpectrumFromRaw(const RawFileRecord& record, ShiftSpectrum& out) {
     out.header = record.header;
     out.shift.clear();
@@ -64,7 +85,7 @@ ShiftRead ReadShiftSpectrum(std::string_view bytes, ShiftSpectrum& out, Spectrum
         if (DecodeLibraryCurve(bytes, view, out.header, intensity.data(), axis.data()) != CurveRead::Ok)
             return ShiftRead::UnknownFormat;
         if (kind) *kind = view == LibraryView::Pc ? SpectrumKind::PcLibrary : SpectrumKind::DeviceRecord;
-        if (IsSmallSensorModelCode(out.header.modelCode())) return ShiftRead::WavelengthAxis;
+        if (IsSmallSensorModelCode(out.header.modelCode()) && HoldsWavelengths(axis)) return ShiftRead::WavelengthAxis;
         out.shift.clear();
         out.intensity.clear();
         const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());

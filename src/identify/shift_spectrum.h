@@ -24,7 +24,7 @@ enum class ShiftRead : std::uint8_t {
     Ok,
     UnknownFormat,  // no layout of the program has this size or frame length
     Damaged,        // the raw reader refused it
-    WavelengthAxis, // a 256-pixel-class library: X in nm and no laser wavelength to convert with
+    WavelengthAxis, // a 256-pixel-class library whose X are in nm, with no laser wavelength to convert by
 };
 const char* ShiftReadReason(ShiftRead read);
 

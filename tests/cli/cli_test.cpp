@@ -769,7 +769,10 @@ TEST(CliIdentify, RanksHitsBestFirstWithExitStatusByThreshold) {
     WriteBytes(lib + "a.rlb", BandLibraryBytes("Cal\tcite", 1086));
     WriteBytes(lib + "b.rlb", BandLibraryBytes("Gypsum", 1008));
     WriteBytes(other + "c.rlb", BandLibraryBytes("Quartz", 465));
-    WriteBytes(other + "small.rlb", PcLibraryBytes(HeaderBytes("Small", 165)));
+    std::vector<float> nm(256);
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        nm[i] = 323.0f + 1.9f * static_cast<float>(i);
+    WriteBytes(other + "small.rlb", PcLibraryBytes(HeaderBytes("Small", 165), 0, nm));
     std::string unknown = dir.path() + "unknown.rlb";
     WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
 

@@ -144,8 +144,16 @@ TEST(ShiftSpectrum, EachLayoutGivesRamanShifts) {
     EXPECT_EQ(kind, SpectrumKind::PcLibrary);
     EXPECT_EQ(s.shift, (std::vector<double>{310.25, 311.5}));
     EXPECT_EQ(s.header.name(), "pc");
-    // A 256-pixel-class library holds wavelengths without a laser to convert by.
-    EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 165)), s), ShiftRead::WavelengthAxis);
+    // A 256-pixel-class library made from a capture holds wavelengths, with no
+    // laser to convert by; one holding Raman shifts is read as any other.
+    std::vector<float> nm(256), shifts(256);
+    for (std::size_t i = 0; i < 256; ++i) {
+        nm[i] = 323.0f + 1.9f * static_cast<float>(i);
+        shifts[i] = 20.0f + 48.0f * static_cast<float>(i);
+    }
+    EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 165), 0, nm), s), ShiftRead::WavelengthAxis);
+    EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 1), 0, shifts), s), ShiftRead::Ok);
+    EXPECT_EQ(s.shift.size(), 256u);
     EXPECT_EQ(ReadShiftSpectrum(std::string(1000, '\0'), s), ShiftRead::UnknownFormat);
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "identify/ui/identify_controller.h"
 #include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
@@ -253,7 +254,7 @@ TEST_F(MainWindow, SetupWindowAssignsHotkeysAndRefusesDuplicates) {
     start();
     TForm_setup& setup = app->setupWindow();
     QTableWidget* grid = setup.hotkeyGrid();
-    ASSERT_EQ(grid->rowCount(), 9);
+    ASSERT_EQ(grid->rowCount(), 10);
     EXPECT_EQ(grid->item(0, 0)->text(), "Function");
     EXPECT_EQ(grid->item(0, 1)->text(), "Hot Key");
     EXPECT_EQ(grid->item(3, 0)->text(), "Capture");
@@ -270,6 +271,18 @@ TEST_F(MainWindow, SetupWindowAssignsHotkeysAndRefusesDuplicates) {
     setup.StringGrid_hotkeyKeyPress("7");
     EXPECT_EQ(grid->item(3, 1)->text(), "7");
     EXPECT_EQ(find("SpeedButton_msr")->toolTip(), "Capture (7)");
+
+    // The Identify key shares the keyboard with the eight.
+    EXPECT_EQ(grid->item(9, 0)->text(), "Identify");
+    EXPECT_EQ(grid->item(9, 1)->text(), "I");
+    setup.StringGrid_hotkeyKeyPress("I");
+    EXPECT_EQ(state().hotkey.keys[2], "7");
+    grid->setCurrentCell(9, 0);
+    setup.StringGrid_hotkeyKeyPress("7");
+    EXPECT_EQ(dialogs.texts().size(), 3u);
+    setup.StringGrid_hotkeyKeyPress("K");
+    EXPECT_EQ(grid->item(9, 1)->text(), "K");
+    EXPECT_EQ(main().identify().hotkey(), "K");
 
     grid->setCurrentCell(8, 0);
     setup.StringGrid_hotkeyKeyPress(" ");

@@ -339,6 +339,9 @@ void TForm_main::buildMeasurePage() {
     connect(peaks, &QToolButton::toggled, m_spectrumView, &ChartView::setPeakLabels);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({230, 1030});
+    // Panels added beside the chart take their room from the chart, never
+    // from the parameter column, whose labels and boxes would be cut.
+    info->setMinimumWidth(230);
 
     m_pages->addTab(m_measurePage, "Spectrum");
 

@@ -18,13 +18,17 @@
 
 #include "app/hotkeys.h"
 #include "app/ui/main_window.h"
+#include "identify/ui/identify_controller.h"
 #include "shared/window_rules.h"
 
 namespace veltrane {
 
-TForm_setup::TForm_setup(TForm_main& main)
-    : QWidget(nullptr, kFixedDialogFlags),
-      m_main(main) {
+namespace {
+// The grid's row of the Identify key, below the eight of the hotkey record.
+constexpr int kIdentifyRow = static_cast<int>(kHotkeyCount) + 1;
+} // namespace
+
+TForm_setup::TForm_setup(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
     setObjectName("TForm_setup");
     setWindowTitle("Setup");
     setFixedSize(340, 330);
@@ -41,7 +45,8 @@ TForm_setup::TForm_setup(TForm_main& main)
     auto* resolutionLayout = new QVBoxLayout(resolution);
     m_sizes = new QComboBox(resolution);
     m_sizes->setObjectName("ComboBox_form_size");
-    for (const char* name : kScreenSizeNames) m_sizes->addItem(name);
+    for (const char* name : kScreenSizeNames)
+        m_sizes->addItem(name);
     m_sizes->setCurrentIndex(0);
     resolutionLayout->addWidget(m_sizes);
     m_sizeInForce = new QLabel(resolution);
@@ -88,7 +93,8 @@ TForm_setup::TForm_setup(TForm_main& main)
     HOTKEY& hotkey = m_main.state().hotkey;
     hotkey.count = kHotkeyCount;
     m_grid->setColumnCount(2);
-    m_grid->setRowCount(hotkey.count + 1);
+    // The Identify key follows the eight of the record, in a row of its own.
+    m_grid->setRowCount(hotkey.count + 2);
     m_grid->horizontalHeader()->setVisible(false);
     m_grid->verticalHeader()->setVisible(false);
     m_grid->verticalHeader()->setDefaultSectionSize(24);
@@ -110,6 +116,8 @@ TForm_setup::TForm_setup(TForm_main& main)
         m_grid->setItem(row, 0, new QTableWidgetItem(HotkeyFunctionText(f)));
         m_grid->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(hotkey.keys[row - 1])));
     }
+    m_grid->setItem(kIdentifyRow, 0, new QTableWidgetItem("Identify"));
+    m_grid->setItem(kIdentifyRow, 1, new QTableWidgetItem(QString::fromStdString(m_main.identify().hotkey())));
     m_grid->setCurrentCell(1, 0);
     m_grid->installEventFilter(this);
     m_main.refreshHotkeyHints();
@@ -147,9 +155,23 @@ void TForm_setup::Button_screen_cancelClick() {
 
 void TForm_setup::StringGrid_hotkeyKeyPress(const std::string& upperText) {
     int row = m_grid->currentRow();
-    if (row < 1 || row > static_cast<int>(kHotkeyCount)) return;
+    if (row < 1 || row > kIdentifyRow) return;
     HOTKEY& hotkey = m_main.state().hotkey;
-    if (!AssignHotkey(hotkey, row, upperText)) {
+    IdentifyController& identify = m_main.identify();
+    const bool clearing = upperText == " ";
+    if (row == kIdentifyRow) {
+        bool taken = false;
+        for (const std::string& key : hotkey.keys)
+            taken = taken || (!clearing && key == upperText);
+        if (taken) {
+            m_main.services().dialogs.message(kHotkeyExistedMessage, kMessageCaption, MessageIcon::Error);
+            return;
+        }
+        identify.setHotkey(upperText);
+        m_grid->item(row, 1)->setText(QString::fromStdString(upperText));
+        return;
+    }
+    if ((!clearing && identify.hotkey() == upperText) || !AssignHotkey(hotkey, row, upperText)) {
         m_main.services().dialogs.message(kHotkeyExistedMessage, kMessageCaption, MessageIcon::Error);
         return;
     }
