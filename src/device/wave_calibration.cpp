@@ -7,16 +7,6 @@
 
 namespace veltrane {
 
-bool IsLargeSensorType(std::uint8_t type) {
-    return type == 179 || type == 180;
-}
-
-double CalibrationPolynomial(const std::array<float, 6>& c, int i) {
-    double x = i;
-    return static_cast<double>(c[0]) + static_cast<double>(c[1]) * x + static_cast<double>(c[2]) * x * x +
-           static_cast<double>(c[3]) * x * x * x + static_cast<double>(c[4]) * x * x * x * x;
-}
-
 bool CalibratedAxisUsable(const DeviceInfo& device) {
     if (!IsLargeSensorType(device.deviceType)) return true;
     float laser = device.laserWavelength == 0.0f ? kDefaultLaserNm : device.laserWavelength;
