@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,21 +27,24 @@ namespace {
 
 // Changing the preparation changes every stored spectrum, so its parameters
 // are part of the format tag: an index made another way is rebuilt.
-constexpr const char* kFormatTag = "veltrane-library-index 1; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1";
+constexpr const char* kFormatTag =
+    "veltrane-library-index 2; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1; int16 steps 1/32767";
 // Bounds of a sane row; the largest library has 2500 points over a few
 // thousand cm-1, so anything far beyond is damage.
 constexpr std::int64_t kMaxGridStart = 100000;
 constexpr std::size_t kMaxGridValues = 200000;
 constexpr std::size_t kMaxLibraryBytes = 1u << 20;
 
-// Large pages: each entry is a blob of about 12 kB, which at the default 4 kB
-// page would be read as a chain of overflow pages.
+// Large pages: each entry is a blob of about 6 kB (16-bit values), which at
+// the default 4 kB page would be read as a chain of overflow pages. The
+// index on (folder, path, size, mtime) answers an update's listing on its
+// own and hands a load its rows in path order without a sort.
 constexpr const char* kSchema = "PRAGMA page_size = 65536;"
                                 "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
                                 "CREATE TABLE entries(path TEXT PRIMARY KEY, folder TEXT NOT NULL,"
                                 " size INTEGER NOT NULL, mtime INTEGER NOT NULL, name BLOB, model INTEGER,"
                                 " date TEXT, reason TEXT, start INTEGER, data BLOB);"
-                                "CREATE INDEX entries_folder ON entries(folder);";
+                                "CREATE INDEX entries_folder ON entries(folder, path, size, mtime);";
 
 // The index is a cache of what the library files say: a crash that leaves
 // it damaged costs a rebuild, never data, so it is written without waiting
@@ -66,6 +72,7 @@ FileStamp StampOf(const std::filesystem::path& path) {
 // One prepared file, made by a worker and stored by the caller's thread.
 struct Prepared {
     std::string path;
+    std::string folder; // as the index keys it
     FileStamp stamp;
     std::string name;
     std::uint16_t model = 0;
@@ -74,7 +81,7 @@ struct Prepared {
     GridSpectrum grid;
 };
 
-void PrepareFile(Prepared& p) {
+void ResampleFile(Prepared& p) {
     std::string bytes;
     LoadResult loaded = ReadWholeFile(p.path, bytes, kMaxLibraryBytes);
     if (loaded != LoadResult::Loaded) {
@@ -100,8 +107,24 @@ void PrepareFile(Prepared& p) {
         p.reason = "not a library file";
         return;
     }
-    p.grid = PrepareSpectrum(spectrum.shift, spectrum.intensity);
+    // The baseline comes later, with other files of the same length.
+    p.grid = ResampleToWholeWavenumbers(spectrum.shift, spectrum.intensity);
     if (p.grid.values.size() < 2) p.reason = "no Raman shift axis";
+}
+
+// Reads a handful of files and removes their baselines together.
+void PrepareFiles(Prepared* files, std::size_t count) {
+    std::vector<GridSpectrum> grids;
+    std::vector<Prepared*> usable;
+    for (std::size_t i = 0; i < count; ++i) {
+        ResampleFile(files[i]);
+        if (!files[i].reason.empty()) continue;
+        grids.push_back(std::move(files[i].grid));
+        usable.push_back(&files[i]);
+    }
+    std::vector<GridSpectrum> prepared = RemoveBaselines(grids);
+    for (std::size_t i = 0; i < usable.size(); ++i)
+        usable[i]->grid = std::move(prepared[i]);
 }
 
 class Statement {
@@ -273,6 +296,7 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                 }
                 Prepared p;
                 p.path = path;
+                p.folder = folder;
                 p.stamp = stamp;
                 work.push_back(std::move(p));
             }
@@ -292,26 +316,51 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
             progress->total.store(work.size(), std::memory_order_relaxed);
             progress->done.store(0, std::memory_order_relaxed);
         }
+        // Files go to the workers eight at a time: arPLS solves spectra of
+        // one length side by side faster than one after another. This
+        // thread writes each batch as soon as it and all before it are done,
+        // so writing overlaps preparing and prepared spectra do not pile up.
+        constexpr std::size_t kBatch = 8;
+        const std::size_t batches = (work.size() + kBatch - 1) / kBatch;
         std::atomic<std::size_t> next{0};
+        std::atomic<bool> abandon{false};
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::vector<char> batchDone(batches, 0);
+        unsigned idle = 0;
         auto worker = [&] {
             for (;;) {
-                if (stop && stop->load(std::memory_order_relaxed)) return;
-                std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
-                if (i >= work.size()) return;
-                PrepareFile(work[i]);
-                if (progress) progress->done.fetch_add(1, std::memory_order_relaxed);
+                if ((stop && stop->load(std::memory_order_relaxed)) || abandon.load(std::memory_order_relaxed)) break;
+                std::size_t i = next.fetch_add(kBatch, std::memory_order_relaxed);
+                if (i >= work.size()) break;
+                std::size_t count = std::min(kBatch, work.size() - i);
+                PrepareFiles(work.data() + i, count);
+                if (progress) progress->done.fetch_add(count, std::memory_order_relaxed);
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    batchDone[i / kBatch] = 1;
+                }
+                ready.notify_one();
             }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++idle;
+            }
+            ready.notify_one();
         };
-        unsigned count = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(work.size())));
+        const unsigned count = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(batches)));
         std::vector<std::thread> pool;
-        for (unsigned t = 1; t < count; ++t)
+        for (unsigned t = 0; t < count && batches > 0; ++t)
             pool.emplace_back(worker);
-        worker();
-        for (std::thread& t : pool)
-            t.join();
-        std::size_t finished = std::min(next.load(), work.size());
+        if (pool.empty()) idle = count;
 
+        std::size_t finished = 0;
+        // Commits every so often: another process waiting for the file gets
+        // its turn, and a stop part way keeps what was written.
+        constexpr std::size_t kRowsPerCommit = 1000;
+        std::size_t uncommitted = 0;
         bool written = Exec(m_db, "BEGIN IMMEDIATE");
+        std::string blob; // bound without a copy, so it outlives the statement
         {
             Statement remove(m_db, "DELETE FROM entries WHERE path = ?");
             Statement insert(m_db, "INSERT OR REPLACE INTO entries(path, folder, size, mtime, name, model, date, "
@@ -322,32 +371,51 @@ IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsign
                 sqlite3_bind_text(remove.get(), 1, gone[g].first.c_str(), -1, SQLITE_TRANSIENT);
                 written = sqlite3_step(remove.get()) == SQLITE_DONE;
             }
-            std::string blob;
-            for (std::size_t i = 0; written && i < finished; ++i) {
-                const Prepared& p = work[i];
-                std::string folder = IndexFolderKey(std::filesystem::path(p.path).parent_path().string());
-                sqlite3_stmt* s = insert.get();
-                sqlite3_reset(s);
-                sqlite3_clear_bindings(s);
-                sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
-                sqlite3_bind_text(s, 2, folder.c_str(), -1, SQLITE_TRANSIENT);
-                sqlite3_bind_int64(s, 3, p.stamp.size);
-                sqlite3_bind_int64(s, 4, p.stamp.mtime);
-                sqlite3_bind_blob(s, 5, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
-                sqlite3_bind_int(s, 6, p.model);
-                sqlite3_bind_text(s, 7, p.date.c_str(), -1, SQLITE_TRANSIENT);
-                if (!p.reason.empty()) {
-                    sqlite3_bind_text(s, 8, p.reason.c_str(), -1, SQLITE_TRANSIENT);
-                } else {
-                    blob.resize(p.grid.values.size() * 4);
-                    for (std::size_t k = 0; k < p.grid.values.size(); ++k)
-                        PutF32(reinterpret_cast<std::uint8_t*>(blob.data()) + 4 * k, p.grid.values[k]);
-                    sqlite3_bind_int64(s, 9, p.grid.start);
-                    sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+            for (std::size_t batch = 0; written && batch < batches; ++batch) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ready.wait(lock, [&] { return batchDone[batch] || idle == count; });
+                    // Batches are taken in order: once the workers are gone,
+                    // the first one not done marks the end of the work done.
+                    if (!batchDone[batch]) break;
                 }
-                written = sqlite3_step(s) == SQLITE_DONE;
+                const std::size_t end = std::min(work.size(), (batch + 1) * kBatch);
+                for (std::size_t i = batch * kBatch; written && i < end; ++i) {
+                    Prepared& p = work[i];
+                    sqlite3_stmt* s = insert.get();
+                    sqlite3_reset(s);
+                    sqlite3_clear_bindings(s);
+                    sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_text(s, 2, p.folder.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_int64(s, 3, p.stamp.size);
+                    sqlite3_bind_int64(s, 4, p.stamp.mtime);
+                    sqlite3_bind_blob(s, 5, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
+                    sqlite3_bind_int(s, 6, p.model);
+                    sqlite3_bind_text(s, 7, p.date.c_str(), -1, SQLITE_TRANSIENT);
+                    if (!p.reason.empty()) {
+                        sqlite3_bind_text(s, 8, p.reason.c_str(), -1, SQLITE_TRANSIENT);
+                    } else {
+                        blob.resize(p.grid.values.size() * 2);
+                        for (std::size_t k = 0; k < p.grid.values.size(); ++k)
+                            PutI16(reinterpret_cast<std::uint8_t*>(blob.data()) + 2 * k,
+                                   QuantizePrepared(p.grid.values[k]));
+                        sqlite3_bind_int64(s, 9, p.grid.start);
+                        sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+                    }
+                    written = sqlite3_step(s) == SQLITE_DONE;
+                    p.grid = GridSpectrum{};
+                }
+                if (written) finished = end;
+                uncommitted += end - batch * kBatch;
+                if (written && uncommitted >= kRowsPerCommit) {
+                    written = Exec(m_db, "COMMIT") && Exec(m_db, "BEGIN IMMEDIATE");
+                    uncommitted = 0;
+                }
             }
         }
+        abandon.store(true, std::memory_order_relaxed);
+        for (std::thread& t : pool)
+            t.join();
         // Folders that no longer exist (a temporary folder, an unplugged
         // drive) would otherwise keep their rows for ever.
         if (written) {
@@ -394,7 +462,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
         if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
             std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1);
             if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34))
-                out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes) / 4);
+                out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes) / 2);
         }
     }
     for (const std::string& folderText : folders) {
@@ -439,18 +507,21 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             std::int64_t start = sqlite3_column_int64(s, 5);
             const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 6));
             int dataSize = sqlite3_column_bytes(s, 6);
-            if (start < -kMaxGridStart || start > kMaxGridStart || dataSize < 8 || dataSize % 4 != 0 ||
-                static_cast<std::size_t>(dataSize) / 4 > kMaxGridValues || !data) {
+            if (start < -kMaxGridStart || start > kMaxGridStart || dataSize < 4 || dataSize % 2 != 0 ||
+                static_cast<std::size_t>(dataSize) / 2 > kMaxGridValues || !data) {
                 sound = false;
                 break;
             }
-            std::size_t count = static_cast<std::size_t>(dataSize) / 4;
+            std::size_t count = static_cast<std::size_t>(dataSize) / 2;
             float* values = out.prepared.append(static_cast<std::int32_t>(start), count);
-            for (std::size_t k = 0; k < count; ++k) values[k] = GetF32(data + 4 * k);
-            // Stored spectra are scaled to a peak of 1; anything else (NaN
-            // included) was not written by this program.
+            // Stored spectra are rounded to steps of 1/32767 of their peak;
+            // -32768 would lie beyond it and was not written by this program.
             bool bounded = true;
-            for (std::size_t k = 0; k < count; ++k) bounded &= std::abs(values[k]) <= 1.0f;
+            for (std::size_t k = 0; k < count; ++k) {
+                std::int16_t q = GetI16(data + 2 * k);
+                bounded &= q != INT16_MIN;
+                values[k] = DequantizePrepared(q);
+            }
             if (!bounded) {
                 out.prepared.dropLast();
                 sound = false;

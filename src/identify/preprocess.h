@@ -35,9 +35,22 @@ GridSpectrum ResampleToWholeWavenumbers(std::span<const double> x, std::span<con
 
 // The baseline-removed spectrum of the grid, scaled so its largest
 // magnitude is 1: the form both an unknown and a library entry are compared
-// in. `baselineOut`, when given, receives the baseline before scaling.
+// in, rounded to steps of 1/kPreparedSteps. `baselineOut`, when given,
+// receives the baseline before scaling.
 GridSpectrum RemoveBaseline(const GridSpectrum& grid, const BaselineParams& params = {},
                             std::vector<double>* baselineOut = nullptr);
+
+// RemoveBaseline of several grids; those of one length are solved side by
+// side, which is quicker than one after another and gives identical results.
+std::vector<GridSpectrum> RemoveBaselines(std::span<const GridSpectrum> grids, const BaselineParams& params = {});
+
+// Prepared spectra are rounded to steps of 1/kPreparedSteps (16-bit
+// integers), the form the index stores them in.
+constexpr double kPreparedSteps = 32767.0;
+std::int16_t QuantizePrepared(double value);
+inline float DequantizePrepared(std::int16_t q) {
+    return static_cast<float>(q) * static_cast<float>(1.0 / kPreparedSteps);
+}
 
 // Resampling and baseline removal together.
 GridSpectrum PrepareSpectrum(std::span<const double> x, std::span<const double> y);

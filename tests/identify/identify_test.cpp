@@ -212,7 +212,10 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     std::string a = BandLibrary("alpha", 800), b = BandLibrary("beta", 1100);
     WriteBytes(folder + "alpha.rlb", a);
     WriteBytes(folder + "beta.rlb", b);
-    WriteBytes(folder + "small.rlb", PcLibraryBytes(HeaderBytes("small", 165)));
+    std::vector<float> nm(256);
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        nm[i] = 323.0f + 1.9f * static_cast<float>(i);
+    WriteBytes(folder + "small.rlb", PcLibraryBytes(HeaderBytes("small", 165), 0, nm));
     IndexUpdate report;
     auto hit = best(a, &report);
     EXPECT_EQ(hit.first, "alpha");
@@ -265,10 +268,10 @@ TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
         sqlite3_close(db);
     };
     const char* damages[] = {
-        "UPDATE entries SET data = x'0000803f0000c07f'",       // NaN among the values
-        "UPDATE entries SET data = x'000080'",                 // not whole floats
+        "UPDATE entries SET data = x'0000ff7f00800100'",       // -32768, beyond the peak
+        "UPDATE entries SET data = x'000080'",                 // not whole 16-bit values
         "UPDATE entries SET start = 900000000",                // far off any axis
-        "UPDATE entries SET data = zeroblob(4000000)",         // a million points
+        "UPDATE entries SET data = zeroblob(2000000)",         // a million points
         "UPDATE entries SET name = zeroblob(65)",              // longer than a header holds
         "UPDATE entries SET path = '/elsewhere/alpha.rlb'",    // outside its folder
         "UPDATE meta SET value = 'another program'",           // foreign
