@@ -3,12 +3,12 @@
 #include <cmath>
 #include <vector>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 
 #ifdef VELTRANE_CHART_BENCH_UI
 #include <QApplication>
 
-#include "app/ui/chart_view.h"
+#include "shared/ui/chart_view.h"
 #endif
 
 // What drawing one measured spectrum costs: the 2500 points of the largest

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "measure/measurement.h"
@@ -48,9 +49,9 @@ void BM_IdentificationWithCalibration(benchmark::State& s) {
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
     for (auto _ : s) {
-        CheckResult r = CheckDevice(rig.link, rig.clock, *state);
+        CheckResult r = CheckConnection(rig.link, rig.clock, *state);
         benchmark::DoNotOptimize(r);
-        state->deviceIdentified = false; // identify again on the next round
+        state->device.deviceIdentified = false; // identify again on the next round
         rig.bridge.clearCalls();
     }
 }
@@ -66,18 +67,18 @@ void BM_MeasurementOnVirtualClock(benchmark::State& s) {
     Rig rig;
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    CheckDevice(rig.link, rig.clock, *state);
+    CheckConnection(rig.link, rig.clock, *state);
     const MeasureParams params{1000, 2, 20000, 100, true};
     std::atomic<bool> stop{false};
     std::uint32_t simulated = 0;
     for (auto _ : s) {
-        state->measureParams = params;
-        state->measureState = 1;
-        AcquisitionContext ctx{rig.link, rig.clock, *state, &stop};
+        state->measurement.measureParams = params;
+        state->measurement.measureState = 1;
+        AcquisitionContext ctx{rig.link, rig.clock, state->measurement, state->device, &stop};
         std::uint32_t start = rig.clock.tickCount();
         RunMeasurement(ctx);
         simulated = rig.clock.tickCount() - start;
-        benchmark::DoNotOptimize(state->spectrum.signal.data());
+        benchmark::DoNotOptimize(state->measurement.spectrum.signal.data());
         rig.bridge.clearCalls();
     }
     s.counters["simulated_ms"] = simulated;

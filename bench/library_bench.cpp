@@ -5,12 +5,13 @@
 #include <filesystem>
 
 #include "app/chart_setup.h"
+#include "app/program_state.h"
 #include "app/ui/application.h"
-#include "app/ui/qt_user_dialogs.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
 #include "library/library_file.h"
 #include "library/ui/library_controller.h"
+#include "shared/ui/qt_user_dialogs.h"
 #include "sim/simulated_bridge.h"
 #include "support/temp_dir.h"
 
@@ -65,7 +66,7 @@ void BM_ListFolderIntoGrid(benchmark::State& s) {
         library.RefreshLibraryList(LibraryView::Pc);
         QApplication::processEvents(); // the grid's repaint
     }
-    s.counters["rows"] = page.app->state().lib.libraryCount;
+    s.counters["rows"] = page.app->state().library.lib.libraryCount;
 }
 BENCHMARK(BM_ListFolderIntoGrid)->Unit(benchmark::kMillisecond);
 
@@ -83,7 +84,7 @@ void BM_DrawSixLibraries(benchmark::State& s) {
     LinkerPage page(6);
     ProgramState& state = page.app->state();
     for (int r = 1; r <= 6; ++r)
-        state.rowTicks[static_cast<std::size_t>(r)] = 1;
+        state.library.rowTicks[static_cast<std::size_t>(r)] = 1;
     LibraryController& library = page.app->mainWindow().library();
     for (auto _ : s) {
         library.SpeedButton_drawClick();
@@ -99,15 +100,15 @@ void BM_DrawSixLibrariesIntoModel(benchmark::State& s) {
     WriteLibraries(dir.path(), 6);
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    state->lib.libraryFolder = dir.path();
-    state->lib.libraryCount = 6;
-    ClearTicks(*state);
+    state->library.lib.libraryFolder = dir.path();
+    state->library.lib.libraryCount = 6;
+    ClearTicks(state->library);
     for (int r = 1; r <= 6; ++r)
-        state->rowTicks[static_cast<std::size_t>(r)] = 1;
+        state->library.rowTicks[static_cast<std::size_t>(r)] = 1;
     ChartModel chart;
     SetUpLibraryChart(chart);
     for (auto _ : s) {
-        DrawResult result = DrawTickedLibraries(chart, *state, [](int row) {
+        DrawResult result = DrawTickedLibraries(chart, state->library, [](int row) {
             std::string name = "library " + std::to_string(row - 1);
             return ListedRow{name, name + ".rlb"};
         });

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/ui/application.h"
-#include "app/ui/qt_user_dialogs.h"
+#include "shared/ui/qt_user_dialogs.h"
 #include "sim/simulated_bridge.h"
 #include "support/temp_dir.h"
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "library/catalogue.h"
@@ -34,7 +35,7 @@ struct Rig {
         instrument->setLogLimit(0);
         bridge.attach(instrument);
         ApplyStartupValues(*state);
-        CheckDevice(link, clock, *state);
+        CheckConnection(link, clock, *state);
         std::vector<std::uint8_t> store;
         for (int i = 0; i < kLibraries; ++i) {
             auto record = MakeSampleLibraryRecord("lib" + std::to_string(i), SimSample::Polystyrene, 179, 150, 3800,
@@ -48,7 +49,8 @@ struct Rig {
 
 void BM_Import200Records(benchmark::State& s) {
     Rig rig;
-    TransferContext ctx{rig.link, rig.clock, *rig.state, rig.dir.path() + "device/", nullptr, {}};
+    TransferContext ctx{rig.link, rig.clock, rig.state->library, rig.state->device, rig.dir.path() + "device/",
+                        nullptr,  {}};
     std::uint32_t simulated = 0;
     for (auto _ : s) {
         std::uint32_t start = rig.clock.tickCount();
@@ -63,12 +65,13 @@ BENCHMARK(BM_Import200Records)->Unit(benchmark::kMillisecond);
 
 void BM_Export200Libraries(benchmark::State& s) {
     Rig rig;
-    TransferContext import{rig.link, rig.clock, *rig.state, rig.dir.path() + "device/", nullptr, {}};
+    TransferContext import{rig.link, rig.clock, rig.state->library, rig.state->device, rig.dir.path() + "device/",
+                           nullptr,  {}};
     importFromDevice(import);
-    rig.state->lib.libraryView = LibraryView::Device;
-    rig.state->lib.libraryFolder = rig.dir.path() + "device/";
+    rig.state->library.lib.libraryView = LibraryView::Device;
+    rig.state->library.lib.libraryFolder = rig.dir.path() + "device/";
     std::vector<std::string> files;
-    for (const CatalogueRow& row : ListLibraryFolder(rig.state->lib.libraryFolder, BrandVariant::Brenmor))
+    for (const CatalogueRow& row : ListLibraryFolder(rig.state->library.lib.libraryFolder, BrandVariant::Brenmor))
         files.push_back(row.fileName);
     std::uint32_t simulated = 0;
     for (auto _ : s) {

@@ -40,14 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(again == bytes.substr(0, RawFileSize(n)));
 
     static ProgramState state;
-    ApplyRawSpectrum(record, state);
-    FUZZ_CHECK(state.pixelCount == pixels && state.pixelCount <= kMaxPixels);
-    FUZZ_CHECK(state.spectrum.haveFileData && !state.spectrum.haveMeasured);
+    ApplyRawSpectrum(record, state.measurement, state.device);
+    FUZZ_CHECK(state.device.pixelCount == pixels && state.device.pixelCount <= kMaxPixels);
+    FUZZ_CHECK(state.measurement.spectrum.haveFileData && !state.measurement.spectrum.haveMeasured);
     for (std::size_t i = 0; i < kMaxPixels; ++i) {
         if (i < pixels)
-            FUZZ_CHECK(fuzz::SameBits(state.spectrum.signal[i], record.intensities[i]));
+            FUZZ_CHECK(fuzz::SameBits(state.measurement.spectrum.signal[i], record.intensities[i]));
         else
-            FUZZ_CHECK(state.spectrum.signal[i] == 0.0f && state.spectrum.axis[i] == 0.0f);
+            FUZZ_CHECK(state.measurement.spectrum.signal[i] == 0.0f && state.measurement.spectrum.axis[i] == 0.0f);
     }
     return 0;
 }

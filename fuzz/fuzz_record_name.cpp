@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "fuzz_support.h"
@@ -31,13 +32,14 @@ void CheckFileName(const std::string& file) {
     FUZZ_CHECK(file.find('\0') == std::string::npos);
     // Five digits, a blank, at most 64 bytes shown as up to three each, ".rlb".
     FUZZ_CHECK(file.size() <= 5 + 1 + 3 * kNameFieldSize + 4);
-    for (unsigned char c : file) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+    for (unsigned char c : file)
+        FUZZ_CHECK(c >= 0x20 && c != 0x7F);
 }
 
 struct Rig : fuzz::InstrumentRig {
     Rig() {
         ApplyStartupValues(*state);
-        CheckDevice(*link, clock, *state);
+        CheckConnection(*link, clock, *state);
     }
 };
 
@@ -64,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string folder = fuzz::ScratchFolder() + "device/";
     fs::create_directories(folder);
     rig.instrument->setFile(kDeviceLibraryPath, store);
-    TransferContext ctx{*rig.link, rig.clock, *rig.state, folder, nullptr, {}};
+    TransferContext ctx{*rig.link, rig.clock, rig.state->library, rig.state->device, folder, nullptr, {}};
     FUZZ_CHECK(importFromDevice(ctx) == 0);
     FUZZ_CHECK(rig.instrument->violations().empty());
 

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MeasureBoxTexts again = StartBoxes();
     again.exposure = again.average = again.preheat = again.power = "";
     ReadSettings(ini, *second, again);
-    FUZZ_CHECK(second->settingsSaved == 1);
+    FUZZ_CHECK(second->shell.settingsSaved == 1);
     FUZZ_CHECK(again.exposure == boxes.exposure && again.average == boxes.average && again.preheat == boxes.preheat &&
                again.power == boxes.power);
     FUZZ_CHECK(second->hotkey.keys == first->hotkey.keys);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "app/settings.h"
 #include "device/device_connection.h"
@@ -56,16 +57,16 @@ struct Instrument {
         bridge.attach(instrument);
         link = std::make_unique<DeviceLink>(bridge);
         ApplyStartupValues(*state);
-        CheckDevice(*link, clock, *state);
-        RefreshSpectralAxis(*state);
+        CheckConnection(*link, clock, *state);
+        RefreshSpectralAxis(state->measurement.spectrum, state->device);
     }
     // One Raman measurement with the laser on, as the measurement leaves it.
     void measure() {
-        AcquisitionContext ctx{*link, clock, *state};
+        AcquisitionContext ctx{*link, clock, state->measurement, state->device};
         SwitchLaser(ctx, true);
-        Acquire(ctx, state->spectrum.signal.data(), 200, 1);
+        Acquire(ctx, state->measurement.spectrum.signal.data(), 200, 1);
         SwitchLaser(ctx, false);
-        state->spectrum.haveMeasured = true;
+        state->measurement.spectrum.haveMeasured = true;
     }
 };
 
@@ -81,15 +82,17 @@ void RawFiles() {
     Instrument large(SimModelLarge2500());
     large.measure();
     RawFileRecord record;
-    std::string file = BuildRawSpectrumFile(*large.state, "polystyrene", {2024, 5, 17, 14, 3, 59}, record);
+    std::string file = BuildRawSpectrumFile(large.state->measurement, large.state->device, "polystyrene",
+                                            {2024, 5, 17, 14, 3, 59}, record);
     Put("raw_spectrum_file", "measured-2500.rsd", file);
     Instrument mid(SimModelLarge2048());
     mid.measure();
     Put("raw_spectrum_file", "measured-2048.rsd",
-        BuildRawSpectrumFile(*mid.state, "2048", {2024, 1, 1, 0, 0, 0}, record));
+        BuildRawSpectrumFile(mid.state->measurement, mid.state->device, "2048", {2024, 1, 1, 0, 0, 0}, record));
     Instrument small(SimModelSmall256());
     small.measure();
-    std::string small256 = BuildRawSpectrumFile(*small.state, "small", {2024, 1, 1, 0, 0, 0}, record);
+    std::string small256 =
+        BuildRawSpectrumFile(small.state->measurement, small.state->device, "small", {2024, 1, 1, 0, 0, 0}, record);
     Put("raw_spectrum_file", "measured-256.rsd", small256);
     // Edge cases: cut short, an unknown frame length, a window past the pixels.
     Put("raw_spectrum_file", "truncated.rsd", std::string_view(small256).substr(0, small256.size() - 1));

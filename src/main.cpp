@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "app/ui/application.h"
-#include "app/ui/qt_user_dialogs.h"
+#include "shared/ui/qt_user_dialogs.h"
 #include "platform/ini_file.h"
 #include "platform/null_bridge.h"
 #ifdef VELTRANE_WITH_LIBUSB

@@ -19,7 +19,7 @@ void SetUpLeftAxisAndTitles(ChartModel& chart) {
 } // namespace
 
 SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, SeriesHandle measured) {
-    if (state.markerCount != 0 && chart.seriesIndex(measured) >= 0) {
+    if (state.markers.markerCount != 0 && chart.seriesIndex(measured) >= 0) {
         chart.clearSeries(measured);
         return measured;
     }
@@ -29,15 +29,10 @@ SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, Se
     chart.setLegendVisible(false);
     chart.setAxisAutomaticMinimum(ChartAxis::Bottom, false);
     chart.setAxisAutomaticMaximum(ChartAxis::Bottom, false);
-    chart.setAxisMinimum(ChartAxis::Bottom, state.displayLow);
-    chart.setAxisMaximum(ChartAxis::Bottom, state.displayHigh);
+    chart.setAxisMinimum(ChartAxis::Bottom, state.device.displayLow);
+    chart.setAxisMaximum(ChartAxis::Bottom, state.device.displayHigh);
     SetUpLeftAxisAndTitles(chart);
     return measured;
-}
-
-const char* SpectrumXAxisCaption(const ProgramState& state) {
-    if (state.spectrum.haveFileData || state.waveCalValid) return "Ramanshift(cm-1)";
-    return state.deviceType == 1 ? "Wavelength(nm)" : "Pixel";
 }
 
 void SetUpLibraryChart(ChartModel& chart) {

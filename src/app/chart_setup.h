@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/chart_model.h"
 #include "app/program_state.h"
+#include "shared/chart_model.h"
 
 namespace veltrane {
 
@@ -12,11 +12,6 @@ constexpr const char* kMeasuredSeriesTitle = "Real";
 // marker lines are on the chart only the measured series is emptied, so the
 // markers keep their positions after it. Returns the measured series.
 SeriesHandle SetUpSpectrumChart(ChartModel& chart, const ProgramState& state, SeriesHandle measured);
-
-// The spectrum chart's X title for what its X values are: Raman shift with a
-// calibration or a raw file's spectrum, otherwise what the axis falls back
-// to, pixel numbers or (256-pixel sensors) wavelengths.
-const char* SpectrumXAxisCaption(const ProgramState& state);
 
 // Prepares the library chart: one empty series, 400..4000 on the bottom axis.
 void SetUpLibraryChart(ChartModel& chart);

@@ -3,26 +3,26 @@
 namespace veltrane {
 
 void ApplyStartupValues(ProgramState& state) {
-    state.deviceState = DeviceConnection::Disconnected;
-    state.deviceIdentified = false;
-    state.deviceType = 0;
-    state.displayLow = 400;
-    state.displayHigh = 4000;
-    state.waveCalValid = false;
-    state.progress.measureTime.store(0, std::memory_order_relaxed);
-    state.spectrum.haveMeasured = false;
-    state.spectrum.haveFileData = false;
-    state.measureStatus.store(0, std::memory_order_relaxed);
-    state.lib.transferStatus.store(0, std::memory_order_relaxed);
-    state.lib.libraryView = LibraryView::Pc;
-    state.lib.libraryMade = 0;
-    state.fitRows = 7;
-    state.measureState.store(0, std::memory_order_release);
-    state.transferState.store(0, std::memory_order_release);
-    state.statusIconBase = 750;
-    state.spectrum.signal.fill(0.0f);
-    state.spectrum.dark.fill(0.0f);
-    state.markerSlots.fill(0);
+    state.device.deviceState = DeviceConnection::Disconnected;
+    state.device.deviceIdentified = false;
+    state.device.deviceType = 0;
+    state.device.displayLow = 400;
+    state.device.displayHigh = 4000;
+    state.device.waveCalValid = false;
+    state.measurement.progress.measureTime.store(0, std::memory_order_relaxed);
+    state.measurement.spectrum.haveMeasured = false;
+    state.measurement.spectrum.haveFileData = false;
+    state.measurement.measureStatus.store(0, std::memory_order_relaxed);
+    state.library.lib.transferStatus.store(0, std::memory_order_relaxed);
+    state.library.lib.libraryView = LibraryView::Pc;
+    state.library.lib.libraryMade = 0;
+    state.library.fitRows = 7;
+    state.measurement.measureState.store(0, std::memory_order_release);
+    state.library.transferState.store(0, std::memory_order_release);
+    state.shell.statusIconBase = 750;
+    state.measurement.spectrum.signal.fill(0.0f);
+    state.measurement.spectrum.dark.fill(0.0f);
+    state.markers.markerSlots.fill(0);
 }
 
 } // namespace veltrane

@@ -46,16 +46,16 @@ std::int64_t readWhole32(const IniFile& ini, std::string_view section, std::stri
 } // namespace
 
 void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxes) {
-    state.settingsSaved = static_cast<std::uint8_t>(readWhole32(ini, kFormSection, kSavedKey, 255));
+    state.shell.settingsSaved = static_cast<std::uint8_t>(readWhole32(ini, kFormSection, kSavedKey, 255));
 
     for (std::size_t i = 0; i < kHotkeyCount; ++i)
         state.hotkey.keys[i] = ini.readString(kHotkeySection, kHotkeyNames[i], kHotkeyDefaults[i]);
 
-    if (state.settingsSaved != kSettingsSaved) return;
+    if (state.shell.settingsSaved != kSettingsSaved) return;
 
     // The stored fields are as wide as the instrument's command fields; larger
     // numbers in the file keep only their low bits, as they always have.
-    MeasureParams& params = state.measureParams;
+    MeasureParams& params = state.measurement.measureParams;
     params.exposureMs = static_cast<std::uint32_t>(readWhole32(ini, kMeasureSection, kExposureKey, 3000));
     params.averageCount = static_cast<std::uint16_t>(readWhole32(ini, kMeasureSection, kAverageKey, 3));
     params.preheatMs = static_cast<std::uint16_t>(readWhole32(ini, kMeasureSection, kPreheatKey, 20000));

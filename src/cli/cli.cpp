@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
@@ -214,8 +215,8 @@ void ChartOrder(std::vector<Point>& points) {
 std::unique_ptr<ProgramState> OpenedRawState(const RawFileRecord& record) {
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    state->rawFile = record;
-    ApplyRawSpectrum(state->rawFile, *state);
+    state->measurement.rawFile = record;
+    ApplyRawSpectrum(state->measurement.rawFile, state->measurement, state->device);
     return state;
 }
 
@@ -227,8 +228,9 @@ std::vector<Point> DrawnPoints(const SpectrumFile& file) {
     } else if (file.kind == FileKind::Raw) {
         auto state = OpenedRawState(file.raw);
         for (std::int32_t i = file.raw.windowStart; i < file.raw.windowEnd; ++i)
-            if (std::isfinite(state->spectrum.axis[i]) && std::isfinite(state->spectrum.signal[i]))
-                points.push_back({state->spectrum.axis[i], state->spectrum.signal[i]});
+            if (std::isfinite(state->measurement.spectrum.axis[i]) &&
+                std::isfinite(state->measurement.spectrum.signal[i]))
+                points.push_back({state->measurement.spectrum.axis[i], state->measurement.spectrum.signal[i]});
     } else {
         XWindow window = LibraryXWindow(file.header.modelCode());
         for (std::size_t i = 0; i < file.axis.size(); ++i) {
@@ -557,8 +559,8 @@ int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // The chart smooths the whole spectrum, so the window's edges see their
     // real neighbours, and only then cuts the file's window out of it.
     auto state = OpenedRawState(file->raw);
-    const SpectrumStore& s = state->spectrum;
-    std::uint16_t count = std::min<std::uint16_t>(state->pixelCount, static_cast<std::uint16_t>(kMaxPixels));
+    const SpectrumStore& s = state->measurement.spectrum;
+    std::uint16_t count = std::min<std::uint16_t>(state->device.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
     std::vector<float> input(count), output(count);
     for (std::uint16_t i = 0; i < count; ++i) {
         float value = s.signal[i] - s.dark[i];
@@ -592,13 +594,14 @@ int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std:
         return kExitInputRefused;
     }
     auto state = OpenedRawState(file->raw);
-    if (const char* refusal = MakeLibraryRefusal(*state)) {
+    if (const char* refusal = MakeLibraryRefusal(state->measurement, state->device)) {
         err << refusal << "\n";
         return kExitInputRefused;
     }
     std::string folder = a.get("--folder");
     if (folder.back() != '/') folder += '/';
-    MakeLibraryResult result = MakeLibrary(name, *state, folder, CurrentLocalDateTime());
+    MakeLibraryResult result =
+        MakeLibrary(name, state->measurement, state->device, state->library, folder, CurrentLocalDateTime());
     err << MakeLibraryMessage(result).text << "\n";
     return static_cast<int>(result);
 }
@@ -702,9 +705,9 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     ApplyStartupValues(*state);
 
     // Identification as the connection timer does it.
-    CheckResult check = CheckDevice(link, clock, *state);
+    CheckResult check = CheckConnection(link, clock, *state);
     if (check.newlyIdentified) {
-        RefreshSpectralAxis(*state);
+        RefreshSpectralAxis(state->measurement.spectrum, state->device);
         if (check.showCalibrationMissing) err << kCalibrationMissingMessage << "\n";
     }
     if (check.showDeviceRefused) err << kDeviceRefusedMessage << "\n";
@@ -712,7 +715,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
 
     CaptureInputs inputs{a.get("--exposure", "3000"), a.get("--average", "1"), a.get("--preheat", "20000"), "100",
                          true};
-    CaptureCheck capture = CheckCapture(inputs, *state, false);
+    CaptureCheck capture = CheckCapture(inputs, state->measurement, state->device, false);
     if (capture.conversionError) {
         err << *capture.conversionError << "\n";
         return kExitFailure;
@@ -722,11 +725,12 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitFailure;
     }
 
-    state->pixelCount =
-        state->deviceType == 1 ? 256 : static_cast<std::uint16_t>(state->pixelLast - state->pixelFirst + 1);
-    state->measureState.store(1, std::memory_order_release);
-    state->measureStatus.store(2, std::memory_order_relaxed);
-    AcquisitionContext ctx{link, clock, *state, stop};
+    state->device.pixelCount = state->device.deviceType == 1
+                                   ? 256
+                                   : static_cast<std::uint16_t>(state->device.pixelLast - state->device.pixelFirst + 1);
+    state->measurement.measureState.store(1, std::memory_order_release);
+    state->measurement.measureStatus.store(2, std::memory_order_relaxed);
+    AcquisitionContext ctx{link, clock, state->measurement, state->device, stop};
     std::atomic<bool> returned{false};
     std::thread worker([&] {
         RunMeasurement(ctx);
@@ -734,7 +738,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     });
     int shown = -1;
     while (!returned.load(std::memory_order_acquire)) {
-        int percent = MeasureProgressPercent(*state, clock.tickCount());
+        int percent = MeasureProgressPercent(state->measurement, clock.tickCount());
         if (percent != shown) {
             err << "progress: " << percent << "%\n" << std::flush;
             shown = percent;
@@ -742,25 +746,26 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     worker.join();
-    state->measureState.store(0, std::memory_order_release);
+    state->measurement.measureState.store(0, std::memory_order_release);
     if (ctx.stopRequested()) {
         err << kMeasureStopped << "\n";
         return kExitStopped;
     }
-    if (state->measureStatus.load(std::memory_order_relaxed) != 1) {
+    if (state->measurement.measureStatus.load(std::memory_order_relaxed) != 1) {
         err << kMeasureFailed << "\n";
         return kExitFailure;
     }
     if (shown != 100) err << "progress: 100%\n";
 
-    if (const char* refusal = SaveRawRefusal(*state)) {
+    if (const char* refusal = SaveRawRefusal(state->measurement, state->device)) {
         err << refusal << "\n";
         return kExitFailure;
     }
     std::string path = a.get("-o");
     std::string fileName = std::filesystem::path(path).filename().string();
-    RawFileRecord saved = state->rawFile;
-    std::string bytes = BuildRawSpectrumFile(*state, fileName, CurrentLocalDateTime(), saved);
+    RawFileRecord saved = state->measurement.rawFile;
+    std::string bytes =
+        BuildRawSpectrumFile(state->measurement, state->device, fileName, CurrentLocalDateTime(), saved);
     if (!Save(path, bytes, err)) return kExitFailure;
     if (!a.has("--csv")) return kExitOk;
     // The CSV is the saved file exported, so the two can never disagree.
@@ -833,10 +838,11 @@ int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << Shown(a.positional[0]) << ": " << points.size() << " points resampled to " << kMaxShownPoints << ".\n";
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    ApplyInterchangeSpectrum(shown, shown.title, *state);
+    ApplyInterchangeSpectrum(shown, shown.title, state->measurement, state->device);
     std::string folder = a.get("--folder");
     if (folder.back() != '/') folder += '/';
-    MakeLibraryResult result = MakeLibrary(name, *state, folder, CurrentLocalDateTime());
+    MakeLibraryResult result =
+        MakeLibrary(name, state->measurement, state->device, state->library, folder, CurrentLocalDateTime());
     err << MakeLibraryMessage(result).text << "\n";
     return static_cast<int>(result);
 }

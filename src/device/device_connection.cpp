@@ -2,14 +2,19 @@
 
 #include <algorithm>
 
-#include "measure/spectral_axis.h"
+#include "device/wave_calibration.h"
 #include "platform/byte_order.h"
 
 namespace veltrane {
 
 bool IsSmallSensorType(std::uint8_t type) {
     switch (type) {
-    case 162: case 163: case 165: case 167: case 177: case 178:
+    case 162:
+    case 163:
+    case 165:
+    case 167:
+    case 177:
+    case 178:
         return true;
     default:
         return false;
@@ -30,16 +35,16 @@ bool SensorGeometryUsable(std::uint16_t total, std::uint16_t first, std::uint16_
     return count <= kMaxPixels && first + count <= total;
 }
 
-DeviceConnection IdentifyDevice(DeviceLink& link, ProgramState& state, IdentifyOutcome* outcome) {
+DeviceConnection IdentifyDevice(DeviceLink& link, DeviceInfo& device, IdentifyOutcome* outcome) {
     auto finish = [&](IdentifyOutcome o, DeviceConnection c) {
         if (outcome) *outcome = o;
         return c;
     };
     if (!link.CountDevices()) {
-        state.deviceIdentified = false;
+        device.deviceIdentified = false;
         return finish(IdentifyOutcome::NoDevice, DeviceConnection::Disconnected);
     }
-    if (state.deviceIdentified) return finish(IdentifyOutcome::AlreadyIdentified, DeviceConnection::Connected);
+    if (device.deviceIdentified) return finish(IdentifyOutcome::AlreadyIdentified, DeviceConnection::Connected);
 
     bool read = link.ReadAuxInfoA();
     read = link.ReadAuxInfoB() && read;
@@ -47,112 +52,105 @@ DeviceConnection IdentifyDevice(DeviceLink& link, ProgramState& state, IdentifyO
     read = link.ReadDeviceRecord() && read;
     if (!read) return finish(IdentifyOutcome::RecordsUnreadable, DeviceConnection::Disconnected);
 
-    auto device = link.deviceRecord();
-    if (!IsSmallSensorType(device[wire::kDeviceOffType])) {
+    auto record = link.deviceRecord();
+    if (!IsSmallSensorType(record[wire::kDeviceOffType])) {
         auto sensor = link.sensorRecord();
         if (!SensorGeometryUsable(GetU16(sensor.data() + wire::kSensorOffTotal),
                                   GetU16(sensor.data() + wire::kSensorOffFirst),
                                   GetU16(sensor.data() + wire::kSensorOffLast)))
             return finish(IdentifyOutcome::Refused, DeviceConnection::Disconnected);
     }
-    state.deviceIdentified = true;
+    device.deviceIdentified = true;
     return finish(IdentifyOutcome::Identified, DeviceConnection::NewlyConnected);
 }
 
-void ApplyDeviceRecords(ProgramState& state, const std::array<std::uint8_t, wire::kSensorRecordSize>& sensor,
-                        const std::array<std::uint8_t, wire::kDeviceRecordSize>& device) {
-    const std::uint8_t* d = device.data();
+void ApplyDeviceRecords(DeviceInfo& device, const std::array<std::uint8_t, wire::kSensorRecordSize>& sensor,
+                        const std::array<std::uint8_t, wire::kDeviceRecordSize>& record) {
+    const std::uint8_t* d = record.data();
     const std::uint8_t* serial = d + wire::kDeviceOffOpticsSerial;
-    std::size_t serialLength =
-        std::find(serial, serial + wire::kOpticsSerialSize, std::uint8_t{0}) - serial;
-    state.opticsSerial.assign(reinterpret_cast<const char*>(serial), serialLength);
+    std::size_t serialLength = std::find(serial, serial + wire::kOpticsSerialSize, std::uint8_t{0}) - serial;
+    device.opticsSerial.assign(reinterpret_cast<const char*>(serial), serialLength);
     std::uint8_t reported = d[wire::kDeviceOffType];
-    state.deviceType = reported;
-    state.laserWavelength = GetF32(d + wire::kDeviceOffLaser);
-    state.deviceSerial = GetU32(d + wire::kDeviceOffSerial);
-    state.hwVersionMinor = d[wire::kDeviceOffHwMinor];
-    state.hwVersionMajor = d[wire::kDeviceOffHwMajor];
-    state.fwVersionMinor = GetU16(d + wire::kDeviceOffFwMinor);
-    state.fwVersionMajor = GetU16(d + wire::kDeviceOffFwMajor);
+    device.deviceType = reported;
+    device.laserWavelength = GetF32(d + wire::kDeviceOffLaser);
+    device.deviceSerial = GetU32(d + wire::kDeviceOffSerial);
+    device.hwVersionMinor = d[wire::kDeviceOffHwMinor];
+    device.hwVersionMajor = d[wire::kDeviceOffHwMajor];
+    device.fwVersionMinor = GetU16(d + wire::kDeviceOffFwMinor);
+    device.fwVersionMajor = GetU16(d + wire::kDeviceOffFwMajor);
 
     if (IsSmallSensorType(reported)) {
-        state.deviceType = 1;
-        state.pixelTotal = 256;
-        state.pixelCount = 256;
+        device.deviceType = 1;
+        device.pixelTotal = 256;
+        device.pixelCount = 256;
     } else {
-        state.pixelTotal = GetU16(sensor.data() + wire::kSensorOffTotal);
-        state.pixelFirst = GetU16(sensor.data() + wire::kSensorOffFirst);
-        state.pixelLast = GetU16(sensor.data() + wire::kSensorOffLast);
-        state.pixelCount = static_cast<std::uint16_t>(state.pixelLast - state.pixelFirst + 1);
+        device.pixelTotal = GetU16(sensor.data() + wire::kSensorOffTotal);
+        device.pixelFirst = GetU16(sensor.data() + wire::kSensorOffFirst);
+        device.pixelLast = GetU16(sensor.data() + wire::kSensorOffLast);
+        device.pixelCount = static_cast<std::uint16_t>(device.pixelLast - device.pixelFirst + 1);
     }
 
-    state.modelName = ModelName(reported, state.brandVariant);
+    device.modelName = ModelName(reported, device.brandVariant);
     if (reported == 179) {
-        state.displayLow = 400;
-        state.displayHigh = 4000;
+        device.displayLow = 400;
+        device.displayHigh = 4000;
     } else if (reported == 180) {
-        state.displayLow = 400;
-        state.displayHigh = 3000;
+        device.displayLow = 400;
+        device.displayHigh = 3000;
     }
-    if (state.waveCalValid && !CalibratedAxisUsable(state)) {
-        std::copy(std::begin(kDefaultWaveCal), std::end(kDefaultWaveCal), state.waveCal.begin());
-        state.waveCalValid = false;
+    if (device.waveCalValid && !CalibratedAxisUsable(device)) {
+        std::copy(std::begin(kDefaultWaveCal), std::end(kDefaultWaveCal), device.waveCal.begin());
+        device.waveCalValid = false;
     }
-    if (!state.waveCalValid) {
-        state.displayLow = 1;
-        state.displayHigh = state.pixelCount;
+    if (!device.waveCalValid) {
+        device.displayLow = 1;
+        device.displayHigh = device.pixelCount;
     }
 }
 
-CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state, bool identificationAllowed) {
+CheckResult CheckDevice(DeviceLink& link, Clock& clock, DeviceInfo& device, bool identificationAllowed) {
     CheckResult result;
-    if (!identificationAllowed && !state.deviceIdentified && link.CountDevices()) {
+    if (!identificationAllowed && !device.deviceIdentified && link.CountDevices()) {
         result.outcome = IdentifyOutcome::Postponed;
-        state.deviceState = DeviceConnection::Disconnected;
+        device.deviceState = DeviceConnection::Disconnected;
         return result;
     }
-    DeviceConnection connection = IdentifyDevice(link, state, &result.outcome);
-    state.deviceState = connection;
+    DeviceConnection connection = IdentifyDevice(link, device, &result.outcome);
+    device.deviceState = connection;
 
     if (connection == DeviceConnection::NewlyConnected) {
-        result.calibration = ReadCalibration(link, clock, state);
-        ApplyDeviceRecords(state, link.sensorRecord(), link.deviceRecord());
-        if (state.activeMode == ActiveMode::Spectrum) state.progress.measureTime.store(0, std::memory_order_relaxed);
-        state.spectrum.haveMeasured = false;
-        state.spectrum.haveFileData = false;
-        state.deviceState = DeviceConnection::Connected;
+        result.calibration = ReadCalibration(link, clock, device);
+        ApplyDeviceRecords(device, link.sensorRecord(), link.deviceRecord());
+        device.deviceState = DeviceConnection::Connected;
         result.newlyIdentified = true;
-        result.showCalibrationMissing = !state.waveCalValid;
+        result.showCalibrationMissing = !device.waveCalValid;
         result.state = DeviceConnection::Connected;
         return result;
     }
     result.state = connection;
     if (connection == DeviceConnection::Disconnected) {
-        state.deviceIdentified = false;
-        state.measureState.store(0, std::memory_order_release);
-        state.measureStatus.store(0, std::memory_order_relaxed);
-        state.transferState.store(0, std::memory_order_release);
-        state.lib.transferStatus.store(0, std::memory_order_relaxed);
+        device.deviceIdentified = false;
+        result.lost = true;
         if (result.outcome == IdentifyOutcome::Refused) {
-            result.showDeviceRefused = !state.deviceRefusalShown;
-            state.deviceRefusalShown = true;
+            result.showDeviceRefused = !device.deviceRefusalShown;
+            device.deviceRefusalShown = true;
         } else if (result.outcome == IdentifyOutcome::NoDevice) {
-            state.deviceRefusalShown = false;
+            device.deviceRefusalShown = false;
         }
     }
     return result;
 }
 
-DeviceTree DeviceTreeLines(const ProgramState& state) {
+DeviceTree DeviceTreeLines(const DeviceInfo& device) {
     DeviceTree tree;
-    tree.root = state.modelName;
-    if (!state.waveCalValid) tree.children.push_back("Wave cal not exist!");
-    tree.children.push_back("HW S/N: " + std::to_string(state.hwVersionMajor) + "." +
-                            std::to_string(state.hwVersionMinor));
-    tree.children.push_back("FW S/N: " + std::to_string(state.fwVersionMajor) + "." +
-                            std::to_string(state.fwVersionMinor));
-    tree.children.push_back("Opt S/N: " + state.opticsSerial);
-    tree.children.push_back("Dev S/N: " + std::to_string(state.deviceSerial));
+    tree.root = device.modelName;
+    if (!device.waveCalValid) tree.children.push_back("Wave cal not exist!");
+    tree.children.push_back("HW S/N: " + std::to_string(device.hwVersionMajor) + "." +
+                            std::to_string(device.hwVersionMinor));
+    tree.children.push_back("FW S/N: " + std::to_string(device.fwVersionMajor) + "." +
+                            std::to_string(device.fwVersionMinor));
+    tree.children.push_back("Opt S/N: " + device.opticsSerial);
+    tree.children.push_back("Dev S/N: " + std::to_string(device.deviceSerial));
     return tree;
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
 #include "device/device_file_access.h"
+#include "device/device_info.h"
 #include "device/device_link.h"
 #include "platform/clock.h"
 
@@ -39,11 +39,11 @@ bool SensorGeometryUsable(std::uint16_t total, std::uint16_t first, std::uint16_
 
 // Counts devices and, for a device not yet identified, reads the four
 // identity records. Returns the new connection state.
-DeviceConnection IdentifyDevice(DeviceLink& link, ProgramState& state, IdentifyOutcome* outcome = nullptr);
+DeviceConnection IdentifyDevice(DeviceLink& link, DeviceInfo& device, IdentifyOutcome* outcome = nullptr);
 
-// Fills the device group from the two records (sensor, then device).
-void ApplyDeviceRecords(ProgramState& state, const std::array<std::uint8_t, wire::kSensorRecordSize>& sensor,
-                        const std::array<std::uint8_t, wire::kDeviceRecordSize>& device);
+// Fills the device information from the two records (sensor, then device).
+void ApplyDeviceRecords(DeviceInfo& device, const std::array<std::uint8_t, wire::kSensorRecordSize>& sensor,
+                        const std::array<std::uint8_t, wire::kDeviceRecordSize>& record);
 
 // What a connection check leaves for the window to show.
 struct CheckResult {
@@ -56,19 +56,22 @@ struct CheckResult {
     FileAccessResult calibration = FileAccessResult::Success;
     bool showCalibrationMissing = false; // "Wave calibration not exist!"
     bool showDeviceRefused = false;      // kDeviceRefusedMessage, once per attachment
+    // No device (or none usable) was found: whatever ran on the old one is
+    // over, and the owner of the measurement and transfer states resets them.
+    bool lost = false;
 };
 
-// One tick of the connection check: identification with calibration read,
-// or the reset of the run-time state when no device is found. With
-// `identificationAllowed` false a present but unidentified device is left for
-// a later tick (nothing is sent to it).
-CheckResult CheckDevice(DeviceLink& link, Clock& clock, ProgramState& state, bool identificationAllowed = true);
+// One tick of the connection check on the device information alone:
+// identification with calibration read, or `lost` when no device is found.
+// With `identificationAllowed` false a present but unidentified device is
+// left for a later tick (nothing is sent to it).
+CheckResult CheckDevice(DeviceLink& link, Clock& clock, DeviceInfo& device, bool identificationAllowed = true);
 
 // The device information tree: the model name as root, then its lines.
 struct DeviceTree {
     std::string root;
     std::vector<std::string> children;
 };
-DeviceTree DeviceTreeLines(const ProgramState& state);
+DeviceTree DeviceTreeLines(const DeviceInfo& device);
 
 } // namespace veltrane

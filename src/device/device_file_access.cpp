@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/program_state.h"
+#include "device/device_info.h"
 #include "platform/byte_order.h"
 
 namespace veltrane {
@@ -92,18 +92,19 @@ FileAccessResult FetchCalibration(DeviceLink& link, Clock& clock, std::array<std
 
 } // namespace
 
-FileAccessResult ReadCalibration(DeviceLink& link, Clock& clock, ProgramState& state) {
+FileAccessResult ReadCalibration(DeviceLink& link, Clock& clock, DeviceInfo& device) {
     std::array<std::uint8_t, kCalibrationBytes> bytes{};
     std::uint32_t received = 0;
     FileAccessResult result = FetchCalibration(link, clock, bytes, received);
     // Without c1 there is no slope: fewer than eight bytes make no axis.
     if (result == FileAccessResult::Success && received >= 8) {
-        state.waveCal.fill(0.0f);
-        for (std::uint32_t i = 0; i < received / 4; ++i) state.waveCal[i] = GetF32(bytes.data() + 4 * i);
-        state.waveCalValid = true;
+        device.waveCal.fill(0.0f);
+        for (std::uint32_t i = 0; i < received / 4; ++i)
+            device.waveCal[i] = GetF32(bytes.data() + 4 * i);
+        device.waveCalValid = true;
     } else {
-        std::copy(std::begin(kDefaultWaveCal), std::end(kDefaultWaveCal), state.waveCal.begin());
-        state.waveCalValid = false;
+        std::copy(std::begin(kDefaultWaveCal), std::end(kDefaultWaveCal), device.waveCal.begin());
+        device.waveCalValid = false;
     }
     return result;
 }

@@ -9,7 +9,7 @@
 
 namespace veltrane {
 
-struct ProgramState;
+struct DeviceInfo;
 
 // Outcome of a file access on the instrument.
 enum class FileAccessResult : std::uint8_t {
@@ -69,6 +69,6 @@ private:
 constexpr float kDefaultWaveCal[6] = {1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 
 // Reads "/SYS1/CALWAV.CFG" into waveCal and waveCalValid of the state.
-FileAccessResult ReadCalibration(DeviceLink& link, Clock& clock, ProgramState& state);
+FileAccessResult ReadCalibration(DeviceLink& link, Clock& clock, DeviceInfo& device);
 
 } // namespace veltrane

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "app/program_state.h"
+#include "device/device_info.h"
+#include "measure/measurement_session.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/spectral_axis.h"
 
@@ -13,9 +14,10 @@ InterchangeSpectrum FitForStore(const InterchangeSpectrum& spectrum, bool& resam
     return resampled ? ResampledEvenly(spectrum, kMaxShownPoints) : spectrum;
 }
 
-void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, ProgramState& state) {
+void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
+                              DeviceInfo& device) {
     const std::size_t n = std::min({spectrum.x.size(), spectrum.y.size(), kMaxShownPoints});
-    RawFileRecord& record = state.rawFile;
+    RawFileRecord& record = session.rawFile;
     record = RawFileRecord{};
     record.header.setName(name);
     record.header.setModelCode(kForeignModelCode);
@@ -27,7 +29,7 @@ void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::st
     // The record keeps absolute wavenumbers as a raw file does; the store
     // takes the shifts as read, not through that float round trip.
     const double laserWavenumber = 1e7 / static_cast<double>(kDefaultLaserNm);
-    SpectrumStore& s = state.spectrum;
+    SpectrumStore& s = session.spectrum;
     s.signal.fill(0.0f);
     s.dark.fill(0.0f);
     s.axis.fill(0.0f);
@@ -37,7 +39,7 @@ void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::st
         s.signal[i] = spectrum.y[i];
         s.axis[i] = spectrum.x[i];
     }
-    state.pixelCount = static_cast<std::uint16_t>(n);
+    device.pixelCount = static_cast<std::uint16_t>(n);
     s.haveFileData = true;
     s.haveMeasured = false;
 }

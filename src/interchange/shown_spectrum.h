@@ -7,7 +7,8 @@
 
 namespace veltrane {
 
-struct ProgramState;
+struct MeasurementSession;
+struct DeviceInfo;
 
 // The model code a spectrum from another program carries in its header:
 // no instrument of ours, so the library chart draws all its X range.
@@ -23,6 +24,7 @@ InterchangeSpectrum FitForStore(const InterchangeSpectrum& spectrum, bool& resam
 // spectrum as opening a raw file does: intensities and Raman shifts in the
 // store, the whole spectrum as the file's window, `name` in the file header,
 // so smoothing, markers and Make Library treat it like an opened raw file.
-void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, ProgramState& state);
+void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
+                              DeviceInfo& device);
 
 } // namespace veltrane

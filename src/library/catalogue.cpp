@@ -14,9 +14,9 @@ std::string WithoutExtension(const std::string& fileName) {
     return dot == std::string::npos ? fileName : fileName.substr(0, dot);
 }
 
-std::uint8_t TickOf(const ProgramState& state, int row) {
-    if (row < 0 || static_cast<std::size_t>(row) >= state.rowTicks.size()) return 0;
-    return state.rowTicks[static_cast<std::size_t>(row)];
+std::uint8_t TickOf(const LibraryState& library, int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= library.rowTicks.size()) return 0;
+    return library.rowTicks[static_cast<std::size_t>(row)];
 }
 
 } // namespace
@@ -56,18 +56,18 @@ std::vector<CatalogueRow> ListLibraryFolder(const std::string& folder, BrandVari
     return rows;
 }
 
-void ClearTicks(ProgramState& state) {
-    state.rowTicks.assign(std::size_t{state.lib.libraryCount} + 1, 0);
+void ClearTicks(LibraryState& library) {
+    library.rowTicks.assign(std::size_t{library.lib.libraryCount} + 1, 0);
 }
 
-bool RowTicked(const ProgramState& state, int row) {
-    return TickOf(state, row) == 1;
+bool RowTicked(const LibraryState& library, int row) {
+    return TickOf(library, row) == 1;
 }
 
-std::vector<int> TickedRows(const ProgramState& state, std::size_t limit) {
+std::vector<int> TickedRows(const LibraryState& library, std::size_t limit) {
     std::vector<int> rows;
-    for (int r = 1; r <= state.lib.libraryCount && rows.size() < limit; ++r)
-        if (RowTicked(state, r)) rows.push_back(r);
+    for (int r = 1; r <= library.lib.libraryCount && rows.size() < limit; ++r)
+        if (RowTicked(library, r)) rows.push_back(r);
     return rows;
 }
 
@@ -79,42 +79,42 @@ void ResetRowBoxes(RowBoxStates& boxes, int count, int fitRows) {
     }
 }
 
-void SyncRowBoxes(RowBoxStates& boxes, const ProgramState& state, int topRow) {
-    int last = std::min<int>(state.fitRows, kRowBoxCount - 1);
+void SyncRowBoxes(RowBoxStates& boxes, const LibraryState& library, int topRow) {
+    int last = std::min<int>(library.fitRows, kRowBoxCount - 1);
     for (int k = 1; k <= last; ++k) {
         int r = topRow + k - 1;
-        boxes.shown[k] = r <= state.lib.libraryCount;
-        boxes.checked[k] = RowTicked(state, r);
+        boxes.shown[k] = r <= library.lib.libraryCount;
+        boxes.checked[k] = RowTicked(library, r);
     }
 }
 
-void SelectLibraryRow(ProgramState& state, int row) {
-    state.currentRow = row;
+void SelectLibraryRow(LibraryState& library, int row) {
+    library.currentRow = row;
 }
 
-void ClickLibraryRow(ProgramState& state, RowBoxStates& boxes, int topRow) {
-    int row = state.currentRow;
-    if (state.ignoreNextClick || row <= 0 || row > state.lib.libraryCount) {
-        state.ignoreNextClick = false;
+void ClickLibraryRow(LibraryState& library, RowBoxStates& boxes, int topRow) {
+    int row = library.currentRow;
+    if (library.ignoreNextClick || row <= 0 || row > library.lib.libraryCount) {
+        library.ignoreNextClick = false;
         return;
     }
-    if (state.rowTicks.size() <= static_cast<std::size_t>(row)) state.rowTicks.resize(std::size_t(row) + 1, 0);
+    if (library.rowTicks.size() <= static_cast<std::size_t>(row)) library.rowTicks.resize(std::size_t(row) + 1, 0);
     // The tick decides and the box follows. A box can be hidden past fitRows
     // and keep an old mark; toggling by it would tick a row twice.
-    std::uint8_t tick = state.rowTicks[static_cast<std::size_t>(row)] == 1 ? 0 : 1;
-    state.rowTicks[static_cast<std::size_t>(row)] = tick;
+    std::uint8_t tick = library.rowTicks[static_cast<std::size_t>(row)] == 1 ? 0 : 1;
+    library.rowTicks[static_cast<std::size_t>(row)] = tick;
     int slot = row - topRow + 1;
     if (slot >= 1 && slot < kRowBoxCount) boxes.checked[slot] = tick == 1;
     // "All" says every row is ticked; one row unticked makes that untrue.
     if (tick == 0)
         boxes.checked[0] = false;
-    else if (TickedRows(state).size() == state.lib.libraryCount)
+    else if (TickedRows(library).size() == library.lib.libraryCount)
         boxes.checked[0] = true;
 }
 
-void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on) {
-    std::fill(state.rowTicks.begin(), state.rowTicks.end(), on ? 1 : 0);
-    int last = std::min<int>(state.fitRows, kRowBoxCount - 1);
+void TickAllRows(LibraryState& library, RowBoxStates& boxes, bool on) {
+    std::fill(library.rowTicks.begin(), library.rowTicks.end(), on ? 1 : 0);
+    int last = std::min<int>(library.fitRows, kRowBoxCount - 1);
     for (int k = 1; k <= last; ++k)
         boxes.checked[k] = on;
 }

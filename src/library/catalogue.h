@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
+#include "library/library_state.h"
 #include "library/row_boxes.h"
 #include "measure/spectrum_header.h"
 
@@ -50,11 +50,11 @@ std::vector<CatalogueRow> ListLibraryFolder(const std::string& folder, BrandVari
 // Tick model. rowTicks holds one flag per grid row, index 0 for the title
 // row, and is sized to the listing so any number of listed rows can be ticked.
 
-// After a listing of state.lib.libraryCount rows: every row unticked.
-void ClearTicks(ProgramState& state);
-bool RowTicked(const ProgramState& state, int row);
+// After a listing of library.lib.libraryCount rows: every row unticked.
+void ClearTicks(LibraryState& library);
+bool RowTicked(const LibraryState& library, int row);
 // Ticked rows among 1..libraryCount, ascending, at most `limit` of them.
-std::vector<int> TickedRows(const ProgramState& state, std::size_t limit = kMaxCatalogueRows);
+std::vector<int> TickedRows(const LibraryState& library, std::size_t limit = kMaxCatalogueRows);
 
 // The check boxes over the grid as shown: slot 0 over the title row ("All"),
 // slot k over the k-th data row visible, that is row topRow + k - 1.
@@ -68,22 +68,22 @@ struct RowBoxStates {
 void ResetRowBoxes(RowBoxStates& boxes, int count, int fitRows);
 // Boxes 1 to fitRows show the ticks of the rows visible from topRow on;
 // those past the last row are hidden.
-void SyncRowBoxes(RowBoxStates& boxes, const ProgramState& state, int topRow);
+void SyncRowBoxes(RowBoxStates& boxes, const LibraryState& library, int topRow);
 
 // The select-cell event: the row the grid has made current.
-void SelectLibraryRow(ProgramState& state, int row);
+void SelectLibraryRow(LibraryState& library, int row);
 // A click on the grid: toggles the current row's tick and its box, unless a
 // wheel or key event asked to let this click pass (it then only clears that
 // request) or the title row is current. The "All" box (slot 0) follows:
 // cleared when a row is unticked, ticked when the last row is ticked.
-void ClickLibraryRow(ProgramState& state, RowBoxStates& boxes, int topRow);
+void ClickLibraryRow(LibraryState& library, RowBoxStates& boxes, int topRow);
 // Wheel and key events on the grid: the grid moves its selection itself and
 // raises a click for it, which must not toggle anything.
-inline void IgnoreNextClick(ProgramState& state) {
-    state.ignoreNextClick = true;
+inline void IgnoreNextClick(LibraryState& library) {
+    library.ignoreNextClick = true;
 }
 // The "All" box: every row ticked (on) or unticked, boxes 1 to fitRows alike.
-void TickAllRows(ProgramState& state, RowBoxStates& boxes, bool on);
+void TickAllRows(LibraryState& library, RowBoxStates& boxes, bool on);
 
 // The type-ahead: the first of the rows 1..n whose shown name (rowNames[r -
 // 1]) begins with `typed`, letters in any case. Nothing when no name begins

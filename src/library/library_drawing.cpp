@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "app/window_rules.h"
 #include "library/catalogue.h"
 #include "library/library_file.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -19,8 +19,8 @@ XWindow LibraryXWindow(std::uint16_t modelCode) {
     return {0.0, std::numeric_limits<double>::infinity()};
 }
 
-std::vector<int> CollectTickedRows(const ProgramState& state) {
-    return TickedRows(state, kRowsCollected);
+std::vector<int> CollectTickedRows(const LibraryState& library) {
+    return TickedRows(library, kRowsCollected);
 }
 
 SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, const float* intensity, const float* axis,
@@ -42,13 +42,14 @@ SeriesHandle AddLibraryCurve(ChartModel& chart, const SpectrumHeader& header, co
     return series;
 }
 
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow) {
+DrawResult DrawTickedLibraries(ChartModel& chart, LibraryState& library,
+                               const std::function<ListedRow(int)>& listedRow) {
     DrawResult result;
-    if (state.transferState.load(std::memory_order_acquire) != 0) {
+    if (library.transferState.load(std::memory_order_acquire) != 0) {
         result.code = DrawCode::Transferring;
         return result;
     }
-    std::vector<int> rows = CollectTickedRows(state);
+    std::vector<int> rows = CollectTickedRows(library);
     if (rows.empty()) {
         result.code = DrawCode::NotSelected;
         return result;
@@ -57,7 +58,7 @@ DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std
         result.code = DrawCode::TooMany;
         return result;
     }
-    LIB_RW& lib = state.lib;
+    LIB_RW& lib = library.lib;
     std::size_t points = LibraryPoints(lib.libraryView);
     chart.removeAllSeries();
     SpectrumHeader header;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/chart_model.h"
-#include "app/program_state.h"
+#include "library/library_state.h"
 #include "measure/spectrum_header.h"
+#include "shared/chart_model.h"
 
 namespace veltrane {
 
@@ -33,7 +33,7 @@ XWindow LibraryXWindow(std::uint16_t modelCode);
 
 // The ticked rows among 1..libraryCount, ascending; collecting stops at
 // eight, which is enough to know there are too many.
-std::vector<int> CollectTickedRows(const ProgramState& state);
+std::vector<int> CollectTickedRows(const LibraryState& library);
 
 // Adds one curve titled with the header's name as DisplayName shows it: the
 // points whose X lies in the window of the header's model code, and whose
@@ -63,7 +63,8 @@ struct ListedRow {
 // file the row was listed from (`listedRow`, for rows 1..libraryCount), and
 // both axes follow the data. A row whose file cannot be read or is too short
 // is left out and named in the result.
-DrawResult DrawTickedLibraries(ChartModel& chart, ProgramState& state, const std::function<ListedRow(int)>& listedRow);
+DrawResult DrawTickedLibraries(ChartModel& chart, LibraryState& library,
+                               const std::function<ListedRow(int)>& listedRow);
 
 // The message for a result; empty when there is nothing to tell.
 std::string DrawMessage(const DrawResult& result);

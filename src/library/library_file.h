@@ -4,8 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/program_state.h"
+#include "library/lib_rw.h"
 #include "measure/spectrum_header.h"
+#include "shared/program_constants.h"
 
 namespace veltrane {
 

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
+#include "library/library_state.h"
+#include "shared/program_constants.h"
 
 namespace veltrane {
 

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <memory>
 
-#include "app/program_state.h"
-#include "app/window_rules.h"
+#include "device/device_info.h"
 #include "library/library_file.h"
+#include "library/library_state.h"
+#include "measure/measurement_session.h"
 #include "measure/spectral_axis.h"
 #include "platform/folder_listing.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -23,26 +25,26 @@ struct LibraryDraft {
 
 // A raw file brings its own header, reserved bytes and model code included,
 // and its Raman shifts; its intensities are taken as they were saved.
-void FromRawFile(const ProgramState& state, LibraryDraft& out) {
-    out.header = state.rawFile.header;
-    std::copy_n(state.spectrum.axis.begin(), kPcLibraryPoints, out.axis.begin());
-    std::copy_n(state.spectrum.signal.begin(), kPcLibraryPoints, out.intensity.begin());
+void FromRawFile(const MeasurementSession& session, LibraryDraft& out) {
+    out.header = session.rawFile.header;
+    std::copy_n(session.spectrum.axis.begin(), kPcLibraryPoints, out.axis.begin());
+    std::copy_n(session.spectrum.signal.begin(), kPcLibraryPoints, out.intensity.begin());
 }
 
-void FromMeasurement(const ProgramState& state, LibraryDraft& out) {
+void FromMeasurement(const MeasurementSession& session, const DeviceInfo& device, LibraryDraft& out) {
     out.header = SpectrumHeader{};
-    out.header.setModelCode(state.deviceType);
+    out.header.setModelCode(device.deviceType);
     // A library is made only with a calibration, and then the chart shows a
     // 256-pixel instrument's spectrum against Raman shift too: the library
     // holds what was shown, as one made from a saved raw file does.
-    bool ramanShift = state.deviceType == 179 || state.deviceType == 180 || state.deviceType == 1;
+    bool ramanShift = device.deviceType == 179 || device.deviceType == 180 || device.deviceType == 1;
     // 0 nm would make every shift infinite; the display and the raw files
     // read it as the default laser line, and so does the library.
-    float laser =
-        state.laserWavelength > 0.0f && std::isfinite(state.laserWavelength) ? state.laserWavelength : kDefaultLaserNm;
+    float laser = device.laserWavelength > 0.0f && std::isfinite(device.laserWavelength) ? device.laserWavelength
+                                                                                         : kDefaultLaserNm;
     float kL = static_cast<float>(1e7 / static_cast<double>(laser));
-    const auto& c = state.waveCal;
-    std::size_t pixels = std::min<std::size_t>(state.pixelCount, kPcLibraryPoints);
+    const auto& c = device.waveCal;
+    std::size_t pixels = std::min<std::size_t>(device.pixelCount, kPcLibraryPoints);
     for (std::size_t i = 0; i < pixels; ++i) {
         double x = static_cast<double>(i);
         double lambda = static_cast<double>(c[0]) + static_cast<double>(c[1]) * x + static_cast<double>(c[2]) * x * x +
@@ -52,29 +54,29 @@ void FromMeasurement(const ProgramState& state, LibraryDraft& out) {
             ramanShift ? static_cast<float>(static_cast<double>(kL) - 1e7 / static_cast<double>(stored)) : stored;
     }
     for (std::size_t i = 0; i < kPcLibraryPoints; ++i) {
-        float value = state.spectrum.signal[i] - state.spectrum.dark[i];
+        float value = session.spectrum.signal[i] - session.spectrum.dark[i];
         out.intensity[i] = value > 0.0f ? value : 0.0f;
     }
 }
 
 } // namespace
 
-const char* MakeLibraryRefusal(const ProgramState& state) {
-    if (MeasurementBusy(state)) return kMeasureProcessingMessage;
-    const SpectrumStore& s = state.spectrum;
+const char* MakeLibraryRefusal(const MeasurementSession& session, const DeviceInfo& device) {
+    if (MeasurementBusy(session)) return kMeasureProcessingMessage;
+    const SpectrumStore& s = session.spectrum;
     if (!s.haveMeasured && !s.haveFileData) return kNoDataToMakeLibrary;
-    if (s.haveMeasured && !state.waveCalValid) return kNoWaveCalibration;
+    if (s.haveMeasured && !device.waveCalValid) return kNoWaveCalibration;
     return nullptr;
 }
 
-MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, const std::string& pcFolder,
-                              const LocalDateTime& now) {
+MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
+                              LibraryState& library, const std::string& pcFolder, const LocalDateTime& now) {
     // Some 20 kB of working data: kept off the GUI thread's stack.
     auto points = std::make_unique<LibraryDraft>();
-    if (state.spectrum.haveFileData)
-        FromRawFile(state, *points);
+    if (session.spectrum.haveFileData)
+        FromRawFile(session, *points);
     else
-        FromMeasurement(state, *points);
+        FromMeasurement(session, device, *points);
     points->header.setDateTime(now);
 
     if (!EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
@@ -86,7 +88,7 @@ MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, cons
     points->header.setName(name);
     if (!WritePcLibraryFile(path, points->header, points->intensity.data(), points->axis.data()))
         return MakeLibraryResult::WriteFailed;
-    if (state.lib.libraryView == LibraryView::Pc) state.lib.libraryMade = 1;
+    if (library.lib.libraryView == LibraryView::Pc) library.lib.libraryMade = 1;
     return MakeLibraryResult::Made;
 }
 

@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <string>
 
-#include "app/user_dialogs.h"
 #include "measure/spectrum_header.h"
+#include "shared/user_dialogs.h"
 
 namespace veltrane {
 
-struct ProgramState;
+struct MeasurementSession;
+struct DeviceInfo;
+struct LibraryState;
 
 // Outcome of making a library entry. Codes 4 and 5 keep a name from reaching
 // outside the library folder and a failed write from passing as done.
@@ -25,15 +27,15 @@ constexpr const char* kNoDataToMakeLibrary = "No data to make library!";
 
 // Whether the shown spectrum may become a library entry: nullptr when it may,
 // else the message (error icon) that refuses it.
-const char* MakeLibraryRefusal(const ProgramState& state);
+const char* MakeLibraryRefusal(const MeasurementSession& session, const DeviceInfo& device);
 
 // Builds the PC library file of the shown spectrum, named `name` (8-bit
 // text), in `pcFolder` (ending in '/'), dated `now`. The checks run in the
 // order folder, existing name, length, file-name validity, so a long name
 // that exists is reported as existing. Nothing is written unless the result
 // is Made; then libraryMade is set when the PC view is current.
-MakeLibraryResult MakeLibrary(const std::string& name, ProgramState& state, const std::string& pcFolder,
-                              const LocalDateTime& now);
+MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
+                              LibraryState& library, const std::string& pcFolder, const LocalDateTime& now);
 
 struct LibraryMessage {
     const char* text;

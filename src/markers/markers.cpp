@@ -1,5 +1,8 @@
 #include "markers/markers.h"
 
+#include "device/device_info.h"
+#include "measure/measurement_session.h"
+
 #include <algorithm>
 
 namespace veltrane {
@@ -8,37 +11,37 @@ namespace {
 
 constexpr std::size_t kSlotEntries = 7; // six markers and the 0 the packing shifts in
 
-bool IdTaken(const ProgramState& state, std::uint8_t id) {
-    return std::find(state.markerSlots.begin(), state.markerSlots.end(), id) != state.markerSlots.end();
+bool IdTaken(const MarkerSet& markers, std::uint8_t id) {
+    return std::find(markers.markerSlots.begin(), markers.markerSlots.end(), id) != markers.markerSlots.end();
 }
 
 // 0 when every id is taken, which the count check rules out.
-std::uint8_t SmallestFreeId(const ProgramState& state) {
+std::uint8_t SmallestFreeId(const MarkerSet& markers) {
     for (std::uint8_t id = kFirstMarkerId; id <= kLastMarkerId; ++id)
-        if (!IdTaken(state, id)) return id;
+        if (!IdTaken(markers, id)) return id;
     return 0;
 }
 
 } // namespace
 
-MarkerWindow ChooseMarkerWindow(const ProgramState& state) {
-    const SpectrumStore& s = state.spectrum;
+MarkerWindow ChooseMarkerWindow(const MeasurementSession& session, const DeviceInfo& device) {
+    const SpectrumStore& s = session.spectrum;
     if (!s.haveMeasured && !s.haveFileData) return {};
-    std::uint16_t type = s.haveMeasured ? state.deviceType : state.rawFile.header.modelCode();
+    std::uint16_t type = s.haveMeasured ? device.deviceType : session.rawFile.header.modelCode();
     MarkerWindow window;
     if (type == 0 || type == 179)
         window = {400, 4000};
     else if (type == 180)
         window = {400, 3000};
     else
-        window = {state.displayLow, state.displayHigh};
-    if (!state.waveCalValid && s.haveMeasured) window = {state.displayLow, state.displayHigh};
+        window = {device.displayLow, device.displayHigh};
+    if (!device.waveCalValid && s.haveMeasured) window = {device.displayLow, device.displayHigh};
     return window;
 }
 
-std::vector<ChartPoint> MarkerPoints(const ProgramState& state, MarkerWindow window) {
-    const SpectrumStore& s = state.spectrum;
-    std::size_t count = std::min<std::size_t>(state.pixelCount, kMaxPixels);
+std::vector<ChartPoint> MarkerPoints(const MeasurementSession& session, const DeviceInfo& device, MarkerWindow window) {
+    const SpectrumStore& s = session.spectrum;
+    std::size_t count = std::min<std::size_t>(device.pixelCount, kMaxPixels);
     double lo = window.lo;
     double hi = window.hi;
     std::vector<ChartPoint> points;
@@ -51,17 +54,18 @@ std::vector<ChartPoint> MarkerPoints(const ProgramState& state, MarkerWindow win
     return points;
 }
 
-bool TakeMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series) {
-    if (state.markerCount >= kMaxMarkers) return false;
-    std::uint8_t id = SmallestFreeId(state);
+bool TakeMarker(MarkerSet& markers, const MeasurementSession& session, const DeviceInfo& device, ChartModel& chart,
+                MarkerSeries& series) {
+    if (markers.markerCount >= kMaxMarkers) return false;
+    std::uint8_t id = SmallestFreeId(markers);
     if (id == 0) return false;
-    std::uint8_t entry = state.markerCount;
-    ++state.markerNameCounter;
-    ++state.markerCount;
-    state.markerSlots[entry] = id;
-    std::string name = kMarkerNamePrefix + std::to_string(state.markerNameCounter);
+    std::uint8_t entry = markers.markerCount;
+    ++markers.markerNameCounter;
+    ++markers.markerCount;
+    markers.markerSlots[entry] = id;
+    std::string name = kMarkerNamePrefix + std::to_string(markers.markerNameCounter);
 
-    std::vector<ChartPoint> points = MarkerPoints(state, ChooseMarkerWindow(state));
+    std::vector<ChartPoint> points = MarkerPoints(session, device, ChooseMarkerWindow(session, device));
     // Id 8 is free exactly when no marker exists, so this turns the legend on
     // with the first marker and the deletes turn it off with the last.
     if (id == kFirstMarkerId) chart.setLegendVisible(true);
@@ -72,34 +76,34 @@ bool TakeMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series) {
     return true;
 }
 
-bool DeleteMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series, int row) {
-    if (row <= 0 || state.markerCount == 0 || row > state.markerCount) return false;
+bool DeleteMarker(MarkerSet& markers, ChartModel& chart, MarkerSeries& series, int row) {
+    if (row <= 0 || markers.markerCount == 0 || row > markers.markerCount) return false;
     std::size_t entry = static_cast<std::size_t>(row - 1);
-    std::uint8_t id = state.markerSlots[entry];
+    std::uint8_t id = markers.markerSlots[entry];
     if (id < kFirstMarkerId || id > kLastMarkerId) return false;
     chart.removeSeries(series.of(id));
     series.of(id) = kNoSeries;
     for (std::size_t i = entry; i + 1 < kSlotEntries; ++i)
-        state.markerSlots[i] = state.markerSlots[i + 1];
-    state.markerSlots[kSlotEntries - 1] = 0;
-    --state.markerCount;
-    if (state.markerCount == 0) {
+        markers.markerSlots[i] = markers.markerSlots[i + 1];
+    markers.markerSlots[kSlotEntries - 1] = 0;
+    --markers.markerCount;
+    if (markers.markerCount == 0) {
         chart.setLegendVisible(false);
-        state.markerNameCounter = 0;
+        markers.markerNameCounter = 0;
     }
     return true;
 }
 
-void DeleteAllMarkers(ProgramState& state, ChartModel& chart, MarkerSeries& series) {
-    for (std::size_t i = 0; i < state.markerCount && i < kSlotEntries; ++i) {
-        std::uint8_t id = state.markerSlots[i];
+void DeleteAllMarkers(MarkerSet& markers, ChartModel& chart, MarkerSeries& series) {
+    for (std::size_t i = 0; i < markers.markerCount && i < kSlotEntries; ++i) {
+        std::uint8_t id = markers.markerSlots[i];
         if (id < kFirstMarkerId || id > kLastMarkerId) continue;
         chart.removeSeries(series.of(id));
         series.of(id) = kNoSeries;
     }
-    state.markerSlots.fill(0);
-    state.markerCount = 0;
-    state.markerNameCounter = 0;
+    markers.markerSlots.fill(0);
+    markers.markerCount = 0;
+    markers.markerNameCounter = 0;
     chart.setLegendVisible(false);
 }
 
@@ -111,10 +115,10 @@ bool RenameMarker(ChartModel& chart, int row, const std::string& name) {
     return true;
 }
 
-MarkerTableContent FillMarkerTable(const ProgramState& state, const ChartModel& chart) {
+MarkerTableContent FillMarkerTable(const MarkerSet& markers, const ChartModel& chart) {
     MarkerTableContent content;
     for (std::size_t i = 0; i < kMaxMarkers; ++i) {
-        if (state.markerSlots[i] == 0) continue;
+        if (markers.markerSlots[i] == 0) continue;
         // Row n is the series at chart position n: the measured spectrum
         // holds position 0 and the markers follow in slot order.
         SeriesHandle handle = chart.seriesByIndex(content.rows.size() + 1);

@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "app/chart_model.h"
-#include "app/program_state.h"
+#include "markers/marker_set.h"
+#include "shared/chart_model.h"
 
 namespace veltrane {
+
+struct MeasurementSession;
+struct DeviceInfo;
 
 constexpr const char* kMaxMarkersMessage = "Max 6 Lines!";
 constexpr const char* kNotSelectItemMessage = "Not Select Item!";
@@ -19,7 +22,7 @@ constexpr std::uint8_t kLastMarkerId = 13;
 
 // The references Series8 .. Series13: the chart series of the marker with
 // each id, kNoSeries while the id is free. The marker windows own it; the
-// slots in ProgramState say which ids are taken.
+// slots of the MarkerSet say which ids are taken.
 struct MarkerSeries {
     std::array<SeriesHandle, kMaxMarkers> byId{};
 
@@ -44,23 +47,24 @@ struct MarkerWindow {
 //   - No data at all: an empty window. The store may still hold the frames
 //     of an instrument identified before, and a marker of a spectrum nobody
 //     can see would only mislead.
-MarkerWindow ChooseMarkerWindow(const ProgramState& state);
+MarkerWindow ChooseMarkerWindow(const MeasurementSession& session, const DeviceInfo& device);
 
 // The dark-corrected spectrum, negative values clipped to 0, restricted to
 // the points strictly inside the window, in pixel order.
-std::vector<ChartPoint> MarkerPoints(const ProgramState& state, MarkerWindow window);
+std::vector<ChartPoint> MarkerPoints(const MeasurementSession& session, const DeviceInfo& device, MarkerWindow window);
 
 // Takes a marker of the current spectrum: the next slot, the next name, the
 // smallest free id, a new series appended to the chart. False, with nothing
 // changed, when six markers exist already.
-bool TakeMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series);
+bool TakeMarker(MarkerSet& markers, const MeasurementSession& session, const DeviceInfo& device, ChartModel& chart,
+                MarkerSeries& series);
 
 // Removes the marker of table row `row` (1-based, row k is slot k - 1) and
 // packs the slots behind it. False, with nothing changed, when the row holds
 // no marker.
-bool DeleteMarker(ProgramState& state, ChartModel& chart, MarkerSeries& series, int row);
+bool DeleteMarker(MarkerSet& markers, ChartModel& chart, MarkerSeries& series, int row);
 
-void DeleteAllMarkers(ProgramState& state, ChartModel& chart, MarkerSeries& series);
+void DeleteAllMarkers(MarkerSet& markers, ChartModel& chart, MarkerSeries& series);
 
 // Gives the series at chart position `row` a new title; any text is taken.
 // False when there is no such series.
@@ -76,6 +80,6 @@ struct MarkerTableContent {
     std::array<bool, kMaxMarkers> swatchShown{};
     std::array<std::uint32_t, kMaxMarkers> swatchColour{};
 };
-MarkerTableContent FillMarkerTable(const ProgramState& state, const ChartModel& chart);
+MarkerTableContent FillMarkerTable(const MarkerSet& markers, const ChartModel& chart);
 
 } // namespace veltrane

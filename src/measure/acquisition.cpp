@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "app/program_state.h"
+#include "device/device_info.h"
 #include "device/device_link.h"
+#include "measure/measurement_session.h"
 #include "platform/clock.h"
 
 namespace veltrane {
@@ -55,10 +56,11 @@ bool WaitForExposure(const AcquisitionContext& ctx, std::uint32_t exposureMs) {
 }
 
 bool ReadFrame(const AcquisitionContext& ctx) {
-    ProgramState& state = ctx.state;
+    MeasurementSession& session = ctx.session;
+    const DeviceInfo& device = ctx.device;
     std::array<std::uint16_t, kBlockPixels> block{};
-    if (state.deviceType == 179 || state.deviceType == 180) {
-        std::uint32_t total = std::min<std::uint32_t>(state.pixelTotal, kFrameBufferValues);
+    if (device.deviceType == 179 || device.deviceType == 180) {
+        std::uint32_t total = std::min<std::uint32_t>(device.pixelTotal, kFrameBufferValues);
         std::array<std::uint16_t, kFrameBufferValues> frame{};
         std::uint32_t blocks = total / kBlockPixels + (total % kBlockPixels != 0 ? 1 : 0);
         for (std::uint32_t b = 0; b < blocks; ++b) {
@@ -67,17 +69,18 @@ bool ReadFrame(const AcquisitionContext& ctx) {
             ctx.link.pixelValues(block.data(), n);
             std::copy_n(block.begin(), n, frame.begin() + b * kBlockPixels);
         }
-        state.spectrum.signal.fill(0.0f);
+        session.spectrum.signal.fill(0.0f);
         // Identification refused any geometry that would reach past the frame.
-        std::uint32_t count = std::min<std::uint32_t>(state.pixelCount, kMaxPixels);
-        for (std::uint32_t i = 0; i < count && state.pixelFirst + i < total; ++i)
-            state.spectrum.signal[i] = static_cast<float>(frame[state.pixelFirst + i]);
+        std::uint32_t count = std::min<std::uint32_t>(device.pixelCount, kMaxPixels);
+        for (std::uint32_t i = 0; i < count && device.pixelFirst + i < total; ++i)
+            session.spectrum.signal[i] = static_cast<float>(frame[device.pixelFirst + i]);
         return true;
     }
-    if (state.deviceType == 1) {
+    if (device.deviceType == 1) {
         if (!ctx.link.ReadPixelBlock(kSmallSensorPixels, 0)) return false;
         ctx.link.pixelValues(block.data(), kSmallSensorPixels);
-        for (std::uint32_t i = 0; i < kSmallSensorPixels; ++i) state.spectrum.signal[i] = static_cast<float>(block[i]);
+        for (std::uint32_t i = 0; i < kSmallSensorPixels; ++i)
+            session.spectrum.signal[i] = static_cast<float>(block[i]);
         return true;
     }
     return true; // nothing to read from a sensor the program does not know
@@ -85,33 +88,37 @@ bool ReadFrame(const AcquisitionContext& ctx) {
 
 std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uint32_t exposureMs,
                      std::uint16_t averageCount) {
-    ProgramState& state = ctx.state;
+    MeasurementSession& session = ctx.session;
+    const DeviceInfo& device = ctx.device;
     std::array<float, kMaxPixels> accumulator{};
-    std::uint32_t count = std::min<std::uint32_t>(state.pixelCount, kMaxPixels);
-    bool known = state.deviceType == 1 || state.deviceType == 179 || state.deviceType == 180;
+    std::uint32_t count = std::min<std::uint32_t>(device.pixelCount, kMaxPixels);
+    bool known = device.deviceType == 1 || device.deviceType == 179 || device.deviceType == 180;
     float divisor = static_cast<float>(averageCount);
     std::uint32_t t0 = ctx.clock.tickCount();
     for (std::uint32_t k = 0; k < averageCount; ++k) {
-        state.progress.frame.store(static_cast<std::uint16_t>(k + 1), std::memory_order_relaxed);
+        session.progress.frame.store(static_cast<std::uint16_t>(k + 1), std::memory_order_relaxed);
         if (!WaitForExposure(ctx, exposureMs)) return kAcquireFailed;
         if (k == 0) {
             std::uint32_t elapsed = TicksSince(t0, ctx.clock.tickCount());
-            std::uint8_t step = state.progress.measureStep.load(std::memory_order_relaxed);
-            if (step == 0) state.progress.firstDarkMs.store(elapsed, std::memory_order_relaxed);
-            if (step == 2) state.progress.firstSignalMs.store(elapsed, std::memory_order_relaxed);
+            std::uint8_t step = session.progress.measureStep.load(std::memory_order_relaxed);
+            if (step == 0) session.progress.firstDarkMs.store(elapsed, std::memory_order_relaxed);
+            if (step == 2) session.progress.firstSignalMs.store(elapsed, std::memory_order_relaxed);
         }
         if (!ReadFrame(ctx)) return kAcquireFailed;
         if (known) {
             // Each frame is divided by the count before it is added, in single
             // precision, as the instrument's averaging has always done.
-            for (std::uint32_t i = 0; i < count; ++i) accumulator[i] += state.spectrum.signal[i] / divisor;
+            for (std::uint32_t i = 0; i < count; ++i)
+                accumulator[i] += session.spectrum.signal[i] / divisor;
         }
         if (k + 1 == averageCount) std::copy_n(accumulator.begin(), count, destination);
     }
     return kAcquireSucceeded;
 }
 
-bool SwitchLaser(const AcquisitionContext& ctx, bool on) { return ctx.link.SetLaser(on ? 1 : 0, 0); }
+bool SwitchLaser(const AcquisitionContext& ctx, bool on) {
+    return ctx.link.SetLaser(on ? 1 : 0, 0);
+}
 
 bool SwitchLaserOff(const AcquisitionContext& ctx) {
     for (int attempt = 0; attempt < kLaserOffAttempts; ++attempt) {

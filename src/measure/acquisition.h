@@ -5,9 +5,11 @@
 
 namespace veltrane {
 
+struct MeasurementSession;
+struct DeviceInfo;
+
 class Clock;
 class DeviceLink;
-struct ProgramState;
 
 // What an acquisition works with. `stop` is raised when the program closes
 // during a measurement: every wait then ends at its next step, so the worker
@@ -15,7 +17,8 @@ struct ProgramState;
 struct AcquisitionContext {
     DeviceLink& link;
     Clock& clock;
-    ProgramState& state;
+    MeasurementSession& session;
+    const DeviceInfo& device;
     const std::atomic<bool>* stop = nullptr;
     bool stopRequested() const { return stop && stop->load(std::memory_order_acquire); }
 };

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 
 namespace veltrane {
 

@@ -7,8 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/program_state.h"
 #include "device/device_connection.h"
+#include "device/device_info.h"
+#include "measure/measurement_session.h"
 #include "measure/spectral_axis.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
@@ -17,16 +18,26 @@ namespace veltrane {
 
 const char* CaptureMessage(CaptureCode code) {
     switch (code) {
-    case CaptureCode::PreheatNotPositive: return "Preheat can not be zero or negative number!";
-    case CaptureCode::AverageNotPositive: return "Average can not be zero or negative number!";
-    case CaptureCode::PowerNotPositive: return "Laser Power can not be zero or negative number!";
-    case CaptureCode::PreheatTooShort: return "Preheat can not lower than 20000ms!";
-    case CaptureCode::NoDevice: return "No Device!";
-    case CaptureCode::MeasureProcessing: return "Measure Processing!";
-    case CaptureCode::ExposureNegative: return "Int.time can not be negative number!";
-    case CaptureCode::ExposureTooLong: return "Int.time can not be over 1431655765ms!";
-    case CaptureCode::DeviceNotSupported: return kDeviceRefusedMessage;
-    case CaptureCode::Start: break;
+    case CaptureCode::PreheatNotPositive:
+        return "Preheat can not be zero or negative number!";
+    case CaptureCode::AverageNotPositive:
+        return "Average can not be zero or negative number!";
+    case CaptureCode::PowerNotPositive:
+        return "Laser Power can not be zero or negative number!";
+    case CaptureCode::PreheatTooShort:
+        return "Preheat can not lower than 20000ms!";
+    case CaptureCode::NoDevice:
+        return "No Device!";
+    case CaptureCode::MeasureProcessing:
+        return "Measure Processing!";
+    case CaptureCode::ExposureNegative:
+        return "Int.time can not be negative number!";
+    case CaptureCode::ExposureTooLong:
+        return "Int.time can not be over 1431655765ms!";
+    case CaptureCode::DeviceNotSupported:
+        return kDeviceRefusedMessage;
+    case CaptureCode::Start:
+        break;
     }
     return "";
 }
@@ -60,17 +71,22 @@ std::string Quoted(const std::string& text, const char* rest) {
 }
 } // namespace
 
-std::string FloatConversionError(const std::string& text) { return Quoted(text, " is not a valid floating point value"); }
+std::string FloatConversionError(const std::string& text) {
+    return Quoted(text, " is not a valid floating point value");
+}
 
-std::string IntegerConversionError(const std::string& text) { return Quoted(text, " is not a valid integer value"); }
+std::string IntegerConversionError(const std::string& text) {
+    return Quoted(text, " is not a valid integer value");
+}
 
-CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy) {
+CaptureCheck CheckCapture(const CaptureInputs& inputs, MeasurementSession& session, const DeviceInfo& device,
+                          bool workerBusy) {
     CaptureCheck result;
-    if (MeasurementBusy(state) || workerBusy) {
+    if (MeasurementBusy(session) || workerBusy) {
         result.code = CaptureCode::MeasureProcessing;
         return result;
     }
-    MeasureParams& params = state.measureParams;
+    MeasureParams& params = session.measureParams;
     auto read = [&](const std::string& text) {
         auto value = ParseTruncatedDecimal(text);
         if (!value) result.conversionError = FloatConversionError(text);
@@ -81,34 +97,43 @@ CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool
     if (!exposure) return result;
     // A negative exposure would become a time of weeks in the 32-bit field;
     // 0 is a real exposure (the first poll comes at once).
-    if (*exposure < 0) result.code = CaptureCode::ExposureNegative;
-    else if (*exposure > kMaxExposureMs) result.code = CaptureCode::ExposureTooLong;
-    else params.exposureMs = static_cast<std::uint32_t>(*exposure);
+    if (*exposure < 0)
+        result.code = CaptureCode::ExposureNegative;
+    else if (*exposure > kMaxExposureMs)
+        result.code = CaptureCode::ExposureTooLong;
+    else
+        params.exposureMs = static_cast<std::uint32_t>(*exposure);
 
     params.takeDark = inputs.takeDark;
 
     auto preheat = read(inputs.preheat);
     if (!preheat) return result;
-    if (*preheat <= 0) result.code = CaptureCode::PreheatNotPositive;
-    else params.preheatMs = static_cast<std::uint16_t>(*preheat);
+    if (*preheat <= 0)
+        result.code = CaptureCode::PreheatNotPositive;
+    else
+        params.preheatMs = static_cast<std::uint16_t>(*preheat);
 
     auto average = read(inputs.average);
     if (!average) return result;
     // 65536 frames is 0 in the 16-bit field: the worker would average
     // nothing and report an empty spectrum as measured.
-    if (*average <= 0 || static_cast<std::uint16_t>(*average) == 0) result.code = CaptureCode::AverageNotPositive;
-    else params.averageCount = static_cast<std::uint16_t>(*average);
+    if (*average <= 0 || static_cast<std::uint16_t>(*average) == 0)
+        result.code = CaptureCode::AverageNotPositive;
+    else
+        params.averageCount = static_cast<std::uint16_t>(*average);
 
     auto power = read(inputs.power);
     if (!power) return result;
-    if (*power <= 0 || static_cast<std::uint8_t>(*power) == 0) result.code = CaptureCode::PowerNotPositive;
-    else params.laserPower = static_cast<std::uint8_t>(*power);
+    if (*power <= 0 || static_cast<std::uint8_t>(*power) == 0)
+        result.code = CaptureCode::PowerNotPositive;
+    else
+        params.laserPower = static_cast<std::uint8_t>(*power);
 
     if (params.preheatMs < kMinPreheatMs) result.code = CaptureCode::PreheatTooShort;
-    bool connected = state.deviceState == DeviceConnection::Connected;
+    bool connected = device.deviceState == DeviceConnection::Connected;
     // Nothing can be read from a sensor the program does not know; the laser
     // would burn through the preheat for an empty spectrum.
-    if (connected && !MeasurableDeviceType(state.deviceType)) result.code = CaptureCode::DeviceNotSupported;
+    if (connected && !MeasurableDeviceType(device.deviceType)) result.code = CaptureCode::DeviceNotSupported;
     if (!connected) result.code = CaptureCode::NoDevice;
     return result;
 }
@@ -118,9 +143,10 @@ bool MeasurableDeviceType(std::uint8_t deviceType) {
 }
 
 void RunMeasurement(const AcquisitionContext& ctx) {
-    ProgramState& state = ctx.state;
-    MeasureProgress& progress = state.progress;
-    const MeasureParams params = state.measureParams;
+    MeasurementSession& session = ctx.session;
+    const DeviceInfo& device = ctx.device;
+    MeasureProgress& progress = session.progress;
+    const MeasureParams params = session.measureParams;
     progress.firstDarkMs.store(0, std::memory_order_relaxed);
     progress.firstSignalMs.store(0, std::memory_order_relaxed);
     progress.measureStep.store(0, std::memory_order_relaxed);
@@ -133,19 +159,19 @@ void RunMeasurement(const AcquisitionContext& ctx) {
     bool laserOffFailed = false;
     // Capture refuses such a device; should one get here all the same, the
     // laser stays off.
-    if (!MeasurableDeviceType(state.deviceType))
+    if (!MeasurableDeviceType(device.deviceType))
         result = kAcquireFailed;
     else if (params.takeDark)
-        result = Acquire(ctx, state.spectrum.dark.data(), params.exposureMs, params.averageCount);
+        result = Acquire(ctx, session.spectrum.dark.data(), params.exposureMs, params.averageCount);
     if (result != kAcquireSucceeded) {
         // The laser was never switched on.
-        state.measureStatus.store(3, std::memory_order_relaxed);
+        session.measureStatus.store(3, std::memory_order_relaxed);
         // The dark's frames went through `signal`, so a raw file's spectrum
         // shown before may be overwritten: it must not be saved or made a
         // library as the file's, nor its Raman shifts stay the axis.
-        if (state.spectrum.haveFileData) {
-            ComputeSpectralAxis(state, state.laserWavelength);
-            state.spectrum.haveFileData = false;
+        if (session.spectrum.haveFileData) {
+            ComputeSpectralAxis(session.spectrum, device, device.laserWavelength);
+            session.spectrum.haveFileData = false;
         }
     } else {
         progress.measureStep.store(1, std::memory_order_relaxed);
@@ -157,29 +183,29 @@ void RunMeasurement(const AcquisitionContext& ctx) {
             progress.measureStep.store(2, std::memory_order_relaxed);
             result = ctx.stopRequested()
                          ? kAcquireFailed
-                         : Acquire(ctx, state.spectrum.signal.data(), params.exposureMs, params.averageCount);
+                         : Acquire(ctx, session.spectrum.signal.data(), params.exposureMs, params.averageCount);
         } else {
             result = kAcquireFailed;
         }
         progress.measureStep.store(3, std::memory_order_relaxed);
-        state.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
+        session.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
         // Switched off whatever happened before, also after a refused switch-on
         // whose reply may have been lost; a device that is gone is powered
         // down by its replug.
         laserOffFailed = !SwitchLaserOff(ctx);
-        if (!state.spectrum.haveMeasured && state.spectrum.haveFileData)
-            ComputeSpectralAxis(state, state.laserWavelength);
-        state.spectrum.haveMeasured = true;
-        state.spectrum.haveFileData = false;
+        if (!session.spectrum.haveMeasured && session.spectrum.haveFileData)
+            ComputeSpectralAxis(session.spectrum, device, device.laserWavelength);
+        session.spectrum.haveMeasured = true;
+        session.spectrum.haveFileData = false;
     }
-    state.laserOffFailed.store(laserOffFailed, std::memory_order_relaxed);
+    session.laserOffFailed.store(laserOffFailed, std::memory_order_relaxed);
     progress.measureTime.store(TicksSince(start, ctx.clock.tickCount()), std::memory_order_relaxed);
-    state.measureState.store(2, std::memory_order_release);
+    session.measureState.store(2, std::memory_order_release);
 }
 
-std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now) {
-    const MeasureParams& params = state.measureParams;
-    const MeasureProgress& progress = state.progress;
+std::uint8_t MeasureProgressPercent(const MeasurementSession& session, std::uint32_t now) {
+    const MeasureParams& params = session.measureParams;
+    const MeasureProgress& progress = session.progress;
     std::uint32_t firstDark = progress.firstDarkMs.load(std::memory_order_relaxed);
     std::uint32_t firstSignal = progress.firstSignalMs.load(std::memory_order_relaxed);
     std::uint32_t adj = 0;
@@ -195,12 +221,12 @@ std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now
     return static_cast<std::uint8_t>(std::min<std::uint32_t>(p, 100));
 }
 
-std::string MeasurePhaseText(const ProgramState& state, std::uint32_t now) {
-    const MeasureParams& params = state.measureParams;
-    const MeasureProgress& progress = state.progress;
+std::string MeasurePhaseText(const MeasurementSession& session, std::uint32_t now) {
+    const MeasureParams& params = session.measureParams;
+    const MeasureProgress& progress = session.progress;
     auto seconds = [](std::uint64_t ms) { return std::to_string((ms + 999) / 1000) + " s"; };
     std::uint64_t total = 4ull * params.averageCount * params.exposureMs + params.preheatMs;
-    std::uint64_t left = total * (100u - MeasureProgressPercent(state, now)) / 100u;
+    std::uint64_t left = total * (100u - MeasureProgressPercent(session, now)) / 100u;
     std::string frames = std::to_string(std::max<std::uint16_t>(1, progress.frame.load(std::memory_order_relaxed))) +
                          "/" + std::to_string(params.averageCount);
     switch (progress.measureStep.load(std::memory_order_relaxed)) {
@@ -227,8 +253,10 @@ StepResult StepAverage(const std::string& boxText, bool up) {
         return result;
     }
     std::int64_t a = *value;
-    if (up) a += 1;
-    else if (static_cast<std::uint16_t>(a) > 0) a -= 1;
+    if (up)
+        a += 1;
+    else if (static_cast<std::uint16_t>(a) > 0)
+        a -= 1;
     result.text = std::to_string(static_cast<std::uint16_t>(a));
     return result;
 }

@@ -9,7 +9,8 @@
 
 namespace veltrane {
 
-struct ProgramState;
+struct MeasurementSession;
+struct DeviceInfo;
 
 // Result codes of the Capture checks; the last one set wins.
 enum class CaptureCode : std::uint8_t {
@@ -57,7 +58,8 @@ struct CaptureCheck {
 // value narrowed to its field) and decides whether a measurement may start.
 // The checks look at the narrowed value the worker will use: an average of
 // 65536 is 0 frames. `workerBusy`: a measurement worker has not returned yet.
-CaptureCheck CheckCapture(const CaptureInputs& inputs, ProgramState& state, bool workerBusy);
+CaptureCheck CheckCapture(const CaptureInputs& inputs, MeasurementSession& session, const DeviceInfo& device,
+                          bool workerBusy);
 
 // A decimal number as typed, truncated toward zero; nullopt when the text is
 // not a number.
@@ -75,10 +77,10 @@ bool MeasurableDeviceType(std::uint8_t deviceType);
 
 // Progress in percent for the bar while a measurement runs, from the
 // worker's timing fields at tick `now`.
-std::uint8_t MeasureProgressPercent(const ProgramState& state, std::uint32_t now);
+std::uint8_t MeasureProgressPercent(const MeasurementSession& session, std::uint32_t now);
 // The phase of a running measurement for the status bar: "Dark 1/2, 24 s
 // left", "Laser preheat 12 s", "Signal 2/2, 3 s left", then "Laser off".
-std::string MeasurePhaseText(const ProgramState& state, std::uint32_t now);
+std::string MeasurePhaseText(const MeasurementSession& session, std::uint32_t now);
 
 // The average box's arrows: the value the box shows after a click, or the
 // conversion message when the box holds no whole number.

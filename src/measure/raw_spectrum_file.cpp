@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/program_state.h"
+#include "device/device_info.h"
+#include "measure/measurement_session.h"
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 
@@ -24,16 +25,20 @@ float EffectiveLaser(float reported) {
 
 std::uint16_t RawFilePixelCount(std::int32_t frameLength) {
     switch (frameLength) {
-    case kRawFrame2500: return 2500;
-    case kRawFrame2048: return 2048;
-    case kRawFrame256: return 256;
-    default: return 0;
+    case kRawFrame2500:
+        return 2500;
+    case kRawFrame2048:
+        return 2048;
+    case kRawFrame256:
+        return 256;
+    default:
+        return 0;
     }
 }
 
 std::string EncodeRawSpectrumFile(const SpectrumHeader& header, const std::vector<float>& intensities,
-                                  const std::vector<float>& wavenumbers, float laserWavelength,
-                                  std::int32_t laserPixel, std::int32_t windowStart, std::int32_t windowEnd) {
+                                  const std::vector<float>& wavenumbers, float laserWavelength, std::int32_t laserPixel,
+                                  std::int32_t windowStart, std::int32_t windowEnd) {
     auto n = static_cast<std::int32_t>(intensities.size());
     std::string bytes(RawFileSize(n), '\0');
     auto* b = reinterpret_cast<std::uint8_t*>(bytes.data());
@@ -78,26 +83,26 @@ RawFileCheck DecodeRawSpectrumFile(std::string_view bytes, RawFileRecord& record
     return RawFileCheck::Ok;
 }
 
-const char* SaveRawRefusal(const ProgramState& state) {
-    if (MeasurementBusy(state)) return "Measure Processing!";
-    if (state.spectrum.haveMeasured && state.waveCalValid) return nullptr;
-    if (state.spectrum.haveMeasured) return kNoWaveCalibration;
+const char* SaveRawRefusal(const MeasurementSession& session, const DeviceInfo& device) {
+    if (MeasurementBusy(session)) return "Measure Processing!";
+    if (session.spectrum.haveMeasured && device.waveCalValid) return nullptr;
+    if (session.spectrum.haveMeasured) return kNoWaveCalibration;
     return kNoDataToSave;
 }
 
-std::string BuildRawSpectrumFile(const ProgramState& state, const std::string& fileName, const LocalDateTime& when,
-                                 RawFileRecord& record) {
-    std::int32_t n = state.pixelTotal;
-    std::int32_t pixels = std::min<std::int32_t>(state.pixelCount, std::min<std::int32_t>(n, kMaxPixels));
+std::string BuildRawSpectrumFile(const MeasurementSession& session, const DeviceInfo& device,
+                                 const std::string& fileName, const LocalDateTime& when, RawFileRecord& record) {
+    std::int32_t n = device.pixelTotal;
+    std::int32_t pixels = std::min<std::int32_t>(device.pixelCount, std::min<std::int32_t>(n, kMaxPixels));
     SpectrumHeader header;
     header.setName(fileName);
-    float laser = EffectiveLaser(state.laserWavelength);
+    float laser = EffectiveLaser(device.laserWavelength);
 
     std::vector<float> wavenumbers(static_cast<std::size_t>(n), 0.0f);
     std::int32_t laserPixel = -1; // no pixel at the laser line
     for (std::int32_t j = 0; j < pixels; ++j) {
         double x = j;
-        const auto& c = state.waveCal;
+        const auto& c = device.waveCal;
         double lambda = static_cast<double>(c[0]) + static_cast<double>(c[1]) * x + static_cast<double>(c[2]) * x * x +
                         static_cast<double>(c[3]) * x * x * x + static_cast<double>(c[4]) * x * x * x * x;
         wavenumbers[j] = static_cast<float>(lambda);
@@ -108,8 +113,8 @@ std::string BuildRawSpectrumFile(const ProgramState& state, const std::string& f
     std::int32_t windowEnd = -1;
     for (std::int32_t j = 0; j < n && wavenumbers[j] != 0.0f; ++j) {
         double shift = laserWavenumber - 1e7 / static_cast<double>(wavenumbers[j]);
-        if (state.displayLow >= shift) windowStart = j + 1;
-        if (state.displayHigh >= shift) windowEnd = j;
+        if (device.displayLow >= shift) windowStart = j + 1;
+        if (device.displayHigh >= shift) windowEnd = j;
         wavenumbers[j] = static_cast<float>(laserWavenumber - shift);
     }
     // No pixel met a condition: the whole pixel range rather than a value
@@ -119,11 +124,11 @@ std::string BuildRawSpectrumFile(const ProgramState& state, const std::string& f
 
     std::vector<float> intensities(static_cast<std::size_t>(n), 0.0f);
     for (std::int32_t j = 0; j < pixels; ++j) {
-        float value = state.spectrum.signal[j] - state.spectrum.dark[j];
+        float value = session.spectrum.signal[j] - session.spectrum.dark[j];
         intensities[j] = value > 0.0f ? value : 0.0f;
     }
     header.setDateTime(when);
-    header.setModelCode(state.deviceType);
+    header.setModelCode(device.deviceType);
 
     record.laserWavelength = laser;
     record.laserPixel = laserPixel;
@@ -132,11 +137,11 @@ std::string BuildRawSpectrumFile(const ProgramState& state, const std::string& f
     return EncodeRawSpectrumFile(header, intensities, wavenumbers, laser, laserPixel, windowStart, windowEnd);
 }
 
-void ApplyRawSpectrum(const RawFileRecord& record, ProgramState& state) {
+void ApplyRawSpectrum(const RawFileRecord& record, MeasurementSession& session, DeviceInfo& device) {
     std::uint16_t pixels = RawFilePixelCount(record.frameLength);
     float k = static_cast<float>(1e7 / static_cast<double>(EffectiveLaser(record.laserWavelength)));
-    state.pixelCount = pixels;
-    SpectrumStore& s = state.spectrum;
+    device.pixelCount = pixels;
+    SpectrumStore& s = session.spectrum;
     s.signal.fill(0.0f);
     s.dark.fill(0.0f);
     s.axis.fill(0.0f);

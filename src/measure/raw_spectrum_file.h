@@ -10,7 +10,8 @@
 
 namespace veltrane {
 
-struct ProgramState;
+struct MeasurementSession;
+struct DeviceInfo;
 
 // The frame lengths a raw spectrum file carries: the two large sensors and
 // the 256-pixel class. Each stands for a pixel count.
@@ -22,7 +23,9 @@ constexpr std::size_t kMaxRawFrame = 2546;
 // Pixel count of a frame length, 0 for a length the program does not know.
 std::uint16_t RawFilePixelCount(std::int32_t frameLength);
 // File size of a raw spectrum file with N values: 140 + 8N bytes.
-constexpr std::size_t RawFileSize(std::int32_t n) { return 140u + 8u * static_cast<std::size_t>(n); }
+constexpr std::size_t RawFileSize(std::int32_t n) {
+    return 140u + 8u * static_cast<std::size_t>(n);
+}
 
 // The last raw spectrum file read (and the scalar fields of the last saved).
 struct RawFileRecord {
@@ -39,8 +42,8 @@ struct RawFileRecord {
 // The whole file, byte for byte: header, N, N intensities, N absolute
 // wavenumbers, laser wavelength, laser pixel, window start and end.
 std::string EncodeRawSpectrumFile(const SpectrumHeader& header, const std::vector<float>& intensities,
-                                  const std::vector<float>& wavenumbers, float laserWavelength,
-                                  std::int32_t laserPixel, std::int32_t windowStart, std::int32_t windowEnd);
+                                  const std::vector<float>& wavenumbers, float laserWavelength, std::int32_t laserPixel,
+                                  std::int32_t windowStart, std::int32_t windowEnd);
 
 enum class RawFileCheck : std::uint8_t { Ok, UnknownFormat, Incomplete, WindowOutside };
 // Decodes a file into `record`; on any refusal `record` is left as it was.
@@ -58,16 +61,16 @@ constexpr const char* kRawFilter = "rsd(*.rsd)|*.rsd";
 
 // Whether the shown spectrum may be saved: nullptr when it may, else the
 // message that refuses it.
-const char* SaveRawRefusal(const ProgramState& state);
+const char* SaveRawRefusal(const MeasurementSession& session, const DeviceInfo& device);
 
 // Builds the file of the current measurement named `fileName` (without
 // folder) at `when`, and stores its laser wavelength, laser pixel and window
 // in `record`.
-std::string BuildRawSpectrumFile(const ProgramState& state, const std::string& fileName, const LocalDateTime& when,
-                                 RawFileRecord& record);
+std::string BuildRawSpectrumFile(const MeasurementSession& session, const DeviceInfo& device,
+                                 const std::string& fileName, const LocalDateTime& when, RawFileRecord& record);
 
 // Makes a decoded file the shown spectrum: pixel count, intensities, Raman
 // shifts as the axis, dark cleared, the data flags.
-void ApplyRawSpectrum(const RawFileRecord& record, ProgramState& state);
+void ApplyRawSpectrum(const RawFileRecord& record, MeasurementSession& session, DeviceInfo& device);
 
 } // namespace veltrane

@@ -4,11 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-namespace veltrane {
+#include "device/device_info.h"
 
-// The largest pixel count the program handles, and so the length of every
-// per-pixel array.
-constexpr std::size_t kMaxPixels = 2500;
+namespace veltrane {
 
 // The working record of the measurement: intensities, dark spectrum, X values
 // and the drawn pixel window, plus where the data came from.

@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/program_state.h"
+#include "device/device_info.h"
 #include "device/device_link.h"
+#include "library/library_state.h"
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
@@ -19,7 +20,7 @@ constexpr std::uint32_t kRecordChunks = 5;
 
 void SetProgress(const TransferContext& ctx, std::uint32_t percent) {
     auto value = static_cast<std::uint8_t>(std::min<std::uint32_t>(percent, 100));
-    ctx.state.lib.transferProgress.store(value, std::memory_order_relaxed);
+    ctx.library.lib.transferProgress.store(value, std::memory_order_relaxed);
     if (ctx.progressObserver) ctx.progressObserver(value);
 }
 
@@ -128,7 +129,7 @@ std::string ConvertPcLibraryToRecord(std::string_view pcFile) {
 }
 
 std::uint8_t importFromDevice(const TransferContext& ctx) {
-    if (ctx.state.deviceState != DeviceConnection::Connected) return 10;
+    if (ctx.device.deviceState != DeviceConnection::Connected) return 10;
     DeviceFileAccess file(ctx.link, ctx.clock, ctx.stop);
     std::uint32_t size = 0;
     FileAccessResult step = file.select(kDeviceLibraryPath, true, size);
@@ -170,10 +171,11 @@ std::uint8_t importFromDevice(const TransferContext& ctx) {
 }
 
 std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::string>& files) {
-    ProgramState& state = ctx.state;
-    if (state.deviceState != DeviceConnection::Connected) return 10;
+    LibraryState& library = ctx.library;
+    const DeviceInfo& device = ctx.device;
+    if (device.deviceState != DeviceConnection::Connected) return 10;
     if (files.size() > kMaxExportSelection) return kTooManyLibraries;
-    LibraryView view = state.lib.libraryView;
+    LibraryView view = library.lib.libraryView;
 
     // Every selected library is read and converted before anything is sent,
     // so a file that vanished since the listing is skipped cleanly and the
@@ -183,7 +185,7 @@ std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::s
     for (const std::string& name : files) {
         std::string content;
         if (!FolderEntryName(name) ||
-            ReadFile(state.lib.libraryFolder + name, content, {.maxBytes = 1u << 20, .withinFolder = true}) !=
+            ReadFile(library.lib.libraryFolder + name, content, {.maxBytes = 1u << 20, .withinFolder = true}) !=
                 LoadResult::Loaded ||
             content.size() < LibraryFileSize(view)) {
             result = kLocalLibraryFailed;
@@ -232,12 +234,13 @@ std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::s
 }
 
 void RunTransfer(const TransferContext& ctx) {
-    ProgramState& state = ctx.state;
+    LibraryState& library = ctx.library;
+    const DeviceInfo& device = ctx.device;
     std::uint8_t result =
-        state.lib.transferDirection == 0 ? exportToDevice(ctx, state.lib.exportFiles) : importFromDevice(ctx);
-    state.lib.transferResult.store(result, std::memory_order_relaxed);
-    state.lib.transferStatus.store(result == 0 ? 1 : 3, std::memory_order_relaxed);
-    state.transferState.store(2, std::memory_order_release);
+        library.lib.transferDirection == 0 ? exportToDevice(ctx, library.lib.exportFiles) : importFromDevice(ctx);
+    library.lib.transferResult.store(result, std::memory_order_relaxed);
+    library.lib.transferStatus.store(result == 0 ? 1 : 3, std::memory_order_relaxed);
+    library.transferState.store(2, std::memory_order_release);
 }
 
 } // namespace veltrane

@@ -12,9 +12,11 @@
 
 namespace veltrane {
 
+struct LibraryState;
+struct DeviceInfo;
+
 class Clock;
 class DeviceLink;
-struct ProgramState;
 
 // A library file of the PC could not be read for an export, or a record could
 // not be written into the device folder during an import. Follows the codes
@@ -34,7 +36,8 @@ const char* ExportSelectionRefusal(std::size_t selected);
 struct TransferContext {
     DeviceLink& link;
     Clock& clock;
-    ProgramState& state;
+    LibraryState& library;
+    const DeviceInfo& device;
     std::string deviceFolder; // where an import writes its records, ending in '/'
     const std::atomic<bool>* stop = nullptr;
     // Told every progress value as it is set (tests and benchmarks follow it).

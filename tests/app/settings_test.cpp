@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_state.h"
 #include "app/settings.h"
 #include "support/file_faults.h"
 
@@ -225,16 +226,16 @@ TEST_F(Settings, NormalWriteGivesTheSectionsAndKeysInOrder) {
     EXPECT_EQ(names, expected);
 
     read();
-    EXPECT_EQ(m_state->settingsSaved, 1);
-    EXPECT_EQ(m_state->measureParams.exposureMs, 1500u);
+    EXPECT_EQ(m_state->shell.settingsSaved, 1);
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 1500u);
     EXPECT_EQ(m_state->hotkey.keys, hotkeys("F").keys);
 }
 
 TEST_F(Settings, FirstRunWithoutFileKeepsParamsAndBoxesAndGivesDefaultHotkeys) {
-    m_state->measureParams.exposureMs = 777;
+    m_state->measurement.measureParams.exposureMs = 777;
     read();
-    EXPECT_EQ(m_state->settingsSaved, 255);
-    EXPECT_EQ(m_state->measureParams.exposureMs, 777u);
+    EXPECT_EQ(m_state->shell.settingsSaved, 255);
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 777u);
     EXPECT_EQ(m_boxes.exposure, "3000");
     EXPECT_EQ(m_boxes.average, "1");
     const std::array<std::string, kHotkeyCount> defaults = {"S", "L", "C", "O", "M", "E", "D", "A"};
@@ -249,14 +250,14 @@ TEST_F(Settings, SavedFlagAloneGivesDefaultMeasureValues) {
     EXPECT_EQ(m_boxes.average, "3");
     EXPECT_EQ(m_boxes.preheat, "20000");
     EXPECT_EQ(m_boxes.power, "100");
-    EXPECT_EQ(m_state->measureParams.averageCount, 3);
+    EXPECT_EQ(m_state->measurement.measureParams.averageCount, 3);
 }
 
 TEST_F(Settings, SavedFlagZeroIgnoresMeasureSetButReadsHotkeys) {
     put(iniPath(), "[Form]\r\nfile=0\r\n[Measure Set]\r\nExptime=1500\r\nAverage=9\r\n[HOTKEY]\r\nCapture=X\r\n");
     read();
-    EXPECT_EQ(m_state->settingsSaved, 0);
-    EXPECT_EQ(m_state->measureParams.exposureMs, 0u);
+    EXPECT_EQ(m_state->shell.settingsSaved, 0);
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 0u);
     EXPECT_EQ(m_boxes.exposure, "3000");
     EXPECT_EQ(m_boxes.average, "1");
     EXPECT_EQ(m_state->hotkey.keys[2], "X");
@@ -267,9 +268,9 @@ TEST_F(Settings, OversizeValuesKeepTheirLowBitsOnRead) {
     put(iniPath(), "[Form]\r\nfile=257\r\n[Measure Set]\r\nExptime=$FFFFFFFF\r\nAverage=65537\r\n"
                    "Laser preheat=70000\r\nLaser power=300\r\n");
     read();
-    EXPECT_EQ(m_state->settingsSaved, 1);
-    EXPECT_EQ(m_state->measureParams.exposureMs, 4294967295u);
-    EXPECT_EQ(m_state->measureParams.laserPower, 44);
+    EXPECT_EQ(m_state->shell.settingsSaved, 1);
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 4294967295u);
+    EXPECT_EQ(m_state->measurement.measureParams.laserPower, 44);
     EXPECT_EQ(m_boxes.exposure, "-1");
     EXPECT_EQ(m_boxes.average, "1");
     EXPECT_EQ(m_boxes.preheat, "4464");
@@ -280,10 +281,10 @@ TEST_F(Settings, ValuesBeyond32BitsAreNoWholeNumbersAndQuotedHotkeysLoseTheirQuo
     put(iniPath(), "[Form]\r\nfile=1\r\n[Measure Set]\r\nExptime=5000000000\r\nAverage=4294967296\r\n"
                    "Laser preheat=-2147483649\r\nLaser power=4294967295\r\n[HOTKEY]\r\nCapture=\"X\"\r\n");
     read();
-    EXPECT_EQ(m_state->measureParams.exposureMs, 3000u);
-    EXPECT_EQ(m_state->measureParams.averageCount, 3);
-    EXPECT_EQ(m_state->measureParams.preheatMs, 20000);
-    EXPECT_EQ(m_state->measureParams.laserPower, 255); // the widest whole number still counts
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 3000u);
+    EXPECT_EQ(m_state->measurement.measureParams.averageCount, 3);
+    EXPECT_EQ(m_state->measurement.measureParams.preheatMs, 20000);
+    EXPECT_EQ(m_state->measurement.measureParams.laserPower, 255); // the widest whole number still counts
     EXPECT_EQ(m_state->hotkey.keys[2], "X");
 }
 
@@ -295,7 +296,7 @@ TEST_F(Settings, OversizeBoxesKeepTheirLowBitsOnWriteAndMinusOneExposureRoundTri
     EXPECT_EQ(ini.readString("Measure Set", "Laser preheat", ""), "65535");
     EXPECT_EQ(ini.readString("Measure Set", "Laser power", ""), "44");
     read();
-    EXPECT_EQ(m_state->measureParams.exposureMs, 4294967295u);
+    EXPECT_EQ(m_state->measurement.measureParams.exposureMs, 4294967295u);
     EXPECT_EQ(m_boxes.exposure, "-1");
 }
 

@@ -3,7 +3,8 @@
 #include <memory>
 
 #include "app/hotkeys.h"
-#include "app/window_rules.h"
+#include "app/mode_switch.h"
+#include "shared/window_rules.h"
 #include "library/row_boxes.h"
 
 namespace veltrane {

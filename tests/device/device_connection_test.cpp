@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "app/connection_check.h"
+#include "app/program_state.h"
 #include "device/device_connection.h"
 #include "platform/byte_order.h"
 #include "support/sim_rig.h"
@@ -16,7 +18,7 @@ protected:
 
     void SetUp() override { ApplyStartupValues(*state); }
     void attach(SimModel model) { rig = std::make_unique<SimRig>(std::move(model)); }
-    CheckResult check() { return CheckDevice(rig->link, rig->clock, *state); }
+    CheckResult check() { return CheckConnection(rig->link, rig->clock, *state); }
 };
 
 TEST_F(Connection, LargeSensorWithCalibrationIsIdentifiedForEachBrand) {
@@ -24,22 +26,22 @@ TEST_F(Connection, LargeSensorWithCalibrationIsIdentifiedForEachBrand) {
         attach(SimModelLarge2500());
         state = std::make_unique<ProgramState>();
         ApplyStartupValues(*state);
-        state->brandVariant = brand;
+        state->device.brandVariant = brand;
         CheckResult r = check();
         EXPECT_TRUE(r.newlyIdentified);
         EXPECT_FALSE(r.showCalibrationMissing);
-        EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
-        EXPECT_EQ(state->modelName, brand == BrandVariant::Korvel ? "QX810A" : "TL100");
-        EXPECT_EQ(state->deviceType, 179);
-        EXPECT_EQ(state->displayLow, 400);
-        EXPECT_EQ(state->displayHigh, 4000);
-        EXPECT_EQ(state->pixelTotal, 2546);
-        EXPECT_EQ(state->pixelCount, 2500);
-        EXPECT_EQ(state->pixelFirst, rig->instrument->model().firstPixel);
-        EXPECT_EQ(state->laserWavelength, rig->instrument->model().laserNm);
-        EXPECT_TRUE(state->waveCalValid);
-        EXPECT_EQ(DeviceTreeLines(*state).children.size(), 4u);
-        EXPECT_EQ(DeviceTreeLines(*state).root, state->modelName);
+        EXPECT_EQ(state->device.deviceState, DeviceConnection::Connected);
+        EXPECT_EQ(state->device.modelName, brand == BrandVariant::Korvel ? "QX810A" : "TL100");
+        EXPECT_EQ(state->device.deviceType, 179);
+        EXPECT_EQ(state->device.displayLow, 400);
+        EXPECT_EQ(state->device.displayHigh, 4000);
+        EXPECT_EQ(state->device.pixelTotal, 2546);
+        EXPECT_EQ(state->device.pixelCount, 2500);
+        EXPECT_EQ(state->device.pixelFirst, rig->instrument->model().firstPixel);
+        EXPECT_EQ(state->device.laserWavelength, rig->instrument->model().laserNm);
+        EXPECT_TRUE(state->device.waveCalValid);
+        EXPECT_EQ(DeviceTreeLines(state->device).children.size(), 4u);
+        EXPECT_EQ(DeviceTreeLines(state->device).root, state->device.modelName);
     }
 }
 
@@ -54,14 +56,14 @@ TEST_F(Connection, UncalibratedDeviceCountsPixelsAndSaysSo) {
     SimModel model = SimModelLarge2048();
     attach(model);
     rig->instrument->removeFile(wire::kCalibrationPath);
-    state->brandVariant = BrandVariant::Korvel;
+    state->device.brandVariant = BrandVariant::Korvel;
     CheckResult r = check();
     EXPECT_TRUE(r.showCalibrationMissing);
-    EXPECT_EQ(state->modelName, "QX810B");
-    EXPECT_EQ(state->displayLow, 1);
-    EXPECT_EQ(state->displayHigh, 2048);
-    EXPECT_EQ(state->waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
-    DeviceTree tree = DeviceTreeLines(*state);
+    EXPECT_EQ(state->device.modelName, "QX810B");
+    EXPECT_EQ(state->device.displayLow, 1);
+    EXPECT_EQ(state->device.displayHigh, 2048);
+    EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
+    DeviceTree tree = DeviceTreeLines(state->device);
     ASSERT_EQ(tree.children.size(), 5u);
     EXPECT_EQ(tree.children[0], "Wave cal not exist!");
     EXPECT_EQ(std::string(kCalibrationMissingMessage), "Wave calibration not exist!");
@@ -88,10 +90,10 @@ TEST_F(Connection, CalibrationWithoutAFiniteMonotonicAxisCountsAsMissing) {
         ApplyStartupValues(*state);
         CheckResult r = check();
         EXPECT_TRUE(r.showCalibrationMissing);
-        EXPECT_FALSE(state->waveCalValid);
-        EXPECT_EQ(state->waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
-        EXPECT_EQ(state->displayLow, 1);
-        EXPECT_EQ(state->displayHigh, 2048);
+        EXPECT_FALSE(state->device.waveCalValid);
+        EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{1, 1, 0, 0, 0, 0}));
+        EXPECT_EQ(state->device.displayLow, 1);
+        EXPECT_EQ(state->device.displayHigh, 2048);
     }
     // A falling axis is an axis all the same.
     attach(SimModelLarge2048());
@@ -99,32 +101,32 @@ TEST_F(Connection, CalibrationWithoutAFiniteMonotonicAxisCountsAsMissing) {
     state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
     EXPECT_FALSE(check().showCalibrationMissing);
-    EXPECT_TRUE(state->waveCalValid);
+    EXPECT_TRUE(state->device.waveCalValid);
 }
 
 TEST_F(Connection, SmallSensorIsStoredAsType1AndKeepsTheDisplayRange) {
     attach(SimModelSmall256());
-    state->displayLow = 123;
-    state->displayHigh = 3456;
-    state->pixelFirst = 7;
-    state->pixelLast = 9;
+    state->device.displayLow = 123;
+    state->device.displayHigh = 3456;
+    state->device.pixelFirst = 7;
+    state->device.pixelLast = 9;
     check();
-    EXPECT_EQ(state->deviceType, 1);
-    EXPECT_EQ(state->pixelTotal, 256);
-    EXPECT_EQ(state->pixelCount, 256);
-    EXPECT_EQ(state->pixelFirst, 7); // left as it was
-    EXPECT_EQ(state->pixelLast, 9);
-    EXPECT_EQ(state->modelName, "Unknow");
-    EXPECT_EQ(state->displayLow, 123);
-    EXPECT_EQ(state->displayHigh, 3456);
+    EXPECT_EQ(state->device.deviceType, 1);
+    EXPECT_EQ(state->device.pixelTotal, 256);
+    EXPECT_EQ(state->device.pixelCount, 256);
+    EXPECT_EQ(state->device.pixelFirst, 7); // left as it was
+    EXPECT_EQ(state->device.pixelLast, 9);
+    EXPECT_EQ(state->device.modelName, "Unknow");
+    EXPECT_EQ(state->device.displayLow, 123);
+    EXPECT_EQ(state->device.displayHigh, 3456);
 }
 
 TEST_F(Connection, UnknownTypeIsKeptAsReported) {
     attach(SimModelUnknown());
     check();
-    EXPECT_EQ(state->deviceType, rig->instrument->model().deviceType);
-    EXPECT_EQ(state->modelName, "Unknow");
-    EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
+    EXPECT_EQ(state->device.deviceType, rig->instrument->model().deviceType);
+    EXPECT_EQ(state->device.modelName, "Unknow");
+    EXPECT_EQ(state->device.deviceState, DeviceConnection::Connected);
 }
 
 TEST_F(Connection, TreeLinesShowVersionsAndSerialsExactly) {
@@ -137,7 +139,7 @@ TEST_F(Connection, TreeLinesShowVersionsAndSerialsExactly) {
     model.deviceSerial = 4000000000u;
     attach(model);
     check();
-    DeviceTree tree = DeviceTreeLines(*state);
+    DeviceTree tree = DeviceTreeLines(state->device);
     ASSERT_EQ(tree.children.size(), 4u);
     EXPECT_EQ(tree.children[0], "HW S/N: 3.1");
     EXPECT_EQ(tree.children[1], "FW S/N: 65535.7");
@@ -156,19 +158,19 @@ TEST_F(Connection, ConnectedDeviceIsOnlyCountedAndUnplugResetsTheRunState) {
     ASSERT_EQ(rig->bridge.calls().size(), 1u);
     EXPECT_EQ(rig->bridge.calls()[0].op, BridgeCall::Op::Count);
 
-    state->measureState = 1;
-    state->measureStatus = 2;
-    state->transferState = 1;
-    state->lib.transferStatus = 2;
+    state->measurement.measureState = 1;
+    state->measurement.measureStatus = 2;
+    state->library.transferState = 1;
+    state->library.lib.transferStatus = 2;
     rig->bridge.unplug();
     CheckResult gone = check();
     EXPECT_EQ(gone.state, DeviceConnection::Disconnected);
-    EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
-    EXPECT_FALSE(state->deviceIdentified);
-    EXPECT_EQ(state->measureState, 0);
-    EXPECT_EQ(state->measureStatus, 0);
-    EXPECT_EQ(state->transferState, 0);
-    EXPECT_EQ(state->lib.transferStatus, 0);
+    EXPECT_EQ(state->device.deviceState, DeviceConnection::Disconnected);
+    EXPECT_FALSE(state->device.deviceIdentified);
+    EXPECT_EQ(state->measurement.measureState, 0);
+    EXPECT_EQ(state->measurement.measureStatus, 0);
+    EXPECT_EQ(state->library.transferState, 0);
+    EXPECT_EQ(state->library.lib.transferStatus, 0);
 
     rig->bridge.replug();
     rig->instrument->clearLog();
@@ -183,21 +185,21 @@ TEST_F(Connection, ConnectedDeviceIsOnlyCountedAndUnplugResetsTheRunState) {
 
 TEST_F(Connection, IdentificationClearsDataFlagsAndMeasureTimeInSpectrumMode) {
     attach(SimModelLarge2500());
-    state->spectrum.haveMeasured = true;
-    state->progress.measureTime = 1234;
+    state->measurement.spectrum.haveMeasured = true;
+    state->measurement.progress.measureTime = 1234;
     check();
-    EXPECT_FALSE(state->spectrum.haveMeasured);
-    EXPECT_EQ(state->progress.measureTime, 0u);
+    EXPECT_FALSE(state->measurement.spectrum.haveMeasured);
+    EXPECT_EQ(state->measurement.progress.measureTime, 0u);
 
     rig->bridge.unplug();
     check();
     rig->bridge.replug();
-    state->activeMode = ActiveMode::Linker;
-    state->spectrum.haveFileData = true;
-    state->progress.measureTime = 99;
+    state->shell.activeMode = ActiveMode::Linker;
+    state->measurement.spectrum.haveFileData = true;
+    state->measurement.progress.measureTime = 99;
     check();
-    EXPECT_FALSE(state->spectrum.haveFileData);
-    EXPECT_EQ(state->progress.measureTime, 99u);
+    EXPECT_FALSE(state->measurement.spectrum.haveFileData);
+    EXPECT_EQ(state->measurement.progress.measureTime, 99u);
 }
 
 TEST_F(Connection, UnreadableRecordsLeaveTheDeviceUnidentifiedUntilTheNextTick) {
@@ -206,14 +208,14 @@ TEST_F(Connection, UnreadableRecordsLeaveTheDeviceUnidentifiedUntilTheNextTick) 
     CheckResult r = check();
     EXPECT_EQ(r.outcome, IdentifyOutcome::RecordsUnreadable);
     EXPECT_FALSE(r.newlyIdentified);
-    EXPECT_FALSE(state->deviceIdentified);
-    EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
-    EXPECT_EQ(state->pixelCount, 0);
+    EXPECT_FALSE(state->device.deviceIdentified);
+    EXPECT_EQ(state->device.deviceState, DeviceConnection::Disconnected);
+    EXPECT_EQ(state->device.pixelCount, 0);
 
     rig->instrument->setShortReplies(false);
     r = check();
     EXPECT_TRUE(r.newlyIdentified);
-    EXPECT_EQ(state->pixelCount, 2500);
+    EXPECT_EQ(state->device.pixelCount, 2500);
 }
 
 TEST_F(Connection, SensorGeometryBeyondTheBuffersIsRefusedAndToldOnce) {
@@ -221,7 +223,7 @@ TEST_F(Connection, SensorGeometryBeyondTheBuffersIsRefusedAndToldOnce) {
         std::uint16_t total, first, last;
     };
     const Case bad[] = {
-        {2700, 0, 2499}, // frame longer than 2600 values
+        {2700, 0, 2499},   // frame longer than 2600 values
         {2546, 100, 2599}, // first + count beyond the frame
         {2600, 0, 2500},   // 2501 pixels
         {2546, 50, 49},    // no pixels
@@ -237,8 +239,8 @@ TEST_F(Connection, SensorGeometryBeyondTheBuffersIsRefusedAndToldOnce) {
         CheckResult first = check();
         EXPECT_EQ(first.outcome, IdentifyOutcome::Refused);
         EXPECT_TRUE(first.showDeviceRefused);
-        EXPECT_FALSE(state->deviceIdentified);
-        EXPECT_EQ(state->pixelCount, 0);
+        EXPECT_FALSE(state->device.deviceIdentified);
+        EXPECT_EQ(state->device.pixelCount, 0);
         CheckResult second = check();
         EXPECT_EQ(second.outcome, IdentifyOutcome::Refused);
         EXPECT_FALSE(second.showDeviceRefused);
@@ -259,7 +261,7 @@ TEST_F(Connection, ExchangedDeviceWithoutAnAbsentCheckIsNotIdentifiedAgain) {
     rig->bridge.attach(std::make_shared<VirtualInstrument>(rig->clock, SimModelLarge2048()));
     CheckResult r = check();
     EXPECT_EQ(r.outcome, IdentifyOutcome::AlreadyIdentified);
-    EXPECT_EQ(state->pixelCount, 2500);
+    EXPECT_EQ(state->device.pixelCount, 2500);
 }
 
 TEST_F(Connection, RecordsOfEveryPresetMatchWhatTheDeviceReports) {
@@ -268,13 +270,13 @@ TEST_F(Connection, RecordsOfEveryPresetMatchWhatTheDeviceReports) {
         state = std::make_unique<ProgramState>();
         ApplyStartupValues(*state);
         check();
-        EXPECT_EQ(state->deviceState, DeviceConnection::Connected) << model.label;
-        EXPECT_EQ(state->opticsSerial, model.opticsSerial.substr(0, 20)) << model.label;
-        EXPECT_EQ(state->deviceSerial, model.deviceSerial) << model.label;
-        EXPECT_EQ(state->hwVersionMajor, model.hwMajor) << model.label;
-        EXPECT_EQ(state->fwVersionMinor, model.fwMinor) << model.label;
-        EXPECT_TRUE(state->waveCalValid) << model.label;
-        EXPECT_FLOAT_EQ(state->waveCal[0], static_cast<float>(model.optics[0])) << model.label;
+        EXPECT_EQ(state->device.deviceState, DeviceConnection::Connected) << model.label;
+        EXPECT_EQ(state->device.opticsSerial, model.opticsSerial.substr(0, 20)) << model.label;
+        EXPECT_EQ(state->device.deviceSerial, model.deviceSerial) << model.label;
+        EXPECT_EQ(state->device.hwVersionMajor, model.hwMajor) << model.label;
+        EXPECT_EQ(state->device.fwVersionMinor, model.fwMinor) << model.label;
+        EXPECT_TRUE(state->device.waveCalValid) << model.label;
+        EXPECT_FLOAT_EQ(state->device.waveCal[0], static_cast<float>(model.optics[0])) << model.label;
     }
 }
 
@@ -295,7 +297,7 @@ TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
         test::SimRig clean;
         auto state = std::make_unique<ProgramState>();
         ApplyStartupValues(*state);
-        ASSERT_TRUE(CheckDevice(clean.link, clean.clock, *state).newlyIdentified);
+        ASSERT_TRUE(CheckConnection(clean.link, clean.clock, *state).newlyIdentified);
         codes = clean.commandCodes();
     }
     const std::uint16_t identity[] = {wire::kReadAuxInfoA, wire::kReadAuxInfoB, wire::kReadSensorRecord,
@@ -337,14 +339,14 @@ TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
             else
                 rig.instrument->scheduleNeverReady(index);
 
-            CheckResult r = CheckDevice(rig.link, rig.clock, *state);
+            CheckResult r = CheckConnection(rig.link, rig.clock, *state);
             const std::vector<std::uint16_t> sent = rig.commandCodes();
             if (lost && i < 4) {
                 // Not identified: nothing more is sent, the next check tries again.
                 EXPECT_EQ(r.outcome, IdentifyOutcome::RecordsUnreadable);
                 EXPECT_FALSE(r.newlyIdentified);
-                EXPECT_FALSE(state->deviceIdentified);
-                EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
+                EXPECT_FALSE(state->device.deviceIdentified);
+                EXPECT_EQ(state->device.deviceState, DeviceConnection::Disconnected);
                 EXPECT_EQ(sent.size(), fault == 0 ? i : i + 1); // a block lost before it arrived is not seen
             } else {
                 // Identified; the calibration read ends at the failing step with
@@ -358,13 +360,14 @@ TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
                 }
                 EXPECT_TRUE(r.newlyIdentified);
                 EXPECT_EQ(r.calibration, expected);
-                EXPECT_EQ(state->deviceState, DeviceConnection::Connected);
+                EXPECT_EQ(state->device.deviceState, DeviceConnection::Connected);
                 const bool failed = expected != FileAccessResult::Success;
                 EXPECT_EQ(r.showCalibrationMissing, failed);
-                EXPECT_EQ(state->waveCalValid, !failed);
+                EXPECT_EQ(state->device.waveCalValid, !failed);
                 if (failed) {
-                    EXPECT_TRUE(std::equal(state->waveCal.begin(), state->waveCal.end(), std::begin(kDefaultWaveCal)));
-                    EXPECT_EQ(state->displayHigh, state->pixelCount);
+                    EXPECT_TRUE(std::equal(state->device.waveCal.begin(), state->device.waveCal.end(),
+                                           std::begin(kDefaultWaveCal)));
+                    EXPECT_EQ(state->device.displayHigh, state->device.pixelCount);
                     if (!lost) {
                         EXPECT_EQ(sent.back(), wire::kPollState); // no chunk or close after a time-out
                     }
@@ -375,20 +378,20 @@ TEST(ConnectionFaultSweep, EveryCommandOfIdentificationAndCalibrationRead) {
             // The next ticks: gone (a hung instrument is unplugged), idle; back
             // after the replug, completely identified.
             if (!lost) rig.bridge.unplug();
-            state->measureState = 2;
-            state->transferState = 2;
-            r = CheckDevice(rig.link, rig.clock, *state);
-            EXPECT_EQ(state->deviceState, DeviceConnection::Disconnected);
-            EXPECT_FALSE(state->deviceIdentified);
-            EXPECT_EQ(state->measureState, 0);
-            EXPECT_EQ(state->transferState, 0);
+            state->measurement.measureState = 2;
+            state->library.transferState = 2;
+            r = CheckConnection(rig.link, rig.clock, *state);
+            EXPECT_EQ(state->device.deviceState, DeviceConnection::Disconnected);
+            EXPECT_FALSE(state->device.deviceIdentified);
+            EXPECT_EQ(state->measurement.measureState, 0);
+            EXPECT_EQ(state->library.transferState, 0);
             rig.bridge.replug();
-            r = CheckDevice(rig.link, rig.clock, *state);
+            r = CheckConnection(rig.link, rig.clock, *state);
             EXPECT_TRUE(r.newlyIdentified);
             EXPECT_EQ(r.calibration, FileAccessResult::Success);
             EXPECT_FALSE(r.showCalibrationMissing);
-            EXPECT_EQ(state->displayLow, 400);
-            EXPECT_EQ(state->displayHigh, 4000);
+            EXPECT_EQ(state->device.displayLow, 400);
+            EXPECT_EQ(state->device.displayHigh, 4000);
             ++runs;
         }
     }

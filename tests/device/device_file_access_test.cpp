@@ -40,20 +40,20 @@ protected:
 
 TEST_F(CalibrationRead, MissingFileGivesDefaultsWithoutRequestingAnything) {
     rig.instrument->removeFile(wire::kCalibrationPath);
-    state->waveCal = {5, 5, 5, 5, 5, 5};
-    state->waveCalValid = true;
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::FileNotExist);
-    EXPECT_FALSE(state->waveCalValid);
-    EXPECT_EQ(state->waveCal, (std::array<float, 6>{1.0f, 1.0f, 0, 0, 0, 0}));
-    EXPECT_EQ(rig.commandCodes(), (std::vector<std::uint16_t>{wire::kGetControlInfo, wire::kSetFileName,
-                                                              wire::kGetFileInfo}));
+    state->device.waveCal = {5, 5, 5, 5, 5, 5};
+    state->device.waveCalValid = true;
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::FileNotExist);
+    EXPECT_FALSE(state->device.waveCalValid);
+    EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{1.0f, 1.0f, 0, 0, 0, 0}));
+    EXPECT_EQ(rig.commandCodes(),
+              (std::vector<std::uint16_t>{wire::kGetControlInfo, wire::kSetFileName, wire::kGetFileInfo}));
 }
 
 TEST_F(CalibrationRead, FullFileIsReadInOneChunkOfItsSize) {
     rig.instrument->setFile(wire::kCalibrationPath, FloatsFile({532.5f, 0.0625f, -1.5e-6f, 2e-10f, -3e-14f, 7.0f}));
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::Success);
-    EXPECT_TRUE(state->waveCalValid);
-    EXPECT_EQ(state->waveCal, (std::array<float, 6>{532.5f, 0.0625f, -1.5e-6f, 2e-10f, -3e-14f, 7.0f}));
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::Success);
+    EXPECT_TRUE(state->device.waveCalValid);
+    EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{532.5f, 0.0625f, -1.5e-6f, 2e-10f, -3e-14f, 7.0f}));
     EXPECT_EQ(DataLengthsOf(rig, wire::kTransferChunk), (std::vector<std::uint32_t>{24}));
     auto codes = rig.commandCodes();
     EXPECT_EQ(codes.front(), wire::kGetControlInfo);
@@ -66,10 +66,10 @@ TEST_F(CalibrationRead, FullFileIsReadInOneChunkOfItsSize) {
 
 TEST_F(CalibrationRead, ShortFileFillsTheRestWithZeros) {
     rig.instrument->setFile(wire::kCalibrationPath, FloatsFile({600.0f, 0.1f, 0.001f, 0.0001f, 0.00001f}));
-    state->waveCal = {9, 9, 9, 9, 9, 9};
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::Success);
-    EXPECT_TRUE(state->waveCalValid);
-    EXPECT_EQ(state->waveCal, (std::array<float, 6>{600.0f, 0.1f, 0.001f, 0.0001f, 0.00001f, 0.0f}));
+    state->device.waveCal = {9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::Success);
+    EXPECT_TRUE(state->device.waveCalValid);
+    EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{600.0f, 0.1f, 0.001f, 0.0001f, 0.00001f, 0.0f}));
 }
 
 TEST_F(CalibrationRead, FileWithoutASlopeIsNoCalibration) {
@@ -77,10 +77,10 @@ TEST_F(CalibrationRead, FileWithoutASlopeIsNoCalibration) {
         std::vector<std::uint8_t> bytes = FloatsFile({600.0f, 0.1f});
         bytes.resize(size);
         rig.instrument->setFile(wire::kCalibrationPath, bytes);
-        state->waveCalValid = true;
-        ReadCalibration(rig.link, rig.clock, *state);
-        EXPECT_FALSE(state->waveCalValid) << size;
-        EXPECT_EQ(state->waveCal, (std::array<float, 6>{1.0f, 1.0f, 0, 0, 0, 0})) << size;
+        state->device.waveCalValid = true;
+        ReadCalibration(rig.link, rig.clock, state->device);
+        EXPECT_FALSE(state->device.waveCalValid) << size;
+        EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{1.0f, 1.0f, 0, 0, 0, 0})) << size;
     }
 }
 
@@ -88,24 +88,25 @@ TEST_F(CalibrationRead, LongFileKeepsItsFirstSixValuesAndNeverExceedsAChunk) {
     std::vector<std::uint8_t> big = FloatsFile({1, 2, 3, 4, 5, 6});
     big.resize(5000, 0xEE);
     rig.instrument->setFile(wire::kCalibrationPath, big);
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::Success);
-    EXPECT_EQ(state->waveCal, (std::array<float, 6>{1, 2, 3, 4, 5, 6}));
-    for (std::uint32_t length : DataLengthsOf(rig, wire::kTransferChunk)) EXPECT_LE(length, 1024u);
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::Success);
+    EXPECT_EQ(state->device.waveCal, (std::array<float, 6>{1, 2, 3, 4, 5, 6}));
+    for (std::uint32_t length : DataLengthsOf(rig, wire::kTransferChunk))
+        EXPECT_LE(length, 1024u);
     EXPECT_EQ(rig.commandCodes().back(), wire::kCloseFile);
 }
 
 TEST_F(CalibrationRead, EmptyFileIsAFailedRead) {
     rig.instrument->setFile(wire::kCalibrationPath, {});
-    EXPECT_NE(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::Success);
-    EXPECT_FALSE(state->waveCalValid);
-    EXPECT_EQ(state->waveCal[0], 1.0f);
+    EXPECT_NE(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::Success);
+    EXPECT_FALSE(state->device.waveCalValid);
+    EXPECT_EQ(state->device.waveCal[0], 1.0f);
     EXPECT_EQ(Count(rig.commandCodes(), wire::kFileRwRequest), 0u);
 }
 
 TEST_F(CalibrationRead, DeviceNeverReadyTimesOutAfter3000msPolledEvery50ms) {
     rig.instrument->setNeverReady(true);
     std::uint32_t start = rig.clock.tickCount();
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::RequestTimeout);
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::RequestTimeout);
     std::uint32_t elapsed = rig.clock.tickCount() - start;
     EXPECT_GE(elapsed, 3000u);
     EXPECT_LT(elapsed, 3050u);
@@ -115,11 +116,12 @@ TEST_F(CalibrationRead, DeviceNeverReadyTimesOutAfter3000msPolledEvery50ms) {
         if (e.kind == SimLogEntry::Kind::Command) pollTicks.push_back(e.tick);
     ASSERT_EQ(pollTicks.size(), 60u);
     EXPECT_EQ(pollTicks.front(), start); // asks before it sleeps
-    for (std::size_t i = 1; i < pollTicks.size(); ++i) EXPECT_EQ(pollTicks[i] - pollTicks[i - 1], 50u);
+    for (std::size_t i = 1; i < pollTicks.size(); ++i)
+        EXPECT_EQ(pollTicks[i] - pollTicks[i - 1], 50u);
     auto codes = rig.commandCodes();
     EXPECT_EQ(Count(codes, wire::kTransferChunk), 0u);
     EXPECT_EQ(Count(codes, wire::kCloseFile), 0u);
-    EXPECT_FALSE(state->waveCalValid);
+    EXPECT_FALSE(state->device.waveCalValid);
 }
 
 TEST_F(CalibrationRead, EachFailingStepGivesItsOwnCodeAndSendsNothingAfter) {
@@ -136,27 +138,27 @@ TEST_F(CalibrationRead, EachFailingStepGivesItsOwnCodeAndSendsNothingAfter) {
         rig.bridge.replug();
         rig.instrument->clearLog();
         rig.instrument->scheduleLoss(index, SimLossStage::BeforeData);
-        EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), expected) << index;
+        EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), expected) << index;
         EXPECT_EQ(rig.commandCodes().size(), index + 1) << index;
-        EXPECT_FALSE(state->waveCalValid);
+        EXPECT_FALSE(state->device.waveCalValid);
     }
 }
 
 TEST_F(CalibrationRead, ChunkLostOrNeverReadyAfterItGivesCodes7And8) {
     // The chunk's position in the command sequence, from a clean run.
-    ASSERT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::Success);
+    ASSERT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::Success);
     auto codes = rig.commandCodes();
     std::uint32_t chunkIndex =
         static_cast<std::uint32_t>(std::find(codes.begin(), codes.end(), wire::kTransferChunk) - codes.begin());
 
     rig.bridge.replug();
     rig.instrument->scheduleLoss(chunkIndex, SimLossStage::BeforeData);
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::ChunkFailed);
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::ChunkFailed);
 
     rig.bridge.replug();
     rig.instrument->clearLog();
     rig.instrument->scheduleLoss(chunkIndex + 1, SimLossStage::BeforeBlock); // first poll after the chunk
-    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, *state), FileAccessResult::ChunkTimeout);
+    EXPECT_EQ(ReadCalibration(rig.link, rig.clock, state->device), FileAccessResult::ChunkTimeout);
     EXPECT_EQ(Count(rig.commandCodes(), wire::kCloseFile), 0u);
 }
 

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
@@ -123,13 +124,13 @@ std::unique_ptr<ProgramState> MeasureSample(const SimModel& model, SimSample sam
     DeviceLink link(bridge);
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    CheckDevice(link, clock, *state);
-    RefreshSpectralAxis(*state);
-    state->pixelCount = static_cast<std::uint16_t>(state->pixelLast - state->pixelFirst + 1);
-    state->measureParams = {exposureMs, 1, 1000, 100, true};
-    AcquisitionContext ctx{link, clock, *state, nullptr};
+    CheckConnection(link, clock, *state);
+    RefreshSpectralAxis(state->measurement.spectrum, state->device);
+    state->device.pixelCount = static_cast<std::uint16_t>(state->device.pixelLast - state->device.pixelFirst + 1);
+    state->measurement.measureParams = {exposureMs, 1, 1000, 100, true};
+    AcquisitionContext ctx{link, clock, state->measurement, state->device, nullptr};
     RunMeasurement(ctx);
-    EXPECT_EQ(state->measureStatus.load(), 1);
+    EXPECT_EQ(state->measurement.measureStatus.load(), 1);
     return state;
 }
 
@@ -143,7 +144,8 @@ TEST(IdentifyInstrumentSamples, EachSampleFoundFromAnotherExposureAndSeed) {
         // The library: each sample at 1000 ms, made into an entry as Make Library does.
         for (SimSample sample : samples) {
             auto state = MeasureSample(model, sample, 1000, 11);
-            ASSERT_EQ(MakeLibrary(SimSampleName(sample), *state, folder, {2026, 1, 2, 3, 4, 5}),
+            ASSERT_EQ(MakeLibrary(SimSampleName(sample), state->measurement, state->device, state->library, folder,
+                                  {2026, 1, 2, 3, 4, 5}),
                       MakeLibraryResult::Made);
         }
         LibraryIndex index(dir.path() + kIndexFileName);
@@ -154,7 +156,8 @@ TEST(IdentifyInstrumentSamples, EachSampleFoundFromAnotherExposureAndSeed) {
         for (SimSample sample : samples) {
             auto state = MeasureSample(model, sample, 3000, 99);
             RawFileRecord record;
-            std::string bytes = BuildRawSpectrumFile(*state, "unknown.rsd", {2026, 1, 2, 3, 4, 5}, record);
+            std::string bytes =
+                BuildRawSpectrumFile(state->measurement, state->device, "unknown.rsd", {2026, 1, 2, 3, 4, 5}, record);
             ShiftSpectrum spectrum;
             ASSERT_EQ(ReadShiftSpectrum(bytes, spectrum), ShiftRead::Ok);
             Ranking ranking =

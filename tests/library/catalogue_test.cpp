@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "app/program_state.h"
 #include "library/catalogue.h"
 #include "library/library_file_bytes.h"
 #include "support/temp_dir.h"
@@ -14,8 +15,8 @@ using test::HeaderBytes;
 using test::WriteBytes;
 
 void Click(ProgramState& state, RowBoxStates& boxes, int row, int topRow = 1) {
-    SelectLibraryRow(state, row);
-    ClickLibraryRow(state, boxes, topRow);
+    SelectLibraryRow(state.library, row);
+    ClickLibraryRow(state.library, boxes, topRow);
 }
 
 TEST(CatalogueListing, RowsInNameOrderWithNameModelDateOrTheFileNameWhenUnreadable) {
@@ -41,8 +42,8 @@ TEST(CatalogueListing, RowsInNameOrderWithNameModelDateOrTheFileNameWhenUnreadab
 TEST(CatalogueTicks, ClicksKeysScrollingAllAndANewListing) {
     ProgramState state;
     ApplyStartupValues(state);
-    state.lib.libraryCount = 40;
-    ClearTicks(state);
+    state.library.lib.libraryCount = 40;
+    ClearTicks(state.library);
     RowBoxStates boxes;
     Click(state, boxes, 2);
     EXPECT_TRUE(boxes.checked[2]);
@@ -50,36 +51,36 @@ TEST(CatalogueTicks, ClicksKeysScrollingAllAndANewListing) {
     EXPECT_FALSE(boxes.checked[2]);
     // Down arrow: key down, the grid's move with its own click, key up; the
     // user's first click then only ends the keyboard's turn.
-    IgnoreNextClick(state);
+    IgnoreNextClick(state.library);
     Click(state, boxes, 6);
-    IgnoreNextClick(state);
+    IgnoreNextClick(state.library);
     Click(state, boxes, 6);
-    EXPECT_TRUE(TickedRows(state).empty());
+    EXPECT_TRUE(TickedRows(state.library).empty());
     Click(state, boxes, 6);
     Click(state, boxes, 0); // the title row
-    EXPECT_EQ(TickedRows(state), std::vector<int>{6});
+    EXPECT_EQ(TickedRows(state.library), std::vector<int>{6});
 
-    SyncRowBoxes(boxes, state, 6); // scrolled by five rows
+    SyncRowBoxes(boxes, state.library, 6); // scrolled by five rows
     EXPECT_TRUE(boxes.checked[1]);
     EXPECT_FALSE(boxes.checked[6]);
-    SyncRowBoxes(boxes, state, 36);
+    SyncRowBoxes(boxes, state.library, 36);
     EXPECT_TRUE(boxes.shown[5]);
     EXPECT_FALSE(boxes.shown[6]); // row 41
 
     boxes.checked[0] = true;
-    TickAllRows(state, boxes, true);
-    EXPECT_EQ(TickedRows(state).size(), 40u);
+    TickAllRows(state.library, boxes, true);
+    EXPECT_EQ(TickedRows(state.library).size(), 40u);
     EXPECT_TRUE(boxes.checked[7]);
     EXPECT_FALSE(boxes.checked[8]); // past fitRows
 
     // Three rows in a 201-pixel grid: ticks and row boxes cleared, boxes 1
     // to 3 shown, "All" as it was.
-    state.fitRows = LayoutRowBoxes(300, 201, 3).fitRows;
-    ASSERT_EQ(state.fitRows, 7);
-    state.lib.libraryCount = 3;
-    ClearTicks(state);
-    ResetRowBoxes(boxes, 3, state.fitRows);
-    EXPECT_TRUE(TickedRows(state).empty());
+    state.library.fitRows = LayoutRowBoxes(300, 201, 3).fitRows;
+    ASSERT_EQ(state.library.fitRows, 7);
+    state.library.lib.libraryCount = 3;
+    ClearTicks(state.library);
+    ResetRowBoxes(boxes, 3, state.library.fitRows);
+    EXPECT_TRUE(TickedRows(state.library).empty());
     EXPECT_TRUE(boxes.checked[0]);
     for (int k = 1; k < kRowBoxCount; ++k)
         EXPECT_TRUE(boxes.shown[k] == (k <= 3) && !boxes.checked[k]) << k;
@@ -92,15 +93,16 @@ TEST(CatalogueTicks, TwoAndAHalfThousandFilesAreListedAndTickable) {
     for (int i = 0; i < 2500; ++i)
         WriteBytes(dir.path() + std::to_string(i) + ".rlb", HeaderBytes("n", 179));
     ProgramState state;
-    state.lib.libraryCount = static_cast<std::uint16_t>(ListLibraryFolder(dir.path(), BrandVariant::Brenmor).size());
-    ASSERT_EQ(state.lib.libraryCount, 2500);
-    ClearTicks(state);
+    state.library.lib.libraryCount =
+        static_cast<std::uint16_t>(ListLibraryFolder(dir.path(), BrandVariant::Brenmor).size());
+    ASSERT_EQ(state.library.lib.libraryCount, 2500);
+    ClearTicks(state.library);
     RowBoxStates boxes;
     Click(state, boxes, 2000, 1998);
     Click(state, boxes, 2500, 2498);
     EXPECT_TRUE(boxes.checked[3]);
-    EXPECT_EQ(TickedRows(state), (std::vector<int>{2000, 2500}));
-    EXPECT_EQ(TickedRows(state, 1), std::vector<int>{2000});
+    EXPECT_EQ(TickedRows(state.library), (std::vector<int>{2000, 2500}));
+    EXPECT_EQ(TickedRows(state.library, 1), std::vector<int>{2000});
 }
 
 TEST(CatalogueFolder, TypeAheadFindsTheShownNameAndDeviceFolderEmptying) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/chart_setup.h"
+#include "app/program_state.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
 #include "library/library_file_bytes.h"
@@ -21,7 +22,7 @@ protected:
     std::vector<std::string> rows;
 
     void SetUp() override {
-        state.lib.libraryFolder = dir.path();
+        state.library.lib.libraryFolder = dir.path();
         SetUpLibraryChart(chart);
     }
     void add(const std::string& name, const std::string& bytes) {
@@ -29,11 +30,11 @@ protected:
         rows.push_back(name);
     }
     std::string draw(std::initializer_list<int> ticked) {
-        state.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
-        ClearTicks(state);
+        state.library.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
+        ClearTicks(state.library);
         for (int r : ticked)
-            state.rowTicks[static_cast<std::size_t>(r)] = 1;
-        return DrawMessage(DrawTickedLibraries(chart, state, [this](int r) {
+            state.library.rowTicks[static_cast<std::size_t>(r)] = 1;
+        return DrawMessage(DrawTickedLibraries(chart, state.library, [this](int r) {
             return ListedRow{rows.at(r - 1), rows.at(r - 1) + ".rlb"};
         }));
     }
@@ -66,28 +67,28 @@ TEST_F(LibraryDrawing, SixCurvesStrictlyInsideTheWindowAndRefusalsKeepThem) {
     const std::vector<std::string> kept = titles();
     EXPECT_EQ(draw({1, 2, 3, 4, 5, 6, 7}), "Max 6 Lines!");
     EXPECT_EQ(draw({}), "Not Select!");
-    state.transferState = 1;
+    state.library.transferState = 1;
     EXPECT_EQ(draw({1}), "Measure Processing!");
     EXPECT_EQ(titles(), kept);
-    state.transferState = 0;
+    state.library.transferState = 0;
     EXPECT_EQ(draw({4}), "");
     EXPECT_EQ(titles(), std::vector<std::string>{"lib3"});
     // "All" ticks entries past the listing too; only listed rows count.
-    state.rowTicks.assign(2000, 1);
-    state.lib.libraryCount = 3;
-    EXPECT_EQ(CollectTickedRows(state), (std::vector<int>{1, 2, 3}));
+    state.library.rowTicks.assign(2000, 1);
+    state.library.lib.libraryCount = 3;
+    EXPECT_EQ(CollectTickedRows(state.library), (std::vector<int>{1, 2, 3}));
 }
 
 TEST_F(LibraryDrawing, WindowsByModelCodeAndUnreadableRowsLeftOut) {
     // Device record: tenths 4005 -> 400 (out), 4015 -> 401, 9 -> 0, 39995 ->
     // 3999, 40000 -> 4000 (out); the other points hold X 0.
     add("dev", test::DeviceRecordBytes(HeaderBytes("dev", 179), {10, 20, 30, 40, 50}, {4005, 4015, 9, 39995, 40000}));
-    state.lib.libraryView = LibraryView::Device;
+    state.library.lib.libraryView = LibraryView::Device;
     draw({1});
     ASSERT_EQ(points(0).size(), 2u);
     EXPECT_TRUE(points(0)[0].x == 401.0 && points(0)[0].y == 20.0 && points(0)[1].x == 3999.0);
 
-    state.lib.libraryView = LibraryView::Pc;
+    state.library.lib.libraryView = LibraryView::Pc;
     add("b", test::PcLibraryBytes(HeaderBytes("b", 180)));
     draw({2});
     ASSERT_EQ(points(0).size(), 1299u); // 402 .. 2998
@@ -121,10 +122,10 @@ TEST_F(LibraryDrawing, EachRowDrawsTheFileItWasListedFrom) {
     test::WriteBytes(dir.path() + "Upper.RLB", test::PcLibraryBytes(HeaderBytes("caf\xE9", 179), 900.0f));
     rows = {"alpha", "alpha", "caf\xE9"};
     const std::vector<std::string> files = {"alpha.rlb", "copy_of_alpha.rlb", "Upper.RLB"};
-    state.lib.libraryCount = 3;
-    ClearTicks(state);
-    state.rowTicks[2] = state.rowTicks[3] = 1;
-    DrawResult result = DrawTickedLibraries(chart, state, [&](int r) {
+    state.library.lib.libraryCount = 3;
+    ClearTicks(state.library);
+    state.library.rowTicks[2] = state.library.rowTicks[3] = 1;
+    DrawResult result = DrawTickedLibraries(chart, state.library, [&](int r) {
         return ListedRow{rows.at(r - 1), files.at(r - 1)};
     });
     ASSERT_EQ(result.curves.size(), 2u);

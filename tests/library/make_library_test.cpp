@@ -41,7 +41,9 @@ protected:
 
     void SetUp() override { ApplyStartupValues(state); }
     std::string folder() const { return dir.path() + "local/"; }
-    MakeLibraryResult make(const std::string& name) { return MakeLibrary(name, state, folder(), when); }
+    MakeLibraryResult make(const std::string& name) {
+        return MakeLibrary(name, state.measurement, state.device, state.library, folder(), when);
+    }
     std::string read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -59,17 +61,17 @@ protected:
     // calibration whose coefficients are exact in float32, so the X values
     // can be worked out by hand.
     void measured2048() {
-        state.deviceType = 179;
-        state.pixelCount = 2048;
-        state.laserWavelength = 785.0f;
-        state.waveCal = {785.5f, 0.125f, -1.0f / 1048576.0f, 0.0f, 0.0f, 0.0f};
-        state.waveCalValid = true;
+        state.device.deviceType = 179;
+        state.device.pixelCount = 2048;
+        state.device.laserWavelength = 785.0f;
+        state.device.waveCal = {785.5f, 0.125f, -1.0f / 1048576.0f, 0.0f, 0.0f, 0.0f};
+        state.device.waveCalValid = true;
         for (int i = 0; i < 2500; ++i) {
-            state.spectrum.signal[i] = 1000.0f + static_cast<float>(i);
-            state.spectrum.dark[i] = 900.0f;
+            state.measurement.spectrum.signal[i] = 1000.0f + static_cast<float>(i);
+            state.measurement.spectrum.dark[i] = 900.0f;
         }
-        state.spectrum.dark[5] = 2000.0f; // dark above signal
-        state.spectrum.haveMeasured = true;
+        state.measurement.spectrum.dark[5] = 2000.0f; // dark above signal
+        state.measurement.spectrum.haveMeasured = true;
     }
 };
 
@@ -94,20 +96,20 @@ TEST_F(MakeLibraryTest, MeasurementOfA2048PixelInstrumentGivesTheFullLayout) {
     EXPECT_EQ(BytesAt(b, 10120 + 4000, 4), (std::vector<int>{0x90, 0x0B, 0xDA, 0x44}));
     EXPECT_NE(F32At(b, 10120 + 4 * 2047), 0.0f);
     EXPECT_EQ(BytesAt(b, 10120 + 4 * 2048, 4 * 452), std::vector<int>(4 * 452, 0));
-    EXPECT_EQ(state.lib.libraryMade, 1); // the PC view is current
+    EXPECT_EQ(state.library.lib.libraryMade, 1); // the PC view is current
 }
 
 TEST_F(MakeLibraryTest, XValuesOfOtherLasersAndSensors) {
     measured2048();
-    state.laserWavelength = 0.0f; // taken as 403.25 nm
+    state.device.laserWavelength = 0.0f; // taken as 403.25 nm
     ASSERT_EQ(make("nolaser"), MakeLibraryResult::Made);
     // kL = float32(1e7/403.25) = 24798.51171875; pixel 1000 gives 13804.0195 (0x4657B014).
     EXPECT_EQ(BytesAt(library("nolaser"), 10120 + 4000, 4), (std::vector<int>{0x14, 0xB0, 0x57, 0x46}));
 
     // A 256-pixel instrument stores Raman shifts as well, as its chart shows
     // them: pixel 100 at 797.99048 nm (0x44477F64) is 12267.034 cm-1 (0x463FAC23).
-    state.deviceType = 1;
-    state.pixelCount = 256;
+    state.device.deviceType = 1;
+    state.device.pixelCount = 256;
     ASSERT_EQ(make("small"), MakeLibraryResult::Made);
     std::string b = library("small");
     EXPECT_EQ(BytesAt(b, 10120 + 400, 4), (std::vector<int>{0x23, 0xAC, 0x3F, 0x46}));
@@ -130,9 +132,9 @@ TEST_F(MakeLibraryTest, OpenedRawFileKeepsItsHeaderAndIntensities) {
         wavenumbers[j] = 12700.0f - 1.25f * static_cast<float>(j);
     }
     std::string raw = EncodeRawSpectrumFile(header, intensities, wavenumbers, 785.0f, -1, 10, 2400);
-    ASSERT_EQ(DecodeRawSpectrumFile(raw, state.rawFile), RawFileCheck::Ok);
-    ApplyRawSpectrum(state.rawFile, state);
-    state.deviceType = 179; // the instrument attached now is not the one that measured
+    ASSERT_EQ(DecodeRawSpectrumFile(raw, state.measurement.rawFile), RawFileCheck::Ok);
+    ApplyRawSpectrum(state.measurement.rawFile, state.measurement, state.device);
+    state.device.deviceType = 179; // the instrument attached now is not the one that measured
 
     ASSERT_EQ(make("ab"), MakeLibraryResult::Made);
     std::string b = library("ab");
@@ -150,10 +152,10 @@ TEST_F(MakeLibraryTest, OpenedRawFileKeepsItsHeaderAndIntensities) {
     EXPECT_EQ(F32At(b, 120), -3.0f);
     EXPECT_EQ(F32At(b, 120 + 4 * 2499), 1246.5f);
     for (int i : {0, 1234, 2499})
-        EXPECT_EQ(F32At(b, 10120 + 4 * i), state.spectrum.axis[i]) << i;
+        EXPECT_EQ(F32At(b, 10120 + 4 * i), state.measurement.spectrum.axis[i]) << i;
     EXPECT_NEAR(F32At(b, 10120 + 4 * 1000), 12738.8535f - (12700.0f - 1250.0f), 1e-3);
     // The record of the opened file is not touched.
-    EXPECT_EQ(state.rawFile.header.name(), "a_rather_long_sample.rsd");
+    EXPECT_EQ(state.measurement.rawFile.header.name(), "a_rather_long_sample.rsd");
 }
 
 TEST_F(MakeLibraryTest, NameLengthCountsBytes) {
@@ -180,12 +182,12 @@ TEST_F(MakeLibraryTest, NameLengthCountsBytes) {
 
 TEST_F(MakeLibraryTest, ExistingNameIsRefusedBeforeAnyOtherCheck) {
     measured2048();
-    state.lib.libraryView = LibraryView::Device; // the grid shows the device folder: no new listing due
+    state.library.lib.libraryView = LibraryView::Device; // the grid shows the device folder: no new listing due
     ASSERT_EQ(make("first"), MakeLibraryResult::Made);
-    EXPECT_EQ(state.lib.libraryMade, 0);
-    state.lib.libraryView = LibraryView::Pc;
+    EXPECT_EQ(state.library.lib.libraryMade, 0);
+    state.library.lib.libraryView = LibraryView::Pc;
     std::string before = library("first");
-    state.spectrum.signal.fill(5.0f);
+    state.measurement.spectrum.signal.fill(5.0f);
     EXPECT_EQ(make("first"), MakeLibraryResult::NameExists);
     EXPECT_EQ(library("first"), before);
     // Names match as the file system's users know them: without regard to case.
@@ -199,7 +201,7 @@ TEST_F(MakeLibraryTest, ExistingNameIsRefusedBeforeAnyOtherCheck) {
     fs::create_directory(folder() + "taken.rlb");
     EXPECT_EQ(make("taken"), MakeLibraryResult::NameExists);
     EXPECT_TRUE(fs::is_directory(folder() + "taken.rlb"));
-    EXPECT_EQ(state.lib.libraryMade, 0);
+    EXPECT_EQ(state.library.lib.libraryMade, 0);
     // '*' is part of the name, no wildcard: "fir*" is not "first".
     EXPECT_EQ(make("fir*"), MakeLibraryResult::Made);
     EXPECT_EQ(library("first"), before);
@@ -213,7 +215,7 @@ TEST_F(MakeLibraryTest, OnlyNamesThatCannotBeOrAreUnsafeAsLinuxFileNamesAreRefus
     }
     EXPECT_TRUE(folderEntries().empty());
     EXPECT_FALSE(fs::exists(dir.path() + "escape.rlb"));
-    EXPECT_EQ(state.lib.libraryMade, 0);
+    EXPECT_EQ(state.library.lib.libraryMade, 0);
     for (const char* name : {"Ethanol 1:1", "x?y", "back\\slash", "*", "a<b>|\"c\""}) {
         EXPECT_EQ(make(name), MakeLibraryResult::Made) << name;
         EXPECT_EQ(library(name).substr(0, std::string(name).size()), name);
@@ -223,11 +225,12 @@ TEST_F(MakeLibraryTest, OnlyNamesThatCannotBeOrAreUnsafeAsLinuxFileNamesAreRefus
 TEST_F(MakeLibraryTest, FolderThatCannotBeMadeIsReported) {
     measured2048();
     std::ofstream(dir.path() + "plain") << "a file where the folder's parent should be";
-    EXPECT_EQ(MakeLibrary("x", state, dir.path() + "plain/local/", when), MakeLibraryResult::FolderFailed);
+    EXPECT_EQ(MakeLibrary("x", state.measurement, state.device, state.library, dir.path() + "plain/local/", when),
+              MakeLibraryResult::FolderFailed);
     std::ofstream(dir.path() + "local") << "a file where the folder should be";
     EXPECT_EQ(make("x"), MakeLibraryResult::FolderFailed);
     EXPECT_TRUE(fs::is_regular_file(dir.path() + "local"));
-    EXPECT_EQ(state.lib.libraryMade, 0);
+    EXPECT_EQ(state.library.lib.libraryMade, 0);
 }
 
 TEST_F(MakeLibraryTest, FailedWriteLeavesNothingBehind) {

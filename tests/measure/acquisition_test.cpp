@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "measure/acquisition.h"
@@ -16,10 +17,10 @@ using test::SimRig;
 struct Bench {
     SimRig rig;
     std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
-    AcquisitionContext ctx{rig.link, rig.clock, *state};
+    AcquisitionContext ctx{rig.link, rig.clock, state->measurement, state->device};
     explicit Bench(SimModel model = SimModelLarge2500()) : rig(std::move(model)) {
         ApplyStartupValues(*state);
-        CheckDevice(rig.link, rig.clock, *state);
+        CheckConnection(rig.link, rig.clock, *state);
         rig.instrument->clearLog();
     }
     std::vector<std::uint32_t> ticksOf(std::uint16_t code) const {
@@ -60,7 +61,8 @@ TEST(Acquisition, PollScheduleFollowsTheExposure) {
         std::uint32_t start = bench.rig.clock.tickCount();
         ASSERT_TRUE(WaitForExposure(bench.ctx, c.exposure)) << c.exposure;
         auto polls = bench.ticksOf(wire::kPollState);
-        for (auto& t : polls) t -= start;
+        for (auto& t : polls)
+            t -= start;
         EXPECT_EQ(polls, c.polls) << c.exposure;
         EXPECT_EQ(bench.ticksOf(wire::kStartExposure), std::vector<std::uint32_t>{start});
     }
@@ -94,7 +96,8 @@ TEST(Acquisition, NoDeviceFailsWithoutSendingAnything) {
 TEST(Acquisition, EachFrameIsDividedByTheCountBeforeItIsAdded) {
     Bench bench;
     std::vector<std::vector<std::uint16_t>> frames;
-    for (std::uint16_t v : {30, 60, 90}) frames.emplace_back(2546, v);
+    for (std::uint16_t v : {30, 60, 90})
+        frames.emplace_back(2546, v);
     frames[1][23 + 5] = 65535; // pixel 5, a saturated frame
     bench.rig.instrument->queueFrames(frames);
     std::vector<float> out(kMaxPixels, -1.0f);
@@ -103,7 +106,7 @@ TEST(Acquisition, EachFrameIsDividedByTheCountBeforeItIsAdded) {
     EXPECT_FLOAT_EQ(out[2499], 60.0f);
     EXPECT_EQ(out[5], 30.0f / 3.0f + 65535.0f / 3.0f + 90.0f / 3.0f);
     // Ready 112 ms after the start; polled at 50, 75, 100 and 125 ms.
-    EXPECT_EQ(bench.state->progress.firstDarkMs, 125u);
+    EXPECT_EQ(bench.state->measurement.progress.firstDarkMs, 125u);
 }
 
 TEST(Acquisition, AverageOfZeroLeavesTheDestination) {
@@ -129,9 +132,10 @@ TEST(Acquisition, FramesOfEachSensorAreAssembledFromTheirBlocks) {
                           Case{exact2048, {0, 1}}, Case{SimModelSmall256(), {0}}}) {
         Bench bench(c.model);
         std::vector<std::uint16_t> frame(c.model.frameLength);
-        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint16_t>(i + 1);
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<std::uint16_t>(i + 1);
         bench.rig.instrument->queueFrames({frame});
-        bench.state->spectrum.signal.fill(-1.0f);
+        bench.state->measurement.spectrum.signal.fill(-1.0f);
         ASSERT_TRUE(WaitForExposure(bench.ctx, 10));
         ASSERT_TRUE(ReadFrame(bench.ctx));
         std::vector<std::uint16_t> blocks;
@@ -143,14 +147,17 @@ TEST(Acquisition, FramesOfEachSensorAreAssembledFromTheirBlocks) {
         }
         EXPECT_EQ(blocks, c.blocks) << c.model.label;
         std::uint32_t expectedCount = c.model.frameLength == 256 ? 256u : 1024u;
-        for (std::uint32_t n : counts) EXPECT_EQ(n, expectedCount);
-        const auto& signal = bench.state->spectrum.signal;
-        std::uint16_t first = bench.state->deviceType == 1 ? 0 : c.model.firstPixel;
+        for (std::uint32_t n : counts)
+            EXPECT_EQ(n, expectedCount);
+        const auto& signal = bench.state->measurement.spectrum.signal;
+        std::uint16_t first = bench.state->device.deviceType == 1 ? 0 : c.model.firstPixel;
         EXPECT_EQ(signal[0], first + 1.0f) << c.model.label;
-        std::size_t count = bench.state->pixelCount;
+        std::size_t count = bench.state->device.pixelCount;
         EXPECT_EQ(signal[count - 1], first + count * 1.0f) << c.model.label;
-        if (bench.state->deviceType != 1) EXPECT_EQ(signal[count], 0.0f) << c.model.label; // rest cleared
-        else EXPECT_EQ(signal[count], -1.0f);                                             // rest untouched
+        if (bench.state->device.deviceType != 1)
+            EXPECT_EQ(signal[count], 0.0f) << c.model.label; // rest cleared
+        else
+            EXPECT_EQ(signal[count], -1.0f); // rest untouched
     }
 }
 
@@ -162,8 +169,8 @@ TEST(Acquisition, FailedBlockReadFailsTheAcquisition) {
         std::vector<float> out(kMaxPixels);
         ASSERT_EQ(Acquire(clean.ctx, out.data(), 10, 1), kAcquireSucceeded);
         auto codes = clean.rig.commandCodes();
-        middleBlock = static_cast<std::uint32_t>(
-            std::find(codes.begin(), codes.end(), wire::kReadPixelBlock) - codes.begin() + 1);
+        middleBlock = static_cast<std::uint32_t>(std::find(codes.begin(), codes.end(), wire::kReadPixelBlock) -
+                                                 codes.begin() + 1);
     }
     Bench bench;
     bench.rig.instrument->scheduleLoss(middleBlock, SimLossStage::BeforeData);

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "measure/measurement.h"
@@ -20,14 +21,14 @@ using test::SimRig;
 std::unique_ptr<ProgramState> Connected() {
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    state->deviceState = DeviceConnection::Connected;
-    state->deviceType = 179;
+    state->device.deviceState = DeviceConnection::Connected;
+    state->device.deviceType = 179;
     return state;
 }
 
 CaptureCheck Check(ProgramState& state, std::string exposure, std::string average, std::string preheat,
                    std::string power) {
-    return CheckCapture({exposure, average, preheat, power, true}, state, false);
+    return CheckCapture({exposure, average, preheat, power, true}, state.measurement, state.device, false);
 }
 
 TEST(CaptureChecks, MessagePrecedenceLastCodeWins) {
@@ -39,38 +40,39 @@ TEST(CaptureChecks, MessagePrecedenceLastCodeWins) {
     EXPECT_EQ(Check(*state, "3000", "1", "15000", "0").code, CaptureCode::PreheatTooShort);
     EXPECT_EQ(std::string(CaptureMessage(CaptureCode::PreheatTooShort)), "Preheat can not lower than 20000ms!");
 
-    state->measureParams.preheatMs = 20000;
+    state->measurement.measureParams.preheatMs = 20000;
     EXPECT_EQ(Check(*state, "3000", "1", "0", "100").code, CaptureCode::PreheatNotPositive);
-    state->measureParams.preheatMs = 19000;
+    state->measurement.measureParams.preheatMs = 19000;
     EXPECT_EQ(Check(*state, "3000", "1", "0", "100").code, CaptureCode::PreheatTooShort);
 
     EXPECT_EQ(Check(*state, "3000", "1", "70000", "100").code, CaptureCode::PreheatTooShort);
-    EXPECT_EQ(state->measureParams.preheatMs, 4464);
+    EXPECT_EQ(state->measurement.measureParams.preheatMs, 4464);
     EXPECT_EQ(Check(*state, "3000", "-2", "20000", "300").code, CaptureCode::AverageNotPositive);
-    EXPECT_EQ(state->measureParams.laserPower, 44);
+    EXPECT_EQ(state->measurement.measureParams.laserPower, 44);
 
     CaptureCheck ok = Check(*state, "1500.7", "3", "25000.9", "100");
     EXPECT_EQ(ok.code, CaptureCode::Start);
-    EXPECT_EQ(state->measureParams.exposureMs, 1500u);
-    EXPECT_EQ(state->measureParams.averageCount, 3);
-    EXPECT_EQ(state->measureParams.preheatMs, 25000);
+    EXPECT_EQ(state->measurement.measureParams.exposureMs, 1500u);
+    EXPECT_EQ(state->measurement.measureParams.averageCount, 3);
+    EXPECT_EQ(state->measurement.measureParams.preheatMs, 25000);
 
-    state->measureState = 1;
+    state->measurement.measureState = 1;
     EXPECT_EQ(Check(*state, "x", "y", "z", "w").code, CaptureCode::MeasureProcessing);
-    state->measureState = 0;
-    EXPECT_EQ(CheckCapture({"3000", "1", "20000", "100", true}, *state, true).code, CaptureCode::MeasureProcessing);
+    state->measurement.measureState = 0;
+    EXPECT_EQ(CheckCapture({"3000", "1", "20000", "100", true}, state->measurement, state->device, true).code,
+              CaptureCode::MeasureProcessing);
 }
 
 TEST(CaptureChecks, ExposureFromZeroToTheLargestTheTimeOutCanHold) {
     auto state = Connected();
-    state->measureParams.exposureMs = 1000;
+    state->measurement.measureParams.exposureMs = 1000;
     EXPECT_EQ(Check(*state, "-5", "1", "20000", "100").code, CaptureCode::ExposureNegative);
     EXPECT_EQ(Check(*state, "1431655766", "1", "20000", "100").code, CaptureCode::ExposureTooLong);
-    EXPECT_EQ(state->measureParams.exposureMs, 1000u); // refused values are not stored
+    EXPECT_EQ(state->measurement.measureParams.exposureMs, 1000u); // refused values are not stored
     EXPECT_EQ(std::string(CaptureMessage(CaptureCode::ExposureTooLong)),
               "Int.time can not be over " + std::to_string(kMaxExposureMs) + "ms!");
     EXPECT_EQ(Check(*state, "0", "1", "20000", "100").code, CaptureCode::Start);
-    EXPECT_EQ(state->measureParams.exposureMs, 0u);
+    EXPECT_EQ(state->measurement.measureParams.exposureMs, 0u);
     EXPECT_EQ(Check(*state, "1431655765", "1", "20000", "100").code, CaptureCode::Start);
     EXPECT_EQ(ExposureTimeout(kMaxExposureMs), 4294967295u); // three times it still fits
     // Later complaints still win, as with every other box.
@@ -79,13 +81,13 @@ TEST(CaptureChecks, ExposureFromZeroToTheLargestTheTimeOutCanHold) {
 
 TEST(CaptureChecks, ValuesAreCheckedAsTheirFieldsHoldThem) {
     auto state = Connected();
-    state->measureParams.averageCount = 4;
+    state->measurement.measureParams.averageCount = 4;
     for (const char* average : {"65536", "131072", "4294967296"}) {
         EXPECT_EQ(Check(*state, "3000", average, "20000", "100").code, CaptureCode::AverageNotPositive) << average;
-        EXPECT_EQ(state->measureParams.averageCount, 4);
+        EXPECT_EQ(state->measurement.measureParams.averageCount, 4);
     }
     EXPECT_EQ(Check(*state, "3000", "65537", "20000", "100").code, CaptureCode::Start);
-    EXPECT_EQ(state->measureParams.averageCount, 1);
+    EXPECT_EQ(state->measurement.measureParams.averageCount, 1);
     EXPECT_EQ(Check(*state, "3000", "1", "20000", "256").code, CaptureCode::PowerNotPositive);
 }
 
@@ -93,28 +95,28 @@ TEST(CaptureChecks, ASensorTheProgramCannotReadIsRefused) {
     SimRig rig(SimModelUnknown());
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    CheckDevice(rig.link, rig.clock, *state);
-    ASSERT_EQ(state->deviceState, DeviceConnection::Connected);
+    CheckConnection(rig.link, rig.clock, *state);
+    ASSERT_EQ(state->device.deviceState, DeviceConnection::Connected);
     CaptureCheck c = Check(*state, "3000", "1", "15000", "100");
     EXPECT_EQ(c.code, CaptureCode::DeviceNotSupported); // over the preheat complaint
     EXPECT_EQ(std::string(CaptureMessage(c.code)), "Device not supported!");
     // The worker itself never switches the laser on for it either.
     rig.instrument->clearLog();
-    AcquisitionContext ctx{rig.link, rig.clock, *state, nullptr};
+    AcquisitionContext ctx{rig.link, rig.clock, state->measurement, state->device, nullptr};
     RunMeasurement(ctx);
-    EXPECT_EQ(state->measureStatus, 3);
+    EXPECT_EQ(state->measurement.measureStatus, 3);
     EXPECT_TRUE(rig.commandCodes().empty()); // nothing sent, the laser never on
 }
 
 TEST(CaptureChecks, TextThatIsNoNumberEndsTheReadAtThatBox) {
     auto state = Connected();
-    state->measureParams.averageCount = 9;
+    state->measurement.measureParams.averageCount = 9;
     CaptureCheck c = Check(*state, "2000", "abc", "30000", "100");
     ASSERT_TRUE(c.conversionError);
     EXPECT_EQ(*c.conversionError, "'abc' is not a valid floating point value");
-    EXPECT_EQ(state->measureParams.exposureMs, 2000u);
-    EXPECT_EQ(state->measureParams.preheatMs, 30000); // read before the average box
-    EXPECT_EQ(state->measureParams.averageCount, 9);
+    EXPECT_EQ(state->measurement.measureParams.exposureMs, 2000u);
+    EXPECT_EQ(state->measurement.measureParams.preheatMs, 30000); // read before the average box
+    EXPECT_EQ(state->measurement.measureParams.averageCount, 9);
     EXPECT_FALSE(ParseTruncatedDecimal("0x10"));
     EXPECT_FALSE(ParseTruncatedDecimal(""));
     EXPECT_EQ(ParseTruncatedDecimal(" -3.9 "), -3);
@@ -123,23 +125,23 @@ TEST(CaptureChecks, TextThatIsNoNumberEndsTheReadAtThatBox) {
 
 TEST(Progress, EstimateCapsBeforeTheFirstDarkFrameAndNeverPasses100) {
     auto state = Connected();
-    state->measureParams = {1000, 2, 20000, 100, true};
-    state->progress.measureTime = 5000;
-    state->progress.measureStep = 0;
+    state->measurement.measureParams = {1000, 2, 20000, 100, true};
+    state->measurement.progress.measureTime = 5000;
+    state->measurement.progress.measureStep = 0;
     // total = 4 x 2 x 1000 + 20000 = 28000; before the first dark frame the bar
     // stops at 1000 x 200 / 28000 = 7 %.
-    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 100), 0);
-    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 5000), 7);
-    state->progress.firstDarkMs = 1100;
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 5000 + 100), 0);
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 5000 + 5000), 7);
+    state->measurement.progress.firstDarkMs = 1100;
     // adj = 2000 - 1100 = 900: (1500 + 900) x 100 / 28000 = 8.
-    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 1500), 8);
-    state->progress.measureStep = 2;
-    state->progress.firstSignalMs = 2500; // adj += 2000 - 2500, which wraps and comes back
-    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 25000), (25000 + 900 - 500) * 100 / 28000);
-    EXPECT_EQ(MeasureProgressPercent(*state, 5000 + 400000), 100);
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 5000 + 1500), 8);
+    state->measurement.progress.measureStep = 2;
+    state->measurement.progress.firstSignalMs = 2500; // adj += 2000 - 2500, which wraps and comes back
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 5000 + 25000), (25000 + 900 - 500) * 100 / 28000);
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 5000 + 400000), 100);
     // The tick counter wrapping between start and now changes nothing.
-    state->progress.measureTime = 0xFFFFFF00u;
-    EXPECT_EQ(MeasureProgressPercent(*state, 0xFFFFFF00u + 25000), (25000 + 900 - 500) * 100 / 28000);
+    state->measurement.progress.measureTime = 0xFFFFFF00u;
+    EXPECT_EQ(MeasureProgressPercent(state->measurement, 0xFFFFFF00u + 25000), (25000 + 900 - 500) * 100 / 28000);
 }
 
 TEST(AverageArrows, StepWithinSixteenBits) {
@@ -156,11 +158,11 @@ struct Worker {
     SimRig rig;
     std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
     std::atomic<bool> stop{false};
-    AcquisitionContext ctx{rig.link, rig.clock, *state, &stop};
+    AcquisitionContext ctx{rig.link, rig.clock, state->measurement, state->device, &stop};
     explicit Worker(MeasureParams params) {
         ApplyStartupValues(*state);
-        CheckDevice(rig.link, rig.clock, *state);
-        state->measureParams = params;
+        CheckConnection(rig.link, rig.clock, *state);
+        state->measurement.measureParams = params;
         rig.instrument->clearLog();
     }
     // SetLaser values and StartExposure positions, in wire order: 'D' dark or
@@ -182,21 +184,21 @@ TEST(MeasurementWorker, LaserIsOnOnlyBetweenDarkAndSignal) {
     RunMeasurement(w.ctx);
     EXPECT_EQ(w.sequence(), "EE1EE0");
     EXPECT_FALSE(w.rig.instrument->laserOn());
-    EXPECT_EQ(w.state->measureState, 2);
-    EXPECT_EQ(w.state->measureStatus, 1);
-    EXPECT_EQ(w.state->progress.measureStep, 3);
-    EXPECT_TRUE(w.state->spectrum.haveMeasured);
+    EXPECT_EQ(w.state->measurement.measureState, 2);
+    EXPECT_EQ(w.state->measurement.measureStatus, 1);
+    EXPECT_EQ(w.state->measurement.progress.measureStep, 3);
+    EXPECT_TRUE(w.state->measurement.spectrum.haveMeasured);
     // Each 1000 ms exposure: sleep 500, polls at 500/700/900/1100 ms (ready
     // at 1012); four exposures and a 20 s preheat, nothing else.
-    EXPECT_EQ(w.state->progress.measureTime, 4u * 1100u + 20000u);
+    EXPECT_EQ(w.state->measurement.progress.measureTime, 4u * 1100u + 20000u);
     EXPECT_EQ(w.rig.clock.tickCount() - start, 4u * 1100u + 20000u);
-    EXPECT_EQ(w.state->progress.firstDarkMs, 1100u);
-    EXPECT_EQ(w.state->progress.firstSignalMs, 1100u);
+    EXPECT_EQ(w.state->measurement.progress.firstDarkMs, 1100u);
+    EXPECT_EQ(w.state->measurement.progress.firstSignalMs, 1100u);
     // The dark spectrum is dark; the signal carries the sample's bands.
     float darkMax = 0, gainMax = 0;
     for (int i = 0; i < 2500; ++i) {
-        darkMax = std::max(darkMax, w.state->spectrum.dark[i]);
-        gainMax = std::max(gainMax, w.state->spectrum.signal[i] - w.state->spectrum.dark[i]);
+        darkMax = std::max(darkMax, w.state->measurement.spectrum.dark[i]);
+        gainMax = std::max(gainMax, w.state->measurement.spectrum.signal[i] - w.state->measurement.spectrum.dark[i]);
     }
     EXPECT_LT(darkMax, 3000.0f);
     EXPECT_GT(gainMax, 2000.0f);
@@ -208,11 +210,13 @@ TEST(MeasurementWorker, ExposuresOfNoTimeAndOfMinutesAreMeasured) {
         std::uint32_t start = w.rig.clock.tickCount();
         RunMeasurement(w.ctx);
         EXPECT_EQ(w.sequence(), "E1E0") << exposure;
-        EXPECT_EQ(w.state->measureStatus, 1) << exposure;
+        EXPECT_EQ(w.state->measurement.measureStatus, 1) << exposure;
         // Two exposures and the preheat: a 2 min exposure is waited out, not
         // taken for a time-out.
         EXPECT_GE(w.rig.clock.tickCount() - start, 2 * exposure + 20000u) << exposure;
-        EXPECT_GT(*std::max_element(w.state->spectrum.signal.begin(), w.state->spectrum.signal.end()), 0.0f);
+        EXPECT_GT(
+            *std::max_element(w.state->measurement.spectrum.signal.begin(), w.state->measurement.spectrum.signal.end()),
+            0.0f);
     }
 }
 
@@ -221,9 +225,9 @@ TEST(MeasurementWorker, FailedDarkNeverSwitchesTheLaserOn) {
     w.rig.instrument->setNeverReady(true);
     RunMeasurement(w.ctx);
     EXPECT_EQ(w.sequence(), "E");
-    EXPECT_EQ(w.state->measureStatus, 3);
-    EXPECT_FALSE(w.state->spectrum.haveMeasured);
-    EXPECT_EQ(w.state->measureState, 2);
+    EXPECT_EQ(w.state->measurement.measureStatus, 3);
+    EXPECT_FALSE(w.state->measurement.spectrum.haveMeasured);
+    EXPECT_EQ(w.state->measurement.measureState, 2);
 }
 
 TEST(MeasurementWorker, NeverReadySignalWithLaserOnEndsWithLaserOff) {
@@ -232,13 +236,13 @@ TEST(MeasurementWorker, NeverReadySignalWithLaserOnEndsWithLaserOff) {
     w.rig.instrument->queueFrames({std::vector<std::uint16_t>(2546, 10)});
     // Run the dark by hand so the fault can be switched on before the signal.
     AcquisitionContext& ctx = w.ctx;
-    ASSERT_EQ(Acquire(ctx, w.state->spectrum.dark.data(), 500, 1), kAcquireSucceeded);
+    ASSERT_EQ(Acquire(ctx, w.state->measurement.spectrum.dark.data(), 500, 1), kAcquireSucceeded);
     w.rig.instrument->setNeverReady(true);
-    w.state->measureParams.takeDark = false; // the dark is already in place
+    w.state->measurement.measureParams.takeDark = false; // the dark is already in place
     RunMeasurement(ctx);
     EXPECT_EQ(w.sequence(), "E1E0");
     EXPECT_FALSE(w.rig.instrument->laserOn());
-    EXPECT_EQ(w.state->measureStatus, 3);
+    EXPECT_EQ(w.state->measurement.measureStatus, 3);
 }
 
 // The clock the worker sleeps on, telling the test each time it sleeps.
@@ -262,13 +266,13 @@ TEST(MeasurementWorker, StopRequestEndsTheWaitAndSwitchesTheLaserOff) {
     WatchedClock clock(w.rig.clock, [&] {
         if (w.rig.instrument->laserOn()) w.stop = true;
     });
-    AcquisitionContext ctx{w.rig.link, clock, *w.state, &w.stop};
+    AcquisitionContext ctx{w.rig.link, clock, w.state->measurement, w.state->device, &w.stop};
     std::uint32_t start = w.rig.clock.tickCount();
     RunMeasurement(ctx);
     EXPECT_FALSE(w.rig.instrument->laserOn());
     EXPECT_EQ(w.sequence(), "E10");
-    EXPECT_EQ(w.state->measureStatus, 3);
-    EXPECT_EQ(w.state->measureState, 2);
+    EXPECT_EQ(w.state->measurement.measureStatus, 3);
+    EXPECT_EQ(w.state->measurement.measureState, 2);
     EXPECT_LT(w.rig.clock.tickCount() - start, 1100u + 100u); // the 20 s preheat was cut at once
 }
 
@@ -276,14 +280,15 @@ TEST(MeasurementWorker, StopRequestEndsTheWaitAndSwitchesTheLaserOff) {
 // worker has published its end and returned.
 void RunOnWorkerThread(Worker& w, Clock* clock = nullptr) {
     WorkerThread worker;
-    AcquisitionContext ctx{w.rig.link, clock ? *clock : w.rig.clock, *w.state, worker.stopFlag()};
-    w.state->measureState = 1;
+    AcquisitionContext ctx{w.rig.link, clock ? *clock : w.rig.clock, w.state->measurement, w.state->device,
+                           worker.stopFlag()};
+    w.state->measurement.measureState = 1;
     worker.start([&ctx] { RunMeasurement(ctx); });
     for (int ms = 0; ms < 30000 && worker.busy(); ++ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(worker.busy()) << "the measurement worker did not return";
     worker.stopAndWait();
-    EXPECT_EQ(w.state->measureState.load(std::memory_order_acquire), 2);
+    EXPECT_EQ(w.state->measurement.measureState.load(std::memory_order_acquire), 2);
 }
 
 // The device lost at every command of a measurement (dark, laser on, preheat,
@@ -298,7 +303,7 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
     {
         Worker clean(params);
         RunOnWorkerThread(clean);
-        ASSERT_EQ(clean.state->measureStatus, 1);
+        ASSERT_EQ(clean.state->measurement.measureStatus, 1);
         ASSERT_EQ(clean.sequence(), "EE1EE0");
         codes = clean.rig.commandCodes();
     }
@@ -313,8 +318,8 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
                          << "command " << i << " (code " << std::hex << codes[i] << std::dec << "), fault " << fault);
             Worker w(params);
             // A raw file's spectrum is shown: its X values are the axis.
-            w.state->spectrum.haveFileData = true;
-            w.state->spectrum.axis.fill(-1.0f);
+            w.state->measurement.spectrum.haveFileData = true;
+            w.state->measurement.spectrum.axis.fill(-1.0f);
             const bool lost = fault < 3;
             if (lost)
                 w.rig.instrument->scheduleLoss(static_cast<std::uint32_t>(i), static_cast<SimLossStage>(fault));
@@ -322,8 +327,8 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
                 w.rig.instrument->scheduleNeverReady(static_cast<std::uint32_t>(i));
             RunOnWorkerThread(w);
             // Whatever failed, the buffers no longer hold the file's spectrum.
-            EXPECT_FALSE(w.state->spectrum.haveFileData);
-            EXPECT_NE(w.state->spectrum.axis[0], -1.0f);
+            EXPECT_FALSE(w.state->measurement.spectrum.haveFileData);
+            EXPECT_NE(w.state->measurement.spectrum.axis[0], -1.0f);
 
             // Where the fault struck: before the laser, or from the laser on.
             std::size_t struck = i;
@@ -331,15 +336,15 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
                 struck = std::find(codes.begin() + static_cast<std::ptrdiff_t>(i), codes.end(), wire::kPollState) -
                          codes.begin();
             const bool untouched = struck == codes.size() || (lost && struck == laserOff);
-            EXPECT_EQ(w.state->measureStatus, untouched ? 1 : 3);
-            EXPECT_EQ(w.state->spectrum.haveMeasured, struck >= laserOn);
+            EXPECT_EQ(w.state->measurement.measureStatus, untouched ? 1 : 3);
+            EXPECT_EQ(w.state->measurement.spectrum.haveMeasured, struck >= laserOn);
             std::string sequence = w.sequence();
             if (struck < laserOn) {
                 EXPECT_EQ(sequence.find('1'), std::string::npos) << sequence;
             } else if (!lost) {
                 EXPECT_EQ(sequence.back(), '0') << sequence;
             }
-            EXPECT_FALSE(w.state->laserOffFailed);
+            EXPECT_FALSE(w.state->measurement.laserOffFailed);
             if (!lost) {
                 EXPECT_FALSE(w.rig.instrument->laserOn());
             }
@@ -347,17 +352,17 @@ TEST(MeasurementWorkerFaultSweep, EveryCommandEveryStage) {
             // The next checks: idle while gone; after the replug the laser is
             // off and a measurement succeeds.
             if (!lost) w.rig.bridge.unplug();
-            CheckDevice(w.rig.link, w.rig.clock, *w.state);
-            EXPECT_EQ(w.state->deviceState, DeviceConnection::Disconnected);
-            EXPECT_EQ(w.state->measureState, 0);
-            EXPECT_EQ(w.state->measureStatus, 0);
+            CheckConnection(w.rig.link, w.rig.clock, *w.state);
+            EXPECT_EQ(w.state->device.deviceState, DeviceConnection::Disconnected);
+            EXPECT_EQ(w.state->measurement.measureState, 0);
+            EXPECT_EQ(w.state->measurement.measureStatus, 0);
             w.rig.bridge.replug();
             EXPECT_FALSE(w.rig.instrument->laserOn());
-            CheckDevice(w.rig.link, w.rig.clock, *w.state);
-            ASSERT_EQ(w.state->deviceState, DeviceConnection::Connected);
+            CheckConnection(w.rig.link, w.rig.clock, *w.state);
+            ASSERT_EQ(w.state->device.deviceState, DeviceConnection::Connected);
             w.rig.instrument->clearLog();
             RunOnWorkerThread(w);
-            EXPECT_EQ(w.state->measureStatus, 1);
+            EXPECT_EQ(w.state->measurement.measureStatus, 1);
             EXPECT_EQ(w.sequence(), "EE1EE0");
             EXPECT_FALSE(w.rig.instrument->laserOn());
             ++runs;
@@ -376,8 +381,8 @@ TEST(MeasurementWorkerFaultSweep, UnpluggedDuringThePreheat) {
     });
     RunOnWorkerThread(w, &clock);
     EXPECT_EQ(w.sequence(), "EE1");
-    EXPECT_EQ(w.state->measureStatus, 3);
-    EXPECT_FALSE(w.state->laserOffFailed);
+    EXPECT_EQ(w.state->measurement.measureStatus, 3);
+    EXPECT_FALSE(w.state->measurement.laserOffFailed);
     w.rig.bridge.replug();
     EXPECT_FALSE(w.rig.instrument->laserOn());
 }
@@ -407,10 +412,10 @@ TEST(MeasurementWorkerFaultSweep, RefusedLaserSwitches) {
         });
         RunOnWorkerThread(w, &clock);
         EXPECT_EQ(w.sequence(), c.sequence);
-        EXPECT_EQ(w.state->measureStatus, c.status);
-        EXPECT_TRUE(w.state->laserOffFailed);
+        EXPECT_EQ(w.state->measurement.measureStatus, c.status);
+        EXPECT_TRUE(w.state->measurement.laserOffFailed);
         EXPECT_EQ(w.rig.instrument->laserOn(), c.laserLeftOn);
-        EXPECT_EQ(w.state->progress.measureStep, 3);
+        EXPECT_EQ(w.state->measurement.progress.measureStep, 3);
     }
 }
 
@@ -431,27 +436,27 @@ TEST(MeasurementWorker, RunsBesideTheWindowThreadAndHandsOverItsResult) {
     DeviceLink link(bridge);
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    CheckDevice(link, clock, *state);
-    state->measureParams = {500, 2, 20000, 100, true};
-    state->measureState = 1;
+    CheckConnection(link, clock, *state);
+    state->measurement.measureParams = {500, 2, 20000, 100, true};
+    state->measurement.measureState = 1;
     std::atomic<bool> stop{false};
-    AcquisitionContext ctx{link, clock, *state, &stop};
+    AcquisitionContext ctx{link, clock, state->measurement, state->device, &stop};
     std::thread worker([&] { RunMeasurement(ctx); });
 
     std::uint8_t lastPercent = 0;
     bool sawProgress = false;
-    while (state->measureState.load(std::memory_order_acquire) != 2) {
-        std::uint8_t p = MeasureProgressPercent(*state, clock.tickCount());
+    while (state->measurement.measureState.load(std::memory_order_acquire) != 2) {
+        std::uint8_t p = MeasureProgressPercent(state->measurement, clock.tickCount());
         EXPECT_LE(p, 100);
         sawProgress = sawProgress || p > lastPercent;
         lastPercent = p;
-        CheckResult r = CheckDevice(link, clock, *state);
+        CheckResult r = CheckConnection(link, clock, *state);
         EXPECT_EQ(r.state, DeviceConnection::Connected);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(state->measureStatus, 1);
-    EXPECT_TRUE(state->spectrum.haveMeasured);
-    EXPECT_GT(state->spectrum.signal[1000], 0.0f);
+    EXPECT_EQ(state->measurement.measureStatus, 1);
+    EXPECT_TRUE(state->measurement.spectrum.haveMeasured);
+    EXPECT_GT(state->measurement.spectrum.signal[1000], 0.0f);
     worker.join();
     EXPECT_TRUE(sawProgress);
     EXPECT_FALSE(instrument->laserOn());

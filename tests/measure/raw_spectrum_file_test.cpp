@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "app/mode_switch.h"
 #include "app/program_state.h"
-#include "app/window_rules.h"
 #include "library/make_library.h"
 #include "measure/raw_spectrum_file.h"
 #include "platform/byte_order.h"
@@ -19,42 +19,46 @@ const LocalDateTime kWhen{2017, 3, 3, 9, 5, 7};
 std::unique_ptr<ProgramState> Measured(std::uint16_t frame = 2546, std::uint16_t pixels = 2500) {
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
-    state->deviceType = 179;
-    state->pixelTotal = frame;
-    state->pixelCount = pixels;
-    state->laserWavelength = 532.0f;
+    state->device.deviceType = 179;
+    state->device.pixelTotal = frame;
+    state->device.pixelCount = pixels;
+    state->device.laserWavelength = 532.0f;
     double kL = 1e7 / 532.0;
     double lamFirst = 1e7 / (kL - 400.5), lamLast = 1e7 / (kL - 3999.5);
     double slope = (lamLast - lamFirst) / 1800.0;
-    state->waveCal = {static_cast<float>(lamFirst - 100 * slope), static_cast<float>(slope), 0, 0, 0, 0};
-    state->waveCalValid = true;
+    state->device.waveCal = {static_cast<float>(lamFirst - 100 * slope), static_cast<float>(slope), 0, 0, 0, 0};
+    state->device.waveCalValid = true;
     for (int i = 0; i < pixels; ++i) {
-        state->spectrum.signal[i] = 1000.0f + i;
-        state->spectrum.dark[i] = 900.0f;
+        state->measurement.spectrum.signal[i] = 1000.0f + i;
+        state->measurement.spectrum.dark[i] = 900.0f;
     }
-    state->spectrum.dark[3] = 5000.0f; // dark above signal
-    state->spectrum.haveMeasured = true;
+    state->measurement.spectrum.dark[3] = 5000.0f; // dark above signal
+    state->measurement.spectrum.haveMeasured = true;
     return state;
 }
 
-const std::uint8_t* Bytes(const std::string& file) { return reinterpret_cast<const std::uint8_t*>(file.data()); }
+const std::uint8_t* Bytes(const std::string& file) {
+    return reinterpret_cast<const std::uint8_t*>(file.data());
+}
 
 TEST(RawSpectrumFile, LayoutOfASavedMeasurement) {
     auto state = Measured();
     RawFileRecord record;
     std::string name(70, 'n');
     name[63] = 'Z';
-    std::string file = BuildRawSpectrumFile(*state, name, kWhen, record);
+    std::string file = BuildRawSpectrumFile(state->measurement, state->device, name, kWhen, record);
     ASSERT_EQ(file.size(), 20508u);
     const std::uint8_t* b = Bytes(file);
     EXPECT_EQ(b[63], 'Z');
     // The 64 name bytes run straight into the year 2017 = 0x07E1.
     EXPECT_EQ(std::vector<int>(b + 64, b + 80),
               (std::vector<int>{0xE1, 0x07, 0, 0, 3, 0, 3, 0, 9, 0, 0, 0, 5, 0, 7, 0}));
-    for (int i = 80; i < 112; ++i) EXPECT_EQ(b[i], 0) << i;
+    for (int i = 80; i < 112; ++i)
+        EXPECT_EQ(b[i], 0) << i;
     EXPECT_EQ(b[112], 179);
     EXPECT_EQ(b[113], 0);
-    for (int i = 114; i < 120; ++i) EXPECT_EQ(b[i], 0) << i;
+    for (int i = 114; i < 120; ++i)
+        EXPECT_EQ(b[i], 0) << i;
     EXPECT_EQ(std::vector<int>(b + 120, b + 124), (std::vector<int>{0xF2, 0x09, 0, 0})); // 2546
 
     auto intensity = [&](int j) { return GetF32(b + 124 + 4 * j); };
@@ -64,13 +68,13 @@ TEST(RawSpectrumFile, LayoutOfASavedMeasurement) {
     EXPECT_EQ(intensity(2499), 2599.0f);
     EXPECT_EQ(intensity(2500), 0.0f);
     EXPECT_EQ(intensity(2545), 0.0f);
-    float lambda10 = state->waveCal[0] + 10.0f * state->waveCal[1];
+    float lambda10 = state->device.waveCal[0] + 10.0f * state->device.waveCal[1];
     EXPECT_NEAR(wavenumber(10), 1e7 / lambda10, 0.002);
     EXPECT_EQ(wavenumber(2500), 0.0f);
     const std::uint8_t* tail = b + 124 + 8 * 2546;
     EXPECT_EQ(GetF32(tail), 532.0f);
-    EXPECT_EQ(GetI32(tail + 4), -1); // no pixel at the laser line
-    EXPECT_EQ(GetI32(tail + 8), 100); // first pixel above the display low
+    EXPECT_EQ(GetI32(tail + 4), -1);    // no pixel at the laser line
+    EXPECT_EQ(GetI32(tail + 8), 100);   // first pixel above the display low
     EXPECT_EQ(GetI32(tail + 12), 1900); // last pixel at or below the display high
     EXPECT_EQ(record.windowStart, 100);
     EXPECT_EQ(record.windowEnd, 1900);
@@ -80,11 +84,11 @@ TEST(RawSpectrumFile, LaserPixelAndWindowWhenNothingMatches) {
     auto state = Measured(2068, 2048);
     // Wavelengths 525, 526, ... nm: pixel 7 sits exactly on the 532 nm line,
     // and every shift is below 400 cm-1 for the first pixels only.
-    state->waveCal = {525.0f, 1.0f, 0, 0, 0, 0};
-    state->displayLow = 0;
-    state->displayHigh = 0;
+    state->device.waveCal = {525.0f, 1.0f, 0, 0, 0, 0};
+    state->device.displayLow = 0;
+    state->device.displayHigh = 0;
     RawFileRecord record;
-    std::string file = BuildRawSpectrumFile(*state, "x.rsd", kWhen, record);
+    std::string file = BuildRawSpectrumFile(state->measurement, state->device, "x.rsd", kWhen, record);
     EXPECT_EQ(file.size(), 16684u);
     const std::uint8_t* tail = Bytes(file) + 124 + 8 * 2068;
     EXPECT_EQ(GetI32(tail + 4), 7);
@@ -92,10 +96,10 @@ TEST(RawSpectrumFile, LaserPixelAndWindowWhenNothingMatches) {
     EXPECT_EQ(GetI32(tail + 8), 8);
     EXPECT_EQ(GetI32(tail + 12), 7);
 
-    state->displayLow = 0;
-    state->displayHigh = 0;
-    state->waveCal = {600.0f, 1.0f, 0, 0, 0, 0}; // every shift far above both bounds
-    file = BuildRawSpectrumFile(*state, "x.rsd", kWhen, record);
+    state->device.displayLow = 0;
+    state->device.displayHigh = 0;
+    state->device.waveCal = {600.0f, 1.0f, 0, 0, 0, 0}; // every shift far above both bounds
+    file = BuildRawSpectrumFile(state->measurement, state->device, "x.rsd", kWhen, record);
     tail = Bytes(file) + 124 + 8 * 2068;
     EXPECT_EQ(GetI32(tail + 8), 0);
     EXPECT_EQ(GetI32(tail + 12), 2048);
@@ -103,12 +107,12 @@ TEST(RawSpectrumFile, LaserPixelAndWindowWhenNothingMatches) {
 
 TEST(RawSpectrumFile, ZeroLaserWavelengthUses403nm) {
     auto state = Measured();
-    state->laserWavelength = 0.0f;
+    state->device.laserWavelength = 0.0f;
     RawFileRecord record;
-    std::string file = BuildRawSpectrumFile(*state, "x.rsd", kWhen, record);
+    std::string file = BuildRawSpectrumFile(state->measurement, state->device, "x.rsd", kWhen, record);
     const std::uint8_t* b = Bytes(file);
     EXPECT_EQ(GetF32(b + 124 + 8 * 2546), 403.25f);
-    float lambda0 = state->waveCal[0];
+    float lambda0 = state->device.waveCal[0];
     EXPECT_NEAR(GetF32(b + 124 + 4 * 2546), 1e7 / lambda0, 0.002);
 }
 
@@ -149,14 +153,14 @@ TEST(RawSpectrumFile, ReadsEachLayoutItsWriterUses) {
     auto state = Measured();
     RawFileRecord record;
     ASSERT_EQ(DecodeRawSpectrumFile(HandMade(2068, 0, 2048), record), RawFileCheck::Ok);
-    ApplyRawSpectrum(record, *state);
-    EXPECT_EQ(state->pixelCount, 2048);
-    EXPECT_EQ(state->spectrum.signal[2047], 20470.0f);
-    EXPECT_EQ(state->spectrum.signal[2048], 0.0f);
-    EXPECT_EQ(state->spectrum.dark[0], 0.0f);
-    EXPECT_FLOAT_EQ(state->spectrum.axis[0], static_cast<float>(1e7 / 405.0) - 20000.0f);
-    EXPECT_TRUE(state->spectrum.haveFileData);
-    EXPECT_FALSE(state->spectrum.haveMeasured);
+    ApplyRawSpectrum(record, state->measurement, state->device);
+    EXPECT_EQ(state->device.pixelCount, 2048);
+    EXPECT_EQ(state->measurement.spectrum.signal[2047], 20470.0f);
+    EXPECT_EQ(state->measurement.spectrum.signal[2048], 0.0f);
+    EXPECT_EQ(state->measurement.spectrum.dark[0], 0.0f);
+    EXPECT_FLOAT_EQ(state->measurement.spectrum.axis[0], static_cast<float>(1e7 / 405.0) - 20000.0f);
+    EXPECT_TRUE(state->measurement.spectrum.haveFileData);
+    EXPECT_FALSE(state->measurement.spectrum.haveMeasured);
 }
 
 TEST(RawSpectrumFile, RefusesWhatItCannotHoldAndChangesNothing) {
@@ -176,24 +180,24 @@ TEST(RawSpectrumFile, RefusesWhatItCannotHoldAndChangesNothing) {
 
 TEST(RawSpectrumFile, SaveRefusals) {
     auto state = Measured();
-    EXPECT_EQ(SaveRawRefusal(*state), nullptr);
-    state->waveCalValid = false;
-    EXPECT_STREQ(SaveRawRefusal(*state), "No wave calibration!");
-    state->spectrum.haveMeasured = false;
-    state->spectrum.haveFileData = true;
-    EXPECT_STREQ(SaveRawRefusal(*state), "No data to save!");
-    state->measureState = 1;
-    EXPECT_STREQ(SaveRawRefusal(*state), "Measure Processing!");
+    EXPECT_EQ(SaveRawRefusal(state->measurement, state->device), nullptr);
+    state->device.waveCalValid = false;
+    EXPECT_STREQ(SaveRawRefusal(state->measurement, state->device), "No wave calibration!");
+    state->measurement.spectrum.haveMeasured = false;
+    state->measurement.spectrum.haveFileData = true;
+    EXPECT_STREQ(SaveRawRefusal(state->measurement, state->device), "No data to save!");
+    state->measurement.measureState = 1;
+    EXPECT_STREQ(SaveRawRefusal(state->measurement, state->device), "Measure Processing!");
 }
 
 TEST(RawSpectrumFile, ABufferWriterStillRunningAfterADeviceLossKeepsEveryActionWaiting) {
     auto state = Measured();
-    state->measureWorkerRunning = true; // measureState already reset by the loss
-    EXPECT_TRUE(MeasurementBusy(*state));
-    EXPECT_STREQ(SaveRawRefusal(*state), "Measure Processing!");
-    EXPECT_STREQ(MakeLibraryRefusal(*state), "Measure Processing!");
+    state->measurement.measureWorkerRunning = true; // measureState already reset by the loss
+    EXPECT_TRUE(MeasurementBusy(state->measurement));
+    EXPECT_STREQ(SaveRawRefusal(state->measurement, state->device), "Measure Processing!");
+    EXPECT_STREQ(MakeLibraryRefusal(state->measurement, state->device), "Measure Processing!");
     EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::RefuseMeasuring);
-    state->measureWorkerRunning = false;
+    state->measurement.measureWorkerRunning = false;
     EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::Switch);
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_dialogs.h"
+#include "shared/user_dialogs.h"
 
 namespace veltrane::test {
 

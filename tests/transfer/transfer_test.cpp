@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "library/catalogue.h"
@@ -37,7 +38,8 @@ std::string Record(const std::string& name, std::uint16_t fill = 0) {
 
 std::vector<std::uint8_t> Store(const std::vector<std::string>& records) {
     std::vector<std::uint8_t> store;
-    for (const std::string& r : records) store.insert(store.end(), r.begin(), r.end());
+    for (const std::string& r : records)
+        store.insert(store.end(), r.begin(), r.end());
     return store;
 }
 
@@ -46,10 +48,10 @@ struct Transfer {
     test::TempDir dir;
     std::unique_ptr<ProgramState> state = std::make_unique<ProgramState>();
     std::vector<std::uint8_t> progress;
-    TransferContext ctx{rig.link, rig.clock, *state, dir.path() + "device/", nullptr, {}};
+    TransferContext ctx{rig.link, rig.clock, state->library, state->device, dir.path() + "device/", nullptr, {}};
     Transfer() {
         ApplyStartupValues(*state);
-        CheckDevice(rig.link, rig.clock, *state);
+        CheckConnection(rig.link, rig.clock, *state);
         fs::create_directories(ctx.deviceFolder);
         ctx.progressObserver = [this](std::uint8_t p) { progress.push_back(p); };
         rig.instrument->clearLog();
@@ -64,9 +66,9 @@ struct Transfer {
         return static_cast<std::size_t>(std::count(codes.begin(), codes.end(), wire::kTransferChunk));
     }
     void useView(LibraryView view) {
-        state->lib.libraryView = view;
-        state->lib.libraryFolder = LibraryFolderPath(dir.path(), view);
-        fs::create_directories(state->lib.libraryFolder);
+        state->library.lib.libraryView = view;
+        state->library.lib.libraryFolder = LibraryFolderPath(dir.path(), view);
+        fs::create_directories(state->library.lib.libraryFolder);
     }
 };
 
@@ -160,13 +162,13 @@ std::string PcLibrary(const std::string& name, float intensity, float shift) {
 TEST(Export, ConversionOfPointPairs) {
     std::string pc = PcLibrary("conv", 0.0f, 0.0f);
     auto* b = reinterpret_cast<std::uint8_t*>(pc.data());
-    PutF32(b + 120, -0.5f);          // pair 0: mean -0.4 -> 0
+    PutF32(b + 120, -0.5f); // pair 0: mean -0.4 -> 0
     PutF32(b + 124, -0.3f);
-    PutF32(b + 128, 70000.0f);       // pair 1: mean 70000.5 -> 4464
+    PutF32(b + 128, 70000.0f); // pair 1: mean 70000.5 -> 4464
     PutF32(b + 132, 70001.0f);
-    PutF32(b + 10120, 1000.2f);      // pair 1250: mean 1000.55 -> 10000
+    PutF32(b + 10120, 1000.2f); // pair 1250: mean 1000.55 -> 10000
     PutF32(b + 10124, 1000.9f);
-    PutF32(b + 10128, 7000.0f);      // pair 1251: 7000 x 10 = 70000 -> 4464
+    PutF32(b + 10128, 7000.0f); // pair 1251: 7000 x 10 = 70000 -> 4464
     PutF32(b + 10132, 7000.0f);
     std::string record = ConvertPcLibraryToRecord(pc);
     ASSERT_EQ(record.size(), 5120u);
@@ -181,8 +183,8 @@ TEST(Export, ConversionOfPointPairs) {
 TEST(Export, TwoLibrariesInTenChunksAndARoundTrip) {
     Transfer t;
     t.useView(LibraryView::Pc);
-    std::ofstream(t.state->lib.libraryFolder + "first.rlb", std::ios::binary) << PcLibrary("first", 100, 500);
-    std::ofstream(t.state->lib.libraryFolder + "second.rlb", std::ios::binary) << PcLibrary("second", 200, 600);
+    std::ofstream(t.state->library.lib.libraryFolder + "first.rlb", std::ios::binary) << PcLibrary("first", 100, 500);
+    std::ofstream(t.state->library.lib.libraryFolder + "second.rlb", std::ios::binary) << PcLibrary("second", 200, 600);
     EXPECT_EQ(exportToDevice(t.ctx, {"first.rlb", "second.rlb"}), 0);
     EXPECT_EQ(t.chunksSent(), 10u);
     EXPECT_EQ(t.progress, (std::vector<std::uint8_t>{50, 100}));
@@ -198,7 +200,7 @@ TEST(Export, TwoLibrariesInTenChunksAndARoundTrip) {
     t.useView(LibraryView::Device);
     auto before = *store;
     std::vector<std::string> all;
-    for (const CatalogueRow& row : ListLibraryFolder(t.state->lib.libraryFolder, BrandVariant::Brenmor))
+    for (const CatalogueRow& row : ListLibraryFolder(t.state->library.lib.libraryFolder, BrandVariant::Brenmor))
         all.push_back(row.fileName);
     ASSERT_EQ(exportToDevice(t.ctx, all), 0);
     EXPECT_EQ(*t.rig.instrument->file(kDeviceLibraryPath), before);
@@ -212,7 +214,7 @@ TEST(Export, ImportThenExportOfEveryRowGivesTheStoreBackByteForByte) {
     t.useView(LibraryView::Device);
     // Every row of the grid, as it lists the mirror.
     std::vector<std::string> rows;
-    for (const CatalogueRow& row : ListLibraryFolder(t.state->lib.libraryFolder, BrandVariant::Brenmor))
+    for (const CatalogueRow& row : ListLibraryFolder(t.state->library.lib.libraryFolder, BrandVariant::Brenmor))
         rows.push_back(row.fileName);
     ASSERT_EQ(exportToDevice(t.ctx, rows), 0);
     EXPECT_TRUE(*t.rig.instrument->file(kDeviceLibraryPath) == before);
@@ -221,7 +223,7 @@ TEST(Export, ImportThenExportOfEveryRowGivesTheStoreBackByteForByte) {
 TEST(Export, MoreThanTheStoreTakesIsRefusedBeforeAnythingIsSent) {
     Transfer t;
     t.useView(LibraryView::Pc);
-    std::ofstream(t.state->lib.libraryFolder + "one.rlb", std::ios::binary) << PcLibrary("one", 1, 2);
+    std::ofstream(t.state->library.lib.libraryFolder + "one.rlb", std::ios::binary) << PcLibrary("one", 1, 2);
     EXPECT_EQ(ExportSelectionRefusal(kMaxExportSelection), nullptr);
     ASSERT_NE(ExportSelectionRefusal(kMaxExportSelection + 1), nullptr);
     EXPECT_STREQ(ExportSelectionRefusal(kMaxExportSelection + 1), TransferResultMessage(kTooManyLibraries).text);
@@ -234,7 +236,7 @@ TEST(Export, MissingStoreIsWrittenAndAVanishedFileIsSkippedWithAResult) {
     Transfer t;
     t.useView(LibraryView::Pc);
     t.rig.instrument->removeFile(kDeviceLibraryPath);
-    std::ofstream(t.state->lib.libraryFolder + "kept.rlb", std::ios::binary) << PcLibrary("kept", 1, 2);
+    std::ofstream(t.state->library.lib.libraryFolder + "kept.rlb", std::ios::binary) << PcLibrary("kept", 1, 2);
     EXPECT_EQ(exportToDevice(t.ctx, {"kept.rlb", "gone.rlb"}), kLocalLibraryFailed); // a file gone since listing
     EXPECT_STREQ(TransferResultMessage(kLocalLibraryFailed).text, "Library File Fail!");
     ASSERT_TRUE(t.rig.instrument->file(kDeviceLibraryPath));
@@ -251,7 +253,7 @@ TEST(TransferResults, EveryCodeFromAFaultOfTheInstrument) {
     EXPECT_EQ(TransferResultMessage(0).text, nullptr);
     {
         Transfer t;
-        t.state->deviceState = DeviceConnection::Disconnected;
+        t.state->device.deviceState = DeviceConnection::Disconnected;
         EXPECT_EQ(importFromDevice(t.ctx), 10);
         EXPECT_TRUE(t.rig.commandCodes().empty());
     }
@@ -302,17 +304,17 @@ struct TransferScene {
     explicit TransferScene(std::uint8_t direction) {
         t.useView(LibraryView::Pc);
         t.rig.instrument->setFile(kDeviceLibraryPath, oldStore);
-        std::ofstream(t.state->lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
-        std::ofstream(t.state->lib.libraryFolder + "q.rlb", std::ios::binary) << PcLibrary("q", 3, 4);
+        std::ofstream(t.state->library.lib.libraryFolder + "p.rlb", std::ios::binary) << PcLibrary("p", 1, 2);
+        std::ofstream(t.state->library.lib.libraryFolder + "q.rlb", std::ios::binary) << PcLibrary("q", 3, 4);
         std::ofstream(t.ctx.deviceFolder + "a.rlb", std::ios::binary) << Record("a", 9);
         std::ofstream(t.ctx.deviceFolder + "old.rlb", std::ios::binary) << Record("old", 5);
-        t.state->lib.transferDirection = direction;
-        t.state->lib.exportCount = 2;
-        t.state->lib.exportSelection[0] = 1;
-        t.state->lib.exportSelection[1] = 2;
-        t.state->lib.exportFiles = {"p.rlb", "q.rlb"};
+        t.state->library.lib.transferDirection = direction;
+        t.state->library.lib.exportCount = 2;
+        t.state->library.lib.exportSelection[0] = 1;
+        t.state->library.lib.exportSelection[1] = 2;
+        t.state->library.lib.exportFiles = {"p.rlb", "q.rlb"};
         earlierDevice = test::SnapshotFolder(t.ctx.deviceFolder);
-        earlierLocal = test::SnapshotFolder(t.state->lib.libraryFolder);
+        earlierLocal = test::SnapshotFolder(t.state->library.lib.libraryFolder);
     }
     // The worker's whole run on its own thread, as the window starts it; the
     // result once the worker has published its end and returned.
@@ -325,8 +327,8 @@ struct TransferScene {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_FALSE(worker.busy()) << "the transfer worker did not return";
         worker.stopAndWait();
-        EXPECT_EQ(t.state->transferState.load(std::memory_order_acquire), 2);
-        return t.state->lib.transferResult;
+        EXPECT_EQ(t.state->library.transferState.load(std::memory_order_acquire), 2);
+        return t.state->library.lib.transferResult;
     }
     std::vector<std::uint8_t> store() const {
         return t.rig.instrument->file(kDeviceLibraryPath).value_or(std::vector<std::uint8_t>{});
@@ -411,7 +413,7 @@ TEST(TransferFaultSweep, EveryCommandEveryStageOfImportAndExport) {
             }
             std::uint8_t expected = ExpectedResult(codes, c.index, c.fault, direction);
             EXPECT_EQ(scene.run(), expected);
-            EXPECT_EQ(scene.t.state->lib.transferStatus, expected == 0 ? 1 : 3);
+            EXPECT_EQ(scene.t.state->library.lib.transferStatus, expected == 0 ? 1 : 3);
             EXPECT_FALSE(instrument.laserOn());
 
             // Files: the earlier ones as they were or complete new ones;
@@ -421,7 +423,7 @@ TEST(TransferFaultSweep, EveryCommandEveryStageOfImportAndExport) {
                 bool complete = cleanDevice.count(name) && cleanDevice.at(name) == bytes;
                 EXPECT_TRUE(earlier || complete) << name << " is neither the earlier file nor a complete new one";
             }
-            EXPECT_EQ(test::SnapshotFolder(scene.t.state->lib.libraryFolder), scene.earlierLocal);
+            EXPECT_EQ(test::SnapshotFolder(scene.t.state->library.lib.libraryFolder), scene.earlierLocal);
             std::vector<std::uint8_t> store = scene.store();
             EXPECT_TRUE(store == scene.oldStore || store == cleanStore) << "the store is half written";
 
@@ -429,13 +431,13 @@ TEST(TransferFaultSweep, EveryCommandEveryStageOfImportAndExport) {
             // replug (or power cycle of a hung instrument) connects it again,
             // and the same transfer then succeeds.
             if (c.fault != TransferFault::Lost) scene.t.rig.bridge.unplug();
-            CheckDevice(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
-            EXPECT_EQ(scene.t.state->deviceState, DeviceConnection::Disconnected);
-            EXPECT_EQ(scene.t.state->transferState, 0);
-            EXPECT_EQ(scene.t.state->lib.transferStatus, 0);
+            CheckConnection(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
+            EXPECT_EQ(scene.t.state->device.deviceState, DeviceConnection::Disconnected);
+            EXPECT_EQ(scene.t.state->library.transferState, 0);
+            EXPECT_EQ(scene.t.state->library.lib.transferStatus, 0);
             scene.t.rig.bridge.replug();
-            CheckDevice(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
-            ASSERT_EQ(scene.t.state->deviceState, DeviceConnection::Connected);
+            CheckConnection(scene.t.rig.link, scene.t.rig.clock, *scene.t.state);
+            ASSERT_EQ(scene.t.state->device.deviceState, DeviceConnection::Connected);
             EXPECT_EQ(scene.run(), 0);
             EXPECT_EQ(test::SnapshotFolder(scene.t.ctx.deviceFolder), cleanDevice);
             EXPECT_EQ(scene.store(), cleanStore);

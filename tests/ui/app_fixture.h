@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/program_state.h"
 #include "app/ui/application.h"
 #include "sim/simulated_bridge.h"
 #include "support/scripted_dialogs.h"
@@ -68,10 +69,10 @@ protected:
     template <typename Signal> void fillMeasured(Signal signal, float dark) {
         ProgramState& s = state();
         for (int i = 0; i < 2500; ++i) {
-            s.spectrum.signal[i] = signal(i);
-            s.spectrum.dark[i] = dark;
+            s.measurement.spectrum.signal[i] = signal(i);
+            s.measurement.spectrum.dark[i] = dark;
         }
-        s.spectrum.haveMeasured = true;
+        s.measurement.spectrum.haveMeasured = true;
     }
     // A typed character, delivered where the window would deliver it.
     void type(QWidget* window, const QString& text) {

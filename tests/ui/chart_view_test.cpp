@@ -8,7 +8,7 @@
 #include <QLineSeries>
 #include <QValueAxis>
 
-#include "app/ui/chart_view.h"
+#include "shared/ui/chart_view.h"
 
 namespace veltrane {
 namespace {

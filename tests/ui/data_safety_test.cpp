@@ -46,7 +46,7 @@ protected:
         std::ofstream(dir.path() + "veltrane.ini", std::ios::binary) << "[Form]\r\nfile=1\r\n";
         start();
         tick();
-        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        ASSERT_EQ(state().device.deviceState, DeviceConnection::Connected);
         fillMeasured([](int i) { return 1000.0f + 400.0f * std::sin(i * 0.03f); }, 950.0f);
         // A mirror from before, as an earlier import left it.
         fs::create_directories(device());
@@ -68,7 +68,7 @@ protected:
         return {};
     }
 
-    bool transferDone() { return state().transferState == 0 && !main().transfer().workerBusy(); }
+    bool transferDone() { return state().library.transferState == 0 && !main().transfer().workerBusy(); }
 
     // Runs the action as the user does.
     void perform(Operation op) {
@@ -85,7 +85,7 @@ protected:
             main().SpeedButton_linker_modeClick();
             find<QToolButton>("SpeedButton_import_pc")->click();
             for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
-                if (main().library().rowName(r) == "alpha") state().rowTicks[r] = 1;
+                if (main().library().rowName(r) == "alpha") state().library.rowTicks[r] = 1;
             main().libraryGrid()->findChild<QAction*>("Rename")->trigger();
             TForm_rename& window = app->renameWindow();
             window.findChild<QLineEdit*>("Edit_new_name")->setText("delta");

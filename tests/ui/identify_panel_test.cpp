@@ -17,9 +17,9 @@ protected:
     void capture(SimSample sample) {
         instrument->setSample(sample);
         find<QToolButton>("SpeedButton_msr")->click();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return state().measureState == 0 && !main().measure().workerBusy(); }, 10000));
-        ASSERT_EQ(state().measureStatus, 1);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return state().measurement.measureState == 0 && !main().measure().workerBusy(); }, 10000));
+        ASSERT_EQ(state().measurement.measureStatus, 1);
     }
     IdentifyController& identify() { return main().identify(); }
     bool searched() {
@@ -46,7 +46,9 @@ TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture
     const std::string folder = AppPathsAt(dir.path()).pcLibraryFolder();
     for (SimSample sample : {SimSample::Cyclohexane, SimSample::Polystyrene}) {
         capture(sample);
-        ASSERT_EQ(MakeLibrary(SimSampleName(sample), state(), folder, {2026, 3, 4, 5, 6, 7}), MakeLibraryResult::Made);
+        ASSERT_EQ(MakeLibrary(SimSampleName(sample), state().measurement, state().device, state().library, folder,
+                              {2026, 3, 4, 5, 6, 7}),
+                  MakeLibraryResult::Made);
     }
     find<QLineEdit>("Edit_exp")->setText("3000");
     capture(SimSample::Polystyrene);

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ui/chart_view.h"
 #include "interchange/spc_file.h"
 #include "interchange/ui/interchange_controller.h"
 #include "library/make_library.h"
 #include "measure/ui/measure_controller.h"
+#include "shared/ui/chart_view.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -55,8 +55,8 @@ TEST_F(InterchangeWindow, ForeignSpectrumOpensSmoothsExportsAndCanBecomeALibrary
     EXPECT_EQ(drawn()[20].x, 700.0);
     EXPECT_EQ(drawn()[20].y, 900.0);
     EXPECT_EQ(find<QLineEdit>("Edit_smooth")->text(), "0");
-    EXPECT_EQ(state().rawFile.header.name(), "peak.csv");
-    EXPECT_EQ(MakeLibraryRefusal(state()), nullptr);
+    EXPECT_EQ(state().measurement.rawFile.header.name(), "peak.csv");
+    EXPECT_EQ(MakeLibraryRefusal(state().measurement, state().device), nullptr);
 
     find<QLineEdit>("Edit_smooth")->setText("5");
     main().measure().Edit_smoothKeyPress(13);
@@ -78,7 +78,9 @@ TEST_F(InterchangeWindow, ForeignSpectrumOpensSmoothsExportsAndCanBecomeALibrary
     EXPECT_EQ(raw.y[20], 900.0f);
     EXPECT_EQ(raw.x[0], 500.0f);
 
-    ASSERT_EQ(MakeLibrary("Peak", state(), dir.path() + "pc/", CurrentLocalDateTime()), MakeLibraryResult::Made);
+    ASSERT_EQ(MakeLibrary("Peak", state().measurement, state().device, state().library, dir.path() + "pc/",
+                          CurrentLocalDateTime()),
+              MakeLibraryResult::Made);
     EXPECT_EQ(std::filesystem::file_size(dir.path() + "pc/Peak.rlb"), 20120u);
 }
 
@@ -93,7 +95,7 @@ TEST_F(InterchangeWindow, WavelengthsAskForTheLaserAndBadFilesChangeNothing) {
     open(nm);
     ASSERT_EQ(drawn().size(), 2u);
     EXPECT_NEAR(drawn()[1].x, 1e7 / 500 - 1e7 / 520, 1e-3);
-    EXPECT_EQ(state().rawFile.header.name(), "nm");
+    EXPECT_EQ(state().measurement.rawFile.header.name(), "nm");
 
     open(write("bad.jdx", "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2,3\n##END=\n"));
     open(write("bad.spc", std::string(600, '\x4D')));

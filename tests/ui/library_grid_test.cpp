@@ -7,9 +7,9 @@
 #include <QWheelEvent>
 #include <filesystem>
 
-#include "app/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
+#include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -63,7 +63,7 @@ TEST_F(LibraryGrid, PcButtonListsAndClicksTickRowsButKeysAndTheWheelDoNot) {
     EXPECT_EQ(status(), "Library quantity: 41");
     EXPECT_EQ(grid()->item(rowOf("lib0") - 1, 2)->text() + grid()->item(rowOf("lib0") - 1, 3)->text(),
               "TL2002017/3/3 9:5:7");
-    EXPECT_TRUE(state().fitRows == 7 && shown(7) && !shown(8));
+    EXPECT_TRUE(state().library.fitRows == 7 && shown(7) && !shown(8));
 
     clickRow(2);
     clickRow(2);
@@ -71,7 +71,7 @@ TEST_F(LibraryGrid, PcButtonListsAndClicksTickRowsButKeysAndTheWheelDoNot) {
     EXPECT_EQ(ticked(), std::vector<int>{3});
     EXPECT_TRUE(box(3)->isChecked());
     QTest::keyClick(grid(), Qt::Key_Down);
-    EXPECT_EQ(state().currentRow, 4);
+    EXPECT_EQ(state().library.currentRow, 4);
     clickRow(5); // only ends the keyboard's turn
     QWheelEvent wheel(QPointF(50, 30), QPointF(50, 30), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
@@ -93,9 +93,9 @@ TEST_F(LibraryGrid, PcButtonListsAndClicksTickRowsButKeysAndTheWheelDoNot) {
     QTest::mouseClick(box(0), Qt::LeftButton, Qt::NoModifier, QPoint(7, 8));
     EXPECT_EQ(ticked().size(), 41u);
     EXPECT_TRUE(box(7)->isChecked());
-    ClearTicks(state());
+    ClearTicks(state().library);
     auto damaged = static_cast<std::size_t>(rowOf("damaged"));
-    state().rowTicks[damaged] = state().rowTicks[damaged == 1 ? 2 : 1] = 1;
+    state().library.rowTicks[damaged] = state().library.rowTicks[damaged == 1 ? 2 : 1] = 1;
     press("SpeedButton_draw");
     EXPECT_EQ(main().libraryChart().seriesCount(), 1u);
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Can not read library!\n\ndamaged"});
@@ -109,9 +109,9 @@ TEST_F(LibraryGrid, TypeAheadDrawHotkeyAndRefusalsDuringATransfer) {
     QEvent enter(QEvent::Enter); // the pointer over the grid: typing is the type-ahead's
     QApplication::sendEvent(grid(), &enter);
     QTest::keyClick(grid(), 'b');
-    EXPECT_EQ(state().currentRow, rowOf("beta"));
+    EXPECT_EQ(state().library.currentRow, rowOf("beta"));
     QTest::keyClick(grid(), 'z');
-    EXPECT_EQ(state().currentRow, rowOf("beta"));
+    EXPECT_EQ(state().library.currentRow, rowOf("beta"));
 
     clickRow(1); // ends the keyboard's turn
     clickRow(3);
@@ -124,13 +124,13 @@ TEST_F(LibraryGrid, TypeAheadDrawHotkeyAndRefusalsDuringATransfer) {
     EXPECT_EQ(chart.seriesTitle(chart.seriesByIndex(1)), main().library().rowName(3));
     EXPECT_EQ(main().library().curves()[1], chart.seriesByIndex(1));
 
-    state().transferState = 1;
+    state().library.transferState = 1;
     press("SpeedButton_draw");
     press("SpeedButton_import_pc");
     EXPECT_EQ(dialogs.texts(), (std::vector<std::string>{"Measure Processing!", "Measure Processing!"}));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(ticked(), (std::vector<int>{1, 3})); // nothing listed again
-    state().transferState = 0;
+    state().library.transferState = 0;
 }
 
 TEST_F(LibraryGrid, StartupLinkerModeAndAPcFolderThatCannotBeMade) {
@@ -150,10 +150,10 @@ TEST_F(LibraryGrid, StartupLinkerModeAndAPcFolderThatCannotBeMade) {
     std::filesystem::remove(dir.path() + "local");
     writePc("made");
     main().SpeedButton_spectrum_modeClick();
-    state().lib.libraryMade = 1;
+    state().library.lib.libraryMade = 1;
     main().SpeedButton_linker_modeClick();
     EXPECT_EQ(status(), "Library quantity: 1");
-    EXPECT_TRUE(state().lib.libraryMade == 0 && shown(1));
+    EXPECT_TRUE(state().library.lib.libraryMade == 0 && shown(1));
 }
 
 } // namespace

@@ -7,10 +7,10 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "app/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/rename_window.h"
+#include "shared/ui/status_panels.h"
 #include "transfer/ui/transfer_controller.h"
 #include "ui/app_fixture.h"
 
@@ -34,21 +34,21 @@ protected:
     }
     void tickLibrary(const std::string& name) {
         for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
-            if (main().library().rowName(r) == name) state().rowTicks[r] = 1;
+            if (main().library().rowName(r) == name) state().library.rowTicks[r] = 1;
     }
     std::vector<std::string> listed() {
         std::vector<std::string> names;
-        for (int r = 1; r <= state().lib.libraryCount; ++r)
+        for (int r = 1; r <= state().library.lib.libraryCount; ++r)
             names.push_back(main().library().rowName(r));
         std::sort(names.begin(), names.end());
         return names;
     }
     void tickFile(const std::string& file) {
         for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
-            if (main().library().rowFile(r) == file) state().rowTicks[r] = 1;
+            if (main().library().rowFile(r) == file) state().library.rowTicks[r] = 1;
     }
     QAction* menu(const char* name) { return main().libraryGrid()->findChild<QAction*>(name); }
-    bool transferDone() { return state().transferState == 0 && !main().transfer().workerBusy(); }
+    bool transferDone() { return state().library.transferState == 0 && !main().transfer().workerBusy(); }
 };
 
 TEST_F(LibraryPage, DeleteAsksAndRemovesTheTickedLibraries) {
@@ -173,13 +173,13 @@ TEST_F(LibraryPage, MoreLibrariesThanTheStoreTakesAreRefusedNotCut) {
     start();
     tick();
     listPc();
-    ASSERT_EQ(state().lib.libraryCount, kMaxExportSelection + 1);
-    for (int r = 1; r <= state().lib.libraryCount; ++r)
-        state().rowTicks[r] = 1;
+    ASSERT_EQ(state().library.lib.libraryCount, kMaxExportSelection + 1);
+    for (int r = 1; r <= state().library.lib.libraryCount; ++r)
+        state().library.rowTicks[r] = 1;
     instrument->clearLog();
     find<QToolButton>("SpeedButton_export")->click();
     EXPECT_EQ(dialogs.texts().back(), "Max 2000 libraries per export!\nThe instrument's library store holds no more.");
-    EXPECT_EQ(state().transferState, 0);
+    EXPECT_EQ(state().library.transferState, 0);
     EXPECT_TRUE(instrument->log().empty());
 }
 
@@ -197,9 +197,9 @@ TEST_F(LibraryPage, ImportThenExportOfEveryRowGivesTheStoreBackByteForByte) {
     main().SpeedButton_linker_modeClick();
     find<QToolButton>("SpeedButton_import_dev")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
-    ASSERT_EQ(state().lib.libraryCount, 8);
-    for (int r = 1; r <= state().lib.libraryCount; ++r)
-        state().rowTicks[r] = 1;
+    ASSERT_EQ(state().library.lib.libraryCount, 8);
+    for (int r = 1; r <= state().library.lib.libraryCount; ++r)
+        state().library.rowTicks[r] = 1;
     instrument->setFile(kDeviceLibraryPath, {});
     find<QToolButton>("SpeedButton_export")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
@@ -221,7 +221,7 @@ TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     tick();
     main().SpeedButton_linker_modeClick();
     find<QToolButton>("SpeedButton_import_dev")->click();
-    EXPECT_EQ(state().transferState, 1);
+    EXPECT_EQ(state().library.transferState, 1);
     find<QToolButton>("SpeedButton_export")->click(); // refused while busy
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Measure Processing!"});
     main().SpeedButton_spectrum_modeClick();
@@ -229,13 +229,13 @@ TEST_F(LibraryPage, ImportListsTheInstrumentsLibrariesAndExportWritesThemBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
     EXPECT_EQ(dialogs.messages.size(), 2u); // success: no message
     EXPECT_EQ(main().libraryGrid()->horizontalHeaderItem(1)->text(), "Library Name (Device)");
-    EXPECT_EQ(state().lib.libraryCount, store.size() / 5120);
+    EXPECT_EQ(state().library.lib.libraryCount, store.size() / 5120);
     EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Green);
     EXPECT_EQ(main().progressBar()->value(), 0);
 
     // Export every mirrored library back: the instrument holds the same records.
-    for (int r = 1; r <= state().lib.libraryCount; ++r)
-        state().rowTicks[r] = 1;
+    for (int r = 1; r <= state().library.lib.libraryCount; ++r)
+        state().library.rowTicks[r] = 1;
     instrument->setFile(kDeviceLibraryPath, {});
     find<QToolButton>("SpeedButton_export")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
@@ -266,10 +266,10 @@ TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
     tickLibrary("unknown");
     find<QToolButton>("SpeedButton_export")->click();
     EXPECT_EQ(dialogs.texts().back(), "Model not match!\nPlease check.");
-    EXPECT_EQ(state().transferState, 0);
+    EXPECT_EQ(state().library.transferState, 0);
 
     // The other brand's model names are checked the same way.
-    state().brandVariant = BrandVariant::Korvel;
+    state().device.brandVariant = BrandVariant::Korvel;
     listPc();
     tickLibrary("wrong180");
     bool korvelNames = false;
@@ -284,7 +284,7 @@ TEST_F(LibraryPage, ExportChecksTheSelectionAndTheModel) {
     find<QToolButton>("SpeedButton_export")->click();
     EXPECT_EQ(dialogs.messages.size(), messages + 1); // passes the check, asks and starts
     EXPECT_NE(dialogs.texts().back().find("Import Device Library first"), std::string::npos);
-    EXPECT_NE(state().transferState, 0);
+    EXPECT_NE(state().library.transferState, 0);
     main().transfer().shutdown();
 }
 
@@ -293,12 +293,12 @@ TEST_F(LibraryPage, DeleteAndRenameWaitForARunningTransfer) {
     start();
     listPc();
     tickLibrary("alpha");
-    state().transferState = 1;
+    state().library.transferState = 1;
     menu("Delete")->trigger();
     menu("Rename")->trigger();
     EXPECT_EQ(dialogs.texts(), (std::vector<std::string>{"Measure Processing!", "Measure Processing!"}));
     EXPECT_TRUE(fs::exists(local() + "alpha.rlb"));
-    state().transferState = 0;
+    state().library.transferState = 0;
 }
 
 TEST_F(LibraryPage, TransferWithoutADeviceEndsWithNoDevice) {

@@ -11,8 +11,8 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
-#include "app/ui/status_panels.h"
 #include "identify/ui/identify_controller.h"
+#include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -96,7 +96,7 @@ TEST_F(MainWindow, ModeSwitchesAndTheirRefusals) {
     EXPECT_TRUE(find<QCheckBox>("CheckBox0")->isVisibleTo(&main()));
     EXPECT_FALSE(find<QCheckBox>("CheckBox1")->isVisibleTo(&main())); // no library listed
 
-    state().transferState = 1;
+    state().library.transferState = 1;
     main().SpeedButton_spectrum_modeClick();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Library Transfer Processing!"});
     EXPECT_EQ(dialogs.messages[0].caption, "Information");
@@ -104,20 +104,20 @@ TEST_F(MainWindow, ModeSwitchesAndTheirRefusals) {
     EXPECT_EQ(pages->currentWidget()->objectName(), "Lib_manager");
     EXPECT_TRUE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
 
-    state().transferState = 0;
+    state().library.transferState = 0;
     main().SpeedButton_spectrum_modeClick();
     EXPECT_EQ(pages->currentWidget()->objectName(), "Measure");
-    state().progress.measureTime = 2350;
+    state().measurement.progress.measureTime = 2350;
     main().UpdateStatusBar(0, 2350);
     EXPECT_EQ(main().statusPanels()->valueText(), "MSR_time: 2350 ms");
 
-    state().measureState = 1;
+    state().measurement.measureState = 1;
     main().SpeedButton_linker_modeClick();
     EXPECT_EQ(dialogs.texts().back(), "Measure Processing!");
     EXPECT_EQ(pages->currentWidget()->objectName(), "Measure");
     EXPECT_TRUE(find<QToolButton>("SpeedButton_spectrum_mode")->isChecked());
     EXPECT_FALSE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
-    state().measureState = 0;
+    state().measurement.measureState = 0;
 }
 
 TEST_F(MainWindow, StatusBarIconsFollowTheWindowWidth) {
@@ -128,7 +128,7 @@ TEST_F(MainWindow, StatusBarIconsFollowTheWindowWidth) {
         main().resize(width - frameExtra, 768);
         QApplication::processEvents();
         ASSERT_EQ(main().frameGeometry().width(), width);
-        EXPECT_EQ(state().statusIconBase, width - 530);
+        EXPECT_EQ(state().shell.statusIconBase, width - 530);
         EXPECT_EQ(main().statusPanels()->statusIconLabel()->x(), statusX);
         EXPECT_EQ(main().statusPanels()->connectionIconLabel()->x(), connectionX);
         EXPECT_EQ(main().libraryGrid()->columnWidth(1), width - 500);
@@ -185,7 +185,7 @@ TEST_F(MainWindow, UncalibratedDeviceIsToldAndRefusedDeviceIsToldOnce) {
     tick();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Wave calibration not exist!"});
     EXPECT_EQ(TreeLines(find<QTreeWidget>("TreeView1"))[1], "  Wave cal not exist!");
-    EXPECT_EQ(state().displayHigh, 2048);
+    EXPECT_EQ(state().device.displayHigh, 2048);
 
     bridge.unplug();
     tick();
@@ -208,7 +208,7 @@ TEST_F(MainWindow, HotkeysActOnlyInTheirModeAndNeverOnASpace) {
     main().FormKeyPress(" ");
     main().FormKeyPress("X");
     main().FormKeyPress("L");
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
     EXPECT_TRUE(find<QToolButton>("SpeedButton_linker_mode")->isChecked());
     main().FormKeyPress("C");
     EXPECT_EQ(capture.count(), 1);
@@ -224,9 +224,9 @@ TEST_F(MainWindow, HotkeysActOnlyInTheirModeAndNeverOnASpace) {
     // A space as a function's key never fires.
     state().hotkey.keys[0] = " ";
     main().FormKeyPress(" ");
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
     main().FormKeyPress("S"); // no longer Spectrum mode's key
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
 }
 
 TEST_F(MainWindow, TypedKeysReachTheHotkeysUnlessANumberBoxHasTheFocus) {
@@ -353,7 +353,7 @@ TEST_F(MainWindow, SettingsSurviveARestartAndDeviceFolderIsEmptied) {
     EXPECT_EQ(find<QLineEdit>("Edit_exp")->text(), "1500");
     EXPECT_EQ(find<QLineEdit>("Edit_avg_cnt")->text(), "4464");
     EXPECT_EQ(find<QLineEdit>("Edit_laser_preheat")->text(), "20000"); // the file's default
-    EXPECT_EQ(state().measureParams.exposureMs, 1500u);
+    EXPECT_EQ(state().measurement.measureParams.exposureMs, 1500u);
     EXPECT_EQ(state().hotkey.keys[7], "Q");
     EXPECT_EQ(find("SpeedButton_marker")->toolTip(), "Marker (Q)");
 }

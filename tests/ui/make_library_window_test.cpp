@@ -19,7 +19,7 @@ protected:
         attach();
         start();
         tick();
-        ASSERT_TRUE(state().waveCalValid);
+        ASSERT_TRUE(state().device.waveCalValid);
         fillMeasured([](int i) { return 1000.0f + 400.0f * std::sin(i * 0.03f); }, 950.0f);
     }
     TForm_make_lib& window() { return app->makeLibraryWindow(); }
@@ -37,11 +37,11 @@ TEST_F(MakeLibraryWindow, ButtonRefusesWithoutUsableData) {
     attach();
     start();
     pressMakeLibrary();
-    state().spectrum.haveMeasured = true; // measured, but the calibration was never read
+    state().measurement.spectrum.haveMeasured = true; // measured, but the calibration was never read
     pressMakeLibrary();
-    state().measureState.store(1);
+    state().measurement.measureState.store(1);
     pressMakeLibrary();
-    state().measureState.store(0);
+    state().measurement.measureState.store(0);
     EXPECT_EQ(dialogs.texts(),
               (std::vector<std::string>{"No data to make library!", "No wave calibration!", "Measure Processing!"}));
     for (const auto& m : dialogs.messages) {
@@ -52,8 +52,8 @@ TEST_F(MakeLibraryWindow, ButtonRefusesWithoutUsableData) {
     EXPECT_TRUE(main().isEnabled());
 
     // An opened raw file carries its own Raman shifts: no calibration needed.
-    state().spectrum.haveMeasured = false;
-    state().spectrum.haveFileData = true;
+    state().measurement.spectrum.haveMeasured = false;
+    state().measurement.spectrum.haveFileData = true;
     pressMakeLibrary();
     EXPECT_EQ(dialogs.messages.size(), 3u);
     EXPECT_TRUE(window().isVisible());
@@ -100,9 +100,9 @@ TEST_F(MakeLibraryWindow, SaveCompletesClosesAndReenables) {
     std::string path = libraryPath("Polystyrol \xC3\xBC");
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), 20120u);
-    EXPECT_EQ(state().lib.libraryMade, 1);
+    EXPECT_EQ(state().library.lib.libraryMade, 1);
     // The grid is not listed again at once.
-    EXPECT_EQ(state().lib.libraryCount, 0);
+    EXPECT_EQ(state().library.lib.libraryCount, 0);
 }
 
 TEST_F(MakeLibraryWindow, RefusedNameKeepsTheWindowOpen) {
@@ -113,7 +113,7 @@ TEST_F(MakeLibraryWindow, RefusedNameKeepsTheWindowOpen) {
     pressMakeLibrary();
     EXPECT_EQ(nameBox()->text(), "twice"); // the last typed name comes back
     std::string before = contents(libraryPath("twice"));
-    state().spectrum.signal.fill(7.0f);
+    state().measurement.spectrum.signal.fill(7.0f);
     press("Button_save");
     nameBox()->setText(QString(65, 'n'));
     press("Button_save");

@@ -19,7 +19,7 @@ protected:
         attach();
         start();
         tick();
-        ASSERT_TRUE(state().waveCalValid);
+        ASSERT_TRUE(state().device.waveCalValid);
         fillMeasured([](int i) { return 2000.0f + 300.0f * std::sin(i * 0.03f); }, 800.0f);
     }
     TForm_mark_info& table() { return app->markInfoWindow(); }
@@ -56,7 +56,7 @@ TEST_F(MarkerWindows, ButtonAndHotkeyTakeMarkersInBothModesUpToSix) {
 
     main().FormKeyPress("A");
     main().SpeedButton_linker_modeClick();
-    ASSERT_EQ(state().activeMode, ActiveMode::Linker);
+    ASSERT_EQ(state().shell.activeMode, ActiveMode::Linker);
     main().FormKeyPress("A");
     main().SpeedButton_spectrum_modeClick();
     ASSERT_EQ(chart().seriesCount(), 4u);
@@ -169,7 +169,7 @@ TEST_F(MarkerWindows, RenameTakesEvenAnEmptyNameAndCancelChangesNothing) {
     ASSERT_TRUE(renamer().isVisible());
     EXPECT_EQ(renamer().windowTitle(), "Mark Rename");
     EXPECT_FALSE(table().isEnabled());
-    EXPECT_EQ(state().markerRenameRow, 2);
+    EXPECT_EQ(state().markers.markerRenameRow, 2);
     EXPECT_EQ(renamer().findChild<QLabel*>("Label_old_name")->text(), "Serise2");
     auto* edit = renamer().findChild<QLineEdit*>("Edit_new_name");
     EXPECT_EQ(edit->text(), "NewName");
@@ -191,7 +191,7 @@ TEST_F(MarkerWindows, RenameTakesEvenAnEmptyNameAndCancelChangesNothing) {
     EXPECT_EQ(cell(2), "");
     EXPECT_EQ(titleAt(2), "");
     EXPECT_EQ(titleAt(1), "Serise1");
-    EXPECT_EQ(state().markerNameCounter, 2);
+    EXPECT_EQ(state().markers.markerNameCounter, 2);
 }
 
 } // namespace

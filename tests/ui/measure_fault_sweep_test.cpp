@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/ui/status_panels.h"
 #include "measure/ui/measure_controller.h"
+#include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -23,7 +23,7 @@ protected:
         start();
         find<QTimer>("Timer_auto_get_device")->stop();
         tick();
-        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        ASSERT_EQ(state().device.deviceState, DeviceConnection::Connected);
         find<QLineEdit>("Edit_exp")->setText("500");
         find<QLineEdit>("Edit_avg_cnt")->setText("1");
     }
@@ -31,7 +31,7 @@ protected:
     // collects the result.
     void captureAndCollect() {
         find<QToolButton>("SpeedButton_msr")->click();
-        ASSERT_NE(state().measureState, 0); // running, or already finished on the virtual clock
+        ASSERT_NE(state().measurement.measureState, 0); // running, or already finished on the virtual clock
         ASSERT_TRUE(QTest::qWaitFor([&] { return !main().measure().workerBusy(); }, 20000));
         main().measure().MSR_TimerTimer();
     }
@@ -73,7 +73,7 @@ TEST_F(CaptureFaultSweep, DeviceLostOrNeverReadyAtEveryCommand) {
             const bool succeeded = struck == codes.size() || (lost && struck == laserOff);
             // A failed measurement is told by the red status icon alone, its
             // time beside it, and an empty chart.
-            EXPECT_EQ(state().measureState, 0);
+            EXPECT_EQ(state().measurement.measureState, 0);
             EXPECT_EQ(main().statusPanels()->statusIcon(), succeeded ? StatusIcon::Green : StatusIcon::Red);
             EXPECT_TRUE(main().statusPanels()->valueText().startsWith("MSR_time: "));
             EXPECT_EQ(curveShown(), succeeded);
@@ -92,9 +92,9 @@ TEST_F(CaptureFaultSweep, DeviceLostOrNeverReadyAtEveryCommand) {
             }
 
             tick();
-            EXPECT_EQ(state().deviceState, DeviceConnection::Disconnected);
+            EXPECT_EQ(state().device.deviceState, DeviceConnection::Disconnected);
             EXPECT_EQ(main().statusPanels()->connectionIcon(), StatusIcon::Red);
-            EXPECT_EQ(state().measureStatus, 0);
+            EXPECT_EQ(state().measurement.measureStatus, 0);
             find<QToolButton>("SpeedButton_msr")->click();
             EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No Device!"});
             dialogs.messages.clear();
@@ -102,7 +102,7 @@ TEST_F(CaptureFaultSweep, DeviceLostOrNeverReadyAtEveryCommand) {
             bridge.replug();
             EXPECT_FALSE(instrument->laserOn());
             tick();
-            EXPECT_EQ(state().deviceState, DeviceConnection::Connected);
+            EXPECT_EQ(state().device.deviceState, DeviceConnection::Connected);
             EXPECT_EQ(main().statusPanels()->connectionIcon(), StatusIcon::Green);
             EXPECT_TRUE(dialogs.messages.empty()); // identified again, calibration and all
         }
@@ -121,7 +121,7 @@ TEST_F(CaptureFaultSweep, RefusedLaserFailsTheMeasurementAndIsTold) {
     EXPECT_FALSE(curveShown());
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Laser Off Fail!"});
     EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
-    EXPECT_FALSE(state().laserOffFailed); // told once
+    EXPECT_FALSE(state().measurement.laserOffFailed); // told once
 
     instrument->setLaserFails(false);
     dialogs.messages.clear();

@@ -8,9 +8,9 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/ui/status_panels.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
+#include "shared/ui/status_panels.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -23,25 +23,25 @@ protected:
         attach();
         start();
         tick();
-        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        ASSERT_EQ(state().device.deviceState, DeviceConnection::Connected);
         find<QLineEdit>("Edit_exp")->setText("1000");
         find<QLineEdit>("Edit_avg_cnt")->setText("1");
     }
-    bool finished() { return state().measureState == 0 && !main().measure().workerBusy(); }
+    bool finished() { return state().measurement.measureState == 0 && !main().measure().workerBusy(); }
 };
 
 TEST_F(Capture, DrawsTheDarkCorrectedSpectrumAgainstRamanShift) {
     startWithDevice();
     find<QLineEdit>("Edit_smooth")->setText("4");
     find<QToolButton>("SpeedButton_msr")->click();
-    EXPECT_EQ(state().measureState, 1);
+    EXPECT_EQ(state().measurement.measureState, 1);
     EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Grey);
     // A second capture while the first runs is refused and changes nothing.
     find<QToolButton>("SpeedButton_msr")->click();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Measure Processing!"});
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
-    EXPECT_EQ(state().measureStatus, 1);
+    EXPECT_EQ(state().measurement.measureStatus, 1);
     EXPECT_FALSE(instrument->laserOn());
     EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Green);
     EXPECT_TRUE(main().statusPanels()->valueText().startsWith("MSR_time: "));
@@ -50,7 +50,7 @@ TEST_F(Capture, DrawsTheDarkCorrectedSpectrumAgainstRamanShift) {
     EXPECT_EQ(main().progressBar()->value(), 0);
 
     const auto& points = main().spectrumChart().seriesPoints(main().measuredSeries());
-    const SpectrumStore& s = state().spectrum;
+    const SpectrumStore& s = state().measurement.spectrum;
     ASSERT_EQ(points.size(), static_cast<std::size_t>(s.windowEnd - s.windowFirst));
     EXPECT_LT(points.front().x, 400.0);
     EXPECT_GT(points.back().x, 4000.0);
@@ -113,7 +113,7 @@ TEST_F(Capture, ClosingOnASignalEndsEvenWhenTheSettingsCannotBeSaved) {
         const auto kind = std::filesystem::status(settings).type();
         start();
         tick();
-        ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+        ASSERT_EQ(state().device.deviceState, DeviceConnection::Connected);
         find<QLineEdit>("Edit_exp")->setText("1000");
         find<QToolButton>("SpeedButton_msr")->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
@@ -149,7 +149,7 @@ TEST_F(Capture, RefusalsShowTheirMessages) {
     find<QToolButton>("SpeedButton_msr")->click();
     EXPECT_EQ(dialogs.texts().back(), "'abc' is not a valid floating point value");
     EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Error);
-    EXPECT_EQ(state().measureState, 0);
+    EXPECT_EQ(state().measurement.measureState, 0);
 
     UpDown* arrows = find<UpDown>("UpDown_avg");
     find<QLineEdit>("Edit_avg_cnt")->setText("65535");
@@ -163,11 +163,11 @@ TEST_F(Capture, ASensorTheProgramCannotReadIsRefusedBeforeAnythingIsSent) {
     attach(SimModelUnknown());
     start();
     tick();
-    ASSERT_EQ(state().deviceState, DeviceConnection::Connected);
+    ASSERT_EQ(state().device.deviceState, DeviceConnection::Connected);
     instrument->clearLog();
     find<QToolButton>("SpeedButton_msr")->click();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Device not supported!"});
-    EXPECT_EQ(state().measureState, 0);
+    EXPECT_EQ(state().measurement.measureState, 0);
     EXPECT_FALSE(main().measure().workerBusy());
     EXPECT_TRUE(instrument->log().empty());
 }
@@ -179,7 +179,7 @@ TEST_F(Capture, ADeviceLostMidMeasurementKeepsTheBuffersBusyUntilTheWorkerReturn
     ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
     bridge.unplug();
     tick();
-    ASSERT_EQ(state().measureState, 0); // the loss reset it; the worker still sleeps out the preheat
+    ASSERT_EQ(state().measurement.measureState, 0); // the loss reset it; the worker still sleeps out the preheat
     ASSERT_TRUE(main().measure().workerBusy());
     dialogs.messages.clear();
     main().measure().SpeedButton_open_rawClick();
@@ -188,13 +188,13 @@ TEST_F(Capture, ADeviceLostMidMeasurementKeepsTheBuffersBusyUntilTheWorkerReturn
     main().SpeedButton_linker_modeClick();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>(4, "Measure Processing!"));
     EXPECT_TRUE(dialogs.filters.empty()); // no file was asked for
-    EXPECT_EQ(state().activeMode, ActiveMode::Spectrum);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Spectrum);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 20000));
-    EXPECT_EQ(state().measureStatus, 3);
+    EXPECT_EQ(state().measurement.measureStatus, 3);
     EXPECT_TRUE(main().statusPanels()->valueText().startsWith("MSR_time: "));
     main().SpeedButton_linker_modeClick();
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
 }
 
 } // namespace

@@ -14,12 +14,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/ui/chart_view.h"
-#include "app/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "markers/ui/marker_windows.h"
 #include "measure/ui/measure_controller.h"
+#include "shared/ui/chart_view.h"
+#include "shared/ui/status_panels.h"
 #include "sim/sample_spectrum.h"
 #include "ui/app_fixture.h"
 
@@ -38,8 +38,8 @@ protected:
     }
     void capture() {
         find<QToolButton>("SpeedButton_msr")->click();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return state().measureState == 0 && !main().measure().workerBusy(); }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return state().measurement.measureState == 0 && !main().measure().workerBusy(); }, 20000));
     }
     ChartView* view(const char* name) { return find<ChartView>(name); }
     // The views sync on their next turn and Qt Charts lays out on the turn

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "app/program_state.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
 #include "measure/ui/measure_controller.h"
@@ -46,20 +47,20 @@ TEST_F(SpectrumFiles, SavedMeasurementOpensOverItsSavedWindow) {
     find<QLineEdit>("Edit_smooth")->setText("3");
     open(path);
     ASSERT_TRUE(dialogs.messages.empty());
-    const RawFileRecord& record = state().rawFile;
+    const RawFileRecord& record = state().measurement.rawFile;
     EXPECT_EQ(record.header.name(), "sample.rsd");
     ASSERT_EQ(drawn().size(), static_cast<std::size_t>(record.windowEnd - record.windowStart));
     // From the first pixel above the display low to the one before the last
     // pixel at or below the display high.
     EXPECT_GT(drawn().front().x, 400.0);
-    EXPECT_LE(state().spectrum.axis[record.windowStart - 1], 400.0f + 0.01f);
+    EXPECT_LE(state().measurement.spectrum.axis[record.windowStart - 1], 400.0f + 0.01f);
     EXPECT_LE(drawn().back().x, 4000.0);
-    EXPECT_LE(state().spectrum.axis[record.windowEnd], 4000.0f + 0.01f);
-    EXPECT_GT(state().spectrum.axis[record.windowEnd + 1], 4000.0f - 0.01f);
+    EXPECT_LE(state().measurement.spectrum.axis[record.windowEnd], 4000.0f + 0.01f);
+    EXPECT_GT(state().measurement.spectrum.axis[record.windowEnd + 1], 4000.0f - 0.01f);
     EXPECT_NEAR(drawn().front().y,
                 100.0f + 500.0f * std::sin(record.windowStart * 0.05f) + (record.windowStart % 7) * 30.0f, 1e-3);
     EXPECT_EQ(find<QLineEdit>("Edit_smooth")->text(), "0");
-    EXPECT_TRUE(state().spectrum.haveFileData);
+    EXPECT_TRUE(state().measurement.spectrum.haveFileData);
 
     save("again.rsd");
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No data to save!"});
@@ -71,23 +72,24 @@ TEST_F(SpectrumFiles, FileOfAnotherSensorSizeSetsThePixelCountUntilTheNextMeasur
     // A 2068-value file, as a 2048-pixel instrument saves it.
     ProgramState other;
     ApplyStartupValues(other);
-    other.deviceType = 180;
-    other.pixelTotal = 2068;
-    other.pixelCount = 2048;
-    other.laserWavelength = 785.0f;
-    other.waveCal = {791.2f, 0.1331f, 0, 0, 0, 0};
-    other.waveCalValid = true;
-    other.displayHigh = 3000;
+    other.device.deviceType = 180;
+    other.device.pixelTotal = 2068;
+    other.device.pixelCount = 2048;
+    other.device.laserWavelength = 785.0f;
+    other.device.waveCal = {791.2f, 0.1331f, 0, 0, 0, 0};
+    other.device.waveCalValid = true;
+    other.device.displayHigh = 3000;
     RawFileRecord ignored;
-    std::string bytes = BuildRawSpectrumFile(other, "small.rsd", CurrentLocalDateTime(), ignored);
+    std::string bytes =
+        BuildRawSpectrumFile(other.measurement, other.device, "small.rsd", CurrentLocalDateTime(), ignored);
     std::ofstream(dir.path() + "small.rsd", std::ios::binary) << bytes;
     open(dir.path() + "small.rsd");
     ASSERT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(state().pixelCount, 2048);
-    EXPECT_EQ(state().rawFile.frameLength, 2068);
+    EXPECT_EQ(state().device.pixelCount, 2048);
+    EXPECT_EQ(state().measurement.rawFile.frameLength, 2068);
     // A measurement reads the instrument's own 2500 pixels again.
     click("SpeedButton_msr");
-    EXPECT_EQ(state().pixelCount, 2500);
+    EXPECT_EQ(state().device.pixelCount, 2500);
     main().measure().shutdown();
 }
 
@@ -96,7 +98,7 @@ TEST_F(SpectrumFiles, MalformedFilesAreRefusedAndChangeNothing) {
     std::string good = save("good.rsd");
     open(good);
     std::size_t pointsBefore = drawn().size();
-    float axisBefore = state().spectrum.axis[10];
+    float axisBefore = state().measurement.spectrum.axis[10];
 
     std::string bytes;
     {
@@ -119,8 +121,8 @@ TEST_F(SpectrumFiles, MalformedFilesAreRefusedAndChangeNothing) {
     EXPECT_EQ(dialogs.texts(), (std::vector<std::string>{"Unknown raw data format!", "Raw data file incomplete!",
                                                          "Raw data window out of range!"}));
     EXPECT_EQ(drawn().size(), pointsBefore);
-    EXPECT_EQ(state().spectrum.axis[10], axisBefore);
-    EXPECT_EQ(state().rawFile.header.name(), "good.rsd");
+    EXPECT_EQ(state().measurement.spectrum.axis[10], axisBefore);
+    EXPECT_EQ(state().measurement.rawFile.header.name(), "good.rsd");
 
     // A FIFO picked in the dialog is refused at once, never opened.
     dialogs.messages.clear();
@@ -158,13 +160,13 @@ TEST_F(SpectrumFiles, SmoothingControlsRedrawTheShownSpectrum) {
     auto expected = [&](int level) {
         std::vector<float> in(2500), out(2500);
         for (int i = 0; i < 2500; ++i)
-            in[i] = std::max(state().spectrum.signal[i] - state().spectrum.dark[i], 0.0f);
+            in[i] = std::max(state().measurement.spectrum.signal[i] - state().measurement.spectrum.dark[i], 0.0f);
         SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, in.data(), out.data(), 2500);
         return out;
     };
     m.UpDown_smoothClick(true);
     EXPECT_EQ(box->text(), "1");
-    int first = state().rawFile.windowStart;
+    int first = state().measurement.rawFile.windowStart;
     EXPECT_EQ(drawn().front().y, expected(1)[first]);
     ASSERT_EQ(drawn().size(), raw.size());
 
@@ -189,12 +191,12 @@ TEST_F(SpectrumFiles, SmoothingControlsRedrawTheShownSpectrum) {
 
     // During a measurement the arrows change the number only.
     box->setText("4");
-    state().measureState = 1;
+    state().measurement.measureState = 1;
     revision = main().spectrumChart().revision();
     m.UpDown_smoothClick(true);
     EXPECT_EQ(box->text(), "5");
     EXPECT_EQ(main().spectrumChart().revision(), revision);
-    state().measureState = 0;
+    state().measurement.measureState = 0;
 }
 
 } // namespace

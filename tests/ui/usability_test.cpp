@@ -14,12 +14,12 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
-#include "app/ui/status_panels.h"
 #include "library/library_file_bytes.h"
 #include "library/ui/library_controller.h"
 #include "library/ui/make_library_window.h"
 #include "library/ui/rename_window.h"
 #include "measure/ui/measure_controller.h"
+#include "shared/ui/status_panels.h"
 #include "transfer/ui/transfer_controller.h"
 #include "ui/app_fixture.h"
 
@@ -42,10 +42,10 @@ protected:
     }
     void tickLibrary(const std::string& name) {
         for (int r = 1; r <= main().libraryGrid()->rowCount(); ++r)
-            if (main().library().rowName(r) == name) state().rowTicks[r] = 1;
+            if (main().library().rowName(r) == name) state().library.rowTicks[r] = 1;
     }
     QAction* menu(const char* name) { return main().libraryGrid()->findChild<QAction*>(name); }
-    bool transferDone() { return state().transferState == 0 && !main().transfer().workerBusy(); }
+    bool transferDone() { return state().library.transferState == 0 && !main().transfer().workerBusy(); }
     std::vector<std::string> curveTitles() {
         std::vector<std::string> titles;
         ChartModel& chart = main().libraryChart();
@@ -79,7 +79,7 @@ TEST_F(Usability, ExportSaysWhatItReplacesAndThatItIsDone) {
     main().SpeedButton_linker_modeClick();
     find<QToolButton>("SpeedButton_import_dev")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transferDone(); }, 20000));
-    const int held = state().lib.libraryCount;
+    const int held = state().library.lib.libraryCount;
     ASSERT_GE(held, 2);
     const std::string kept = main().library().rowName(1);
     std::vector<std::string> lost;
@@ -101,7 +101,7 @@ TEST_F(Usability, ExportSaysWhatItReplacesAndThatItIsDone) {
               0u);
     for (const std::string& name : lost)
         EXPECT_NE(question.text.find("\n" + name), std::string::npos) << name;
-    EXPECT_EQ(state().transferState, 0); // cancelled: nothing sent
+    EXPECT_EQ(state().library.transferState, 0); // cancelled: nothing sent
     EXPECT_EQ(*instrument->file(kDeviceLibraryPath), store);
 
     // From the mirror: keeping the first library names the others as lost,
@@ -131,13 +131,13 @@ TEST_F(Usability, TypingIntoABoxNeverRunsAHotkey) {
         type(&main(), "l");
     }
     EXPECT_EQ(capture.count(), 0);
-    EXPECT_EQ(state().measureState, 0);
+    EXPECT_EQ(state().measurement.measureState, 0);
     EXPECT_FALSE(instrument->laserOn());
-    EXPECT_EQ(state().activeMode, ActiveMode::Spectrum);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Spectrum);
     // Away from the boxes the keys still work.
     focusOn(&main());
     type(&main(), "l");
-    EXPECT_EQ(state().activeMode, ActiveMode::Linker);
+    EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
 }
 
 TEST_F(Usability, ClosingDuringACaptureAsksUnlessASignalCloses) {
@@ -149,7 +149,7 @@ TEST_F(Usability, ClosingDuringACaptureAsksUnlessASignalCloses) {
     main().show();
     find<QLineEdit>("Edit_exp")->setText("1000");
     find<QToolButton>("SpeedButton_msr")->click();
-    ASSERT_EQ(state().measureState, 1);
+    ASSERT_EQ(state().measurement.measureState, 1);
     EXPECT_TRUE(find<QToolButton>("SpeedButton_msr")->property("busyLook").toBool());
     EXPECT_EQ(main().statusPanels()->valueText(), ""); // the last capture's time is gone
     main().measure().MSR_TimerTimer();
@@ -255,7 +255,7 @@ TEST_F(Usability, EnterConfirmsAndEscapeClosesTheSmallWindows) {
     tick();
     main().show();
     fillMeasured([](int i) { return 100.0f + i; }, 10.0f);
-    state().waveCalValid = true;
+    state().device.waveCalValid = true;
 
     // Save to Library: Enter in the name box saves.
     find<QToolButton>("SpeedButton_save_lib")->click();
@@ -314,7 +314,7 @@ TEST_F(Usability, TheWindowSaysWhatItShows) {
     tick();
     bridge.replug();
     tick();
-    ASSERT_TRUE(state().waveCalValid);
+    ASSERT_TRUE(state().device.waveCalValid);
     EXPECT_EQ(main().spectrumChart().axisTitleCaption(ChartAxis::Bottom), "Ramanshift(cm-1)");
     fillMeasured([](int i) { return 100.0f + i; }, 10.0f);
     const std::string path = dir.path() + "poly.rsd";

@@ -48,7 +48,7 @@ TEST(UsbAccess, NoPermissionIsToldOncePerPlugging) {
     main.Timer_auto_get_deviceTimer();
     main.Timer_auto_get_deviceTimer();
     EXPECT_EQ(dialogs.texts(), once);
-    EXPECT_FALSE(app->state().deviceIdentified);
+    EXPECT_FALSE(app->state().device.deviceIdentified);
 
     attached = 0;
     main.Timer_auto_get_deviceTimer();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connection_check.h"
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
@@ -65,7 +66,7 @@ struct UsbRig {
         test::UsbfsStats s = usb.stats();
         EXPECT_EQ(s.claims, s.releases) << "interface left claimed";
     }
-    CheckResult check() { return CheckDevice(*link, clock, *state); }
+    CheckResult check() { return CheckConnection(*link, clock, *state); }
     void identify() { ASSERT_TRUE(check().newlyIdentified); }
 };
 
@@ -75,12 +76,12 @@ TEST(LibusbUmockdev, IdentifiesTheInstrumentThroughUsbfs) {
     EXPECT_EQ(first.outcome, IdentifyOutcome::Identified);
     EXPECT_TRUE(first.newlyIdentified);
     EXPECT_EQ(first.calibration, FileAccessResult::Success);
-    EXPECT_EQ(rig.state->deviceState, DeviceConnection::Connected);
-    EXPECT_EQ(rig.state->deviceType, 179);
-    EXPECT_EQ(rig.state->pixelCount, 2500);
-    EXPECT_EQ(rig.state->deviceSerial, rig.instrument->model().deviceSerial);
-    EXPECT_EQ(rig.state->opticsSerial, rig.instrument->model().opticsSerial);
-    EXPECT_TRUE(rig.state->waveCalValid);
+    EXPECT_EQ(rig.state->device.deviceState, DeviceConnection::Connected);
+    EXPECT_EQ(rig.state->device.deviceType, 179);
+    EXPECT_EQ(rig.state->device.pixelCount, 2500);
+    EXPECT_EQ(rig.state->device.deviceSerial, rig.instrument->model().deviceSerial);
+    EXPECT_EQ(rig.state->device.opticsSerial, rig.instrument->model().opticsSerial);
+    EXPECT_TRUE(rig.state->device.waveCalValid);
     // Each exchange opened the node and claimed the interface for itself.
     test::UsbfsStats s = rig.usb.stats();
     EXPECT_GT(s.claims, 4u);
@@ -104,17 +105,18 @@ TEST(LibusbUmockdev, IdentifiesTheInstrumentThroughUsbfs) {
 TEST(LibusbUmockdev, MeasurementRunsThroughUsbfs) {
     UsbRig rig;
     rig.identify();
-    rig.state->measureParams = {1000, 2, 20000, 100, true};
-    rig.state->measureState = 1;
-    AcquisitionContext ctx{*rig.link, rig.clock, *rig.state};
+    rig.state->measurement.measureParams = {1000, 2, 20000, 100, true};
+    rig.state->measurement.measureState = 1;
+    AcquisitionContext ctx{*rig.link, rig.clock, rig.state->measurement, rig.state->device};
     RunMeasurement(ctx);
-    EXPECT_EQ(rig.state->measureState, 2);
-    EXPECT_EQ(rig.state->measureStatus, 1);
-    EXPECT_TRUE(rig.state->spectrum.haveMeasured);
+    EXPECT_EQ(rig.state->measurement.measureState, 2);
+    EXPECT_EQ(rig.state->measurement.measureStatus, 1);
+    EXPECT_TRUE(rig.state->measurement.spectrum.haveMeasured);
     EXPECT_FALSE(rig.instrument->laserOn());
     float gainMax = 0;
     for (int i = 0; i < 2500; ++i)
-        gainMax = std::max(gainMax, rig.state->spectrum.signal[i] - rig.state->spectrum.dark[i]);
+        gainMax =
+            std::max(gainMax, rig.state->measurement.spectrum.signal[i] - rig.state->measurement.spectrum.dark[i]);
     EXPECT_GT(gainMax, 2000.0f); // the sample's bands came through, not zeros
 }
 
@@ -137,13 +139,13 @@ TEST(LibusbUmockdev, LibraryStoreRoundTripsThroughUsbfs) {
     test::TempDir dir;
     const std::string mirror = LibraryFolderPath(dir.path(), LibraryView::Device);
     std::filesystem::create_directories(mirror);
-    TransferContext ctx{*rig.link, rig.clock, *rig.state, mirror, nullptr, {}};
-    rig.state->lib.transferDirection = 1;
-    rig.state->transferState = 1;
+    TransferContext ctx{*rig.link, rig.clock, rig.state->library, rig.state->device, mirror, nullptr, {}};
+    rig.state->library.lib.transferDirection = 1;
+    rig.state->library.transferState = 1;
     RunTransfer(ctx);
-    EXPECT_EQ(rig.state->transferState, 2);
-    EXPECT_EQ(rig.state->lib.transferResult, 0);
-    EXPECT_EQ(rig.state->lib.transferStatus, 1);
+    EXPECT_EQ(rig.state->library.transferState, 2);
+    EXPECT_EQ(rig.state->library.lib.transferResult, 0);
+    EXPECT_EQ(rig.state->library.lib.transferStatus, 1);
 
     // Each record arrived byte for byte, whatever chunk boundary it crossed.
     std::vector<std::string> files = ListMatching(mirror, "*.rlb");
@@ -157,16 +159,16 @@ TEST(LibusbUmockdev, LibraryStoreRoundTripsThroughUsbfs) {
     EXPECT_EQ(imported, Records(store));
 
     rig.instrument->removeFile(kDeviceLibraryPath);
-    rig.state->lib.libraryView = LibraryView::Device;
-    rig.state->lib.libraryFolder = mirror;
-    rig.state->lib.transferDirection = 0;
-    rig.state->lib.exportCount = static_cast<std::uint16_t>(files.size());
+    rig.state->library.lib.libraryView = LibraryView::Device;
+    rig.state->library.lib.libraryFolder = mirror;
+    rig.state->library.lib.transferDirection = 0;
+    rig.state->library.lib.exportCount = static_cast<std::uint16_t>(files.size());
     for (std::size_t row = 0; row < files.size(); ++row)
-        rig.state->lib.exportSelection[row] = static_cast<std::uint16_t>(row + 1);
-    rig.state->lib.exportFiles = files;
-    rig.state->transferState = 1;
+        rig.state->library.lib.exportSelection[row] = static_cast<std::uint16_t>(row + 1);
+    rig.state->library.lib.exportFiles = files;
+    rig.state->library.transferState = 1;
     RunTransfer(ctx);
-    EXPECT_EQ(rig.state->lib.transferResult, 0);
+    EXPECT_EQ(rig.state->library.lib.transferResult, 0);
     auto written = rig.instrument->file(kDeviceLibraryPath);
     ASSERT_TRUE(written);
     EXPECT_EQ(written->size(), store.size());
@@ -216,7 +218,7 @@ TEST(LibusbUmockdev, PulledMidExchangeFailsThenReplugIdentifiesAgain) {
         rig.usb.unplug();
         CheckResult gone = rig.check();
         EXPECT_EQ(gone.state, DeviceConnection::Disconnected);
-        EXPECT_FALSE(rig.state->deviceIdentified);
+        EXPECT_FALSE(rig.state->device.deviceIdentified);
 
         rig.instrument->powerCycle();
         rig.usb.plug(rig.instrument);
@@ -228,29 +230,29 @@ TEST(LibusbUmockdev, PulledMidExchangeFailsThenReplugIdentifiesAgain) {
 TEST(LibusbUmockdev, MeasurementWithTheBridgePulledFailsAndTheReplugMeasures) {
     UsbRig rig;
     rig.identify();
-    rig.state->measureParams = {500, 1, 20000, 100, true};
-    AcquisitionContext ctx{*rig.link, rig.clock, *rig.state};
+    rig.state->measurement.measureParams = {500, 1, 20000, 100, true};
+    AcquisitionContext ctx{*rig.link, rig.clock, rig.state->measurement, rig.state->device};
     // Lost while the dark frame's pixel blocks come in.
     rig.instrument->scheduleLoss(6, SimLossStage::BeforeData);
-    rig.state->measureState = 1;
+    rig.state->measurement.measureState = 1;
     RunMeasurement(ctx);
     std::uint16_t lastCode = 0;
     for (const SimLogEntry& e : rig.instrument->log())
         if (e.kind == SimLogEntry::Kind::Command) lastCode = e.code;
     EXPECT_EQ(lastCode, wire::kReadPixelBlock);
-    EXPECT_EQ(rig.state->measureState, 2);
-    EXPECT_EQ(rig.state->measureStatus, 3);
-    EXPECT_FALSE(rig.state->spectrum.haveMeasured);
+    EXPECT_EQ(rig.state->measurement.measureState, 2);
+    EXPECT_EQ(rig.state->measurement.measureStatus, 3);
+    EXPECT_FALSE(rig.state->measurement.spectrum.haveMeasured);
 
     rig.usb.unplug();
     EXPECT_EQ(rig.check().state, DeviceConnection::Disconnected);
     rig.instrument->powerCycle();
     rig.usb.plug(rig.instrument);
     ASSERT_TRUE(rig.check().newlyIdentified);
-    rig.state->measureState = 1;
+    rig.state->measurement.measureState = 1;
     RunMeasurement(ctx);
-    EXPECT_EQ(rig.state->measureStatus, 1);
-    EXPECT_TRUE(rig.state->spectrum.haveMeasured);
+    EXPECT_EQ(rig.state->measurement.measureStatus, 1);
+    EXPECT_TRUE(rig.state->measurement.spectrum.haveMeasured);
 }
 
 // Faults that spoil one exchange while the device stays: that exchange

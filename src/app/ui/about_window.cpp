@@ -1,14 +1,14 @@
 #include "app/ui/about_window.h"
 
-#include "app/ui/window_flags.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/ui/dialog_keys.h"
+#include "shared/ui/dialog_keys.h"
 
-#include "app/ui/artwork.h"
+#include "shared/ui/artwork.h"
 
 namespace veltrane {
 

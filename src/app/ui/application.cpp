@@ -34,19 +34,19 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main = std::make_unique<TForm_main>(AppServices{*m_state, *m_link, clock, *m_dialogs, std::move(paths)});
     // The other windows follow the main window, in the order the program has
     // always created them; they stay hidden until shown.
-    m_makeLib = std::make_unique<TForm_make_lib>(*m_main);
+    m_makeLib = std::make_unique<TForm_make_lib>(*m_main, m_state->measurement, m_state->device, m_state->library);
     m_main->attachMakeLibrary(m_makeLib.get());
     m_setup = std::make_unique<TForm_setup>(*m_main);
-    m_about = std::make_unique<TForm_about>(m_main.get(), m_state->brandVariant);
+    m_about = std::make_unique<TForm_about>(m_main.get(), m_state->device.brandVariant);
     m_main->attachSetup(m_setup.get());
     m_main->attachAbout(m_about.get());
-    m_rename = std::make_unique<TForm_rename>(*m_main);
-    m_maintenance = std::make_unique<LibraryMaintenance>(*m_main, *m_rename);
-    m_markInfo = std::make_unique<TForm_mark_info>(*m_main);
+    m_rename = std::make_unique<TForm_rename>(*m_main, m_state->library, m_main->library());
+    m_maintenance = std::make_unique<LibraryMaintenance>(*m_main, *m_rename, m_state->library, m_main->library());
+    m_markInfo = std::make_unique<TForm_mark_info>(*m_main, m_state->markers, m_state->measurement, m_state->device);
     m_main->attachMarkers(m_markInfo.get());
     m_coordinate = std::make_unique<TForm_coordinate>(*m_main);
     m_main->attachCoordinate(m_coordinate.get());
-    m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo);
+    m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo, m_state->markers);
     m_markInfo->attachRename(m_markRename.get());
 }
 

@@ -24,12 +24,10 @@
 #include <QVBoxLayout>
 
 #include "app/chart_setup.h"
+#include "app/connection_check.h"
 #include "app/settings.h"
 #include "app/ui/about_window.h"
-#include "app/ui/artwork.h"
-#include "app/ui/chart_view.h"
 #include "app/ui/setup_window.h"
-#include "app/ui/status_panels.h"
 #include "identify/identify_settings.h"
 #include "identify/ui/identify_controller.h"
 #include "interchange/ui/interchange_controller.h"
@@ -41,6 +39,9 @@
 #include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
 #include "platform/ini_file.h"
+#include "shared/ui/artwork.h"
+#include "shared/ui/chart_view.h"
+#include "shared/ui/status_panels.h"
 #include "transfer/ui/transfer_controller.h"
 
 namespace veltrane {
@@ -134,11 +135,15 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_transferTimer->setObjectName("trans_Timer");
     m_transferTimer->setInterval(50);
 
-    m_library = std::make_unique<LibraryController>(*this);
-    m_transfer = std::make_unique<TransferController>(*this);
-    m_measure = std::make_unique<MeasureController>(*this);
-    m_interchange = new InterchangeController(*this);
-    m_identify = std::make_unique<IdentifyController>(*this);
+    ProgramState& st = state();
+    m_library = std::make_unique<LibraryController>(*this, st.library, st.device);
+    m_transfer = std::make_unique<TransferController>(*this, m_services.link, st.library, st.device, *m_library);
+    m_measure = std::make_unique<MeasureController>(
+        *this, m_services.link, st.measurement, st.device,
+        ForeignSpectra{kOpenSpectrumFilter, &InterchangeController::IsForeignSpectrum,
+                       [this](const std::string& path) { return m_interchange->openForeign(path); }});
+    m_interchange = new InterchangeController(*this, st.measurement, st.device);
+    m_identify = std::make_unique<IdentifyController>(*this, st.measurement, st.device);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -406,7 +411,7 @@ void TForm_main::SetUpLibraryGrid() {
     const int widths[] = {50, 780, 100, 180};
     for (int c = 0; c < 4; ++c)
         m_grid->setColumnWidth(c, widths[c]);
-    state().lib.libraryCount = 0;
+    state().library.lib.libraryCount = 0;
 }
 
 void TForm_main::runStartupSequence() {
@@ -414,17 +419,17 @@ void TForm_main::runStartupSequence() {
     // 1. Placement on the primary screen.
     QScreen* screen = QGuiApplication::primaryScreen();
     QSize screenSize = screen ? screen->size() : QSize(1280, 768);
-    s.screenWidth = screenSize.width();
-    s.screenHeight = screenSize.height();
-    s.mainWidth = frameGeometry().width();
-    s.mainHeight = frameGeometry().height();
-    WindowPosition at = StartupPlacement(s.screenWidth, s.screenHeight);
+    s.shell.screenWidth = screenSize.width();
+    s.shell.screenHeight = screenSize.height();
+    s.shell.mainWidth = frameGeometry().width();
+    s.shell.mainHeight = frameGeometry().height();
+    WindowPosition at = StartupPlacement(s.shell.screenWidth, s.shell.screenHeight);
     move(at.left, at.top);
     // 2. Caption.
     setWindowTitle(QString("Veltrane_") + kVersionText);
     // 3. Brand logo at the right end of the tool bar.
-    m_logoKorvel->setVisible(s.brandVariant == BrandVariant::Korvel);
-    m_logoBrenmor->setVisible(s.brandVariant == BrandVariant::Brenmor);
+    m_logoKorvel->setVisible(s.device.brandVariant == BrandVariant::Korvel);
+    m_logoBrenmor->setVisible(s.device.brandVariant == BrandVariant::Brenmor);
     // 4. Settings.
     readSettings();
     // 5. Bridge time-outs.
@@ -437,7 +442,7 @@ void TForm_main::runStartupSequence() {
     SetUpLibraryGrid();
     progressBar()->setValue(0);
     // 8. Spectrum mode, reached from the Linker mode.
-    s.activeMode = ActiveMode::Linker;
+    s.shell.activeMode = ActiveMode::Linker;
     SpeedButton_spectrum_modeClick();
     m_spectrumModeButton->setChecked(true);
     m_linkerModeButton->setChecked(false);
@@ -515,7 +520,7 @@ void TForm_main::showMessage(const std::string& text, MessageIcon icon) {
 }
 
 void TForm_main::UpdateStatusBar(int kind, std::uint32_t value) {
-    ActiveMode mode = state().activeMode;
+    ActiveMode mode = state().shell.activeMode;
     StatusIcon icon;
     switch (kind) {
     case 0:
@@ -543,13 +548,14 @@ void TForm_main::SetUpCharts(int which) {
 void TForm_main::PlaceDialog(QWidget* window, QWidget* owner) {
     ProgramState& s = state();
     QRect frame = frameGeometry();
-    s.mainLeft = frame.left();
-    s.mainTop = frame.top();
-    s.mainWidth = frame.width();
-    s.mainHeight = frame.height();
+    s.shell.mainLeft = frame.left();
+    s.shell.mainTop = frame.top();
+    s.shell.mainWidth = frame.width();
+    s.shell.mainHeight = frame.height();
     auto centre = [&] {
         QRect own = window->frameGeometry();
-        WindowPosition at = CentredOver(s.mainLeft, s.mainTop, s.mainWidth, s.mainHeight, own.width(), own.height());
+        WindowPosition at = CentredOver(s.shell.mainLeft, s.shell.mainTop, s.shell.mainWidth, s.shell.mainHeight,
+                                        own.width(), own.height());
         window->move(at.left, at.top);
     };
     centre();
@@ -576,9 +582,9 @@ void TForm_main::SpeedButton_spectrum_modeClick() {
         m_pages->setTabVisible(1, false);
         m_pages->setTabVisible(0, true);
         m_pages->setCurrentIndex(0);
-        s.activeMode = ActiveMode::Spectrum;
-        UpdateStatusBar(0, s.progress.measureTime.load(std::memory_order_relaxed));
-        UpdateStatusBar(1, s.measureStatus.load(std::memory_order_relaxed));
+        s.shell.activeMode = ActiveMode::Spectrum;
+        UpdateStatusBar(0, s.measurement.progress.measureTime.load(std::memory_order_relaxed));
+        UpdateStatusBar(1, s.measurement.measureStatus.load(std::memory_order_relaxed));
         showModeButtons(ActiveMode::Spectrum);
         m_spectrumModeButton->setChecked(true);
         m_linkerModeButton->setChecked(false);
@@ -604,9 +610,9 @@ void TForm_main::SpeedButton_linker_modeClick() {
         m_pages->setCurrentIndex(1);
         m_pages->setTabVisible(0, false);
         m_library->LinkerModeEntered();
-        s.activeMode = ActiveMode::Linker;
-        UpdateStatusBar(0, s.lib.libraryCount);
-        UpdateStatusBar(1, s.lib.transferStatus.load(std::memory_order_relaxed));
+        s.shell.activeMode = ActiveMode::Linker;
+        UpdateStatusBar(0, s.library.lib.libraryCount);
+        UpdateStatusBar(1, s.library.lib.transferStatus.load(std::memory_order_relaxed));
         showModeButtons(ActiveMode::Linker);
         m_linkerModeButton->setChecked(true);
         m_spectrumModeButton->setChecked(false);
@@ -664,9 +670,9 @@ void TForm_main::attachMarkers(TForm_mark_info* markers) {
 }
 
 void TForm_main::FormKeyPress(const std::string& upperText) {
-    std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().activeMode, upperText);
+    std::optional<HotkeyFunction> f = DispatchHotkey(state().hotkey, state().shell.activeMode, upperText);
     if (!f) {
-        if (m_identify && m_identify->isHotkey(upperText, state().activeMode)) m_identify->button()->click();
+        if (m_identify && m_identify->isHotkey(upperText, state().shell.activeMode)) m_identify->button()->click();
         return;
     }
     if (*f == HotkeyFunction::SpectrumMode || *f == HotkeyFunction::LinkerMode) {
@@ -685,7 +691,7 @@ void TForm_main::FormKeyPress(const std::string& upperText) {
 void TForm_main::ShowDeviceTree(DeviceConnection connection) {
     m_deviceTree->clear();
     if (connection != DeviceConnection::NewlyConnected) return;
-    DeviceTree tree = DeviceTreeLines(state());
+    DeviceTree tree = DeviceTreeLines(state().device);
     auto* root = new QTreeWidgetItem(m_deviceTree, {QString::fromStdString(tree.root)});
     root->setToolTip(0, root->text(0));
     for (const std::string& line : tree.children) {
@@ -700,24 +706,25 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     // A device found again while the last measurement's worker is still
     // finishing is identified once that worker has returned.
     CheckResult r =
-        CheckDevice(m_services.link, m_services.clock, s, !m_measure->workerBusy() && !m_transfer->workerBusy());
+        CheckConnection(m_services.link, m_services.clock, s, !m_measure->workerBusy() && !m_transfer->workerBusy());
     if (r.outcome == IdentifyOutcome::Postponed) return;
     if (r.newlyIdentified) {
-        if (m_coordinate) m_coordinate->setXRange(s.displayLow, s.displayHigh);
+        if (m_coordinate) m_coordinate->setXRange(s.device.displayLow, s.device.displayHigh);
         SetUpCharts(0);
-        RefreshSpectralAxis(s);
-        m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s));
+        RefreshSpectralAxis(s.measurement.spectrum, s.device);
+        m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s.measurement, s.device));
         ShowDeviceTree(DeviceConnection::NewlyConnected);
         UpdateStatusBar(2, 0);
         UpdateStatusBar(1, 0);
-        if (s.activeMode == ActiveMode::Spectrum) UpdateStatusBar(0, 0);
+        if (s.shell.activeMode == ActiveMode::Spectrum) UpdateStatusBar(0, 0);
         if (r.showCalibrationMissing) showMessage(kCalibrationMissingMessage, MessageIcon::Error);
         return;
     }
     if (r.state == DeviceConnection::Connected) {
         UpdateStatusBar(2, 0);
-        UpdateStatusBar(1, s.activeMode == ActiveMode::Spectrum ? s.measureStatus.load(std::memory_order_relaxed)
-                                                                : s.lib.transferStatus.load(std::memory_order_relaxed));
+        UpdateStatusBar(1, s.shell.activeMode == ActiveMode::Spectrum
+                               ? s.measurement.measureStatus.load(std::memory_order_relaxed)
+                               : s.library.lib.transferStatus.load(std::memory_order_relaxed));
         return;
     }
     ShowDeviceTree(DeviceConnection::Disconnected);
@@ -734,12 +741,12 @@ void TForm_main::LayoutRowBoxes() {
 void TForm_main::FormResize() {
     ProgramState& s = state();
     QRect frame = frameGeometry();
-    s.mainWidth = frame.width();
-    s.mainHeight = frame.height();
+    s.shell.mainWidth = frame.width();
+    s.shell.mainHeight = frame.height();
     LayoutRowBoxes();
-    s.statusIconBase = StatusIconBaseFor(s.mainWidth);
-    m_statusPanels->setIconBase(s.statusIconBase);
-    m_grid->setColumnWidth(1, s.mainWidth - 500);
+    s.shell.statusIconBase = StatusIconBaseFor(s.shell.mainWidth);
+    m_statusPanels->setIconBase(s.shell.statusIconBase);
+    m_grid->setColumnWidth(1, s.shell.mainWidth - 500);
 }
 
 void TForm_main::resizeEvent(QResizeEvent* event) {
@@ -757,7 +764,7 @@ void TForm_main::closeEvent(QCloseEvent* event) {
     // away unasked. A close from a signal or the session's logout goes on at
     // once: nobody is there to answer.
     if (!m_closing && !m_closeAtOnce && !qApp->isSavingSession() &&
-        (state().measureState.load(std::memory_order_acquire) != 0 || m_measure->workerBusy())) {
+        (state().measurement.measureState.load(std::memory_order_acquire) != 0 || m_measure->workerBusy())) {
         if (m_services.dialogs.message(kStopMeasurementQuestion, kMessageCaption, MessageIcon::Warning,
                                        MessageButtons::OkCancel) != DialogAnswer::Ok) {
             event->ignore();

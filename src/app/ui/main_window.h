@@ -4,14 +4,16 @@
 #include <array>
 #include <memory>
 
-#include "app/chart_model.h"
 #include "app/hotkeys.h"
+#include "app/mode_switch.h"
 #include "app/program_state.h"
-#include "app/user_dialogs.h"
-#include "app/window_rules.h"
 #include "device/device_connection.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "shared/chart_model.h"
+#include "shared/ui/window_host.h"
+#include "shared/user_dialogs.h"
+#include "shared/window_rules.h"
 
 class QCheckBox;
 class QComboBox;
@@ -56,7 +58,7 @@ struct AppServices {
 // The main window: tool bar, the "Spectrum" and "Linker" pages, the status
 // bar and the three timers. It builds the regions and runs the start-up
 // sequence in its constructor; the close handler runs the shut-down.
-class TForm_main : public QMainWindow {
+class TForm_main : public QMainWindow, public WindowHost {
     Q_OBJECT
 
 public:
@@ -65,6 +67,13 @@ public:
 
     AppServices& services() { return m_services; }
     ProgramState& state() { return m_services.state; }
+
+    // What the subsystems' window code sees of the main window.
+    QWidget* mainWindow() override { return this; }
+    UserDialogs& dialogs() override { return m_services.dialogs; }
+    const AppPaths& paths() const override { return m_services.paths; }
+    Clock& clock() override { return m_services.clock; }
+    ActiveMode activeMode() const override { return m_services.state.shell.activeMode; }
 
     // Windows created after the main window, handed over by the application.
     void attachAbout(TForm_about* about) { m_about = about; }
@@ -79,37 +88,37 @@ public:
     void attachMarkers(TForm_mark_info* markers);
 
     // Regions other subsystems work with.
-    ChartModel& spectrumChart() { return m_spectrumChart; }
-    ChartModel& libraryChart() { return m_libraryChart; }
-    SeriesHandle measuredSeries() const { return m_measuredSeries; }
+    ChartModel& spectrumChart() override { return m_spectrumChart; }
+    ChartModel& libraryChart() override { return m_libraryChart; }
+    SeriesHandle measuredSeries() const override { return m_measuredSeries; }
     QToolButton* hotkeyButton(HotkeyFunction function) const;
-    QTableWidget* libraryGrid() const { return m_grid; }
-    QProgressBar* progressBar() const;
+    QTableWidget* libraryGrid() const override { return m_grid; }
+    QProgressBar* progressBar() const override;
     QTreeWidget* deviceTree() const { return m_deviceTree; }
     QTabWidget* pages() const { return m_pages; }
-    StatusPanels* statusPanels() const { return m_statusPanels; }
+    StatusPanels* statusPanels() const override { return m_statusPanels; }
 
     // Shared operations of the window.
-    void UpdateStatusBar(int kind, std::uint32_t value);
+    void UpdateStatusBar(int kind, std::uint32_t value) override;
     void SetUpCharts(int which);
-    void PlaceDialog(QWidget* window, QWidget* owner);
+    void PlaceDialog(QWidget* window, QWidget* owner) override;
     void refreshHotkeyHints();
     // The file whose spectrum the Spectrum page shows, in the caption; empty
     // for a capture not saved yet.
-    void showFileName(const std::string& name);
+    void showFileName(const std::string& name) override;
     // A line in the status bar confirming what was just done.
-    void showNotice(const QString& text);
+    void showNotice(const QString& text) override;
     // Fills the device tree for a device just identified; clears it otherwise.
     void ShowDeviceTree(DeviceConnection connection);
     void LayoutRowBoxes();
     // Apply of the axis-range window, performed after every new curve.
-    void applyAxisRange();
+    void applyAxisRange() override;
     MeasureController& measure() { return *m_measure; }
     LibraryController& library() { return *m_library; }
     TransferController& transfer() { return *m_transfer; }
     InterchangeController& interchange() { return *m_interchange; }
     IdentifyController& identify() { return *m_identify; }
-    bool keyPreview() const { return m_keyPreview; }
+    bool keyPreview() const override { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
     // Handlers, under the names the rest of the program knows them by.

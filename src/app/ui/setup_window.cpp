@@ -1,7 +1,7 @@
 #include "app/ui/setup_window.h"
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -18,8 +18,8 @@
 
 #include "app/hotkeys.h"
 #include "app/ui/main_window.h"
-#include "app/window_rules.h"
 #include "identify/ui/identify_controller.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ui/main_window.h"
 #include "identify/identify_settings.h"
 #include "library/library_file.h"
 #include "measure/raw_spectrum_file.h"
@@ -57,9 +56,10 @@ struct IdentifyController::Search {
     bool indexOk = true;
 };
 
-IdentifyController::IdentifyController(TForm_main& main) : m_main(main), m_hotkey(kDefaultIdentifyHotkey) {
+IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& session, const DeviceInfo& device)
+    : m_main(main), m_session(session), m_device(device), m_hotkey(kDefaultIdentifyHotkey) {
     // The button joins the Spectrum mode's function buttons.
-    QWidget* functions = main.findChild<QWidget*>("Panel_function_ground");
+    QWidget* functions = main.mainWindow()->findChild<QWidget*>("Panel_function_ground");
     m_button = new QToolButton(functions);
     m_button->setObjectName("SpeedButton_identify");
     m_button->setIcon(IdentifyIcon());
@@ -73,7 +73,7 @@ IdentifyController::IdentifyController(TForm_main& main) : m_main(main), m_hotke
     if (functions && functions->layout()) {
         auto* row = static_cast<QHBoxLayout*>(functions->layout());
         // After Make Library, the last of the Spectrum mode's buttons.
-        QWidget* makeLibrary = main.findChild<QWidget*>("SpeedButton_save_lib");
+        QWidget* makeLibrary = main.mainWindow()->findChild<QWidget*>("SpeedButton_save_lib");
         int at = makeLibrary ? row->indexOf(makeLibrary) : -1;
         row->insertWidget(at + 1, m_button);
     }
@@ -109,7 +109,7 @@ IdentifyController::IdentifyController(TForm_main& main) : m_main(main), m_hotke
     m_skipped->setObjectName("Label_identify_skipped");
     layout->addWidget(m_skipped);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &IdentifyController::StringGrid_identifySelect);
-    if (auto* splitter = main.findChild<QSplitter*>("Splitter2")) splitter->addWidget(m_panel);
+    if (auto* splitter = main.mainWindow()->findChild<QSplitter*>("Splitter2")) splitter->addWidget(m_panel);
     m_panel->setVisible(false);
 
     m_timer = new QTimer(this);
@@ -140,30 +140,27 @@ void IdentifyController::showInMode(ActiveMode mode) {
 }
 
 bool IdentifyController::spectrumShown() const {
-    const ProgramState& s = m_main.state();
-    return (s.spectrum.haveMeasured || s.spectrum.haveFileData) && s.measureState.load() == 0;
+    return (m_session.spectrum.haveMeasured || m_session.spectrum.haveFileData) && m_session.measureState.load() == 0;
 }
 
 // Changes whenever another spectrum is shown: a capture starting, a file opened.
 std::uint64_t IdentifyController::spectrumStamp() const {
-    const ProgramState& s = m_main.state();
-    std::uint64_t h = 1469598103934665603ull ^ s.measureState.load();
+    std::uint64_t h = 1469598103934665603ull ^ m_session.measureState.load();
     auto mix = [&h](const void* p, std::size_t n) {
         const auto* b = static_cast<const unsigned char*>(p);
         for (std::size_t i = 0; i < n; ++i)
             h = (h ^ b[i]) * 1099511628211ull;
     };
-    mix(s.spectrum.signal.data(), sizeof(float) * s.pixelCount);
-    mix(s.spectrum.dark.data(), sizeof(float) * s.pixelCount);
-    mix(s.spectrum.axis.data(), sizeof(float) * s.pixelCount);
+    mix(m_session.spectrum.signal.data(), sizeof(float) * m_device.pixelCount);
+    mix(m_session.spectrum.dark.data(), sizeof(float) * m_device.pixelCount);
+    mix(m_session.spectrum.axis.data(), sizeof(float) * m_device.pixelCount);
     return h;
 }
 
 void IdentifyController::SpeedButton_identifyClick() {
     if (m_worker.joinable() || !spectrumShown()) return;
-    const ProgramState& s = m_main.state();
-    if (!s.spectrum.haveFileData && !s.waveCalValid) {
-        m_main.services().dialogs.message(kNoWaveCalibration, "", MessageIcon::Error);
+    if (!m_session.spectrum.haveFileData && !m_device.waveCalValid) {
+        m_main.dialogs().message(kNoWaveCalibration, "", MessageIcon::Error);
         return;
     }
     // What the chart shows: the dark-corrected signal over the drawn window.
@@ -186,9 +183,8 @@ void IdentifyController::SpeedButton_identifyClick() {
     m_progress.total.store(0);
     m_progress.done.store(0);
     Search* job = m_search.get();
-    std::vector<std::string> folders = {m_main.services().paths.pcLibraryFolder(),
-                                        m_main.services().paths.deviceLibraryFolder()};
-    std::string database = IdentifyIndexPath(m_main.services().paths);
+    std::vector<std::string> folders = {m_main.paths().pcLibraryFolder(), m_main.paths().deviceLibraryFolder()};
+    std::string database = IdentifyIndexPath(m_main.paths());
     m_worker = std::thread([this, job, folders, database] {
         job->unknown = PrepareUnknown(job->x, job->y);
         LibraryIndex index(database);
@@ -208,15 +204,14 @@ void IdentifyController::SpeedButton_identifyClick() {
 }
 
 void IdentifyController::Timer_identifyTimer() {
-    ProgramState& s = m_main.state();
     if (m_worker.joinable()) {
         std::size_t total = m_progress.total.load(std::memory_order_relaxed);
-        if (total > 0 && s.measureState.load() == 0)
+        if (total > 0 && m_session.measureState.load() == 0)
             m_main.progressBar()->setValue(
                 static_cast<int>(100 * m_progress.done.load(std::memory_order_relaxed) / total));
         if (!m_workerDone.load(std::memory_order_acquire)) return;
         m_worker.join();
-        if (total > 0 && s.measureState.load() == 0) m_main.progressBar()->setValue(0);
+        if (total > 0 && m_session.measureState.load() == 0) m_main.progressBar()->setValue(0);
         showResult();
     }
     // A new capture or file makes the result and its overlay out of date.
@@ -249,7 +244,7 @@ void IdentifyController::showResult() {
         QString cells[] = {QString::number(r + 1),
                            HqiText(m_hits[r].hqi),
                            QString::fromStdString(info.name),
-                           QString::fromStdString(LibraryModelName(info.modelCode, m_main.state().brandVariant)),
+                           QString::fromStdString(LibraryModelName(info.modelCode, m_device.brandVariant)),
                            QString::fromStdString(info.date),
                            QString::fromStdString(info.folder)};
         for (int c = 0; c < static_cast<int>(std::size(cells)); ++c)

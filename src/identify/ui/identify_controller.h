@@ -7,10 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/chart_model.h"
-#include "app/program_state.h"
+#include "device/device_info.h"
 #include "identify/hqi.h"
 #include "identify/library_index.h"
+#include "measure/measurement_session.h"
+#include "shared/chart_model.h"
+#include "shared/ui/window_host.h"
 
 class QLabel;
 class QTableWidget;
@@ -19,8 +21,6 @@ class QToolButton;
 class QWidget;
 
 namespace veltrane {
-
-class TForm_main;
 
 // The Identify button of the Spectrum mode and the identification panel
 // beside the spectrum chart. A search runs on a worker: it brings the index
@@ -34,7 +34,7 @@ class IdentifyController : public QObject {
     Q_OBJECT
 
 public:
-    explicit IdentifyController(TForm_main& main);
+    IdentifyController(WindowHost& main, MeasurementSession& session, const DeviceInfo& device);
     ~IdentifyController() override;
 
     QToolButton* button() const { return m_button; }
@@ -56,7 +56,9 @@ public:
 private:
     struct Search; // what the worker hands back
 
-    TForm_main& m_main;
+    WindowHost& m_main;
+    MeasurementSession& m_session;
+    const DeviceInfo& m_device;
     std::string m_hotkey;
     QToolButton* m_button = nullptr;
     QWidget* m_panel = nullptr;

@@ -15,10 +15,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/program_state.h"
-#include "app/ui/chart_view.h"
-#include "app/ui/main_window.h"
-#include "app/window_rules.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
@@ -26,6 +22,8 @@
 #include "interchange/spc_file.h"
 #include "measure/raw_spectrum_file.h"
 #include "platform/file_io.h"
+#include "shared/ui/chart_view.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -69,10 +67,11 @@ void settleLayout(QChart* chart) {
 
 } // namespace
 
-InterchangeController::InterchangeController(TForm_main& main)
-    : QObject(&main), askLaser(AskLaserDialog), askImageSize(AskImageSizeDialog), m_main(main) {
-    auto* spectrum = main.findChild<ChartView*>("Chart_measure");
-    auto* library = main.findChild<ChartView*>("Chart_library");
+InterchangeController::InterchangeController(WindowHost& main, MeasurementSession& session, DeviceInfo& device)
+    : QObject(main.mainWindow()), askLaser(AskLaserDialog), askImageSize(AskImageSizeDialog), m_main(main),
+      m_session(session), m_device(device) {
+    auto* spectrum = main.mainWindow()->findChild<ChartView*>("Chart_measure");
+    auto* library = main.mainWindow()->findChild<ChartView*>("Chart_library");
     for (ChartView* view : {spectrum, library}) {
         if (view == nullptr) continue;
         view->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -94,7 +93,7 @@ InterchangeController::InterchangeController(TForm_main& main)
 }
 
 void InterchangeController::showMessage(const std::string& text, bool error) {
-    m_main.services().dialogs.message(text, kMessageCaption, error ? MessageIcon::Error : MessageIcon::None);
+    m_main.dialogs().message(text, kMessageCaption, error ? MessageIcon::Error : MessageIcon::None);
 }
 
 bool InterchangeController::IsForeignSpectrum(const std::string& path) {
@@ -125,11 +124,10 @@ bool InterchangeController::openForeign(const std::string& path) {
     InterchangeSpectrum shown = FitForStore(read, resampled);
     std::string name = shown.title.empty() ? std::filesystem::path(path).filename().string() : shown.title;
 
-    ProgramState& state = m_main.state();
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
-    ApplyInterchangeSpectrum(shown, name, state);
+    ApplyInterchangeSpectrum(shown, name, m_session, m_device);
     std::vector<ChartPoint> points;
     for (std::size_t i = 0; i < shown.x.size(); ++i)
         points.push_back({shown.x[i], shown.y[i]});
@@ -145,9 +143,8 @@ bool InterchangeController::openForeign(const std::string& path) {
 }
 
 void InterchangeController::exportSpectrum(bool raw) {
-    ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
-    if (state.measureState.load(std::memory_order_acquire) != 0) {
+    const SpectrumStore& s = m_session.spectrum;
+    if (m_session.measureState.load(std::memory_order_acquire) != 0) {
         showMessage(kMeasureProcessingMessage, true);
         return;
     }
@@ -156,11 +153,11 @@ void InterchangeController::exportSpectrum(bool raw) {
         return;
     }
     // Without a calibration the X axis is pixels or nm, not Raman shift.
-    if (s.haveMeasured && !state.waveCalValid) {
+    if (s.haveMeasured && !m_device.waveCalValid) {
         showMessage(kNoWaveCalibration, true);
         return;
     }
-    std::optional<std::string> path = m_main.services().dialogs.saveFile(kExportSpectrumFilter, "*.csv");
+    std::optional<std::string> path = m_main.dialogs().saveFile(kExportSpectrumFilter, "*.csv");
     if (!path) return;
     InterchangeFormat format = FormatOfFileName(*path);
     if (format != InterchangeFormat::Csv && format != InterchangeFormat::Jcamp && format != InterchangeFormat::Spc) {
@@ -174,10 +171,10 @@ void InterchangeController::exportSpectrum(bool raw) {
         // The drawn window's points, without smoothing.
         int first = s.windowFirst, end = s.windowEnd;
         if (!s.haveMeasured) {
-            first = state.rawFile.windowStart;
-            end = state.rawFile.windowEnd;
+            first = m_session.rawFile.windowStart;
+            end = m_session.rawFile.windowEnd;
         }
-        end = std::min<int>(end, std::min<int>(state.pixelCount, static_cast<int>(kMaxPixels)));
+        end = std::min<int>(end, std::min<int>(m_device.pixelCount, static_cast<int>(kMaxPixels)));
         for (int i = std::max(first, 0); i < end; ++i) {
             float value = s.signal[i] - s.dark[i];
             spectrum.x.push_back(s.axis[i]);
@@ -200,7 +197,7 @@ void InterchangeController::exportSpectrum(bool raw) {
 }
 
 void InterchangeController::saveChartImage(ChartView& view) {
-    std::optional<std::string> path = m_main.services().dialogs.saveFile(kChartImageFilter, "*.png");
+    std::optional<std::string> path = m_main.dialogs().saveFile(kChartImageFilter, "*.png");
     if (!path) return;
     std::optional<QSize> size = askImageSize ? askImageSize(view.size()) : QSize();
     if (!size) return;

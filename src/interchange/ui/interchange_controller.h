@@ -6,11 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "device/device_info.h"
+#include "measure/measurement_session.h"
+#include "shared/ui/window_host.h"
+
 class QAction;
 
 namespace veltrane {
 
-class TForm_main;
 class ChartView;
 
 // The open filter of the Open button: the program's raw files and the
@@ -26,7 +29,7 @@ class InterchangeController : public QObject {
     Q_OBJECT
 
 public:
-    explicit InterchangeController(TForm_main& main);
+    InterchangeController(WindowHost& main, MeasurementSession& session, DeviceInfo& device);
 
     // Whether the Open button hands `path` here rather than reading it as a
     // raw file.
@@ -51,7 +54,9 @@ public:
     std::function<std::optional<QSize>(QSize current)> askImageSize;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    MeasurementSession& m_session;
+    DeviceInfo& m_device;
     void showMessage(const std::string& text, bool error);
 };
 

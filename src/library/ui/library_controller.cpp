@@ -9,10 +9,9 @@
 #include <QWheelEvent>
 #include <algorithm>
 
-#include "app/ui/main_window.h"
-#include "app/window_rules.h"
 #include "library/library_file.h"
 #include "platform/folder_listing.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 
@@ -34,8 +33,9 @@ QByteArray Bytes(const std::string& text) {
 
 } // namespace
 
-LibraryController::LibraryController(TForm_main& main)
-    : QObject(nullptr), m_main(main), m_grid(main.libraryGrid()), m_page(main.findChild<QWidget*>("Lib_manager")) {
+LibraryController::LibraryController(WindowHost& main, LibraryState& library, const DeviceInfo& device)
+    : QObject(nullptr), m_main(main), m_library(library), m_device(device), m_grid(main.libraryGrid()),
+      m_page(main.mainWindow()->findChild<QWidget*>("Lib_manager")) {
     for (int k = 0; k < kRowBoxCount; ++k)
         m_boxes[k] = m_page->findChild<QCheckBox*>(QString("CheckBox%1").arg(k));
 
@@ -55,16 +55,16 @@ LibraryController::LibraryController(TForm_main& main)
     connect(m_grid->verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this](int) { StringGrid_libTopLeftChanged(); });
     connect(m_boxes[0], &QCheckBox::clicked, this, [this](bool) { CheckBox0Click(); });
-    connect(main.findChild<QToolButton*>("SpeedButton_import_pc"), &QToolButton::clicked, this,
+    connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_import_pc"), &QToolButton::clicked, this,
             &LibraryController::SpeedButton_import_pcClick);
-    connect(main.findChild<QToolButton*>("SpeedButton_draw"), &QToolButton::clicked, this,
+    connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_draw"), &QToolButton::clicked, this,
             &LibraryController::SpeedButton_drawClick);
 }
 
 LibraryController::~LibraryController() = default;
 
 void LibraryController::tell(const std::string& text, MessageIcon icon) {
-    m_main.services().dialogs.message(text, kMessageCaption, icon);
+    m_main.dialogs().message(text, kMessageCaption, icon);
 }
 
 RowBoxStates LibraryController::boxStates() const {
@@ -108,7 +108,7 @@ std::string LibraryController::rowFile(int row) const {
 
 std::vector<std::string> LibraryController::rowNames() const {
     std::vector<std::string> names;
-    int count = std::min<int>(m_main.state().lib.libraryCount, m_grid->rowCount());
+    int count = std::min<int>(m_library.lib.libraryCount, m_grid->rowCount());
     names.reserve(static_cast<std::size_t>(count));
     for (int r = 1; r <= count; ++r)
         names.push_back(rowName(r));
@@ -116,7 +116,7 @@ std::vector<std::string> LibraryController::rowNames() const {
 }
 
 std::vector<int> LibraryController::tickedRows() const {
-    return TickedRows(m_main.state());
+    return TickedRows(m_library);
 }
 
 void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
@@ -130,10 +130,9 @@ void LibraryController::FillLibraryRow(int row, const CatalogueRow& cells) {
 }
 
 void LibraryController::RefreshLibraryList(LibraryView view) {
-    ProgramState& s = m_main.state();
-    std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, view);
-    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, s.brandVariant);
-    s.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
+    std::string folder = LibraryFolderPath(m_main.paths().libraryRoot, view);
+    std::vector<CatalogueRow> rows = ListLibraryFolder(folder, m_device.brandVariant);
+    m_library.lib.libraryCount = static_cast<std::uint16_t>(rows.size());
 
     // The grid takes its final size at once rather than growing by one row
     // per file; that also cuts the rows of a longer previous listing.
@@ -144,24 +143,23 @@ void LibraryController::RefreshLibraryList(LibraryView view) {
     m_grid->setUpdatesEnabled(true);
     m_grid->scrollToTop();
 
-    ClearTicks(s);
-    ResetRowBoxes(s.lib.libraryCount);
+    ClearTicks(m_library);
+    ResetRowBoxes(m_library.lib.libraryCount);
     // The same panel shows the measuring time in the Spectrum mode; the
     // switch to the Linker mode shows the quantity itself.
-    if (s.activeMode == ActiveMode::Linker) m_main.UpdateStatusBar(0, s.lib.libraryCount);
+    if (m_main.activeMode() == ActiveMode::Linker) m_main.UpdateStatusBar(0, m_library.lib.libraryCount);
 }
 
 void LibraryController::ResetRowBoxes(int count) {
     RowBoxStates boxes = boxStates();
-    veltrane::ResetRowBoxes(boxes, count, m_main.state().fitRows);
+    veltrane::ResetRowBoxes(boxes, count, m_library.fitRows);
     showBoxStates(boxes);
 }
 
 void LibraryController::LayoutRowBoxes() {
-    ProgramState& s = m_main.state();
     QPoint topLeft = m_grid->mapTo(m_page, QPoint(0, 0));
-    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), m_grid->height(), s.lib.libraryCount);
-    s.fitRows = layout.fitRows;
+    RowBoxLayout layout = veltrane::LayoutRowBoxes(topLeft.y(), m_grid->height(), m_library.lib.libraryCount);
+    m_library.fitRows = layout.fitRows;
     for (int i = 0; i < kRowBoxCount; ++i) {
         QCheckBox* box = m_boxes[i];
         box->move(topLeft.x() + (i == 0 ? 7 : 22), layout.top[i]);
@@ -172,23 +170,22 @@ void LibraryController::LayoutRowBoxes() {
 
 void LibraryController::SyncRowBoxes() {
     RowBoxStates boxes = boxStates();
-    veltrane::SyncRowBoxes(boxes, m_main.state(), topRow());
+    veltrane::SyncRowBoxes(boxes, m_library, topRow());
     showBoxStates(boxes);
 }
 
 void LibraryController::EmptyDeviceFolder() {
-    veltrane::EmptyDeviceFolder(m_main.services().paths.libraryRoot);
+    veltrane::EmptyDeviceFolder(m_main.paths().libraryRoot);
 }
 
 void LibraryController::SpeedButton_import_pcClick() {
-    ProgramState& s = m_main.state();
-    if (s.transferState.load(std::memory_order_acquire) != 0) {
+    if (m_library.transferState.load(std::memory_order_acquire) != 0) {
         tell(kMeasureProcessingMessage, MessageIcon::Error);
         return;
     }
-    std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Pc);
-    s.lib.libraryFolder = folder;
-    s.lib.libraryView = LibraryView::Pc;
+    std::string folder = LibraryFolderPath(m_main.paths().libraryRoot, LibraryView::Pc);
+    m_library.lib.libraryFolder = folder;
+    m_library.lib.libraryView = LibraryView::Pc;
     m_grid->horizontalHeaderItem(kNameColumn)->setText(kPcNameTitle);
     if (!EnsureFolder(folder)) {
         tell(kFolderNotCreatedMessage, MessageIcon::Warning);
@@ -198,15 +195,14 @@ void LibraryController::SpeedButton_import_pcClick() {
 }
 
 void LibraryController::LinkerModeEntered() {
-    ProgramState& s = m_main.state();
-    if (s.lib.libraryView == LibraryView::Pc && s.lib.libraryMade) {
+    if (m_library.lib.libraryView == LibraryView::Pc && m_library.lib.libraryMade) {
         SpeedButton_import_pcClick();
-        s.lib.libraryMade = 0;
+        m_library.lib.libraryMade = 0;
     }
 }
 
 void LibraryController::SpeedButton_drawClick() {
-    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_main.state(), [this](int row) {
+    DrawResult result = DrawTickedLibraries(m_main.libraryChart(), m_library, [this](int row) {
         return ListedRow{rowName(row), rowFile(row)};
     });
     if (result.code == DrawCode::Drawn) {
@@ -237,33 +233,33 @@ void LibraryController::RemoveCurvesOf(const std::vector<std::string>& files) {
 }
 
 void LibraryController::StringGrid_libSelectCell(int /*column*/, int row) {
-    SelectLibraryRow(m_main.state(), row);
+    SelectLibraryRow(m_library, row);
 }
 
 void LibraryController::StringGrid_libClick() {
     RowBoxStates boxes = boxStates();
-    ClickLibraryRow(m_main.state(), boxes, topRow());
+    ClickLibraryRow(m_library, boxes, topRow());
     showBoxStates(boxes);
 }
 
 void LibraryController::StringGrid_libMouseWheelDown() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_library);
 }
 
 void LibraryController::StringGrid_libMouseWheelUp() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_library);
 }
 
 void LibraryController::StringGrid_libKeyDown() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_library);
 }
 
 void LibraryController::StringGrid_libKeyUp() {
-    IgnoreNextClick(m_main.state());
+    IgnoreNextClick(m_library);
 }
 
 void LibraryController::StringGrid_libKeyPress(const std::string& text) {
-    std::optional<int> row = TypeAheadRow(m_main.state().lib.libraryFolder, text, rowNames());
+    std::optional<int> row = TypeAheadRow(m_library.lib.libraryFolder, text, rowNames());
     if (!row || *row > m_grid->rowCount()) return;
     m_grid->setCurrentCell(*row - 1, kNameColumn);
 }
@@ -274,7 +270,7 @@ void LibraryController::StringGrid_libTopLeftChanged() {
 
 void LibraryController::CheckBox0Click() {
     RowBoxStates boxes = boxStates();
-    TickAllRows(m_main.state(), boxes, m_boxes[0]->isChecked());
+    TickAllRows(m_library, boxes, m_boxes[0]->isChecked());
     showBoxStates(boxes);
 }
 

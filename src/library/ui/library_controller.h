@@ -5,17 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "app/chart_model.h"
-#include "app/user_dialogs.h"
+#include "device/device_info.h"
 #include "library/catalogue.h"
 #include "library/library_drawing.h"
+#include "library/library_state.h"
+#include "shared/chart_model.h"
+#include "shared/ui/window_host.h"
+#include "shared/user_dialogs.h"
 
 class QCheckBox;
 class QTableWidget;
 
 namespace veltrane {
-
-class TForm_main;
 
 // The window side of the library catalogue and its drawing: the grid
 // StringGrid_lib with its events, the row check boxes over it, the PC button,
@@ -25,7 +26,7 @@ class LibraryController : public QObject {
     Q_OBJECT
 
 public:
-    explicit LibraryController(TForm_main& main);
+    LibraryController(WindowHost& main, LibraryState& library, const DeviceInfo& device);
     ~LibraryController() override;
 
     // Listing.
@@ -74,7 +75,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    LibraryState& m_library;
+    const DeviceInfo& m_device;
     QTableWidget* m_grid;
     QWidget* m_page;
     std::array<QCheckBox*, kRowBoxCount> m_boxes{};

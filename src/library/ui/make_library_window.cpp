@@ -1,7 +1,7 @@
 #include "library/ui/make_library_window.h"
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -9,13 +9,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/ui/main_window.h"
 #include "library/library_file.h"
 #include "library/make_library.h"
 
 namespace veltrane {
 
-TForm_make_lib::TForm_make_lib(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
+TForm_make_lib::TForm_make_lib(WindowHost& main, MeasurementSession& session, const DeviceInfo& device,
+                               LibraryState& library)
+    : QWidget(nullptr, kFixedDialogFlags), m_main(main), m_session(session), m_device(device), m_library(library) {
     setObjectName("TForm_make_lib");
     setWindowTitle("Save to Library");
     setFont(QFont("Calibri", 10));
@@ -40,35 +41,35 @@ TForm_make_lib::TForm_make_lib(TForm_main& main) : QWidget(nullptr, kFixedDialog
 }
 
 void TForm_make_lib::SpeedButton_save_libClick() {
-    if (const char* refusal = MakeLibraryRefusal(m_main.state())) {
-        m_main.services().dialogs.message(refusal, kMessageCaption, MessageIcon::Error);
+    if (const char* refusal = MakeLibraryRefusal(m_session, m_device)) {
+        m_main.dialogs().message(refusal, kMessageCaption, MessageIcon::Error);
         return;
     }
-    m_main.PlaceDialog(this, &m_main);
+    m_main.PlaceDialog(this, m_main.mainWindow());
 }
 
 void TForm_make_lib::Button_saveClick() {
     // Linux's code page is UTF-8, so the name's bytes are its UTF-8 form and
     // the 64-byte limit counts those.
     std::string name = m_fileName->text().toStdString();
-    std::string folder = LibraryFolderPath(m_main.services().paths.libraryRoot, LibraryView::Pc);
-    MakeLibraryResult result = MakeLibrary(name, m_main.state(), folder, CurrentLocalDateTime());
+    std::string folder = LibraryFolderPath(m_main.paths().libraryRoot, LibraryView::Pc);
+    MakeLibraryResult result = MakeLibrary(name, m_session, m_device, m_library, folder, CurrentLocalDateTime());
     LibraryMessage shown = MakeLibraryMessage(result);
-    m_main.services().dialogs.message(shown.text, kMessageCaption, shown.icon);
+    m_main.dialogs().message(shown.text, kMessageCaption, shown.icon);
     // On a refusal the typed name stays for the user to correct.
     if (result != MakeLibraryResult::Made) return;
     m_main.showNotice(QString("Library %1 made").arg(QString::fromStdString(name)));
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_make_lib::Button_exitClick() {
     close();
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
 }
 
 void TForm_make_lib::closeEvent(QCloseEvent* event) {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     event->accept();
 }
 

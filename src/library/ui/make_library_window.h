@@ -2,11 +2,14 @@
 
 #include <QWidget>
 
+#include "device/device_info.h"
+#include "library/library_state.h"
+#include "measure/measurement_session.h"
+#include "shared/ui/window_host.h"
+
 class QLineEdit;
 
 namespace veltrane {
-
-class TForm_main;
 
 // "Save to Library": names the shown spectrum and stores it as a PC library.
 // It also owns the tool bar's Make Library button (SpeedButton_save_libClick),
@@ -16,7 +19,7 @@ class TForm_make_lib : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TForm_make_lib(TForm_main& main);
+    TForm_make_lib(WindowHost& main, MeasurementSession& session, const DeviceInfo& device, LibraryState& library);
 
     void SpeedButton_save_libClick();
     void Button_saveClick();
@@ -26,7 +29,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    MeasurementSession& m_session;
+    const DeviceInfo& m_device;
+    LibraryState& m_library;
     QLineEdit* m_fileName = nullptr;
 };
 

@@ -1,9 +1,9 @@
 #include "library/ui/rename_window.h"
 
-#include "app/ui/rename_form.h"
+#include "shared/ui/rename_form.h"
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,14 +14,14 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "app/ui/main_window.h"
 #include "library/library_file.h"
 #include "library/maintenance.h"
 #include "library/ui/library_controller.h"
 
 namespace veltrane {
 
-TForm_rename::TForm_rename(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
+TForm_rename::TForm_rename(WindowHost& main, LibraryState& library, LibraryController& libraries)
+    : QWidget(nullptr, kFixedDialogFlags), m_main(main), m_library(library), m_libraryController(libraries) {
     setObjectName("TForm_rename");
     setWindowTitle("Rename");
     setFont(QFont("Calibri", 10));
@@ -43,37 +43,37 @@ void TForm_rename::setOldLibrary(const std::string& nameBytes, const std::string
 
 void TForm_rename::Button_renameClick() {
     std::string newName = m_newName->text().toStdString();
-    UserDialogs& dialogs = m_main.services().dialogs;
+    UserDialogs& dialogs = m_main.dialogs();
     if (newName.size() > kNameFieldSize) {
         dialogs.message("File name over 64 word", kMessageCaption, MessageIcon::Error);
         return;
     }
-    ProgramState& state = m_main.state();
-    LibraryView view = state.lib.libraryView;
-    RenameResult result = RenameLibrary(state.lib.libraryFolder, view, m_oldFile, newName);
+    LibraryView view = m_library.lib.libraryView;
+    RenameResult result = RenameLibrary(m_library.lib.libraryFolder, view, m_oldFile, newName);
     if (result != RenameResult::Done) {
         dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::Error);
         return;
     }
-    m_main.library().RemoveCurvesOf({state.lib.libraryFolder + m_oldFile});
-    m_main.library().RefreshLibraryList(view);
+    m_libraryController.RemoveCurvesOf({m_library.lib.libraryFolder + m_oldFile});
+    m_libraryController.RefreshLibraryList(view);
     dialogs.message(RenameMessage(result), kMessageCaption, MessageIcon::None);
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_rename::Button_cancelClick() {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_rename::closeEvent(QCloseEvent* event) {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     event->accept();
 }
 
-LibraryMaintenance::LibraryMaintenance(TForm_main& main, TForm_rename& rename)
-    : QObject(nullptr), m_main(main), m_rename(rename) {
+LibraryMaintenance::LibraryMaintenance(WindowHost& main, TForm_rename& rename, LibraryState& library,
+                                       LibraryController& libraries)
+    : QObject(nullptr), m_main(main), m_rename(rename), m_library(library), m_libraryController(libraries) {
     QTableWidget* grid = main.libraryGrid();
     auto* remove = new QAction("Delete", grid);
     remove->setObjectName("Delete");
@@ -88,16 +88,16 @@ LibraryMaintenance::LibraryMaintenance(TForm_main& main, TForm_rename& rename)
 bool LibraryMaintenance::refusedDuringTransfer() {
     // A file deleted or renamed under a running export would be pulled from
     // under the worker.
-    if (m_main.state().transferState.load(std::memory_order_acquire) == 0) return false;
-    m_main.services().dialogs.message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
+    if (m_library.transferState.load(std::memory_order_acquire) == 0) return false;
+    m_main.dialogs().message(kMeasureProcessingMessage, kMessageCaption, MessageIcon::Error);
     return true;
 }
 
 void LibraryMaintenance::DeleteClick() {
     if (refusedDuringTransfer()) return;
-    LibraryController& library = m_main.library();
+    LibraryController& library = m_libraryController;
     std::vector<int> rows = library.tickedRows();
-    UserDialogs& dialogs = m_main.services().dialogs;
+    UserDialogs& dialogs = m_main.dialogs();
     if (rows.empty()) {
         dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
         return;
@@ -110,20 +110,19 @@ void LibraryMaintenance::DeleteClick() {
     if (dialogs.message(DeleteQuestion(names), kMessageCaption, MessageIcon::Warning, MessageButtons::OkCancel) !=
         DialogAnswer::Ok)
         return;
-    ProgramState& state = m_main.state();
     std::vector<std::string> paths;
     for (const std::string& file : files)
-        paths.push_back(state.lib.libraryFolder + file);
-    DeleteLibraries(state.lib.libraryFolder, files);
-    library.RefreshLibraryList(state.lib.libraryView);
+        paths.push_back(m_library.lib.libraryFolder + file);
+    DeleteLibraries(m_library.lib.libraryFolder, files);
+    library.RefreshLibraryList(m_library.lib.libraryView);
     library.RemoveCurvesOf(paths);
 }
 
 void LibraryMaintenance::RenameClick() {
     if (refusedDuringTransfer()) return;
-    LibraryController& library = m_main.library();
+    LibraryController& library = m_libraryController;
     std::vector<int> rows = library.tickedRows();
-    UserDialogs& dialogs = m_main.services().dialogs;
+    UserDialogs& dialogs = m_main.dialogs();
     if (rows.empty()) {
         dialogs.message(kNotSelect, kMessageCaption, MessageIcon::Warning);
         return;
@@ -132,7 +131,7 @@ void LibraryMaintenance::RenameClick() {
         dialogs.message(kRenameOneAtOnce, kMessageCaption, MessageIcon::Warning);
         return;
     }
-    m_main.PlaceDialog(&m_rename, &m_main);
+    m_main.PlaceDialog(&m_rename, m_main.mainWindow());
     m_rename.setOldLibrary(library.rowName(rows.front()), library.rowFile(rows.front()));
 }
 

@@ -4,20 +4,22 @@
 #include <QWidget>
 #include <string>
 
+#include "library/library_state.h"
+#include "library/ui/library_controller.h"
+#include "shared/ui/window_host.h"
+
 class QAction;
 class QLabel;
 class QLineEdit;
 
 namespace veltrane {
 
-class TForm_main;
-
 // "Rename": a new name for one ticked library.
 class TForm_rename : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TForm_rename(TForm_main& main);
+    TForm_rename(WindowHost& main, LibraryState& library, LibraryController& libraries);
 
     // The library to rename: the name its row shows (header bytes, shown
     // decoded) and the file the row was listed from, which the rename acts on.
@@ -29,7 +31,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    LibraryState& m_library;
+    LibraryController& m_libraryController;
     QLabel* m_oldName;
     std::string m_oldFile;
     QLineEdit* m_newName;
@@ -40,14 +44,16 @@ class LibraryMaintenance : public QObject {
     Q_OBJECT
 
 public:
-    LibraryMaintenance(TForm_main& main, TForm_rename& rename);
+    LibraryMaintenance(WindowHost& main, TForm_rename& rename, LibraryState& library, LibraryController& libraries);
 
     void DeleteClick();
     void RenameClick();
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
     TForm_rename& m_rename;
+    LibraryState& m_library;
+    LibraryController& m_libraryController;
     bool refusedDuringTransfer();
 };
 

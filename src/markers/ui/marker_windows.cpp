@@ -1,6 +1,6 @@
 #include "markers/ui/marker_windows.h"
 
-#include "app/ui/rename_form.h"
+#include "shared/ui/rename_form.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -14,9 +14,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/ui/dialog_keys.h"
-#include "app/ui/main_window.h"
-#include "app/ui/window_flags.h"
+#include "shared/ui/dialog_keys.h"
+#include "shared/ui/window_flags.h"
 
 namespace veltrane {
 
@@ -38,7 +37,9 @@ QToolButton* TableButton(QWidget* parent, const char* name, const QString& capti
 
 } // namespace
 
-TForm_mark_info::TForm_mark_info(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
+TForm_mark_info::TForm_mark_info(WindowHost& main, MarkerSet& markers, MeasurementSession& session,
+                                 const DeviceInfo& device)
+    : QWidget(nullptr, kFixedDialogFlags), m_main(main), m_markers(markers), m_session(session), m_device(device) {
     setObjectName("TForm_mark_info");
     setWindowTitle("Mark Set");
     auto* layout = new QVBoxLayout(this);
@@ -116,13 +117,13 @@ int TForm_mark_info::selectedRow() const {
 }
 
 void TForm_mark_info::SpeedButton_markerClick() {
-    if (!TakeMarker(m_main.state(), m_main.spectrumChart(), m_series))
-        m_main.services().dialogs.message(kMaxMarkersMessage, kMessageCaption, MessageIcon::Error);
+    if (!TakeMarker(m_markers, m_session, m_device, m_main.spectrumChart(), m_series))
+        m_main.dialogs().message(kMaxMarkersMessage, kMessageCaption, MessageIcon::Error);
 }
 
 void TForm_mark_info::SpeedButton_mark_infoClick() {
     FillTable();
-    m_main.PlaceDialog(this, &m_main);
+    m_main.PlaceDialog(this, m_main.mainWindow());
 }
 
 void TForm_mark_info::FillTable() {
@@ -130,7 +131,7 @@ void TForm_mark_info::FillTable() {
     // the user picks a row again rather than acting on whichever marker moved
     // into the old one.
     m_grid->setRowCount(1);
-    MarkerTableContent content = FillMarkerTable(m_main.state(), m_main.spectrumChart());
+    MarkerTableContent content = FillMarkerTable(m_markers, m_main.spectrumChart());
     m_grid->setRowCount(static_cast<int>(content.rows.size()) + 1);
     for (std::size_t i = 0; i < content.rows.size(); ++i) {
         int row = static_cast<int>(i) + 1;
@@ -154,11 +155,11 @@ void TForm_mark_info::FillTable() {
 void TForm_mark_info::SpeedButton_renameClick() {
     int row = selectedRow();
     if (row == 0) {
-        m_main.services().dialogs.message(kNotSelectItemMessage, kMessageCaption, MessageIcon::Error);
+        m_main.dialogs().message(kNotSelectItemMessage, kMessageCaption, MessageIcon::Error);
         return;
     }
     if (!m_rename) return;
-    m_main.state().markerRenameRow = static_cast<std::uint8_t>(row);
+    m_markers.markerRenameRow = static_cast<std::uint8_t>(row);
     m_main.PlaceDialog(m_rename, this);
     QTableWidgetItem* item = m_grid->item(row, 1);
     m_rename->begin(item ? item->text() : QString());
@@ -171,30 +172,30 @@ void TForm_mark_info::renameRow(int row, const std::string& name) {
 }
 
 void TForm_mark_info::SpeedButton_deleteClick() {
-    if (!DeleteMarker(m_main.state(), m_main.spectrumChart(), m_series, selectedRow())) return;
+    if (!DeleteMarker(m_markers, m_main.spectrumChart(), m_series, selectedRow())) return;
     FillTable();
 }
 
 void TForm_mark_info::SpeedButton_delete_allClick() {
-    DeleteAllMarkers(m_main.state(), m_main.spectrumChart(), m_series);
-    m_main.setEnabled(true);
+    DeleteAllMarkers(m_markers, m_main.spectrumChart(), m_series);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_mark_info::Button_cancelClick() {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_mark_info::closeEvent(QCloseEvent* event) {
     // A rename left open would act on a table nobody sees any more.
     if (m_rename && m_rename->isVisible()) m_rename->close();
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     event->accept();
 }
 
-TForm_mark_rename::TForm_mark_rename(TForm_main& main, TForm_mark_info& owner)
-    : QWidget(nullptr, kFixedDialogFlags), m_main(main), m_owner(owner) {
+TForm_mark_rename::TForm_mark_rename(WindowHost& main, TForm_mark_info& owner, MarkerSet& markers)
+    : QWidget(nullptr, kFixedDialogFlags), m_main(main), m_owner(owner), m_markers(markers) {
     setObjectName("TForm_mark_rename");
     setWindowTitle("Mark Rename");
     setFixedSize(300, 130);
@@ -215,7 +216,7 @@ void TForm_mark_rename::begin(const QString& oldName) {
 
 void TForm_mark_rename::Button_renameClick() {
     // Any text is taken, empty or already used: a marker name is only a label.
-    m_owner.renameRow(m_main.state().markerRenameRow, m_newName->text().toStdString());
+    m_owner.renameRow(m_markers.markerRenameRow, m_newName->text().toStdString());
     m_owner.setEnabled(true);
     close();
 }

@@ -4,7 +4,11 @@
 #include <array>
 #include <string>
 
+#include "device/device_info.h"
+#include "markers/marker_set.h"
 #include "markers/markers.h"
+#include "measure/measurement_session.h"
+#include "shared/ui/window_host.h"
 
 class QFrame;
 class QLabel;
@@ -13,7 +17,6 @@ class QTableWidget;
 
 namespace veltrane {
 
-class TForm_main;
 class TForm_mark_rename;
 
 // "Mark Set": the markers of the spectrum chart with their colour swatches
@@ -22,7 +25,7 @@ class TForm_mark_info : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TForm_mark_info(TForm_main& main);
+    TForm_mark_info(WindowHost& main, MarkerSet& markers, MeasurementSession& session, const DeviceInfo& device);
 
     // Created after this window, so handed over by the application.
     void attachRename(TForm_mark_rename* rename) { m_rename = rename; }
@@ -45,7 +48,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    MarkerSet& m_markers;
+    MeasurementSession& m_session;
+    const DeviceInfo& m_device;
     TForm_mark_rename* m_rename = nullptr;
     MarkerSeries m_series;
     QTableWidget* m_grid = nullptr;
@@ -61,7 +67,7 @@ class TForm_mark_rename : public QWidget {
     Q_OBJECT
 
 public:
-    TForm_mark_rename(TForm_main& main, TForm_mark_info& owner);
+    TForm_mark_rename(WindowHost& main, TForm_mark_info& owner, MarkerSet& markers);
 
     // Shows the current name and offers "NewName", all of it selected.
     void begin(const QString& oldName);
@@ -72,8 +78,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
     TForm_mark_info& m_owner;
+    MarkerSet& m_markers;
     QLabel* m_oldName = nullptr;
     QLineEdit* m_newName = nullptr;
 };

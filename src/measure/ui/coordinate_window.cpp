@@ -1,6 +1,6 @@
 #include "measure/ui/coordinate_window.h"
 
-#include "app/ui/window_flags.h"
+#include "shared/ui/window_flags.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,12 +11,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/ui/dialog_keys.h"
+#include "shared/ui/dialog_keys.h"
 #include <QVBoxLayout>
 
-#include "app/program_state.h"
-#include "app/ui/main_window.h"
 #include "measure/axis_range.h"
+#include "shared/program_constants.h"
 
 namespace veltrane {
 
@@ -71,9 +70,7 @@ RangeGroup BuildRangeGroup(QWidget* parent, const RangeGroupNames& names) {
 
 } // namespace
 
-TForm_coordinate::TForm_coordinate(TForm_main& main)
-    : QWidget(nullptr, kFixedDialogFlags),
-      m_main(main) {
+TForm_coordinate::TForm_coordinate(WindowHost& main) : QWidget(nullptr, kFixedDialogFlags), m_main(main) {
     setObjectName("TForm_coordinate");
     setWindowTitle("Coordinate Set");
     auto* layout = new QVBoxLayout(this);
@@ -126,7 +123,7 @@ bool TForm_coordinate::applyRanges() {
     input.yStart = m_yStart->text().toStdString();
     input.yEnd = m_yEnd->text().toStdString();
     AxisRangeOutcome outcome = ApplyAxisRange(m_main.spectrumChart(), input);
-    UserDialogs& dialogs = m_main.services().dialogs;
+    UserDialogs& dialogs = m_main.dialogs();
     if (outcome.conversionError) {
         dialogs.message(*outcome.conversionError, kMessageCaption, MessageIcon::Error);
         return false;
@@ -139,12 +136,12 @@ bool TForm_coordinate::applyRanges() {
 void TForm_coordinate::Button_coordinate_setClick() {
     // After a conversion error the window stays open for the box to be fixed.
     if (!applyRanges()) return;
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
 void TForm_coordinate::Button_coordinate_cancelClick() {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     close();
 }
 
@@ -206,11 +203,11 @@ void TForm_coordinate::setXRange(int low, int high) {
 
 void TForm_coordinate::open() {
     FillRangeBoxes();
-    m_main.PlaceDialog(this, &m_main);
+    m_main.PlaceDialog(this, m_main.mainWindow());
 }
 
 void TForm_coordinate::closeEvent(QCloseEvent* event) {
-    m_main.setEnabled(true);
+    m_main.mainWindow()->setEnabled(true);
     event->accept();
 }
 

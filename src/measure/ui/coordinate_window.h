@@ -2,12 +2,13 @@
 
 #include <QWidget>
 
+#include "shared/ui/window_host.h"
+
 class QCheckBox;
 class QLineEdit;
 
 namespace veltrane {
 
-class TForm_main;
 struct AxisRangeOutcome;
 
 // "Coordinate Set": the Raman-shift and intensity ranges of the spectrum
@@ -18,7 +19,7 @@ class TForm_coordinate : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TForm_coordinate(TForm_main& main);
+    explicit TForm_coordinate(WindowHost& main);
 
     void Button_coordinate_setClick();
     void Button_coordinate_cancelClick();
@@ -36,7 +37,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
     QLineEdit* m_xStart = nullptr;
     QLineEdit* m_xEnd = nullptr;
     QLineEdit* m_yStart = nullptr;

@@ -9,40 +9,44 @@
 #include <QToolButton>
 #include <vector>
 
-#include "app/chart_setup.h"
-#include "app/ui/main_window.h"
-#include "app/ui/status_panels.h"
-#include "interchange/ui/interchange_controller.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/smoothing.h"
+#include "measure/spectral_axis.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "shared/ui/status_panels.h"
 
 #include <filesystem>
 
 namespace veltrane {
 
-MeasureController::MeasureController(TForm_main& main)
-    : QObject(nullptr), m_main(main), m_exposure(main.findChild<QLineEdit*>("Edit_exp")),
-      m_average(main.findChild<QLineEdit*>("Edit_avg_cnt")),
-      m_preheat(main.findChild<QLineEdit*>("Edit_laser_preheat")),
-      m_power(main.findChild<QLineEdit*>("Edit_laser_power")), m_smooth(main.findChild<QLineEdit*>("Edit_smooth")),
-      m_dark(main.findChild<QCheckBox*>("CheckBox_do_dark")), m_timer(main.findChild<QTimer*>("MSR_Timer")) {
-    m_capture = main.findChild<QToolButton*>("SpeedButton_msr");
+MeasureController::MeasureController(WindowHost& main, DeviceLink& link, MeasurementSession& session,
+                                     DeviceInfo& device, ForeignSpectra foreign)
+    : QObject(nullptr), m_main(main), m_link(link), m_session(session), m_device(device), m_foreign(std::move(foreign)),
+      m_exposure(main.mainWindow()->findChild<QLineEdit*>("Edit_exp")),
+      m_average(main.mainWindow()->findChild<QLineEdit*>("Edit_avg_cnt")),
+      m_preheat(main.mainWindow()->findChild<QLineEdit*>("Edit_laser_preheat")),
+      m_power(main.mainWindow()->findChild<QLineEdit*>("Edit_laser_power")),
+      m_smooth(main.mainWindow()->findChild<QLineEdit*>("Edit_smooth")),
+      m_dark(main.mainWindow()->findChild<QCheckBox*>("CheckBox_do_dark")),
+      m_timer(main.mainWindow()->findChild<QTimer*>("MSR_Timer")) {
+    m_capture = main.mainWindow()->findChild<QToolButton*>("SpeedButton_msr");
     m_captureIcon = m_capture->icon();
     connect(m_capture, &QToolButton::clicked, this, &MeasureController::SpeedButton_msrClick);
     connect(m_timer, &QTimer::timeout, this, &MeasureController::MSR_TimerTimer);
-    connect(main.findChild<UpDown*>("UpDown_avg"), &UpDown::clicked, this, &MeasureController::UpDown_avgClick);
-    connect(main.findChild<UpDown*>("UpDown_smooth"), &UpDown::clicked, this, &MeasureController::UpDown_smoothClick);
+    connect(main.mainWindow()->findChild<UpDown*>("UpDown_avg"), &UpDown::clicked, this,
+            &MeasureController::UpDown_avgClick);
+    connect(main.mainWindow()->findChild<UpDown*>("UpDown_smooth"), &UpDown::clicked, this,
+            &MeasureController::UpDown_smoothClick);
     connect(m_smooth, &QLineEdit::returnPressed, this, [this] { Edit_smoothKeyPress(13); });
-    connect(main.findChild<QToolButton*>("SpeedButton_save_raw"), &QToolButton::clicked, this,
+    connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_save_raw"), &QToolButton::clicked, this,
             &MeasureController::SpeedButton_save_rawClick);
-    connect(main.findChild<QToolButton*>("SpeedButton_open_raw"), &QToolButton::clicked, this,
+    connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_open_raw"), &QToolButton::clicked, this,
             &MeasureController::SpeedButton_open_rawClick);
 }
 
 void MeasureController::showError(const std::string& text) {
-    m_main.services().dialogs.message(text, kMessageCaption, MessageIcon::Error);
+    m_main.dialogs().message(text, kMessageCaption, MessageIcon::Error);
 }
 
 MeasureController::~MeasureController() {
@@ -60,23 +64,23 @@ void MeasureController::shutdown() {
 
 void MeasureController::SpeedButton_msrClick() {
     m_worker.reapIfFinished();
-    ProgramState& state = m_main.state();
     CaptureInputs inputs{m_exposure->text().toStdString(), m_average->text().toStdString(),
                          m_preheat->text().toStdString(), m_power->text().toStdString(), m_dark->isChecked()};
-    CaptureCheck check = CheckCapture(inputs, state, workerBusy());
+    CaptureCheck check = CheckCapture(inputs, m_session, m_device, workerBusy());
     if (check.conversionError) {
-        m_main.services().dialogs.message(*check.conversionError, kMessageCaption, MessageIcon::Error);
+        m_main.dialogs().message(*check.conversionError, kMessageCaption, MessageIcon::Error);
         return;
     }
     if (check.code != CaptureCode::Start) {
-        m_main.services().dialogs.message(CaptureMessage(check.code), kMessageCaption, MessageIcon::Error);
+        m_main.dialogs().message(CaptureMessage(check.code), kMessageCaption, MessageIcon::Error);
         return;
     }
     // A raw file of another sensor size may have changed the pixel count;
     // the measurement reads the instrument's own.
-    state.pixelCount = state.deviceType == 1 ? 256 : static_cast<std::uint16_t>(state.pixelLast - state.pixelFirst + 1);
-    state.measureState.store(1, std::memory_order_release);
-    state.measureStatus.store(2, std::memory_order_relaxed);
+    m_device.pixelCount =
+        m_device.deviceType == 1 ? 256 : static_cast<std::uint16_t>(m_device.pixelLast - m_device.pixelFirst + 1);
+    m_session.measureState.store(1, std::memory_order_release);
+    m_session.measureStatus.store(2, std::memory_order_relaxed);
     m_main.UpdateStatusBar(1, 2);
     // The last capture's time would read as this one's; the phase follows.
     m_main.statusPanels()->setValueText(QString());
@@ -84,18 +88,22 @@ void MeasureController::SpeedButton_msrClick() {
     m_timer->setInterval(50);
     m_timer->start();
 
-    AppServices& services = m_main.services();
-    state.measureWorkerRunning.store(true, std::memory_order_release);
-    m_worker.start([&services, stop = m_worker.stopFlag()] {
-        AcquisitionContext ctx{services.link, services.clock, services.state, stop};
+    // The worker holds references to objects the window program owns for its
+    // whole life; the controller stops and joins it before they go.
+    DeviceLink& link = m_link;
+    Clock& clock = m_main.clock();
+    MeasurementSession& session = m_session;
+    const DeviceInfo& device = m_device;
+    m_session.measureWorkerRunning.store(true, std::memory_order_release);
+    m_worker.start([&link, &clock, &session, &device, stop = m_worker.stopFlag()] {
+        AcquisitionContext ctx{link, clock, session, device, stop};
         RunMeasurement(ctx);
-        services.state.measureWorkerRunning.store(false, std::memory_order_release);
+        session.measureWorkerRunning.store(false, std::memory_order_release);
     });
 }
 
 void MeasureController::drawMeasurement() {
-    ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
+    const SpectrumStore& s = m_session.spectrum;
     std::vector<ChartPoint> points;
     std::uint16_t end = std::min<std::uint16_t>(s.windowEnd, static_cast<std::uint16_t>(kMaxPixels));
     if (s.windowFirst < end) points.reserve(end - s.windowFirst);
@@ -108,45 +116,44 @@ void MeasureController::drawMeasurement() {
 
 void MeasureController::MSR_TimerTimer() {
     m_worker.reapIfFinished();
-    ProgramState& state = m_main.state();
-    switch (state.measureState.load(std::memory_order_acquire)) {
+    switch (m_session.measureState.load(std::memory_order_acquire)) {
     case 2: {
         m_timer->stop();
-        state.measureState.store(0, std::memory_order_release);
-        state.progress.measurePercent.store(0, std::memory_order_relaxed);
+        m_session.measureState.store(0, std::memory_order_release);
+        m_session.progress.measurePercent.store(0, std::memory_order_relaxed);
         m_main.progressBar()->setValue(0);
         m_main.spectrumChart().clearSeries(m_main.measuredSeries());
-        std::uint8_t status = state.measureStatus.load(std::memory_order_relaxed);
+        std::uint8_t status = m_session.measureStatus.load(std::memory_order_relaxed);
         if (status == 1) drawMeasurement();
         // The panels belong to the mode shown; a measurement's time is no
         // library quantity.
-        if (state.activeMode == ActiveMode::Spectrum) {
+        if (m_main.activeMode() == ActiveMode::Spectrum) {
             m_main.UpdateStatusBar(1, status);
-            m_main.UpdateStatusBar(0, state.progress.measureTime.load(std::memory_order_relaxed));
+            m_main.UpdateStatusBar(0, m_session.progress.measureTime.load(std::memory_order_relaxed));
         }
         m_smooth->setText("0");
         showCaptureBusy(false);
         if (status == 1) {
             m_main.showFileName({});
-            m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
+            m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
         }
         m_main.applyAxisRange();
-        if (state.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+        if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
         break;
     }
     case 1: {
-        std::uint8_t p = MeasureProgressPercent(state, m_main.services().clock.tickCount());
-        state.progress.measurePercent.store(p, std::memory_order_relaxed);
+        std::uint8_t p = MeasureProgressPercent(m_session, m_main.clock().tickCount());
+        m_session.progress.measurePercent.store(p, std::memory_order_relaxed);
         m_main.progressBar()->setValue(p);
         m_main.statusPanels()->setValueText(
-            QString::fromStdString(MeasurePhaseText(state, m_main.services().clock.tickCount())));
+            QString::fromStdString(MeasurePhaseText(m_session, m_main.clock().tickCount())));
         break;
     }
     default:
         // The device was lost while the worker ran and the state was reset.
         // Once the worker has returned there is nothing left to follow, unless
         // its last write came after this tick's look at the state.
-        if (!workerBusy() && state.measureState.load(std::memory_order_acquire) == 0) {
+        if (!workerBusy() && m_session.measureState.load(std::memory_order_acquire) == 0) {
             // Only a run this timer was following leaves its phase behind; a
             // late tick after the result was taken must not wipe its time.
             if (m_timer->isActive()) m_main.statusPanels()->setValueText(QString());
@@ -177,7 +184,7 @@ void MeasureController::showCaptureBusy(bool busy) {
 void MeasureController::UpDown_avgClick(bool up) {
     StepResult step = StepAverage(m_average->text().toStdString(), up);
     if (step.error) {
-        m_main.services().dialogs.message(*step.error, kMessageCaption, MessageIcon::Error);
+        m_main.dialogs().message(*step.error, kMessageCaption, MessageIcon::Error);
         return;
     }
     m_average->setText(QString::fromStdString(*step.text));
@@ -221,10 +228,9 @@ void MeasureController::Edit_smoothKeyPress(char key) {
 }
 
 void MeasureController::smoothAndRedraw(int level) {
-    ProgramState& state = m_main.state();
-    const SpectrumStore& s = state.spectrum;
-    if (MeasurementBusy(state) || (!s.haveMeasured && !s.haveFileData)) return;
-    std::uint16_t count = std::min<std::uint16_t>(state.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
+    const SpectrumStore& s = m_session.spectrum;
+    if (MeasurementBusy(m_session) || (!s.haveMeasured && !s.haveFileData)) return;
+    std::uint16_t count = std::min<std::uint16_t>(m_device.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
     std::vector<float> input(count), output(count);
     for (std::uint16_t i = 0; i < count; ++i) {
         float value = s.signal[i] - s.dark[i];
@@ -233,8 +239,8 @@ void MeasureController::smoothAndRedraw(int level) {
     SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, input.data(), output.data(), count);
     int first = s.windowFirst, end = s.windowEnd;
     if (!s.haveMeasured) {
-        first = static_cast<std::uint16_t>(state.rawFile.windowStart);
-        end = static_cast<std::uint16_t>(state.rawFile.windowEnd);
+        first = static_cast<std::uint16_t>(m_session.rawFile.windowStart);
+        end = static_cast<std::uint16_t>(m_session.rawFile.windowEnd);
     }
     end = std::min<int>(end, count);
     std::vector<ChartPoint> points;
@@ -246,38 +252,36 @@ void MeasureController::smoothAndRedraw(int level) {
 }
 
 void MeasureController::SpeedButton_save_rawClick() {
-    ProgramState& state = m_main.state();
-    if (const char* refusal = SaveRawRefusal(state)) {
+    if (const char* refusal = SaveRawRefusal(m_session, m_device)) {
         showError(refusal);
         return;
     }
-    std::optional<std::string> path = m_main.services().dialogs.saveFile(kRawFilter, "*.rsd");
+    std::optional<std::string> path = m_main.dialogs().saveFile(kRawFilter, "*.rsd");
     if (!path) return;
     std::string fileName = std::filesystem::path(*path).filename().string();
-    RawFileRecord saved = state.rawFile;
-    std::string bytes = BuildRawSpectrumFile(state, fileName, CurrentLocalDateTime(), saved);
+    RawFileRecord saved = m_session.rawFile;
+    std::string bytes = BuildRawSpectrumFile(m_session, m_device, fileName, CurrentLocalDateTime(), saved);
     if (!WriteFileAtomically(*path, bytes)) {
         showError(kSaveFailed);
         return;
     }
-    state.rawFile.laserWavelength = saved.laserWavelength;
-    state.rawFile.laserPixel = saved.laserPixel;
-    state.rawFile.windowStart = saved.windowStart;
-    state.rawFile.windowEnd = saved.windowEnd;
+    m_session.rawFile.laserWavelength = saved.laserWavelength;
+    m_session.rawFile.laserPixel = saved.laserPixel;
+    m_session.rawFile.windowStart = saved.windowStart;
+    m_session.rawFile.windowEnd = saved.windowEnd;
     m_main.showFileName(fileName);
     m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
 }
 
 void MeasureController::SpeedButton_open_rawClick() {
-    ProgramState& state = m_main.state();
-    if (MeasurementBusy(state)) {
+    if (MeasurementBusy(m_session)) {
         showError(kMeasureProcessingMessage);
         return;
     }
-    std::optional<std::string> path = m_main.services().dialogs.openFile(kOpenSpectrumFilter);
+    std::optional<std::string> path = m_main.dialogs().openFile(m_foreign.filter);
     if (!path) return;
-    if (InterchangeController::IsForeignSpectrum(*path)) {
-        if (m_main.interchange().openForeign(*path)) m_smooth->setText("0");
+    if (m_foreign.accepts(*path)) {
+        if (m_foreign.open(*path)) m_smooth->setText("0");
         return;
     }
     std::string bytes;
@@ -307,16 +311,16 @@ void MeasureController::SpeedButton_open_rawClick() {
         showError(kRawWindowOutside);
         return;
     }
-    state.rawFile = record;
+    m_session.rawFile = record;
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
-    ApplyRawSpectrum(state.rawFile, state);
+    ApplyRawSpectrum(m_session.rawFile, m_session, m_device);
     std::vector<ChartPoint> points;
     for (std::int32_t i = record.windowStart; i < record.windowEnd; ++i)
-        points.push_back({state.spectrum.axis[i], state.spectrum.signal[i]});
+        points.push_back({m_session.spectrum.axis[i], m_session.spectrum.signal[i]});
     chart.addPoints(m_main.measuredSeries(), points);
-    chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(state));
+    chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
     m_smooth->setText("0");
     m_main.showFileName(std::filesystem::path(*path).filename().string());
 }

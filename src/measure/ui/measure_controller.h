@@ -2,9 +2,15 @@
 
 #include <QIcon>
 #include <QObject>
+#include <functional>
+#include <string>
 
+#include "device/device_info.h"
+#include "device/device_link.h"
 #include "measure/measurement.h"
+#include "measure/measurement_session.h"
 #include "platform/worker_thread.h"
+#include "shared/ui/window_host.h"
 
 class QLineEdit;
 class QCheckBox;
@@ -13,7 +19,14 @@ class QToolButton;
 
 namespace veltrane {
 
-class TForm_main;
+// How Open Raw hands a spectrum in another format (CSV, JCAMP-DX, SPC) to
+// the window code that reads those: the open dialog's filter, whether a
+// chosen file is one of them, and the opening itself (true when shown).
+struct ForeignSpectra {
+    std::string filter;
+    std::function<bool(const std::string&)> accepts;
+    std::function<bool(const std::string&)> open;
+};
 
 // The window side of a measurement: Capture with its checks, the worker
 // thread, MSR_Timer following it, and the average box's arrows.
@@ -21,7 +34,8 @@ class MeasureController : public QObject {
     Q_OBJECT
 
 public:
-    explicit MeasureController(TForm_main& main);
+    MeasureController(WindowHost& main, DeviceLink& link, MeasurementSession& session, DeviceInfo& device,
+                      ForeignSpectra foreign);
     ~MeasureController() override;
 
     void SpeedButton_msrClick();
@@ -40,7 +54,11 @@ public:
     void shutdown();
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    DeviceLink& m_link;
+    MeasurementSession& m_session;
+    DeviceInfo& m_device;
+    ForeignSpectra m_foreign;
     QLineEdit* m_exposure;
     QLineEdit* m_average;
     QLineEdit* m_preheat;

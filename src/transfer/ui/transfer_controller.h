@@ -3,13 +3,16 @@
 #include <QObject>
 #include <cstdint>
 
+#include "device/device_info.h"
+#include "device/device_link.h"
+#include "library/library_state.h"
+#include "library/ui/library_controller.h"
 #include "platform/worker_thread.h"
+#include "shared/ui/window_host.h"
 
 class QTimer;
 
 namespace veltrane {
-
-class TForm_main;
 
 // The window side of the library transfers: the import and export buttons,
 // the worker thread and trans_Timer following it.
@@ -17,7 +20,8 @@ class TransferController : public QObject {
     Q_OBJECT
 
 public:
-    explicit TransferController(TForm_main& main);
+    TransferController(WindowHost& main, DeviceLink& link, LibraryState& library, const DeviceInfo& device,
+                       LibraryController& libraries);
     ~TransferController() override;
 
     void SpeedButton_import_devClick();
@@ -31,7 +35,11 @@ public:
     void shutdown();
 
 private:
-    TForm_main& m_main;
+    WindowHost& m_main;
+    DeviceLink& m_link;
+    LibraryState& m_library;
+    const DeviceInfo& m_device;
+    LibraryController& m_libraryController;
     QTimer* m_timer;
     WorkerThread m_worker;
 

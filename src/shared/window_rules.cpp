@@ -1,4 +1,4 @@
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 
 #include <algorithm>
 
@@ -26,11 +26,20 @@ std::string StatusLabelText(ActiveMode mode) {
 
 bool StatusIconForRun(std::uint32_t status, StatusIcon& icon) {
     switch (status) {
-    case 0: icon = StatusIcon::Blank; return true;
-    case 1: icon = StatusIcon::Green; return true;
-    case 2: icon = StatusIcon::Grey; return true;
-    case 3: icon = StatusIcon::Red; return true;
-    default: return false;
+    case 0:
+        icon = StatusIcon::Blank;
+        return true;
+    case 1:
+        icon = StatusIcon::Green;
+        return true;
+    case 2:
+        icon = StatusIcon::Grey;
+        return true;
+    case 3:
+        icon = StatusIcon::Red;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -40,24 +49,12 @@ bool StatusIconForConnection(std::uint32_t value, StatusIcon& icon) {
     return true;
 }
 
-ModeSwitch DecideSwitchToSpectrum(const ProgramState& state) {
-    if (state.activeMode != ActiveMode::Linker) return ModeSwitch::Stay;
-    if (state.transferState.load(std::memory_order_acquire) != 0) return ModeSwitch::RefuseTransferring;
-    return ModeSwitch::Switch;
-}
-
-ModeSwitch DecideSwitchToLinker(const ProgramState& state) {
-    if (state.activeMode != ActiveMode::Spectrum) return ModeSwitch::Stay;
-    if (MeasurementBusy(state)) return ModeSwitch::RefuseMeasuring;
-    return ModeSwitch::Switch;
-}
-
 const char* const kScreenSizeNames[kScreenSizeCount] = {"1024x768", "1280x768", "1280x1024",
-                                                       "1366x768", "1600x900", "1920x1080"};
+                                                        "1366x768", "1600x900", "1920x1080"};
 
 ScreenFit FitScreenSize(int index, int fullWidth, int fullHeight) {
     static constexpr int sizes[kScreenSizeCount][2] = {{1024, 768}, {1280, 768}, {1280, 1024},
-                                                      {1366, 768}, {1600, 900}, {1920, 1080}};
+                                                       {1366, 768}, {1600, 900}, {1920, 1080}};
     index = std::clamp(index, 0, kScreenSizeCount - 1);
     int width = std::min(sizes[index][0], fullWidth);
     int height = std::min(sizes[index][1], fullHeight);

@@ -1,4 +1,4 @@
-#include "app/ui/artwork.h"
+#include "shared/ui/artwork.h"
 
 #include <QLinearGradient>
 #include <QPainter>

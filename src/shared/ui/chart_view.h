@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 
 class QLineSeries;
 class QRubberBand;

@@ -1,4 +1,4 @@
-#include "app/ui/status_panels.h"
+#include "shared/ui/status_panels.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/ui/artwork.h"
+#include "shared/ui/artwork.h"
 
 namespace veltrane {
 

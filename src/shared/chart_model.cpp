@@ -1,6 +1,6 @@
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 
-#include "app/axis_ticks.h"
+#include "shared/axis_ticks.h"
 
 #include <algorithm>
 #include <array>

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/program_state.h"
-
 namespace veltrane {
+
+// Which page the main window shows; the status bar and the hotkeys read it.
+enum class ActiveMode : std::uint8_t { Spectrum = 0, Linker = 1 };
 
 // Geometry and status-bar rules of the main window, as plain functions so
 // they can be checked without a window.
@@ -35,12 +36,12 @@ bool StatusIconForConnection(std::uint32_t value, StatusIcon& icon);
 constexpr int kStatusIconBaseOffset = 530; // main window width minus this
 constexpr int kStatusIconOffset = 350;     // status icon x from the base
 constexpr int kConnectionIconOffset = 490; // connection icon x from the base
-inline int StatusIconBaseFor(int mainWidth) { return mainWidth - kStatusIconBaseOffset; }
+inline int StatusIconBaseFor(int mainWidth) {
+    return mainWidth - kStatusIconBaseOffset;
+}
 
 // Outcome of pressing a mode button.
 enum class ModeSwitch : std::uint8_t { Switch, RefuseMeasuring, RefuseTransferring, Stay };
-ModeSwitch DecideSwitchToSpectrum(const ProgramState& state);
-ModeSwitch DecideSwitchToLinker(const ProgramState& state);
 constexpr const char* kMeasureProcessingMessage = "Measure Processing!";
 constexpr const char* kTransferProcessingMessage = "Library Transfer Processing!";
 

@@ -1,4 +1,4 @@
-#include "app/ui/dialog_keys.h"
+#include "shared/ui/dialog_keys.h"
 
 #include <QKeyEvent>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/window_rules.h"
+#include "shared/window_rules.h"
 
 class QLabel;
 class QProgressBar;

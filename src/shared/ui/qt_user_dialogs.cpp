@@ -1,4 +1,4 @@
-#include "app/ui/qt_user_dialogs.h"
+#include "shared/ui/qt_user_dialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/axis_ticks.h"
-#include "app/peak_finder.h"
+#include "shared/axis_ticks.h"
+#include "shared/peak_finder.h"
 
 namespace veltrane {
 namespace {

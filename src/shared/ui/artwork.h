@@ -3,8 +3,8 @@
 #include <QIcon>
 #include <QPixmap>
 
-#include "app/program_state.h"
-#include "app/window_rules.h"
+#include "shared/program_constants.h"
+#include "shared/window_rules.h"
 
 namespace veltrane {
 

@@ -1,4 +1,4 @@
-#include "app/ui/rename_form.h"
+#include "shared/ui/rename_form.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

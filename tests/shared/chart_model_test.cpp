@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "app/chart_model.h"
+#include "shared/chart_model.h"
 
 namespace veltrane {
 namespace {

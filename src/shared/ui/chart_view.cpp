@@ -1,4 +1,4 @@
-#include "app/ui/chart_view.h"
+#include "shared/ui/chart_view.h"
 
 #include <QChart>
 #include <QFont>
@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/axis_ticks.h"
-#include "app/peak_finder.h"
+#include "shared/axis_ticks.h"
+#include "shared/peak_finder.h"
 
 namespace veltrane {
 

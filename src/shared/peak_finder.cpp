@@ -1,4 +1,4 @@
-#include "app/peak_finder.h"
+#include "shared/peak_finder.h"
 
 #include <algorithm>
 #include <utility>

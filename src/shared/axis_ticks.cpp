@@ -1,4 +1,4 @@
-#include "app/axis_ticks.h"
+#include "shared/axis_ticks.h"
 
 #include <array>
 #include <cmath>

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "shared/program_constants.h"
+
+namespace veltrane {
+
+// The largest pixel count the program handles, and so the length of every
+// per-pixel array.
+constexpr std::size_t kMaxPixels = 2500;
+
+enum class DeviceConnection : std::uint8_t { Disconnected = 0, NewlyConnected = 1, Connected = 2 };
+
+// What the program knows of the attached instrument: its identity, sensor
+// geometry, wavelength calibration and the Raman-shift range the spectrum
+// chart shows for it. Written by the connection check on the GUI thread; a
+// measurement or transfer worker only reads it, and the check never
+// identifies a new device while a worker still runs.
+struct DeviceInfo {
+    // The brand whose model names are given. The build fixes it; tests set the other.
+    BrandVariant brandVariant = kBrandVariant;
+
+    DeviceConnection deviceState = DeviceConnection::Disconnected;
+    bool deviceIdentified = false;
+    std::uint8_t deviceType = 0;
+    std::uint16_t pixelTotal = 0;
+    std::uint16_t pixelFirst = 0;
+    std::uint16_t pixelLast = 0;
+    std::uint16_t pixelCount = 0;
+    float laserWavelength = 0.0f;
+    std::uint8_t hwVersionMajor = 0;
+    std::uint8_t hwVersionMinor = 0;
+    std::uint16_t fwVersionMajor = 0;
+    std::uint16_t fwVersionMinor = 0;
+    std::string modelName;
+    std::string opticsSerial;
+    std::uint32_t deviceSerial = 0;
+    std::array<float, 6> waveCal{};
+    bool waveCalValid = false;
+    std::uint16_t displayLow = 0;
+    std::uint16_t displayHigh = 0;
+    // A present device that was refused (unusable sensor geometry) and the
+    // user told so; cleared when no device is found, so a replug tells again.
+    bool deviceRefusalShown = false;
+};
+
+} // namespace veltrane
