@@ -235,7 +235,6 @@ std::uint8_t exportToDevice(const TransferContext& ctx, const std::vector<std::s
 
 void RunTransfer(const TransferContext& ctx) {
     LibraryState& library = ctx.library;
-    const DeviceInfo& device = ctx.device;
     std::uint8_t result =
         library.lib.transferDirection == 0 ? exportToDevice(ctx, library.lib.exportFiles) : importFromDevice(ctx);
     library.lib.transferResult.store(result, std::memory_order_relaxed);
