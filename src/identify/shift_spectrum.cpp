@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "device/device_connection.h"
 #include "library/library_file.h"
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
@@ -24,18 +25,9 @@ const char* ShiftReadReason(ShiftRead read) {
 }
 
 bool IsSmallSensorModelCode(std::uint16_t code) {
-    switch (code) {
-    case 1:
-    case 162:
-    case 163:
-    case 165:
-    case 167:
-    case 177:
-    case 178:
-        return true;
-    default:
-        return false;
-    }
+    // Model code 1 stands for the 256-pixel class as a whole; the others are
+    // the instrument types of that class.
+    return code == 1 || (code <= 0xFF && IsSmallSensorType(static_cast<std::uint8_t>(code)));
 }
 
 namespace {
