@@ -18,7 +18,9 @@ double EvenX(double first, double last, std::size_t n, std::size_t i) {
 
 bool EvenlySpaced(const std::vector<float>& x, double tolerance) {
     const std::size_t n = x.size();
-    if (n < 3) return true;
+    // Two points are always evenly spaced, but their X must still come back
+    // from first and last as a reader computes them (a tiny last X does not).
+    if (n < 2) return true;
     const double first = x.front(), last = x.back();
     const double step = std::fabs(last - first) / static_cast<double>(n - 1);
     for (std::size_t i = 0; i < n; ++i) {
