@@ -575,6 +575,17 @@ int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return Emit(CsvText(points), a.get("-o"), out, err);
 }
 
+// Makes the library of the spectrum `state` shows in `folder`, as the window's
+// Make Library does; its message goes to standard error, its result code is
+// the exit status.
+int MakeLibraryIn(std::string folder, const std::string& name, ProgramState& state, std::ostream& err) {
+    if (folder.back() != '/') folder += '/';
+    MakeLibraryResult result =
+        MakeLibrary(name, state.measurement, state.device, state.library, folder, CurrentLocalDateTime());
+    err << MakeLibraryMessage(result).text << "\n";
+    return static_cast<int>(result);
+}
+
 int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Args a = ParseArgs(args, {"--folder"});
     if (a.help) return Help(out, kMakeLibraryUsage);
@@ -598,12 +609,7 @@ int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std:
         err << refusal << "\n";
         return kExitInputRefused;
     }
-    std::string folder = a.get("--folder");
-    if (folder.back() != '/') folder += '/';
-    MakeLibraryResult result =
-        MakeLibrary(name, state->measurement, state->device, state->library, folder, CurrentLocalDateTime());
-    err << MakeLibraryMessage(result).text << "\n";
-    return static_cast<int>(result);
+    return MakeLibraryIn(a.get("--folder"), name, *state, err);
 }
 
 int CliToDevice(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -839,12 +845,7 @@ int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     auto state = std::make_unique<ProgramState>();
     ApplyStartupValues(*state);
     ApplyInterchangeSpectrum(shown, shown.title, state->measurement, state->device);
-    std::string folder = a.get("--folder");
-    if (folder.back() != '/') folder += '/';
-    MakeLibraryResult result =
-        MakeLibrary(name, state->measurement, state->device, state->library, folder, CurrentLocalDateTime());
-    err << MakeLibraryMessage(result).text << "\n";
-    return static_cast<int>(result);
+    return MakeLibraryIn(a.get("--folder"), name, *state, err);
 }
 
 // ---- identification -----------------------------------------------------------
