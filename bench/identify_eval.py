@@ -1,0 +1,437 @@
+#!/usr/bin/python3
+"""How well veltrane-cli identifies real measured Raman spectra.
+
+Usage: bench/identify_eval.py --cli build/release/bin/veltrane-cli
+           [--set minerals|nomatch|polymers|all|minerals+nomatch] [--jobs N]
+           [--data DIR] [--json FILE] [--verbose] [--assert]
+
+Drives the program as a user would: `import` makes the library entries,
+`identify` searches each unknown, and the hits and exit status are scored.
+The spectra are the development data set (README.md and index.csv of the data
+folder; default $VELTRANE_DEV_DATA, else ../shared/data/raman-dev beside the
+repository):
+
+- minerals: 273 RRUFF species, one sample each in the library and another
+  sample of the same species as the unknown; the 25 species whose unknown was
+  taken with another laser line than its library entry (514, 780 or 785 nm
+  against 532) are also scored apart;
+- nomatch: 40 species that are not in the mineral library;
+- polymers: RaMPP, the 11 pristine polymers as the library and the 118
+  biofouled particles (freshwater and seawater) as unknowns.
+
+Exit status of identify: 0 Match, 3 Possible match, 2 No match. The report
+gives per set top-1 and top-5, the verdicts by whether the right material came
+first, and the time per identify call; --json writes the same figures.
+--assert exits 1 naming each target missed. Exit 77 when the data folder is
+missing, so ctest shows the test as skipped. Everything the run writes lies in
+a temporary folder that is removed at the end; the data folder is only read.
+Standard library only: it has to run on a bare Debian 12 python3."""
+import argparse
+import concurrent.futures
+import csv
+import json
+import os
+import pathlib
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+SETS = ("minerals", "nomatch", "polymers")
+TOP = 5
+
+VERDICTS = {0: "match", 3: "possible", 2: "no_match"}
+VERDICT_TITLES = {"match": "Match", "possible": "Possible match", "no_match": "No match"}
+ROWS = {"right_first": "right material first", "wrong_first": "wrong material first",
+        "not_in_library": "not in library"}
+
+# (what, key in the figures, at least or at most, bound in %).
+TARGETS = {
+    "minerals": [
+        ("top-1", ("top1_pct",), ">=", 90.0),
+        ("top-5", ("top5_pct",), ">=", 97.0),
+        ("other laser line top-1", ("other_laser_line", "top1_pct"), ">=", 90.0),
+        ("Match given to a wrong material", ("wrong_match_pct",), "<=", 1.0),
+        ("right answers declared Match", ("right_match_pct",), ">=", 80.0),
+    ],
+    "nomatch": [
+        ("not in library declared No match", ("not_in_library_no_match_pct",), ">=", 94.0),
+        ("not in library declared Match", ("not_in_library_match_pct",), "<=", 2.0),
+    ],
+    "polymers": [
+        ("top-1", ("top1_pct",), ">=", 85.0),
+    ],
+}
+
+
+class Failure(Exception):
+    """The run cannot give figures worth reading."""
+
+
+def parse_sets(text):
+    chosen = set()
+    for part in re.split(r"[+,]", text):
+        part = part.strip()
+        if part == "all":
+            chosen.update(SETS)
+        elif part in SETS:
+            chosen.add(part)
+        else:
+            raise argparse.ArgumentTypeError(f"unknown set {part!r}: choose from {', '.join(SETS)} or all")
+    return [s for s in SETS if s in chosen]
+
+
+def default_data():
+    return os.environ.get("VELTRANE_DEV_DATA") or str(REPO.parent / "shared" / "data" / "raman-dev")
+
+
+def pct(part, whole):
+    return None if whole == 0 else 100.0 * part / whole
+
+
+def shown(value):
+    return "n/a" if value is None else f"{value:.1f} %"
+
+
+class Cli:
+    def __init__(self, path, home):
+        self.path = path
+        # The user's own settings and caches must not move the figures, nor
+        # may the run leave anything behind in them.
+        self.env = dict(os.environ)
+        for key, sub in (("XDG_CONFIG_HOME", "config"), ("XDG_CACHE_HOME", "cache"), ("XDG_DATA_HOME", "data")):
+            folder = home / sub
+            folder.mkdir(parents=True, exist_ok=True)
+            self.env[key] = str(folder)
+
+    def run(self, *args):
+        return subprocess.run([self.path, *args], capture_output=True, text=True, errors="replace", env=self.env)
+
+
+class Library:
+    def __init__(self, cli, folder, index):
+        self.cli, self.folder, self.index = cli, folder, index
+        self.entries = 0
+        self.import_s = None
+        self.index_s = None
+
+    def build(self, sources, jobs):
+        """sources: (spectrum file, entry name) pairs."""
+        self.folder.mkdir(parents=True)
+        started = time.perf_counter()
+        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+            results = list(pool.map(lambda s: (s, self.cli.run("import", str(s[0]), s[1], "--folder", str(self.folder))),
+                                    sources))
+        self.import_s = time.perf_counter() - started
+        refused = [f"{name} ({path}): exit {r.returncode}: {r.stderr.strip()}"
+                   for (path, name), r in results if r.returncode != 0]
+        if refused:
+            raise Failure("import refused:\n  " + "\n  ".join(refused))
+        self.entries = len(sources)
+
+    def identify(self, query):
+        started = time.perf_counter()
+        r = self.cli.run("identify", str(query["file"]), "--library", str(self.folder), "--index", str(self.index),
+                         "--top", str(TOP))
+        query["ms"] = 1000.0 * (time.perf_counter() - started)
+        query["hits"] = []
+        verdict = VERDICTS.get(r.returncode)
+        if verdict is None:
+            query["error"] = f"exit {r.returncode}: {r.stderr.strip()[-300:]}"
+            return query
+        for line in r.stdout.splitlines():
+            fields = line.split("\t")
+            try:
+                query["hits"].append((fields[2], float(fields[1])))
+            except (IndexError, ValueError):
+                query["error"] = f"unreadable hit line {line!r}"
+                return query
+        query["verdict"] = verdict
+        return query
+
+    def search(self, queries, jobs):
+        """The first call alone, as it builds the index the others then read."""
+        if not queries:
+            return
+        if self.index_s is None:
+            self.identify(queries[0])
+            self.index_s = queries[0]["ms"] / 1000.0
+            queries[0]["builds_index"] = True
+            rest = queries[1:]
+        else:
+            rest = queries
+        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+            list(pool.map(self.identify, rest))
+
+
+# ---- the data -----------------------------------------------------------------------
+
+def read_index(data):
+    with open(data / "index.csv", newline="", encoding="utf-8") as f:
+        return list(csv.DictReader(f))
+
+
+def mineral_sets(data, rows):
+    library = {r["material"]: r for r in rows if r["set"] == "rruff" and r["role"] == "library"}
+    queries = []
+    for r in rows:
+        if r["set"] == "rruff" and r["role"] == "query_other_sample":
+            entry = library.get(r["material"])
+            if entry is None:
+                raise Failure(f"{r['file']}: no library row for {r['material']}")
+            # 780 and 785 nm are labels of the same near-infrared line; a
+            # line more than 10 nm away (514, or near-infrared against 532)
+            # is another laser.
+            other = abs(float(r["laser_nm"]) - float(entry["laser_nm"])) > 10.0
+            queries.append({"file": data / r["file"], "label": r["file"], "expected": r["material"],
+                            "other_laser": other})
+    nomatch = [{"file": data / r["file"], "label": r["file"], "expected": None}
+               for r in rows if r["role"] == "nomatch_query"]
+    for q in queries + nomatch:
+        if not q["file"].is_file():
+            raise Failure(f"{q['file']}: listed in index.csv but missing")
+    return [(data / r["file"], name) for name, r in sorted(library.items())], queries, nomatch
+
+
+def read_rampp(path):
+    """The spectra of a RaMPP file by column name (spaces trimmed)."""
+    with open(path, newline="", encoding="ascii") as f:
+        table = list(csv.reader(f, delimiter=";"))
+    header = [name.strip() for name in table[0]]
+    if "WN" not in header:
+        raise Failure(f"{path}: no WN column")
+    x_col = header.index("WN")
+    columns = {}
+    for col, name in enumerate(header):
+        # The seawater file ends every line with ';': an unnamed empty column.
+        if col == x_col or not name:
+            continue
+        columns[name] = [(row[x_col], row[col]) for row in table[1:] if len(row) > col and row[col].strip()]
+    return columns
+
+
+def write_two_column(path, points):
+    with open(path, "w", encoding="ascii", newline="\n") as f:
+        f.write("raman_shift_cm-1,intensity\n")
+        for x, y in points:
+            f.write(f"{float(x)!r},{float(y)!r}\n")
+
+
+def polymer_sets(data, work):
+    folder = data / "polymers" / "rampp"
+    spectra = work / "polymer-spectra"
+    spectra.mkdir()
+    library = []
+    for name, points in read_rampp(folder / "References.CSV").items():
+        path = spectra / f"reference_{name}.csv"
+        write_two_column(path, points)
+        library.append((path, name))
+    queries = []
+    for tag in ("FW", "SW"):
+        for name, points in read_rampp(folder / f"Microplasbial MP variants {tag}.CSV").items():
+            match = re.fullmatch(r"(\S+) V\d+", name)
+            if not match:
+                raise Failure(f"{tag} column {name!r} is not '<polymer> V<n>'")
+            path = spectra / f"{tag}_{name.replace(' ', '_')}.csv"
+            write_two_column(path, points)
+            queries.append({"file": path, "label": f"{tag} {name}", "expected": match.group(1)})
+    return library, queries
+
+
+# ---- the figures ----------------------------------------------------------------------
+
+def score(queries):
+    n = len(queries)
+    table = {row: {v: 0 for v in VERDICT_TITLES} for row in ROWS}
+    top1 = top5 = errors = 0
+    for q in queries:
+        if "error" in q:
+            errors += 1
+            continue
+        names = [name for name, _ in q["hits"]]
+        if q["expected"] is None:
+            row = "not_in_library"
+        elif names[:1] == [q["expected"]]:
+            row = "right_first"
+        else:
+            row = "wrong_first"
+        table[row][q["verdict"]] += 1
+        top1 += row == "right_first"
+        top5 += q["expected"] is not None and q["expected"] in names[:TOP]
+    in_library = sum(q["expected"] is not None for q in queries)
+    right = sum(table["right_first"].values())
+    outside = sum(table["not_in_library"].values())
+    return {
+        "queries": n,
+        "errors": errors,
+        "top1": top1 if in_library else None,
+        "top1_pct": pct(top1, in_library),
+        "top5": top5 if in_library else None,
+        "top5_pct": pct(top5, in_library),
+        "verdicts": {row: {v: {"count": c, "pct": pct(c, n)} for v, c in cells.items()} for row, cells in table.items()},
+        # Every Match that names the wrong material, whether or not the
+        # right one was in the library.
+        "wrong_match_pct": pct(table["wrong_first"]["match"] + table["not_in_library"]["match"], n),
+        "right_match_pct": pct(table["right_first"]["match"], right),
+        "not_in_library_no_match_pct": pct(table["not_in_library"]["no_match"], outside),
+        "not_in_library_match_pct": pct(table["not_in_library"]["match"], outside),
+    }
+
+
+def timing(queries, library, jobs):
+    # The call that built the index is timed as the index, not as a search.
+    ms = [q["ms"] for q in queries if "ms" in q and not q.get("builds_index")]
+    return {
+        "library_entries": library.entries,
+        "import_s": library.import_s,
+        "index_s": library.index_s,
+        "jobs": jobs,
+        "identify_mean_ms": statistics.mean(ms) if ms else None,
+        "identify_median_ms": statistics.median(ms) if ms else None,
+    }
+
+
+def mistakes(queries):
+    wrong = []
+    for q in queries:
+        got, hqi = q["hits"][0] if q.get("hits") else (None, None)
+        if "error" in q:
+            wrong.append({"query": q["label"], "expected": q["expected"], "error": q["error"]})
+        elif (q["expected"] is None and q["verdict"] != "no_match") or (
+                q["expected"] is not None and got != q["expected"]):
+            wrong.append({"query": q["label"], "expected": q["expected"], "got": got, "hqi": hqi,
+                          "verdict": VERDICT_TITLES[q["verdict"]]})
+    return wrong
+
+
+def value_at(figures, key):
+    for part in key:
+        figures = figures.get(part) if isinstance(figures, dict) else None
+    return figures
+
+
+def missed_targets(name, figures):
+    missed = []
+    for what, key, sense, bound in TARGETS[name]:
+        value = value_at(figures, key)
+        ok = value is not None and (value >= bound if sense == ">=" else value <= bound)
+        if not ok:
+            missed.append(f"{name}: {what} {shown(value)}, target {sense} {bound:g} %")
+    return missed
+
+
+def print_set(name, figures, verbose):
+    t = figures["timing"]
+    print(f"== {name}: {figures['queries']} queries, library of {t['library_entries']} entries")
+    print(f"   library built in {t['import_s']:.1f} s, index (first identify) {t['index_s']:.2f} s; "
+          f"identify mean {t['identify_mean_ms']:.0f} ms, median {t['identify_median_ms']:.0f} ms "
+          f"({t['jobs']} in parallel)")
+    if figures["errors"]:
+        print(f"   {figures['errors']} identify calls FAILED")
+    if figures["top1"] is not None:
+        print(f"   top-1 {shown(figures['top1_pct'])} ({figures['top1']}), "
+              f"top-{TOP} {shown(figures['top5_pct'])} ({figures['top5']})")
+    if "other_laser_line" in figures:
+        o = figures["other_laser_line"]
+        print(f"   other laser line: {o['queries']} queries, top-1 {shown(o['top1_pct'])} ({o['top1']}), "
+              f"top-{TOP} {shown(o['top5_pct'])} ({o['top5']}), "
+              f"right answers declared Match {shown(o['right_match_pct'])}")
+    print(f"   {'':22}" + "".join(f"{title:>18}" for title in VERDICT_TITLES.values()))
+    for row, title in ROWS.items():
+        cells = figures["verdicts"][row]
+        if sum(c["count"] for c in cells.values()) == 0:
+            continue
+        print(f"   {title:22}" + "".join(f"{c['count']:>9} {shown(c['pct']):>8}" for c in cells.values()))
+    print(f"   Match given to a wrong material: {shown(figures['wrong_match_pct'])} of queries")
+    if figures["right_match_pct"] is not None:
+        print(f"   right answers declared Match: {shown(figures['right_match_pct'])}")
+    if figures["not_in_library_match_pct"] is not None:
+        print(f"   not in library: No match {shown(figures['not_in_library_no_match_pct'])}, "
+              f"Match {shown(figures['not_in_library_match_pct'])}")
+    if verbose:
+        for m in figures["mistakes"]:
+            if "error" in m:
+                print(f"   error  {m['query']}: {m['error']}")
+            else:
+                print(f"   wrong  {m['query']}: expected {m['expected'] or 'no match'}, got {m['got']} "
+                      f"HQI {m['hqi']} ({m['verdict']})")
+
+
+def evaluate(args, data, work):
+    cli = Cli(args.cli, work / "home")
+    rows = read_index(data)
+    results = {}
+    started = time.perf_counter()
+    if "minerals" in args.set or "nomatch" in args.set:
+        sources, queries, nomatch = mineral_sets(data, rows)
+        library = Library(cli, work / "minerals", work / "minerals-index.sqlite")
+        library.build(sources, args.jobs)
+        searched = {"minerals": queries, "nomatch": nomatch}
+        library.search([q for s in ("minerals", "nomatch") if s in args.set for q in searched[s]], args.jobs)
+        for s in ("minerals", "nomatch"):
+            if s in args.set:
+                results[s] = dict(score(searched[s]), timing=timing(searched[s], library, args.jobs),
+                                  mistakes=mistakes(searched[s]))
+        if "minerals" in args.set:
+            results["minerals"]["other_laser_line"] = score([q for q in queries if q["other_laser"]])
+    if "polymers" in args.set:
+        sources, queries = polymer_sets(data, work)
+        library = Library(cli, work / "polymers", work / "polymers-index.sqlite")
+        library.build(sources, args.jobs)
+        library.search(queries, args.jobs)
+        results["polymers"] = dict(score(queries), timing=timing(queries, library, args.jobs),
+                                   mistakes=mistakes(queries))
+    return results, time.perf_counter() - started
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--cli", required=True, help="the veltrane-cli program")
+    parser.add_argument("--set", type=parse_sets, default=list(SETS),
+                        help="minerals, nomatch, polymers or all; several joined by + or , (default all)")
+    parser.add_argument("--data", default=default_data(), help="the development data folder")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="identify calls run at once")
+    parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--verbose", action="store_true", help="list every wrong first hit")
+    parser.add_argument("--assert", dest="check", action="store_true", help="exit 1 when a target is missed")
+    args = parser.parse_args()
+    if args.jobs < 1:
+        parser.error("--jobs is at least 1")
+    if not (os.path.isfile(args.cli) and os.access(args.cli, os.X_OK)):
+        parser.error(f"{args.cli}: not an executable program")
+
+    data = pathlib.Path(args.data)
+    if not data.is_dir():
+        print(f"identify_eval: no development data at {data} (give --data or VELTRANE_DEV_DATA); skipped")
+        return 77
+
+    with tempfile.TemporaryDirectory(prefix="veltrane-identify-eval-") as tmp:
+        try:
+            results, wall_s = evaluate(args, data, pathlib.Path(tmp))
+        except Failure as e:
+            print(f"identify_eval: {e}", file=sys.stderr)
+            return 1
+
+    print(f"identify_eval: {args.cli} on {data}, sets {'+'.join(args.set)}, {args.jobs} jobs, "
+          f"{wall_s:.1f} s in all")
+    for name, figures in results.items():
+        print_set(name, figures, args.verbose)
+
+    failed = [f"{name}: {figures['errors']} identify calls failed" for name, figures in results.items()
+              if figures["errors"]]
+    missed = [m for name, figures in results.items() for m in missed_targets(name, figures)] if args.check else []
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump({"cli": args.cli, "data": str(data), "jobs": args.jobs, "wall_s": wall_s, "sets": results,
+                       "failed": failed, "missed_targets": missed}, f, indent=1)
+            f.write("\n")
+    for line in failed + missed:
+        print(f"FAILED {line}")
+    return 1 if failed or missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
