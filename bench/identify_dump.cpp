@@ -1,8 +1,8 @@
 // Writes the data bench/identify_reference.py sets Veltrane beside NumPy and
 // SciPy with, into the folder given: the 2500-point spectrum of
 // BM_ArplsBaseline2500 and Veltrane's baseline of it (float64), and 10,000
-// prepared entries on one grid with an unknown (float32) plus Veltrane's
-// five best entries for it.
+// prepared entries on one grid with an unknown (float32), each entry's band
+// agreement with the unknown, and Veltrane's five best entries for it.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -63,6 +63,13 @@ int main(int argc, char** argv) {
         v += n(noise);
     Write(folder + "matrix.f32", matrix);
     Write(folder + "unknown.f32", unknown.values);
+    // The band agreement of each entry with the unknown, which the reference
+    // takes as given and combines with its own correlation.
+    std::vector<double> agreement(kEntries);
+    BandList unknownBands = FindBands(unknown.start, unknown.values.data(), unknown.values.size());
+    for (std::size_t e = 0; e < kEntries; ++e)
+        agreement[e] = BandAgreement(unknownBands, FindBands(400, library.values(e), kPoints), 400, 3200);
+    Write(folder + "agreement.f64", agreement);
     Ranking r = RankLibrary(unknown, library, SearchRange{400, 3200}, 5);
     // Veltrane's own time on exactly this matrix, the best of 20 like the
     // reference's timing, so the two figures come from the same data.

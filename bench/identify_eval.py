@@ -32,6 +32,7 @@ import csv
 import json
 import os
 import pathlib
+import random
 import re
 import statistics
 import subprocess
@@ -364,12 +365,14 @@ def evaluate(args, data, work):
     cli = Cli(args.cli, work / "home")
     rows = read_index(data)
     results = {}
+    all_searched = {}
     started = time.perf_counter()
     if "minerals" in args.set or "nomatch" in args.set:
         sources, queries, nomatch = mineral_sets(data, rows)
         library = Library(cli, work / "minerals", work / "minerals-index.sqlite")
         library.build(sources, args.jobs)
         searched = {"minerals": queries, "nomatch": nomatch}
+        all_searched.update({k: v for k, v in searched.items() if k in args.set})
         library.search([q for s in ("minerals", "nomatch") if s in args.set for q in searched[s]], args.jobs)
         for s in ("minerals", "nomatch"):
             if s in args.set:
@@ -382,9 +385,120 @@ def evaluate(args, data, work):
         library = Library(cli, work / "polymers", work / "polymers-index.sqlite")
         library.build(sources, args.jobs)
         library.search(queries, args.jobs)
+        all_searched["polymers"] = queries
         results["polymers"] = dict(score(queries), timing=timing(queries, library, args.jobs),
                                    mistakes=mistakes(queries))
+    if args.calibrate:
+        calibrate(all_searched)
     return results, time.perf_counter() - started
+
+
+# ---- choosing the verdict's thresholds -------------------------------------------------
+
+def best_and_margin(q):
+    """The best HQI and its lead over the first hit of another name."""
+    hits = q.get("hits") or []
+    if not hits:
+        return 0.0, 0.0
+    name, best = hits[0]
+    folded = name.strip().lower()
+    for other, hqi in hits[1:]:
+        if other.strip().lower() != folded:
+            return best, best - hqi
+    return best, best
+
+
+def verdict_of(best, margin, rule):
+    match_hqi, match_margin, possible_hqi, possible_margin = rule
+    if best >= match_hqi and margin >= match_margin:
+        return "match"
+    if best >= possible_hqi and margin >= possible_margin:
+        return "possible"
+    return "no_match"
+
+
+def rule_figures(items, rule):
+    """items: (best, margin, kind) with kind right, wrong or outside."""
+    count = {"right": 0, "wrong": 0, "outside": 0}
+    right_match = right_kept = wrong_match = outside_match = outside_no = 0
+    for best, margin, kind in items:
+        v = verdict_of(best, margin, rule)
+        count[kind] += 1
+        right_match += kind == "right" and v == "match"
+        right_kept += kind == "right" and v != "no_match"
+        wrong_match += kind != "right" and v == "match"
+        outside_match += kind == "outside" and v == "match"
+        outside_no += kind == "outside" and v == "no_match"
+    n = len(items)
+    return {"wrong_match": wrong_match / n if n else 0.0,
+            "right_match": right_match / count["right"] if count["right"] else 0.0,
+            "right_kept": right_kept / count["right"] if count["right"] else 0.0,
+            "outside_no_match": outside_no / count["outside"] if count["outside"] else 1.0,
+            "outside_match": outside_match / count["outside"] if count["outside"] else 0.0}
+
+
+RULES = [(t1, m1, t2, m2) for t1 in range(50, 100, 5) for m1 in range(0, 32, 2)
+         for t2 in range(30, t1 + 1, 5) for m2 in range(0, 22, 2)]
+
+
+LIMITS = {"wrong_match": 0.01, "outside_no_match": 0.94, "outside_match": 0.02}
+
+
+def choose_rule(items):
+    """The rule that declares the most right answers Match while keeping a
+    wrong Match to 1 query in 100 and leaving 94 in 100 of the materials
+    outside the library No match (at most 2 in 100 Match); of those, the one
+    that leaves the fewest right answers No match (the rest become Possible
+    match), then the one with the fewest wrong Matches."""
+    best = None
+    for rule in RULES:
+        f = rule_figures(items, rule)
+        if (f["wrong_match"] > LIMITS["wrong_match"] or f["outside_no_match"] < LIMITS["outside_no_match"]
+                or f["outside_match"] > LIMITS["outside_match"]):
+            continue
+        key = (round(f["right_match"], 6), round(f["right_kept"], 6), -f["wrong_match"], f["outside_no_match"], rule)
+        if best is None or key > best[0]:
+            best = (key, rule, f)
+    return best
+
+
+def calibrate(searched):
+    """Thresholds from every query of the sets run, with a check by halves:
+    rules chosen on a random half of the queries are scored on the other."""
+    items = []
+    for name, queries in searched.items():
+        for q in queries:
+            if "error" in q or not q.get("hits"):
+                continue
+            best, margin = best_and_margin(q)
+            kind = ("outside" if q["expected"] is None else
+                    "right" if q["hits"][0][0] == q["expected"] else "wrong")
+            items.append((best, margin, kind))
+    chosen = choose_rule(items)
+    if chosen is None:
+        print("calibrate: no rule meets the limits on these queries")
+        return
+    _, rule, f = chosen
+    print(f"calibrate: {len(items)} queries; Match at HQI >= {rule[0]} leading another name by >= {rule[1]}, "
+          f"Possible match at HQI >= {rule[2]} leading by >= {rule[3]}")
+    print(f"   on all: right answers Match {100 * f['right_match']:.1f} % (Match or Possible "
+          f"{100 * f['right_kept']:.1f} %), wrong Match {100 * f['wrong_match']:.1f} % "
+          f"of queries, outside No match {100 * f['outside_no_match']:.1f} %, Match {100 * f['outside_match']:.1f} %")
+    rng = random.Random(1)
+    held = []
+    for _ in range(5):
+        shuffled = items[:]
+        rng.shuffle(shuffled)
+        halves = (shuffled[: len(items) // 2], shuffled[len(items) // 2:])
+        for train, test in (halves, halves[::-1]):
+            c = choose_rule(train)
+            if c is not None:
+                held.append(rule_figures(test, c[1]))
+    if held:
+        mean = {k: statistics.mean(h[k] for h in held) for k in held[0]}
+        print(f"   chosen on one half, scored on the other ({len(held)} splits): right answers Match "
+              f"{100 * mean['right_match']:.1f} % (Match or Possible {100 * mean['right_kept']:.1f} %), wrong Match {100 * mean['wrong_match']:.1f} %, outside No match "
+              f"{100 * mean['outside_no_match']:.1f} %, Match {100 * mean['outside_match']:.1f} %")
 
 
 def main():
@@ -397,7 +511,17 @@ def main():
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--verbose", action="store_true", help="list every wrong first hit")
     parser.add_argument("--assert", dest="check", action="store_true", help="exit 1 when a target is missed")
+    parser.add_argument("--calibrate", action="store_true",
+                        help="choose the verdict's thresholds from the hits of the sets run")
+    parser.add_argument("--limits", metavar="WRONG,OUTSIDE_NO,OUTSIDE_MATCH",
+                        help="limits the calibration keeps to, as fractions (default 0.01,0.94,0.02)")
     args = parser.parse_args()
+    if args.limits:
+        try:
+            LIMITS.update(zip(("wrong_match", "outside_no_match", "outside_match"),
+                              (float(v) for v in args.limits.split(",", 2))))
+        except ValueError:
+            parser.error("--limits takes three fractions separated by commas")
     if args.jobs < 1:
         parser.error("--jobs is at least 1")
     if not (os.path.isfile(args.cli) and os.access(args.cli, os.X_OK)):

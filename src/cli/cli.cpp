@@ -17,6 +17,7 @@
 #include "device/device_link.h"
 #include "identify/library_index.h"
 #include "identify/shift_spectrum.h"
+#include "identify/verdict.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
@@ -859,11 +860,14 @@ constexpr const char* kIdentifyUsage =
     "Removes the fluorescence baseline of FILE (a raw spectrum, a PC library, a device\n"
     "record, or a CSV, JCAMP-DX or SPC spectrum; --laser gives the laser wavelength for\n"
     "one whose X is in nm or um) and ranks the libraries of each DIR (default: the PC library folder of the\n"
-    "application) by hit quality index over Raman shifts LO to HI (default 400:3200).\n"
+    "application) by hit quality index over Raman shifts LO to HI (default: from 100 up\n"
+    "to where the shorter of the two spectra ends).\n"
     "Prints the best N hits (default 5), one per line: rank, HQI, name, file, separated by\n"
-    "tabs. Files that take no part go to standard error with the reason. The prepared\n"
-    "libraries are kept in an index in the cache folder (--index names another file).\n"
-    "Exit status 0 when the best hit reaches H (default 90), 2 when none does.\n";
+    "tabs, then the verdict on standard error. Files that take no part go to standard error\n"
+    "with the reason. The prepared libraries are kept in an index in the cache folder\n"
+    "(--index names another file).\n"
+    "Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,\n"
+    "0 when the best hit reaches H and 2 when it does not.\n";
 constexpr const char* kBaselineUsage =
     "Usage: veltrane-cli baseline FILE [--laser NM] [-o OUT]\n"
     "Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole wavenumbers and removes its "
@@ -871,6 +875,7 @@ constexpr const char* kBaselineUsage =
     "baseline (arPLS). Writes CSV: Raman shift, corrected intensity, baseline; standard\n"
     "output without -o.\n";
 constexpr int kExitNoMatch = 2;
+constexpr int kExitPossibleMatch = 3;
 
 // The spectrum of FILE against Raman shift; messages as the other commands
 // give them for a refused file.
@@ -932,8 +937,9 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     std::size_t top = 5;
     if (a.has("--top") && (!ParseWhole(a.get("--top"), top) || top == 0))
         return Usage(err, "The number of hits is a whole number of at least 1.", kIdentifyUsage);
-    double minHqi = kDefaultMinHqi;
-    if (a.has("--min-hqi")) {
+    double minHqi = 0.0;
+    const bool byScoreAlone = a.has("--min-hqi");
+    if (byScoreAlone) {
         std::string text = a.get("--min-hqi");
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), minHqi);
         if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(minHqi >= 0.0) || minHqi > 100.0)
@@ -973,16 +979,35 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     for (const IndexSkip& skip : library->skipped)
         err << Shown(skip.path) << ": " << skip.reason << "\n";
-    Ranking ranking = RankLibrary(unknown, library->prepared, range, top);
+    // The whole library is ranked: the verdict looks past the printed hits
+    // for the best one of another name.
+    Ranking ranking = RankLibrary(unknown, library->prepared, range);
     for (std::size_t entry : ranking.tooFewPoints)
         err << Shown(library->info[entry].path) << ": fewer than " << kMinCommonPoints
             << " points in common with the spectrum\n";
-    for (std::size_t rank = 0; rank < ranking.hits.size(); ++rank) {
+    for (std::size_t rank = 0; rank < std::min(top, ranking.hits.size()); ++rank) {
         const RankedHit& hit = ranking.hits[rank];
         const IndexedEntryInfo& info = library->info[hit.entry];
         out << rank + 1 << "\t" << HqiText(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path) << "\n";
     }
-    return !ranking.hits.empty() && ranking.hits[0].hqi >= minHqi ? kExitOk : kExitNoMatch;
+    if (byScoreAlone) return !ranking.hits.empty() && ranking.hits[0].hqi >= minHqi ? kExitOk : kExitNoMatch;
+    IdentifyVerdict verdict =
+        DecideVerdict(ranking.hits, [&](std::size_t entry) -> const std::string& { return library->info[entry].name; });
+    auto nameAt = [&](std::optional<std::size_t> at) {
+        return at ? Shown(library->info[ranking.hits[*at].entry].name) : std::string();
+    };
+    err << VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp),
+                       verdict.runnerUp ? ranking.hits[*verdict.runnerUp].hqi : 0.0)
+        << "\n";
+    switch (verdict.verdict) {
+    case Verdict::Match:
+        return kExitOk;
+    case Verdict::PossibleMatch:
+        return kExitPossibleMatch;
+    case Verdict::NoMatch:
+        break;
+    }
+    return kExitNoMatch;
 }
 
 int CliBaseline(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

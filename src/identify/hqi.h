@@ -10,23 +10,51 @@
 
 namespace veltrane {
 
-// The Raman shifts a search compares, in cm-1, both ends included.
+// The Raman shifts a search compares, in cm-1, both ends included. By
+// default everything from 100 cm-1 up that both spectra cover: most of a
+// mineral's bands lie below 400 cm-1, and below 100 cm-1 the laser line's
+// filter edge is all that is left to see.
+constexpr std::int32_t kLowestComparedShift = 100;
+constexpr std::int32_t kHighestShift = 1000000;
 struct SearchRange {
-    std::int32_t low = 400;
-    std::int32_t high = 3200;
+    std::int32_t low = kLowestComparedShift;
+    std::int32_t high = kHighestShift;
 };
 // An entry sharing fewer grid points than this with the unknown is not ranked.
 constexpr std::int32_t kMinCommonPoints = 200;
-constexpr double kDefaultMinHqi = 90.0;
 
 // "LO:HI" with whole or decimal numbers, LO below HI; decimals are rounded
 // to the grid inward.
 std::optional<SearchRange> ParseSearchRange(const std::string& text);
 
-// Hit quality index of two prepared spectra over the grid points both have
-// inside `range`: 100 times the squared correlation coefficient. `common`
-// receives the number of such points; below kMinCommonPoints, or when either
-// side is flat there, the result is empty.
+// The bands of a spectrum in comparison form: the local maxima of its
+// intensity (smoothed over a few cm-1 against noise) that stand out from
+// their surroundings by kBandProminence of the largest value, each weighted
+// by its height in comparison form. Positions ascend.
+struct BandList {
+    std::vector<std::int32_t> positions;
+    std::vector<float> weights;
+};
+constexpr double kBandProminence = 0.02;
+BandList FindBands(std::int32_t start, const float* values, std::size_t count);
+
+// How well two spectra's bands agree over [first, last]: the share of each
+// side's band weight that has a band of the other within kBandTolerance
+// cm-1, averaged over both sides; 0 when either has no band there.
+constexpr std::int32_t kBandTolerance = 6;
+double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
+
+// The HQI weighs band agreement against the correlation of the whole
+// spectra: a band moved by a few cm-1 between two samples or instruments
+// costs the correlation dearly but keeps its agreement.
+constexpr double kBandAgreementWeight = 0.2;
+
+// Hit quality index of two spectra in comparison form over the grid points
+// both have inside `range`: 100 times the square of the correlation
+// coefficient combined with the band agreement (0.8 and 0.2), and 0 when
+// they are anti-correlated (a spectrum upside down is not the same
+// material). `common` receives the number of such points; below
+// kMinCommonPoints, or when either side is flat there, the result is empty.
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
                                       std::int32_t* common = nullptr);
 
@@ -47,11 +75,21 @@ public:
     std::size_t count(std::size_t i) const { return m_offsets[i + 1] - m_offsets[i]; }
     const float* values(std::size_t i) const { return m_values.data() + m_offsets[i]; }
     std::size_t bytes() const;
+    // Finds the bands of the entries added by append() since the last call
+    // (add() finds its own); a search needs every entry's bands.
+    void findBands();
+    bool hasBands() const { return m_bandOffsets.size() == m_starts.size() + 1; }
+    const std::int32_t* bandPositions(std::size_t i) const { return m_bandPositions.data() + m_bandOffsets[i]; }
+    const float* bandWeights(std::size_t i) const { return m_bandWeights.data() + m_bandOffsets[i]; }
+    std::size_t bandCount(std::size_t i) const { return m_bandOffsets[i + 1] - m_bandOffsets[i]; }
 
 private:
     std::vector<float> m_values;
     std::vector<std::size_t> m_offsets{0};
     std::vector<std::int32_t> m_starts;
+    std::vector<std::int32_t> m_bandPositions;
+    std::vector<float> m_bandWeights;
+    std::vector<std::size_t> m_bandOffsets{0};
 };
 
 // An unknown as a search sees it. From a sensor whose pixels lie further
@@ -62,13 +100,16 @@ private:
 struct UnknownSpectrum {
     GridSpectrum grid;
     std::vector<double> pixels; // sorted pixel shifts when coarse, else empty
+    BandList bands;             // of the grid; a coarse unknown has none worth comparing
 };
 // Median pixel spacing above which an unknown counts as coarse, in cm-1.
 constexpr double kCoarseSpacing = 4.0;
+// The unknown prepared and in comparison form.
 UnknownSpectrum PrepareUnknown(std::span<const double> x, std::span<const double> y);
 
-// An entry as the given pixels would record it: each pixel the mean of the
-// entry over its share of the axis, then back onto whole wavenumbers.
+// An entry (in comparison form) as the given pixels would record it: each
+// pixel the mean of the entry's intensity over its share of the axis, then
+// back onto whole wavenumbers, in comparison form again.
 GridSpectrum ThroughPixels(std::int32_t start, const float* values, std::size_t count,
                            const std::vector<double>& pixels);
 

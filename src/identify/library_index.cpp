@@ -520,7 +520,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             for (std::size_t k = 0; k < count; ++k) {
                 std::int16_t q = GetI16(data + 2 * k);
                 bounded &= q != INT16_MIN;
-                values[k] = DequantizePrepared(q);
+                values[k] = CompressForComparison(DequantizePrepared(q));
             }
             if (!bounded) {
                 out.prepared.dropLast();
@@ -550,6 +550,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             return false;
         }
     }
+    out.prepared.findBands();
     return true;
 }
 

@@ -328,4 +328,10 @@ GridSpectrum PrepareSpectrum(std::span<const double> x, std::span<const double> 
     return RemoveBaseline(ResampleToWholeWavenumbers(x, y));
 }
 
+GridSpectrum CompressedForComparison(GridSpectrum prepared) {
+    for (float& v : prepared.values)
+        v = CompressForComparison(v);
+    return prepared;
+}
+
 } // namespace veltrane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -54,5 +55,16 @@ inline float DequantizePrepared(std::int16_t q) {
 
 // Resampling and baseline removal together.
 GridSpectrum PrepareSpectrum(std::span<const double> x, std::span<const double> y);
+
+// The form spectra are compared in: the square root of the prepared value,
+// what lies below the baseline taken as 0. Real spectra of one material
+// differ most in their bands' relative heights (crystal orientation, grain
+// size, the instrument's response), so the root keeps the strongest band
+// from deciding the score alone; it is applied to the stored 16-bit values,
+// so an unknown and an entry made of the same spectrum still agree exactly.
+inline float CompressForComparison(float prepared) {
+    return prepared > 0.0f ? std::sqrt(prepared) : 0.0f;
+}
+GridSpectrum CompressedForComparison(GridSpectrum prepared);
 
 } // namespace veltrane

@@ -748,16 +748,18 @@ TEST(CliOutput, AFailedWriteToStandardOutputIsAnError) {
 // ---- identify and baseline ------------------------------------------------------
 
 // A PC library with bands at `centre` and 1.7 x `centre` over a sloping
-// background, X from 300 cm-1 in 1.2 cm-1 steps.
-std::string BandLibraryBytes(const std::string& name, double centre) {
+// background, X from 300 cm-1 in 1.2 cm-1 steps; `sign` -1 turns it upside
+// down.
+std::string BandLibraryBytes(const std::string& name, double centre, double sign = 1.0) {
     std::vector<float> x(2500);
     for (std::size_t i = 0; i < x.size(); ++i)
         x[i] = 300.0f + 1.2f * static_cast<float>(i);
     std::string bytes = PcLibraryBytes(HeaderBytes(name, 179), 0, x);
     for (std::size_t i = 0; i < 2500; ++i)
         PutFloat(bytes, 120 + 4 * i,
-                 static_cast<float>(0.2 * x[i] + 1000.0 / (1.0 + std::pow((x[i] - centre) / 6.0, 2)) +
-                                    400.0 / (1.0 + std::pow((x[i] - 1.7 * centre) / 9.0, 2))));
+                 static_cast<float>((sign < 0 ? 10000.0 : 0.0) +
+                                    sign * (0.2 * x[i] + 1000.0 / (1.0 + std::pow((x[i] - centre) / 6.0, 2)) +
+                                            400.0 / (1.0 + std::pow((x[i] - 1.7 * centre) / 9.0, 2)))));
     return bytes;
 }
 
@@ -782,8 +784,10 @@ TEST(CliIdentify, RanksHitsBestFirstWithExitStatusByThreshold) {
     ASSERT_EQ(lines.size(), 2u) << r.out;
     EXPECT_EQ(lines[0], "1\t100.00\tCal\\tcite\t" + IndexFolderKey(lib) + "a.rlb");
     EXPECT_EQ(lines[1].rfind("2\t", 0), 0u);
-    EXPECT_EQ(r.err, IndexFolderKey(other) + "small.rlb: X values are wavelengths and the file has no laser "
-                                             "wavelength\n");
+    const std::string skipped =
+        IndexFolderKey(other) + "small.rlb: X values are wavelengths and the file has no laser wavelength\n";
+    EXPECT_EQ(r.err.substr(0, skipped.size()), skipped);
+    EXPECT_EQ(r.err.substr(skipped.size()).rfind("Match: Cal\\tcite, HQI 100.0, next Gypsum ", 0), 0u) << r.err;
     // The same spectrum brought from another program ranks the same.
     ASSERT_EQ(Cli({"convert", unknown, dir.path() + "unknown.csv"}).status, 0);
     Outcome csv = Cli({"identify", dir.path() + "unknown.csv", "--library", lib, "--index", index, "--top", "1"});
@@ -811,6 +815,41 @@ TEST(CliIdentify, RanksHitsBestFirstWithExitStatusByThreshold) {
         EXPECT_EQ(Cli(bad).status, kExitUsage) << bad.back();
     EXPECT_EQ(Cli({"identify", dir.path() + "missing.rsd", "--library", lib, "--index", index}).status, kExitFailure);
     EXPECT_EQ(Cli({"identify", unknown, "--library", dir.path() + "none", "--index", index}).status, kExitFailure);
+}
+
+TEST(CliIdentify, ExitStatusTellsTheVerdict) {
+    TempDir dir;
+    std::string unknown = dir.path() + "unknown.rlb", index = dir.path() + "index.sqlite";
+    WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
+    struct Case {
+        std::string folder;
+        std::vector<std::pair<std::string, std::string>> files; // file name, library bytes
+        int status;
+        std::string verdict;
+    } cases[] = {
+        // Another entry of the same material does not make it doubtful.
+        {"same",
+         {{"a.rlb", BandLibraryBytes("Calcite", 1086)},
+          {"b.rlb", BandLibraryBytes(" calcite", 1086)},
+          {"c.rlb", BandLibraryBytes("Gypsum", 1008)}},
+         0,
+         "Match: Calcite, HQI 100.0, next Gypsum "},
+        // Two materials the spectrum cannot tell apart.
+        {"twins",
+         {{"a.rlb", BandLibraryBytes("Calcite", 1086)}, {"b.rlb", BandLibraryBytes("Aragonite", 1086)}},
+         3,
+         "Possible match: Calcite, HQI 100.0, next Aragonite 100.0"},
+        {"inverted", {{"a.rlb", BandLibraryBytes("Calcite", 1086, -1.0)}}, 2, "No match"},
+    };
+    for (const Case& c : cases) {
+        std::string folder = dir.path() + c.folder + "/";
+        std::filesystem::create_directories(folder);
+        for (const auto& [name, bytes] : c.files)
+            WriteBytes(folder + name, bytes);
+        Outcome r = Cli({"identify", unknown, "--library", folder, "--index", index});
+        EXPECT_EQ(r.status, c.status) << c.folder << "\n" << r.out << r.err;
+        EXPECT_EQ(r.err.rfind(c.verdict, 0), 0u) << r.err;
+    }
 }
 
 TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {

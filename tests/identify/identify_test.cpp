@@ -11,6 +11,7 @@
 #include "identify/library_index.h"
 #include "identify/preprocess.h"
 #include "identify/shift_spectrum.h"
+#include "identify/verdict.h"
 #include "library/library_file_bytes.h"
 #include "support/temp_dir.h"
 
@@ -24,31 +25,42 @@ using test::TempDir;
 using test::WriteBytes;
 
 // cos and sin over whole periods have zero mean and are orthogonal, so a mix
-// a*cos + b*sin correlates with cos by a^2 / (a^2 + b^2) exactly.
+// a*cos + b*sin correlates with cos by a / sqrt(a^2 + b^2) exactly. The
+// offset keeps the wave positive, as a spectrum in comparison form is; its
+// bands are the maxima, atan2(b, a) / 2pi of a period after those of cos.
 GridSpectrum Wave(std::int32_t start, std::int32_t count, double a, double b, std::int32_t period = 100) {
     GridSpectrum g;
     g.start = start;
     for (std::int32_t k = 0; k < count; ++k) {
         double phase = 2.0 * std::numbers::pi * (start + k) / period;
-        g.values.push_back(static_cast<float>(a * std::cos(phase) + b * std::sin(phase)));
+        g.values.push_back(static_cast<float>(1.05 * std::hypot(a, b) + a * std::cos(phase) + b * std::sin(phase)));
     }
     return g;
 }
 
-TEST(HitQualityIndex, SquaredCorrelationOverTheCommonPointsInsideTheRange) {
+// The HQI of a correlation r with no band in agreement.
+double Unmatched(double r) {
+    double c = r / (1.0 + kBandAgreementWeight);
+    return 100.0 * c * c;
+}
+
+TEST(HitQualityIndex, CorrelationAndBandAgreementOverTheCommonPointsInsideTheRange) {
     GridSpectrum unknown = Wave(0, 3600, 1, 0);
+    const double third = std::sqrt(0.5);
     struct Case {
         GridSpectrum entry;
         SearchRange range;
         double hqi;
         std::int32_t common;
     } cases[] = {
-        {Wave(0, 3600, 1, 0), {}, 100.0, 2801},
-        {Wave(0, 3600, 7, 0), {}, 100.0, 2801},            // scale-free
-        {Wave(0, 3600, -3, 4), {400, 2399}, 36.0, 2000},   // 9 / 25, anti-correlation counts too
-        {Wave(1500, 1000, 3, 4), {}, 36.0, 1000},          // only where the entry exists
-        {Wave(3001, 500, 1, 1), {}, 50.0, 200},            // exactly the minimum in common
-        {Wave(2000, 1000, 1, 0), {400, 2199}, 100.0, 200}, // the range cuts it
+        {Wave(0, 3600, 1, 0), {}, 100.0, 3500},                      // from 100 cm-1 to the common end
+        {Wave(0, 3600, 7, 0), {}, 100.0, 3500},                      // scale-free
+        {Wave(0, 3600, -3, 4), {400, 2399}, 0.0, 2000},              // anti-correlated: nothing
+        {Wave(1500, 1000, 3, 4), {}, Unmatched(0.6), 1000},          // only where the entry exists
+        {Wave(3001, 500, 1, 1), {400, 3200}, Unmatched(third), 200}, // exactly the minimum in common
+        {Wave(2050, 1000, 1, 0), {400, 2249}, 100.0, 200},           // the range cuts it
+        // Bands 5 cm-1 apart: they agree, the correlation alone would not.
+        {Wave(0, 3600, 3, 1), {}, 100.0 * std::pow((3.0 / std::sqrt(10.0) + 0.2) / 1.2, 2), 3500},
     };
     for (const Case& c : cases) {
         std::int32_t common = 0;
@@ -58,14 +70,83 @@ TEST(HitQualityIndex, SquaredCorrelationOverTheCommonPointsInsideTheRange) {
         EXPECT_NEAR(*hqi, c.hqi, 1e-3) << c.entry.start;
     }
     std::int32_t common = 0;
-    EXPECT_FALSE(HitQualityIndex(unknown, Wave(3002, 500, 1, 0), {}, &common));
+    EXPECT_FALSE(HitQualityIndex(unknown, Wave(3002, 500, 1, 0), {400, 3200}, &common));
     EXPECT_EQ(common, 199);
     EXPECT_FALSE(HitQualityIndex(unknown, Wave(0, 3600, 0, 0), {})); // flat: no correlation to speak of
 }
 
+TEST(HitQualityIndex, AnInvertedSpectrumDoesNotMatch) {
+    std::vector<double> x, y;
+    for (int k = 0; k < 2000; ++k) {
+        x.push_back(200.0 + k);
+        double bands = 0.0;
+        for (double centre : {465.0, 1086.0, 1600.0})
+            bands += 1000.0 / (1.0 + std::pow((x.back() - centre) / 8.0, 2));
+        y.push_back(3000.0 + 0.5 * k + bands);
+    }
+    PreparedLibrary library;
+    GridSpectrum upright = PrepareUnknown(x, y).grid;
+    library.add(upright.start, upright.values.data(), upright.values.size());
+    for (double& v : y)
+        v = 10000.0 - v;
+    // Upside down, the baseline sags into the bands and leaves a little
+    // above it at their flanks; far from a match all the same.
+    Ranking ranking = RankLibrary(PrepareUnknown(x, y), library, {});
+    ASSERT_EQ(ranking.hits.size(), 1u);
+    EXPECT_LT(ranking.hits[0].hqi, 10.0);
+}
+
+TEST(Bands, FoundWhereTheyAreAndAgreeWithinTheTolerance) {
+    // Lorentzians on a noisy floor, in comparison form (square roots).
+    std::mt19937 rng(4);
+    std::normal_distribution<double> noise(0.0, 0.003);
+    auto spectrum = [&](std::vector<double> centres, double shift) {
+        GridSpectrum g;
+        g.start = 100;
+        for (int k = 0; k < 1500; ++k) {
+            double v = std::abs(noise(rng));
+            for (std::size_t b = 0; b < centres.size(); ++b)
+                v += (1.0 - 0.2 * b) / (1.0 + std::pow((100.0 + k - centres[b] - shift) / 5.0, 2));
+            g.values.push_back(static_cast<float>(std::sqrt(v)));
+        }
+        return g;
+    };
+    GridSpectrum a = spectrum({400.5, 700.0, 1001.0, 1300.0}, 0.0);
+    BandList bands = FindBands(a.start, a.values.data(), a.values.size());
+    ASSERT_EQ(bands.positions.size(), 4u);
+    const std::int32_t expected[] = {400, 700, 1001, 1300};
+    for (std::size_t b = 0; b < 4; ++b)
+        EXPECT_NEAR(bands.positions[b], expected[b], 1) << b;
+    EXPECT_GT(bands.weights[0], bands.weights[3]);
+    struct Case {
+        std::vector<double> centres;
+        double shift;
+        std::int32_t first, last;
+        double agreement;
+    } cases[] = {
+        {{400.5, 700.0, 1001.0, 1300.0}, 4.0, 100, 1599, 1.0}, // a few cm-1 apart still agree
+        {{400.5, 700.0, 1001.0, 1300.0}, 10.0, 100, 1599, 0.0},
+        {{400.5, 700.0, 1001.0, 1300.0}, 0.0, 900, 1599, 1.0}, // only the common range counts
+        {{1001.0}, 0.0, 100, 1599, -1.0},                      // one of four: see below
+    };
+    for (const Case& c : cases) {
+        GridSpectrum b = spectrum(c.centres, c.shift);
+        BandList other = FindBands(b.start, b.values.data(), b.values.size());
+        double agreement = BandAgreement(bands, other, c.first, c.last);
+        if (c.agreement >= 0.0) {
+            EXPECT_NEAR(agreement, c.agreement, 1e-9) << c.shift;
+        } else {
+            // All of b's weight is matched, a's band at 1001 of its four.
+            double share =
+                bands.weights[2] / (bands.weights[0] + bands.weights[1] + bands.weights[2] + bands.weights[3]);
+            EXPECT_NEAR(agreement, 0.5 * (1.0 + share), 1e-6);
+        }
+    }
+}
+
 TEST(RankLibrary, BestFirstTopNAndEntriesWithTooFewPointsApart) {
     PreparedLibrary library;
-    const double mixes[][2] = {{1, 2}, {1, 0}, {2, 1}, {1, 1}};
+    const double mixes[][2] = {{1, 2}, {1, 0}, {2, 1}, {1, 1}, {1, 0}};
     for (const auto& m : mixes) {
         GridSpectrum g = Wave(0, 3600, m[0], m[1]);
         library.add(g.start, g.values.data(), g.values.size());
@@ -76,10 +157,37 @@ TEST(RankLibrary, BestFirstTopNAndEntriesWithTooFewPointsApart) {
     ASSERT_EQ(ranking.hits.size(), 3u);
     EXPECT_EQ(ranking.hits[0].entry, 1u);
     EXPECT_DOUBLE_EQ(ranking.hits[0].hqi, 100.0);
-    EXPECT_EQ(ranking.hits[1].entry, 2u); // 80
-    EXPECT_EQ(ranking.hits[2].entry, 3u); // 50
-    EXPECT_NEAR(ranking.hits[1].hqi, 80.0, 1e-3);
-    EXPECT_EQ(ranking.tooFewPoints, std::vector<std::size_t>{4});
+    EXPECT_EQ(ranking.hits[1].entry, 4u); // the tie keeps entry order
+    EXPECT_EQ(ranking.hits[2].entry, 2u);
+    EXPECT_NEAR(ranking.hits[2].hqi, Unmatched(2.0 / std::sqrt(5.0)), 1e-3);
+    EXPECT_EQ(ranking.tooFewPoints, std::vector<std::size_t>{5});
+}
+
+TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
+    const std::vector<std::string> names = {"Calcite", " calcite", "Aragonite", "Gypsum"};
+    auto nameOf = [&](std::size_t entry) -> const std::string& { return names[entry]; };
+    const VerdictThresholds t{75.0, 6.0, 70.0};
+    struct Case {
+        std::vector<RankedHit> hits;
+        Verdict verdict;
+        std::optional<std::size_t> runnerUp;
+        const char* text;
+    } cases[] = {
+        {{{0, 96.2}, {1, 95.0}, {2, 81.0}}, Verdict::Match, 2, "Match: Calcite, HQI 96.2, next Aragonite 81.0"},
+        {{{0, 80.0}, {2, 76.0}}, Verdict::PossibleMatch, 1, "Possible match: Calcite, HQI 80.0, next Aragonite 76.0"},
+        {{{3, 72.0}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 72.0"},
+        {{{3, 75.0}}, Verdict::Match, std::nullopt, "Match: Gypsum, HQI 75.0"},
+        {{{2, 69.9}, {3, 10.0}}, Verdict::NoMatch, 1, "No match (closest Aragonite, HQI 69.9)"},
+        {{}, Verdict::NoMatch, std::nullopt, "No match"},
+    };
+    for (const Case& c : cases) {
+        IdentifyVerdict v = DecideVerdict(c.hits, nameOf, t);
+        EXPECT_EQ(v.verdict, c.verdict) << c.text;
+        EXPECT_EQ(v.runnerUp, c.runnerUp) << c.text;
+        std::string best = v.best ? names[c.hits[*v.best].entry] : "";
+        std::string next = v.runnerUp ? names[c.hits[*v.runnerUp].entry] : "";
+        EXPECT_EQ(VerdictText(v, best, next, v.runnerUp ? c.hits[*v.runnerUp].hqi : 0.0), c.text);
+    }
 }
 
 TEST(SearchRange, ParsesLowColonHigh) {

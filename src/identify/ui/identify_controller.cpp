@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "identify/identify_settings.h"
+#include "identify/verdict.h"
 #include "library/library_file.h"
 #include "measure/raw_spectrum_file.h"
 
@@ -45,6 +46,19 @@ QString HqiText(double hqi) {
     return QString::number(hqi, 'f', 2);
 }
 
+// Green, amber and grey, the colours of go, check and nothing found.
+QColor VerdictColour(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Match:
+        return QColor(0, 128, 0);
+    case Verdict::PossibleMatch:
+        return QColor(196, 120, 0);
+    case Verdict::NoMatch:
+        break;
+    }
+    return QColor(110, 110, 110);
+}
+
 } // namespace
 
 struct IdentifyController::Search {
@@ -53,6 +67,8 @@ struct IdentifyController::Search {
     std::shared_ptr<const IndexedLibrary> library;
     UnknownSpectrum unknown;
     Ranking ranking;
+    IdentifyVerdict verdict;
+    std::string runnerUpName;
     bool indexOk = true;
 };
 
@@ -198,7 +214,14 @@ void IdentifyController::SpeedButton_identifyClick() {
             job->indexOk = report.ok && (index.load(folders, *fresh) || index.refresh(folders, *fresh));
             job->library = fresh;
         }
-        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{}, kTopHits);
+        // The whole library is ranked: the verdict looks past the listed
+        // hits for the best one of another name.
+        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{});
+        const IndexedLibrary& lib = *job->library;
+        job->verdict = DecideVerdict(job->ranking.hits,
+                                     [&lib](std::size_t entry) -> const std::string& { return lib.info[entry].name; });
+        if (job->verdict.runnerUp) job->runnerUpName = lib.info[job->ranking.hits[*job->verdict.runnerUp].entry].name;
+        if (job->ranking.hits.size() > static_cast<std::size_t>(kTopHits)) job->ranking.hits.resize(kTopHits);
         m_workerDone.store(true, std::memory_order_release);
     });
 }
@@ -231,12 +254,13 @@ void IdentifyController::showResult() {
     const IndexedLibrary& library = *m_library;
     if (!search->indexOk) {
         m_verdict->setText("Can not write the library index!");
-    } else if (!m_hits.empty() && m_hits[0].hqi >= kDefaultMinHqi) {
-        m_verdict->setText(
-            QString("Best match: %1, HQI %2")
-                .arg(QString::fromStdString(library.info[m_hits[0].entry].name), HqiText(m_hits[0].hqi)));
     } else {
-        m_verdict->setText(QString("No match above %1").arg(kDefaultMinHqi));
+        const IdentifyVerdict& v = search->verdict;
+        // The runner-up of another name may lie beyond the listed hits; its
+        // score is the best one's less the margin.
+        std::string best = v.best ? library.info[m_hits[*v.best].entry].name : std::string();
+        m_verdict->setText(QString::fromStdString(VerdictText(v, best, search->runnerUpName, v.hqi - v.margin)));
+        m_verdict->setStyleSheet(QString("color: %1").arg(VerdictColour(v.verdict).name()));
     }
     m_table->setRowCount(static_cast<int>(m_hits.size()));
     for (std::size_t r = 0; r < m_hits.size(); ++r) {
@@ -278,14 +302,16 @@ void IdentifyController::StringGrid_identifySelect() {
     auto curve = [&](std::int32_t start, const float* values, std::size_t count) {
         std::vector<ChartPoint> points;
         double top = 0.0;
+        // Spectra are held in comparison form (square roots); the overlay
+        // shows intensities, as the chart does.
         for (std::size_t k = 0; k < count; ++k)
             if (start + static_cast<std::int32_t>(k) >= range.low && start + static_cast<std::int32_t>(k) <= range.high)
-                top = std::max(top, static_cast<double>(values[k]));
+                top = std::max(top, static_cast<double>(values[k]) * values[k]);
         double scale = top > 0.0 ? height / top : height;
         for (std::size_t k = 0; k < count; ++k) {
             std::int32_t x = start + static_cast<std::int32_t>(k);
             if (x >= std::max(range.low, m_unknown.grid.start) && x < std::min(range.high + 1, m_unknown.grid.end()))
-                points.push_back({static_cast<double>(x), values[k] * scale});
+                points.push_back({static_cast<double>(x), static_cast<double>(values[k]) * values[k] * scale});
         }
         return points;
     };
@@ -315,6 +341,7 @@ void IdentifyController::clearResult() {
     m_hits.clear();
     m_table->setRowCount(0);
     m_verdict->clear();
+    m_verdict->setStyleSheet(QString());
     m_skipped->clear();
     m_skipped->setToolTip(QString());
 }

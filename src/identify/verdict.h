@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "identify/hqi.h"
+
+namespace veltrane {
+
+enum class Verdict : std::uint8_t { Match, PossibleMatch, NoMatch };
+
+// A verdict weighs the best score and its lead over the best hit of another
+// material: two entries of one material agreeing tells nothing, but a
+// runner-up of another name close behind means the spectrum does not tell
+// the two apart. The values are chosen on real spectra of minerals and
+// polymers (see the README), so that a Match is rarely wrong and a material
+// missing from the library is rarely called anything but No match.
+struct VerdictThresholds {
+    double matchHqi;    // a Match scores at least this...
+    double matchMargin; // ...and leads another name by at least this many HQI
+    double possibleHqi; // below this it is No match whatever the lead
+};
+extern const VerdictThresholds kVerdictThresholds;
+
+struct IdentifyVerdict {
+    Verdict verdict = Verdict::NoMatch;
+    std::optional<std::size_t> best;     // position in the hits
+    std::optional<std::size_t> runnerUp; // the first hit of another name
+    double hqi = 0.0;
+    double margin = 0.0; // best HQI less the runner-up's; the best HQI when there is none
+};
+
+// Names are one material when they agree apart from letter case and the
+// spaces around them ("Calcite" and "calcite ").
+bool SameMaterial(const std::string& a, const std::string& b);
+
+// `hits` best first, as RankLibrary gives them; the runner-up is looked for
+// among them, so rank the whole library (or enough of it) first.
+IdentifyVerdict DecideVerdict(const std::vector<RankedHit>& hits,
+                              const std::function<const std::string&(std::size_t entry)>& nameOf,
+                              const VerdictThresholds& thresholds = kVerdictThresholds);
+
+// "Match", "Possible match", "No match".
+const char* VerdictWord(Verdict verdict);
+
+// "Match: Calcite, HQI 96.2, next Aragonite 81.0", "No match (closest
+// Calcite, HQI 40.2)", or "No match" alone when nothing was ranked. Names are given as they are to be shown.
+std::string VerdictText(const IdentifyVerdict& verdict, const std::string& bestName, const std::string& runnerUpName,
+                        double runnerUpHqi);
+
+} // namespace veltrane
