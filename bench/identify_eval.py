@@ -3,7 +3,8 @@
 
 Usage: bench/identify_eval.py --cli build/release/bin/veltrane-cli
            [--set minerals|nomatch|polymers|all|minerals+nomatch] [--jobs N]
-           [--data DIR] [--json FILE] [--verbose] [--assert]
+           [--data DIR] [--json FILE] [--verbose] [--assert[=floors]]
+           [--calibrate [--limits WRONG,OUTSIDE_NO,OUTSIDE_MATCH]]
 
 Drives the program as a user would: `import` makes the library entries,
 `identify` searches each unknown, and the hits and exit status are scored.
@@ -22,7 +23,10 @@ repository):
 Exit status of identify: 0 Match, 3 Possible match, 2 No match. The report
 gives per set top-1 and top-5, the verdicts by whether the right material came
 first, and the time per identify call; --json writes the same figures.
---assert exits 1 naming each target missed. Exit 77 when the data folder is
+--assert exits 1 naming each target missed (--assert=floors: each figure
+below the level the method has reached, which the test suite holds it to).
+--calibrate chooses the verdict's thresholds from the hits, with a check by
+halves (see the README). Exit 77 when the data folder is
 missing, so ctest shows the test as skipped. Everything the run writes lies in
 a temporary folder that is removed at the end; the data folder is only read.
 Standard library only: it has to run on a bare Debian 12 python3."""
@@ -64,6 +68,24 @@ TARGETS = {
     ],
     "polymers": [
         ("top-1", ("top1_pct",), ">=", 85.0),
+    ],
+}
+
+
+# What the method reaches today, a little below: the test suite holds every
+# change to it (a change that loses accuracy fails) while the targets above
+# are not all met yet.
+FLOORS = {
+    "minerals": [
+        ("top-1", ("top1_pct",), ">=", 88.0),
+        ("top-5", ("top5_pct",), ">=", 94.0),
+        ("other laser line top-1", ("other_laser_line", "top1_pct"), ">=", 80.0),
+        ("Match given to a wrong material", ("wrong_match_pct",), "<=", 1.0),
+        ("right answers declared Match", ("right_match_pct",), ">=", 50.0),
+    ],
+    "nomatch": TARGETS["nomatch"],
+    "polymers": [
+        ("top-1", ("top1_pct",), ">=", 90.0),
     ],
 }
 
@@ -314,9 +336,9 @@ def value_at(figures, key):
     return figures
 
 
-def missed_targets(name, figures):
+def missed_targets(name, figures, bounds=TARGETS):
     missed = []
-    for what, key, sense, bound in TARGETS[name]:
+    for what, key, sense, bound in bounds[name]:
         value = value_at(figures, key)
         ok = value is not None and (value >= bound if sense == ">=" else value <= bound)
         if not ok:
@@ -510,7 +532,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="identify calls run at once")
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--verbose", action="store_true", help="list every wrong first hit")
-    parser.add_argument("--assert", dest="check", action="store_true", help="exit 1 when a target is missed")
+    parser.add_argument("--assert", dest="check", nargs="?", const="targets", choices=("targets", "floors"),
+                        help="exit 1 when a target (or, with =floors, the level reached so far) is missed")
     parser.add_argument("--calibrate", action="store_true",
                         help="choose the verdict's thresholds from the hits of the sets run")
     parser.add_argument("--limits", metavar="WRONG,OUTSIDE_NO,OUTSIDE_MATCH",
@@ -546,7 +569,9 @@ def main():
 
     failed = [f"{name}: {figures['errors']} identify calls failed" for name, figures in results.items()
               if figures["errors"]]
-    missed = [m for name, figures in results.items() for m in missed_targets(name, figures)] if args.check else []
+    bounds = FLOORS if args.check == "floors" else TARGETS
+    missed = ([m for name, figures in results.items() for m in missed_targets(name, figures, bounds)]
+              if args.check else [])
     if args.json:
         with open(args.json, "w", encoding="utf-8") as f:
             json.dump({"cli": args.cli, "data": str(data), "jobs": args.jobs, "wall_s": wall_s, "sets": results,

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Turns the JSON of the benchmark programs (and the reference lines of
 smoothing_reference.py) into one Markdown table: what was measured, the time
-per run, and what it is compared with."""
+per run, and what it is compared with; then the identification figures on
+real spectra from identify_eval.py."""
 import json
 import pathlib
 import sys
@@ -80,5 +81,26 @@ for path in sorted(out_dir.glob("*_bench.json")):
 lines = ["| Program | Benchmark | Time per run | Compared with |", "|---|---|---|---|"]
 lines += [f"| {p} | {n} | {t} | {c} |" for p, n, t, c in rows]
 report = "\n".join(lines) + "\n"
+
+# Identification on the real development spectra (identify_eval.py), when
+# the data were there.
+eval_file = out_dir / "identify_eval.json"
+if eval_file.exists():
+    sets = json.loads(eval_file.read_text())["sets"]
+
+    def pct(value):
+        return "" if value is None else f"{value:.1f} %"
+
+    table = ["", "| Set | Queries | Top-1 | Top-5 | Right answers Match | Match to a wrong material "
+                 "| Not in library: No match / Match | Per identify |",
+             "|---|---|---|---|---|---|---|---|"]
+    for name, f in sets.items():
+        other = f.get("other_laser_line")
+        top1 = pct(f["top1_pct"]) + (f" (other laser line {pct(other['top1_pct'])})" if other else "")
+        outside = (f"{pct(f['not_in_library_no_match_pct'])} / {pct(f['not_in_library_match_pct'])}"
+                   if f.get("not_in_library_no_match_pct") is not None else "")
+        table.append(f"| {name} | {f['queries']} | {top1} | {pct(f['top5_pct'])} | {pct(f['right_match_pct'])} "
+                     f"| {pct(f['wrong_match_pct'])} | {outside} | {f['timing']['identify_mean_ms']:.0f} ms |")
+    report += "\n".join(table) + "\n"
 (out_dir / "report.md").write_text(report)
 print(report)

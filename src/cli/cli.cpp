@@ -979,9 +979,8 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     for (const IndexSkip& skip : library->skipped)
         err << Shown(skip.path) << ": " << skip.reason << "\n";
-    // The whole library is ranked: the verdict looks past the printed hits
-    // for the best one of another name.
-    Ranking ranking = RankLibrary(unknown, library->prepared, range);
+    // The verdict looks past the printed hits for the best one of another name.
+    Ranking ranking = RankLibrary(unknown, library->prepared, range, std::max(top, kVerdictHits));
     for (std::size_t entry : ranking.tooFewPoints)
         err << Shown(library->info[entry].path) << ": fewer than " << kMinCommonPoints
             << " points in common with the spectrum\n";

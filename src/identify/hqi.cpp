@@ -1,7 +1,6 @@
 #include "identify/hqi.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <thread>
@@ -89,11 +88,10 @@ double Agreement(const BandView& a, const BandView& b, std::int32_t first, std::
     return 0.5 * (matchedA / totalA + matchedB / totalB);
 }
 
-// `bands` null compares the spectra alone (an unknown from a coarse sensor,
-// whose pixels blur band positions beyond any tolerance).
-std::optional<double> Score(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l, std::int32_t lStart,
-                            std::int32_t lEnd, SearchRange range, std::int32_t& common, const BandView* uBands,
-                            const BandView* lBands) {
+// The correlation coefficient of the two over the points both have inside
+// the range; empty with too few such points or a flat side.
+std::optional<double> Correlation(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l,
+                                  std::int32_t lStart, std::int32_t lEnd, SearchRange range, std::int32_t& common) {
     std::int32_t first = std::max({uStart, lStart, range.low});
     std::int32_t end = std::min({uEnd, lEnd, range.high + 1});
     common = std::max(0, end - first);
@@ -104,13 +102,17 @@ std::optional<double> Score(const float* u, std::int32_t uStart, std::int32_t uE
     double vu = s.uu - s.u * s.u / n;
     double vl = s.ll - s.l * s.l / n;
     if (!(vu > 0.0) || !(vl > 0.0)) return std::nullopt;
-    if (!(cov > 0.0)) return 0.0;
-    double r = cov / std::sqrt(vu * vl);
-    if (uBands && lBands)
-        r = (r + kBandAgreementWeight * Agreement(*uBands, *lBands, first, end - 1)) / (1.0 + kBandAgreementWeight);
+    return cov / std::sqrt(vu * vl);
+}
+
+// `agreement` below 0 leaves the bands out (an unknown from a coarse
+// sensor, whose pixels blur band positions beyond any tolerance).
+double CombinedHqi(double r, double agreement) {
+    if (!(r > 0.0)) return 0.0;
+    double c = agreement < 0.0 ? r : (r + kBandAgreementWeight * agreement) / (1.0 + kBandAgreementWeight);
     // Rounding cannot make a correlation exceed 1 by more than a hair, and
     // a score above 100 would only confuse.
-    return 100.0 * std::min(r * r, 1.0);
+    return 100.0 * std::min(c * c, 1.0);
 }
 
 bool ParseNumber(const std::string& text, double& value) {
@@ -137,77 +139,80 @@ BandList FindBands(std::int32_t start, const float* values, std::size_t count) {
     if (count < 3) return bands;
     // Intensity, smoothed by a Gaussian of 1.5 cm-1 so that noise does not
     // split a band into several maxima; near the ends the kernel is cut
-    // and renormalised.
+    // and renormalised. Every entry of a library goes through this when a
+    // search loads it, so the inner loop is kept plain enough to vectorise.
     constexpr int kRadius = 6;
-    constexpr double kSigma = 1.5;
-    double kernel[2 * kRadius + 1];
+    constexpr float kSigma = 1.5f;
+    // The kernel sums to 1; near the ends, where part of it falls on the
+    // zeros beyond the spectrum, the sum is renormalised.
+    float kernel[2 * kRadius + 1];
+    float full = 0.0f;
     for (int k = -kRadius; k <= kRadius; ++k)
-        kernel[k + kRadius] = std::exp(-0.5 * (k / kSigma) * (k / kSigma));
-    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(count);
-    std::vector<double> s(count);
-    double top = 0.0;
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double sum = 0.0, weight = 0.0;
-        for (std::ptrdiff_t k = std::max<std::ptrdiff_t>(-kRadius, -i); k <= kRadius && i + k < n; ++k) {
-            double v = values[i + k];
-            sum += kernel[k + kRadius] * v * v;
-            weight += kernel[k + kRadius];
-        }
-        s[static_cast<std::size_t>(i)] = sum / weight;
-        top = std::max(top, s[static_cast<std::size_t>(i)]);
+        full += kernel[k + kRadius] = std::exp(-0.5f * (k / kSigma) * (k / kSigma));
+    for (float& w : kernel)
+        w /= full;
+    const std::size_t n = count;
+    std::vector<float> intensity(n + 2 * kRadius, 0.0f), s(n);
+    for (std::size_t i = 0; i < n; ++i)
+        intensity[i + kRadius] = values[i] * values[i];
+    // One pass per kernel tap: each is a plain multiply-add over the whole
+    // spectrum, which vectorises.
+    for (int k = 0; k <= 2 * kRadius; ++k) {
+        const float w = kernel[k];
+        const float* in = intensity.data() + k;
+        for (std::size_t i = 0; i < n; ++i)
+            s[i] += w * in[i];
     }
-    if (!(top > 0.0)) return bands;
+    auto renormalise = [&](std::size_t i) {
+        float weight = 0.0f;
+        for (int k = -kRadius; k <= kRadius; ++k) {
+            std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) + k;
+            if (at >= 0 && at < static_cast<std::ptrdiff_t>(n)) weight += kernel[k + kRadius];
+        }
+        s[i] /= weight;
+    };
+    const std::size_t edge = std::min<std::size_t>(n, kRadius);
+    for (std::size_t i = 0; i < edge; ++i)
+        renormalise(i);
+    for (std::size_t i = std::max<std::size_t>(edge, n - edge); i < n; ++i)
+        renormalise(i);
+    // The largest value in eight independent lanes, so the comparisons do
+    // not wait on one another.
+    float lanes[8] = {};
+    std::size_t i8 = 0;
+    for (; i8 + 8 <= n; i8 += 8)
+        for (std::size_t k = 0; k < 8; ++k)
+            lanes[k] = s[i8 + k] > lanes[k] ? s[i8 + k] : lanes[k];
+    float top = 0.0f;
+    for (; i8 < n; ++i8)
+        top = s[i8] > top ? s[i8] : top;
+    for (float v : lanes)
+        top = v > top ? v : top;
+    if (!(top > 0.0f)) return bands;
     // Prominence as topographers define it: the height above the higher of
     // the two lowest points on the way, left and right, to higher ground
-    // (or the end). The nearest higher points come from a stack, the
-    // lowest between from a sparse table, so a noisy spectrum with a
-    // thousand maxima costs no more than a clean one.
-    std::vector<std::ptrdiff_t> higherLeft(count), higherRight(count), stack;
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        while (!stack.empty() && s[static_cast<std::size_t>(stack.back())] <= s[static_cast<std::size_t>(i)])
-            stack.pop_back();
-        higherLeft[static_cast<std::size_t>(i)] = stack.empty() ? -1 : stack.back();
-        stack.push_back(i);
-    }
-    stack.clear();
-    for (std::ptrdiff_t i = n - 1; i >= 0; --i) {
-        while (!stack.empty() && s[static_cast<std::size_t>(stack.back())] <= s[static_cast<std::size_t>(i)])
-            stack.pop_back();
-        higherRight[static_cast<std::size_t>(i)] = stack.empty() ? n : stack.back();
-        stack.push_back(i);
-    }
-    std::vector<std::vector<double>> lowest{s};
-    for (std::size_t width = 2; width <= count; width *= 2) {
-        const std::vector<double>& prev = lowest.back();
-        std::vector<double> next(count - width + 1);
-        for (std::size_t i = 0; i < next.size(); ++i)
-            next[i] = std::min(prev[i], prev[i + width / 2]);
-        lowest.push_back(std::move(next));
-    }
-    auto lowestIn = [&](std::ptrdiff_t a, std::ptrdiff_t b) { // both ends included, a <= b
-        std::size_t len = static_cast<std::size_t>(b - a + 1);
-        std::size_t level = static_cast<std::size_t>(std::bit_width(len) - 1);
-        return std::min(lowest[level][static_cast<std::size_t>(a)],
-                        lowest[level][static_cast<std::size_t>(b) + 1 - (std::size_t{1} << level)]);
-    };
-    const double minimum = kBandProminence * top;
-    for (std::ptrdiff_t i = 1; i + 1 < n;) {
-        if (!(s[static_cast<std::size_t>(i)] > s[static_cast<std::size_t>(i - 1)])) {
+    // (or the end). Values are not negative, so only maxima at least as
+    // high as the least prominence can have it, and few are.
+    const float minimum = static_cast<float>(kBandProminence) * top;
+    for (std::size_t i = 1; i + 1 < n;) {
+        if (!(s[i] > s[i - 1]) || s[i] < minimum) {
             ++i;
             continue;
         }
         // A flat top counts once, at its middle.
-        std::ptrdiff_t j = i;
-        while (j + 1 < n && s[static_cast<std::size_t>(j + 1)] == s[static_cast<std::size_t>(i)])
+        std::size_t j = i;
+        while (j + 1 < n && s[j + 1] == s[i])
             ++j;
-        if (j + 1 < n && s[static_cast<std::size_t>(j + 1)] < s[static_cast<std::size_t>(i)]) {
-            std::ptrdiff_t peak = (i + j) / 2;
-            double height = s[static_cast<std::size_t>(peak)];
-            double left = lowestIn(higherLeft[static_cast<std::size_t>(i)] + 1, i);
-            double right = lowestIn(j, higherRight[static_cast<std::size_t>(j)] - 1);
+        if (j + 1 < n && s[j + 1] < s[i]) {
+            const float height = s[i];
+            float left = height, right = height;
+            for (std::size_t k = i; k-- > 0 && s[k] <= height;)
+                left = std::min(left, s[k]);
+            for (std::size_t k = j + 1; k < n && s[k] <= height; ++k)
+                right = std::min(right, s[k]);
             if (height - std::max(left, right) >= minimum) {
-                bands.positions.push_back(start + static_cast<std::int32_t>(peak));
-                bands.weights.push_back(static_cast<float>(std::sqrt(height / top)));
+                bands.positions.push_back(start + static_cast<std::int32_t>((i + j) / 2));
+                bands.weights.push_back(std::sqrt(height / top));
             }
         }
         i = j + 1;
@@ -222,22 +227,21 @@ double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, s
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
                                       std::int32_t* common) {
     std::int32_t n = 0;
-    BandList unknownBands = FindBands(unknown.start, unknown.values.data(), unknown.values.size());
-    BandList entryBands = FindBands(entry.start, entry.values.data(), entry.values.size());
-    BandView u = ViewOf(unknownBands), e = ViewOf(entryBands);
-    auto hqi = Score(unknown.values.data(), unknown.start, unknown.end(), entry.values.data(), entry.start, entry.end(),
-                     range, n, &u, &e);
+    auto r = Correlation(unknown.values.data(), unknown.start, unknown.end(), entry.values.data(), entry.start,
+                         entry.end(), range, n);
     if (common) *common = n;
-    return hqi;
+    if (!r) return std::nullopt;
+    std::int32_t first = std::max({unknown.start, entry.start, range.low});
+    std::int32_t last = std::min({unknown.end(), entry.end(), range.high + 1}) - 1;
+    return CombinedHqi(*r,
+                       BandAgreement(FindBands(unknown.start, unknown.values.data(), unknown.values.size()),
+                                     FindBands(entry.start, entry.values.data(), entry.values.size()), first, last));
 }
 
 void PreparedLibrary::clear() {
     m_values.clear();
     m_offsets.assign(1, 0);
     m_starts.clear();
-    m_bandPositions.clear();
-    m_bandWeights.clear();
-    m_bandOffsets.assign(1, 0);
 }
 
 void PreparedLibrary::reserve(std::size_t entries, std::size_t values) {
@@ -250,17 +254,7 @@ std::size_t PreparedLibrary::add(std::int32_t start, const float* values, std::s
     m_values.insert(m_values.end(), values, values + count);
     m_offsets.push_back(m_values.size());
     m_starts.push_back(start);
-    findBands();
     return m_starts.size() - 1;
-}
-
-void PreparedLibrary::findBands() {
-    for (std::size_t i = m_bandOffsets.size() - 1; i < m_starts.size(); ++i) {
-        BandList bands = FindBands(m_starts[i], values(i), count(i));
-        m_bandPositions.insert(m_bandPositions.end(), bands.positions.begin(), bands.positions.end());
-        m_bandWeights.insert(m_bandWeights.end(), bands.weights.begin(), bands.weights.end());
-        m_bandOffsets.push_back(m_bandPositions.size());
-    }
 }
 
 float* PreparedLibrary::append(std::int32_t start, std::size_t count) {
@@ -273,11 +267,6 @@ float* PreparedLibrary::append(std::int32_t start, std::size_t count) {
 
 void PreparedLibrary::dropLast() {
     if (m_starts.empty()) return;
-    if (m_bandOffsets.size() == m_starts.size() + 1) {
-        m_bandOffsets.pop_back();
-        m_bandPositions.resize(m_bandOffsets.back());
-        m_bandWeights.resize(m_bandOffsets.back());
-    }
     m_starts.pop_back();
     m_offsets.pop_back();
     m_values.resize(m_offsets.back());
@@ -285,8 +274,7 @@ void PreparedLibrary::dropLast() {
 
 std::size_t PreparedLibrary::bytes() const {
     return m_values.capacity() * sizeof(float) + m_offsets.capacity() * sizeof(std::size_t) +
-           m_starts.capacity() * sizeof(std::int32_t) + m_bandPositions.capacity() * sizeof(std::int32_t) +
-           m_bandWeights.capacity() * sizeof(float) + m_bandOffsets.capacity() * sizeof(std::size_t);
+           m_starts.capacity() * sizeof(std::int32_t);
 }
 
 UnknownSpectrum PrepareUnknown(std::span<const double> x, std::span<const double> y) {
@@ -348,35 +336,23 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
                     std::size_t top) {
     const GridSpectrum& unknown = unknownSpectrum.grid;
     const bool coarse = !unknownSpectrum.pixels.empty();
-    const BandView unknownBands = ViewOf(unknownSpectrum.bands);
-    // Entries appended without their bands get them here, for this search.
-    PreparedLibrary withBands;
-    const PreparedLibrary* bandSource = &library;
-    if (!coarse && !library.hasBands()) {
-        for (std::size_t i = 0; i < library.size(); ++i)
-            withBands.add(library.start(i), library.values(i), library.count(i));
-        bandSource = &withBands;
-    }
-    // Scores by entry; NaN marks an entry without one, common < 0 one with
-    // too few points.
-    std::vector<double> scores(library.size());
+    // Correlations by entry; NaN marks an entry without one.
+    std::vector<double> correlations(library.size());
     std::vector<std::int32_t> commons(library.size());
     auto scoreRange = [&](std::size_t first, std::size_t end) {
         for (std::size_t i = first; i < end; ++i) {
             std::int32_t common = 0;
             std::int32_t start = library.start(i);
-            std::optional<double> hqi;
+            std::optional<double> r;
             if (coarse) {
                 GridSpectrum seen = ThroughPixels(start, library.values(i), library.count(i), unknownSpectrum.pixels);
-                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start,
-                            seen.end(), range, common, nullptr, nullptr);
+                r = Correlation(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start,
+                                seen.end(), range, common);
             } else {
-                BandView entryBands{bandSource->bandPositions(i), bandSource->bandWeights(i), bandSource->bandCount(i)};
-                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
-                            start + static_cast<std::int32_t>(library.count(i)), range, common, &unknownBands,
-                            &entryBands);
+                r = Correlation(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
+                                start + static_cast<std::int32_t>(library.count(i)), range, common);
             }
-            scores[i] = hqi ? *hqi : std::nan("");
+            correlations[i] = r ? *r : std::nan("");
             commons[i] = common;
         }
     };
@@ -394,16 +370,54 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
         t.join();
 
     Ranking ranking;
-    ranking.hits.reserve(library.size());
+    std::vector<std::size_t> order;
+    order.reserve(library.size());
     for (std::size_t i = 0; i < library.size(); ++i) {
-        if (!std::isnan(scores[i]))
-            ranking.hits.push_back({i, scores[i]});
+        if (!std::isnan(correlations[i]))
+            order.push_back(i);
         else if (commons[i] < kMinCommonPoints)
             ranking.tooFewPoints.push_back(i);
     }
     auto better = [](const RankedHit& a, const RankedHit& b) {
         return a.hqi != b.hqi ? a.hqi > b.hqi : a.entry < b.entry;
     };
+    if (coarse) {
+        for (std::size_t i : order)
+            ranking.hits.push_back({i, CombinedHqi(correlations[i], -1.0)});
+    } else {
+        // Band agreement adds at most kBandAgreementWeight to the
+        // correlation, so the entries are taken by falling correlation and
+        // the walk ends where even full agreement could not reach the worst
+        // of the best `top` found so far.
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return correlations[a] != correlations[b] ? correlations[a] > correlations[b] : a < b;
+        });
+        const std::size_t keep = top > 0 ? top : order.size();
+        std::vector<RankedHit> best; // a heap, the worst of them first
+        for (std::size_t i : order) {
+            double r = correlations[i];
+            if (best.size() == keep && CombinedHqi(r, 1.0) < best.front().hqi) break;
+            double hqi = 0.0;
+            if (r > 0.0) {
+                std::int32_t start = library.start(i);
+                std::int32_t first = std::max({unknown.start, start, range.low});
+                std::int32_t last =
+                    std::min({unknown.end(), start + static_cast<std::int32_t>(library.count(i)), range.high + 1}) - 1;
+                BandList bands = FindBands(start, library.values(i), library.count(i));
+                hqi = CombinedHqi(r, Agreement(ViewOf(unknownSpectrum.bands), ViewOf(bands), first, last));
+            }
+            RankedHit hit{i, hqi};
+            if (best.size() < keep) {
+                best.push_back(hit);
+                std::push_heap(best.begin(), best.end(), better);
+            } else if (better(hit, best.front())) {
+                std::pop_heap(best.begin(), best.end(), better);
+                best.back() = hit;
+                std::push_heap(best.begin(), best.end(), better);
+            }
+        }
+        ranking.hits = std::move(best);
+    }
     if (top > 0 && top < ranking.hits.size()) {
         std::partial_sort(ranking.hits.begin(), ranking.hits.begin() + static_cast<std::ptrdiff_t>(top),
                           ranking.hits.end(), better);

@@ -75,21 +75,11 @@ public:
     std::size_t count(std::size_t i) const { return m_offsets[i + 1] - m_offsets[i]; }
     const float* values(std::size_t i) const { return m_values.data() + m_offsets[i]; }
     std::size_t bytes() const;
-    // Finds the bands of the entries added by append() since the last call
-    // (add() finds its own); a search needs every entry's bands.
-    void findBands();
-    bool hasBands() const { return m_bandOffsets.size() == m_starts.size() + 1; }
-    const std::int32_t* bandPositions(std::size_t i) const { return m_bandPositions.data() + m_bandOffsets[i]; }
-    const float* bandWeights(std::size_t i) const { return m_bandWeights.data() + m_bandOffsets[i]; }
-    std::size_t bandCount(std::size_t i) const { return m_bandOffsets[i + 1] - m_bandOffsets[i]; }
 
 private:
     std::vector<float> m_values;
     std::vector<std::size_t> m_offsets{0};
     std::vector<std::int32_t> m_starts;
-    std::vector<std::int32_t> m_bandPositions;
-    std::vector<float> m_bandWeights;
-    std::vector<std::size_t> m_bandOffsets{0};
 };
 
 // An unknown as a search sees it. From a sensor whose pixels lie further
@@ -123,7 +113,9 @@ struct Ranking {
     std::vector<std::size_t> tooFewPoints; // entries with fewer than kMinCommonPoints in common
 };
 
-// Scores every entry against the unknown and keeps the best `top` (all when 0).
+// Scores every entry against the unknown and keeps the best `top` (all when
+// 0). The correlation is taken for every entry; the bands, which cost more,
+// only for the entries whose correlation leaves them a chance of the top.
 Ranking RankLibrary(const GridSpectrum& unknown, const PreparedLibrary& library, SearchRange range,
                     std::size_t top = 0);
 Ranking RankLibrary(const UnknownSpectrum& unknown, const PreparedLibrary& library, SearchRange range,

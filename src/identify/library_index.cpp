@@ -550,7 +550,6 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             return false;
         }
     }
-    out.prepared.findBands();
     return true;
 }
 

@@ -214,9 +214,9 @@ void IdentifyController::SpeedButton_identifyClick() {
             job->indexOk = report.ok && (index.load(folders, *fresh) || index.refresh(folders, *fresh));
             job->library = fresh;
         }
-        // The whole library is ranked: the verdict looks past the listed
-        // hits for the best one of another name.
-        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{});
+        // The verdict looks past the listed hits for the best one of another name.
+        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{},
+                                   std::max<std::size_t>(kTopHits, kVerdictHits));
         const IndexedLibrary& lib = *job->library;
         job->verdict = DecideVerdict(job->ranking.hits,
                                      [&lib](std::size_t entry) -> const std::string& { return lib.info[entry].name; });
