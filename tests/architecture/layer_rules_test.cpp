@@ -29,13 +29,15 @@ const std::map<std::string, std::set<std::string>> kCoreMayInclude = {
     {"markers", {"measure", "device", "shared", "platform"}},
     {"transfer", {"library", "measure", "device", "shared", "platform"}},
     {"identify", {"library", "measure", "device", "shared", "platform"}},
+    {"axis_check", {"measure", "device", "shared", "platform"}},
     // The two composition roots: the window program's states and wiring, and
     // the command-line tool, which may use the former's plain parts.
     {"app",
-     {"identify", "transfer", "markers", "library", "interchange", "measure", "sim", "device", "shared", "platform"}},
-    {"cli",
-     {"app", "identify", "transfer", "markers", "library", "interchange", "measure", "sim", "device", "shared",
+     {"identify", "axis_check", "transfer", "markers", "library", "interchange", "measure", "sim", "device", "shared",
       "platform"}},
+    {"cli",
+     {"app", "identify", "axis_check", "transfer", "markers", "library", "interchange", "measure", "sim", "device",
+      "shared", "platform"}},
 };
 
 struct Include {

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "axis_check/reference_standards.h"
+
+namespace veltrane {
+
+struct AxisCheckSettings {
+    double searchWindow = 15.0; // cm-1 either side of a reference band
+    double tolerance = 1.5;     // the largest deviation a pass allows, cm-1
+};
+
+enum class BandOutcome : std::uint8_t { Found, Missing, Saturated, Overlapped, OutsideSpectrum };
+
+// "missing", "saturated", "overlapped", "outside the spectrum".
+const char* BandOutcomeText(BandOutcome outcome);
+
+struct BandCheck {
+    double reference = 0.0;
+    double weight = 1.0;
+    BandOutcome outcome = BandOutcome::Missing;
+    double found = 0.0;     // when Found
+    double deviation = 0.0; // found - reference, when Found
+};
+
+// Fewer bands found than this and the check says nothing.
+constexpr std::size_t kMinBandsForCheck = 4;
+
+struct AxisCheck {
+    std::string standard;
+    std::vector<BandCheck> bands;
+    std::size_t found = 0;
+    bool enoughBands = false;
+    double offset = 0.0;  // weighted mean deviation, cm-1
+    double rms = 0.0;     // root mean square deviation
+    double largest = 0.0; // the deviation of largest size, with its sign
+    double tolerance = 0.0;
+    bool pass = false; // enough bands and |largest| within the tolerance
+};
+
+// Finds each reference band of `standard` in the spectrum (shift ascending
+// or not, intensity as measured: a background is allowed) and compares.
+// `saturation`, when given, is the intensity at which the converter clips;
+// a band reaching it is skipped.
+AxisCheck CheckAxis(std::span<const double> shift, std::span<const double> intensity, const ReferenceStandard& standard,
+                    const AxisCheckSettings& settings = {}, std::optional<double> saturation = std::nullopt);
+
+// The position of the band nearest `reference` within the window, to a
+// fraction of a pixel, or why there is none. Exposed for tests.
+BandOutcome LocateBand(std::span<const double> shift, std::span<const double> intensity, double reference,
+                       double window, double noise, std::optional<double> saturation, double& position);
+
+// The noise of a spectrum: the robust spread of its second differences,
+// which neither a smooth background nor a band a few pixels wide moves much.
+double NoiseLevel(std::span<const double> intensity);
+
+// A correction of the Raman-shift axis fitted to a check. An error of the
+// laser wavelength moves every Raman shift by the same amount (an offset);
+// an error of the spectrograph's wavelength axis moves them by amounts that
+// change along the spectrum. The kind that explains the deviations better
+// is chosen (the wavelength axis only when the bands span 1000 cm-1 or more
+// and it leaves clearly less behind).
+enum class AxisCorrectionKind : std::uint8_t { Offset, WavelengthAxis };
+
+struct AxisCorrection {
+    AxisCorrectionKind kind = AxisCorrectionKind::Offset;
+    double offset = 0.0;       // cm-1 added to every shift (Offset)
+    double wavelengthNm = 0.0; // nm taken from every pixel's wavelength (WavelengthAxis)
+    double laserNm = 0.0;      // the laser wavelength the shifts were computed with
+    double residualRms = 0.0;  // what the correction leaves of the deviations, cm-1
+};
+
+std::optional<AxisCorrection> FitAxisCorrection(const AxisCheck& check, double laserNm);
+
+// A Raman shift as the corrected axis gives it.
+double CorrectedShift(const AxisCorrection& correction, double shift);
+
+// How much the correction moves a shift there, cm-1 (for "Axis corrected by ...").
+inline double CorrectionAt(const AxisCorrection& correction, double shift) {
+    return CorrectedShift(correction, shift) - shift;
+}
+
+} // namespace veltrane
