@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -9,9 +10,9 @@
 #include <unistd.h>
 
 #include "app/ui/application.h"
-#include "shared/ui/qt_user_dialogs.h"
 #include "platform/ini_file.h"
 #include "platform/null_bridge.h"
+#include "shared/ui/qt_user_dialogs.h"
 #ifdef VELTRANE_WITH_LIBUSB
 #include "platform/libusb_backend.h"
 #include "platform/libusb_bridge.h"
@@ -120,7 +121,11 @@ int main(int argc, char* argv[]) {
                               "or empty.",
                               "sample", "polystyrene");
     QCommandLineOption noCalibration("no-calibration", "The virtual instrument has no wavelength calibration file.");
-    parser.addOptions({simulator, model, sample, noCalibration});
+    QCommandLineOption axisError("axis-error",
+                                 "The virtual instrument's Raman-shift axis reads this many cm-1 high (for trying "
+                                 "Check Raman Axis).",
+                                 "cm", "0");
+    parser.addOptions({simulator, model, sample, noCalibration, axisError});
     // Qt's own options (-platform and the like) are only known once the
     // application object has taken them out; a line that fails on those alone
     // is read again after that. Any other mistake is told here, display or not.
@@ -150,6 +155,12 @@ int main(int argc, char* argv[]) {
         QTextStream(stderr) << "Unknown model or sample; see --help.\n";
         return 2;
     }
+    bool axisErrorRead = false;
+    const double simAxisError = parser.value(axisError).toDouble(&axisErrorRead);
+    if (!axisErrorRead || !(std::abs(simAxisError) <= 100.0)) {
+        QTextStream(stderr) << "The axis error is a number of cm-1 from -100 to 100; see --help.\n";
+        return 2;
+    }
 
     SteadyClock clock;
     AppPaths paths = ResolveAppPaths(ExecutablePath());
@@ -161,6 +172,7 @@ int main(int argc, char* argv[]) {
         instrument->setLogLimit(2000);
         instrument->loadDefaultLibraryStore();
         if (parser.isSet(noCalibration)) instrument->removeFile(wire::kCalibrationPath);
+        instrument->setAxisError(simAxisError);
         simulated->attach(instrument);
         bridge = std::move(simulated);
     } else {

@@ -178,6 +178,11 @@ void FrameSynthesizer::setSample(SimSample sample) {
     prepare();
 }
 
+void FrameSynthesizer::setAxisError(double cm) {
+    m_axisError = cm;
+    prepare();
+}
+
 void FrameSynthesizer::prepare() {
     const int frameLength = m_model.frameLength;
     if (static_cast<int>(m_darkPattern.size()) != frameLength) {
@@ -206,7 +211,7 @@ void FrameSynthesizer::prepare() {
         const int lo = std::max(i - 1, 0);
         const int hi = std::min(i + 1, count - 1);
         const double pitch = hi > lo ? std::abs(shifts[hi] - shifts[lo]) / (hi - lo) : 0.0;
-        const double raman = bandSum(m_sample, shifts[i], 2.0 * pitch);
+        const double raman = bandSum(m_sample, shifts[i] - m_axisError, 2.0 * pitch);
         const double fluorescence = SampleFluorescence(m_sample, wavelengthAt(m_model, i), laser);
         m_ramanShape[i] = m_model.ramanScale * (raman + fluorescence);
     }

@@ -43,13 +43,18 @@ public:
     FrameSynthesizer(const SimModel& model, SimSample sample, std::uint64_t seed);
     void setSample(SimSample sample); // recomputes the spectrum for the new sample
     SimSample sample() const { return m_sample; }
+    // Bands land `cm` higher on the axis the calibration gives than the
+    // sample has them, as on an instrument whose axis has drifted.
+    void setAxisError(double cm);
+    double axisError() const { return m_axisError; }
     std::vector<std::uint16_t> frame(std::uint32_t exposureMs, bool laserOn);
 
 private:
     SimModel m_model;
     SimSample m_sample;
+    double m_axisError = 0.0;
     std::mt19937_64 m_rng;
-    std::vector<double> m_ramanShape; // per valid pixel, Raman + fluorescence counts per second
+    std::vector<double> m_ramanShape;  // per valid pixel, Raman + fluorescence counts per second
     std::vector<double> m_darkPattern; // fixed-pattern dark per frame pixel
     void prepare();
 };
@@ -58,9 +63,8 @@ private:
 // store holds it: the 120-byte header (name, date, model code), 1250 u16
 // intensities at offset 120 and 1250 u16 Raman shifts in tenths of cm-1 at
 // offset 2620, spanning the given shift range evenly.
-std::vector<std::uint8_t> MakeSampleLibraryRecord(const std::string& name, SimSample sample,
-                                                  std::uint16_t modelCode, double shiftLow,
-                                                  double shiftHigh, int year, int month, int day,
+std::vector<std::uint8_t> MakeSampleLibraryRecord(const std::string& name, SimSample sample, std::uint16_t modelCode,
+                                                  double shiftLow, double shiftHigh, int year, int month, int day,
                                                   int hour, int minute, int second);
 
 } // namespace veltrane

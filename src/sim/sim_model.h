@@ -11,8 +11,8 @@ namespace veltrane {
 // What the virtual instrument pretends to be: the contents of its identity
 // records, its sensor geometry, its optics and its calibration file.
 struct SimModel {
-    std::string label;             // short name for --help and test output
-    std::uint8_t deviceType = 179; // byte 20 of the device record
+    std::string label;                // short name for --help and test output
+    std::uint8_t deviceType = 179;    // byte 20 of the device record
     std::uint16_t frameLength = 2546; // values per frame (sensor record offset 32)
     std::uint16_t firstPixel = 23;    // sensor record offset 36
     std::uint16_t lastPixel = 2522;   // sensor record offset 40

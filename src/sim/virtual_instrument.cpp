@@ -30,11 +30,10 @@ struct CommandShape {
 };
 
 constexpr CommandShape kShapes[] = {
-    {wire::kReadAuxInfoA, 2},  {wire::kReadAuxInfoB, 2},   {wire::kReadSensorRecord, 2},
-    {wire::kReadDeviceRecord, 2}, {wire::kReadPixelBlock, 4}, {wire::kStartExposure, 16},
-    {wire::kPollState, 2},     {wire::kSetLaser, 6},       {wire::kGetControlInfo, 2},
-    {wire::kSetFileName, 2},   {wire::kGetFileInfo, 2},    {wire::kFileRwRequest, 12},
-    {wire::kTransferChunk, 2}, {wire::kCloseFile, 2},
+    {wire::kReadAuxInfoA, 2},   {wire::kReadAuxInfoB, 2},   {wire::kReadSensorRecord, 2}, {wire::kReadDeviceRecord, 2},
+    {wire::kReadPixelBlock, 4}, {wire::kStartExposure, 16}, {wire::kPollState, 2},        {wire::kSetLaser, 6},
+    {wire::kGetControlInfo, 2}, {wire::kSetFileName, 2},    {wire::kGetFileInfo, 2},      {wire::kFileRwRequest, 12},
+    {wire::kTransferChunk, 2},  {wire::kCloseFile, 2},
 };
 
 std::string Hex(std::uint32_t v) {
@@ -124,8 +123,7 @@ BridgeStatus VirtualInstrument::hostRead(std::uint8_t* buffer, std::uint32_t byt
         violation("host read " + std::to_string(bytes) + " bytes with no exchange under way");
         return BridgeStatus::ReadTimedOut;
     case Phase::DataIn:
-        violation("host read while the device waited for " + std::to_string(m_dataInExpected) +
-                  " data bytes");
+        violation("host read while the device waited for " + std::to_string(m_dataInExpected) + " data bytes");
         return BridgeStatus::ReadTimedOut;
     case Phase::DataOut: {
         if (lossDue(SimLossStage::BeforeData)) {
@@ -140,7 +138,8 @@ BridgeStatus VirtualInstrument::hostRead(std::uint8_t* buffer, std::uint32_t byt
         if (m_shortReplies || (m_shortAt && m_commandCount - 1 == *m_shortAt)) n /= 2;
         std::copy_n(m_dataOut.begin() + m_dataOutPos, n, buffer);
         if (m_corruptReplies)
-            for (std::uint32_t i = 0; i < n; i += 3) buffer[i] ^= 0x5A;
+            for (std::uint32_t i = 0; i < n; i += 3)
+                buffer[i] ^= 0x5A;
         record(SimLogEntry::Kind::DataFromDevice, buffer, n);
         transferred = n;
         // A short transfer still ends the data phase: the device moves on to its
@@ -282,8 +281,8 @@ void VirtualInstrument::execute(std::uint16_t code, const std::uint8_t* params, 
         if (!expectData(wire::kSensorRecordSize)) return;
         std::vector<std::uint8_t> rec(wire::kSensorRecordSize, 0);
         PutU32(rec.data() + 0, 0x53454E53); // "SENS"
-        PutU16(rec.data() + 4, 16);          // ADC bits
-        PutU16(rec.data() + 8, 14);          // pixel pitch in um
+        PutU16(rec.data() + 4, 16);         // ADC bits
+        PutU16(rec.data() + 8, 14);         // pixel pitch in um
         PutU16(rec.data() + wire::kSensorOffTotal, m_model.frameLength);
         PutU16(rec.data() + wire::kSensorOffFirst, m_model.firstPixel);
         PutU16(rec.data() + wire::kSensorOffLast, m_model.lastPixel);
@@ -373,8 +372,8 @@ void VirtualInstrument::execute(std::uint16_t code, const std::uint8_t* params, 
     case wire::kGetControlInfo: {
         if (!expectData(wire::kControlInfoSize)) return;
         std::vector<std::uint8_t> reply(wire::kControlInfoSize, 0);
-        PutU16(reply.data(), 0x0102);            // file protocol revision
-        PutU16(reply.data() + 2, wire::kMaxChunk); // largest chunk
+        PutU16(reply.data(), 0x0102);               // file protocol revision
+        PutU16(reply.data() + 2, wire::kMaxChunk);  // largest chunk
         PutU32(reply.data() + 4, 4u * 1024 * 1024); // free flash
         replyWith(std::move(reply));
         return;
@@ -417,8 +416,10 @@ void VirtualInstrument::execute(std::uint16_t code, const std::uint8_t* params, 
         if (direction == wire::kDirectionRead) {
             auto it = m_files.find(*m_currentPath);
             bool fits = it != m_files.end() && size <= it->second.size();
-            if (it == m_files.end()) violation("read requested of a file that does not exist");
-            else if (!fits) violation("read of " + std::to_string(size) + " bytes requested beyond the file's end");
+            if (it == m_files.end())
+                violation("read requested of a file that does not exist");
+            else if (!fits)
+                violation("read of " + std::to_string(size) + " bytes requested beyond the file's end");
             startAction(code, kOpenForReadMs, !fits);
         } else {
             startAction(code, kOpenForWriteMs);
@@ -537,6 +538,11 @@ void VirtualInstrument::setSample(SimSample sample) {
     m_synth.setSample(sample);
 }
 
+void VirtualInstrument::setAxisError(double cm) {
+    std::lock_guard lock(m_mutex);
+    m_synth.setAxisError(cm);
+}
+
 SimSample VirtualInstrument::sample() const {
     std::lock_guard lock(m_mutex);
     return m_synth.sample();
@@ -594,7 +600,8 @@ void VirtualInstrument::loadDefaultLibraryStore() {
 
 void VirtualInstrument::queueFrames(std::vector<std::vector<std::uint16_t>> frames) {
     std::lock_guard lock(m_mutex);
-    for (auto& f : frames) m_queuedFrames.push_back(std::move(f));
+    for (auto& f : frames)
+        m_queuedFrames.push_back(std::move(f));
 }
 
 void VirtualInstrument::setNeverReady(bool on) {
@@ -655,7 +662,8 @@ std::vector<std::string> VirtualInstrument::violations() const {
 void VirtualInstrument::setLogLimit(std::size_t entries) {
     std::lock_guard lock(m_mutex);
     m_logLimit = entries;
-    while (m_log.size() > m_logLimit) m_log.pop_front();
+    while (m_log.size() > m_logLimit)
+        m_log.pop_front();
 }
 
 } // namespace veltrane

@@ -38,8 +38,7 @@ enum class SimLossStage : std::uint8_t {
 // the host does wrong as a protocol violation instead of guessing.
 class VirtualInstrument {
 public:
-    VirtualInstrument(Clock& clock, SimModel model, SimSample sample = SimSample::Polystyrene,
-                      std::uint64_t seed = 1);
+    VirtualInstrument(Clock& clock, SimModel model, SimSample sample = SimSample::Polystyrene, std::uint64_t seed = 1);
 
     // --- wire side, called by SimulatedBridge -------------------------------
     void hostOpened();
@@ -52,6 +51,8 @@ public:
     const SimModel& model() const { return m_model; }
     void setSample(SimSample sample);
     SimSample sample() const;
+    // An axis that has drifted: bands appear `cm` above their true shift.
+    void setAxisError(double cm);
     bool laserOn() const;
     std::uint32_t commandCount() const; // command blocks received since construction
 
@@ -66,14 +67,14 @@ public:
     void queueFrames(std::vector<std::vector<std::uint16_t>> frames);
 
     // --- faults --------------------------------------------------------------
-    void setNeverReady(bool on);         // PollState never reports ReadyState
-    void setLaserFails(bool on);         // SetLaser completes with an error word
-    void setShortReplies(bool on);       // data phases to the host come short by half
-    void setCorruptReplies(bool on);     // data phases to the host carry flipped bits
+    void setNeverReady(bool on);     // PollState never reports ReadyState
+    void setLaserFails(bool on);     // SetLaser completes with an error word
+    void setShortReplies(bool on);   // data phases to the host come short by half
+    void setCorruptReplies(bool on); // data phases to the host carry flipped bits
     // The device vanishes during command number `index` (0-based, counted from
     // now), at the given stage. The bridge then reports it absent.
     void scheduleLoss(std::uint32_t index, SimLossStage stage = SimLossStage::BeforeBlock);
-    bool lost() const;                   // a scheduled loss has struck
+    bool lost() const; // a scheduled loss has struck
     void clearLoss();
     // Command number `index` (0-based, counted from now) gets a short reply;
     // the device stays attached and answers normally afterwards.
@@ -143,8 +144,8 @@ private:
     void violation(const std::string& what);
     void record(SimLogEntry::Kind kind, const std::uint8_t* bytes, std::uint32_t n);
     void handleBlock(const std::uint8_t* block, std::uint32_t n);
-    void execute(std::uint16_t code, const std::uint8_t* params, std::uint32_t paramLength,
-                 std::uint32_t dataLength, std::uint32_t commandLength);
+    void execute(std::uint16_t code, const std::uint8_t* params, std::uint32_t paramLength, std::uint32_t dataLength,
+                 std::uint32_t commandLength);
     void handleDataIn(const std::uint8_t* data, std::uint32_t n);
     void startAction(std::uint16_t code, std::uint32_t durationMs, bool failed = false);
     bool actionReady();

@@ -4,7 +4,9 @@
 #include <random>
 
 #include "axis_check/axis_check.h"
+#include "identify/shift_spectrum.h"
 #include "sim/sim_model.h"
+#include "support/measure_sample.h"
 #include "support/synthetic_raman.h"
 
 namespace veltrane {
@@ -115,6 +117,28 @@ TEST(AxisCheck, SkipsBandsItCannotTrustAndRefusesTheWrongMaterial) {
     AxisCheck refused = CheckAxis(wrong.shift, wrong.counts, *FindStandard("Polystyrene"));
     EXPECT_FALSE(refused.enoughBands) << refused.found;
     EXPECT_FALSE(refused.pass);
+}
+
+TEST(AxisCheck, TheVirtualInstrumentsDriftIsFoundAndCorrected) {
+    // Polystyrene as the instrument saves it, its axis 4 cm-1 high.
+    const ReferenceStandard polystyrene = *FindStandard("Polystyrene");
+    auto state = test::MeasureSample(SimModelLarge2500(), SimSample::Polystyrene, 3000, 21, 4.0);
+    RawFileRecord record;
+    std::string bytes =
+        BuildRawSpectrumFile(state->measurement, state->device, "ps.rsd", {2026, 1, 2, 3, 4, 5}, record);
+    ShiftSpectrum spectrum;
+    ASSERT_EQ(ReadShiftSpectrum(bytes, spectrum), ShiftRead::Ok);
+    AxisCheck check = CheckAxis(spectrum.shift, spectrum.intensity, polystyrene);
+    ASSERT_TRUE(check.enoughBands) << check.found;
+    EXPECT_FALSE(check.pass);
+    EXPECT_NEAR(check.offset, 4.0, 0.5);
+    auto correction = FitAxisCorrection(check, state->device.laserWavelength);
+    ASSERT_TRUE(correction);
+    std::vector<double> corrected;
+    for (double s : spectrum.shift)
+        corrected.push_back(CorrectedShift(*correction, s));
+    AxisCheck again = CheckAxis(corrected, spectrum.intensity, polystyrene);
+    EXPECT_TRUE(again.pass) << again.largest;
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 #include "sim/sim_model.h"
 #include "sim/simulated_bridge.h"
 #include "sim/virtual_instrument.h"
+#include "support/measure_sample.h"
 #include "support/synthetic_raman.h"
 #include "support/temp_dir.h"
 
@@ -118,25 +119,7 @@ TEST_F(IdentifyAccuracy, SyntheticUnknownsOnEverySensorAxis) {
     EXPECT_GE(noMatch * 100, 95 * kAbsentMaterials) << noMatch << " of " << kAbsentMaterials;
 }
 
-// One measurement of a sample with the virtual instrument on a virtual
-// clock, through the worker the window uses; the state then shows it.
-std::unique_ptr<ProgramState> MeasureSample(const SimModel& model, SimSample sample, std::uint32_t exposureMs,
-                                            std::uint64_t seed) {
-    VirtualClock clock(1000);
-    SimulatedBridge bridge;
-    bridge.attach(std::make_shared<VirtualInstrument>(clock, model, sample, seed));
-    DeviceLink link(bridge);
-    auto state = std::make_unique<ProgramState>();
-    ApplyStartupValues(*state);
-    CheckConnection(link, clock, *state);
-    RefreshSpectralAxis(state->measurement.spectrum, state->device);
-    state->device.pixelCount = static_cast<std::uint16_t>(state->device.pixelLast - state->device.pixelFirst + 1);
-    state->measurement.measureParams = {exposureMs, 1, 1000, 100, true};
-    AcquisitionContext ctx{link, clock, state->measurement, state->device, nullptr};
-    RunMeasurement(ctx);
-    EXPECT_EQ(state->measurement.measureStatus.load(), 1);
-    return state;
-}
+using test::MeasureSample;
 
 TEST(IdentifyInstrumentSamples, EachSampleFoundFromAnotherExposureAndSeed) {
     test::TempDir dir;
