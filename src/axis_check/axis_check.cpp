@@ -244,6 +244,10 @@ AxisCheck CheckAxis(std::span<const double> shift, std::span<const double> inten
     if (check.found > 0) {
         check.offset = sumWD / sumW;
         check.rms = std::sqrt(sumDD / static_cast<double>(check.found));
+        double sum = 0.0;
+        for (const BandCheck& b : check.bands)
+            if (b.outcome == BandOutcome::Found) sum += (b.deviation - check.offset) * (b.deviation - check.offset);
+        check.spread = std::sqrt(sum / static_cast<double>(check.found));
     }
     check.pass = check.enoughBands && std::abs(check.largest) <= settings.tolerance;
     return check;

@@ -39,6 +39,8 @@ struct AxisCheck {
     double offset = 0.0;  // weighted mean deviation, cm-1
     double rms = 0.0;     // root mean square deviation
     double largest = 0.0; // the deviation of largest size, with its sign
+    double spread = 0.0;  // standard deviation of the deviations about the offset: a drifted axis moves
+                          // every band alike, another material's bands scatter
     double tolerance = 0.0;
     bool pass = false; // enough bands and |largest| within the tolerance
 };

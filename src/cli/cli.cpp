@@ -15,6 +15,7 @@
 #include "app/program_state.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
+#include "axis_check/axis_check.h"
 #include "identify/library_index.h"
 #include "identify/shift_spectrum.h"
 #include "identify/verdict.h"
@@ -372,6 +373,8 @@ constexpr const char* kMainUsage =
     "  identify FILE [--library DIR]... [--top N] [--min-hqi H] [--range LO:HI]\n"
     "                                    the library entries that match a spectrum best\n"
     "  baseline FILE [-o OUT]            a spectrum with its fluorescence baseline removed, as CSV\n"
+    "  check-axis FILE [--standard NAME|FILE] [--tolerance CM] [--laser NM]\n"
+    "                                    the Raman-shift axis against a reference standard\n"
     "Each command takes --help.\n";
 
 constexpr const char* kInfoUsage =
@@ -421,13 +424,15 @@ constexpr const char* kListUsage = "Usage: veltrane-cli list DIR\n"
                                    "Exit status 1 when DIR cannot be read, or holds more than 65535 library files\n"
                                    "(the first 65535 are listed).\n";
 constexpr const char* kMeasureUsage =
-    "Usage: veltrane-cli measure [--simulator[=MODEL]] [--sim-speed X] [--exposure MS]\n"
-    "                            [--average N] [--preheat MS] -o OUT.rsd [--csv OUT.csv]\n"
+    "Usage: veltrane-cli measure [--simulator[=MODEL]] [--sim-speed X] [--axis-error CM]\n"
+    "                            [--exposure MS] [--average N] [--preheat MS] -o OUT.rsd\n"
+    "                            [--csv OUT.csv]\n"
     "Runs one measurement (dark, laser on, preheat, signal, laser off) and saves it as a\n"
     "raw spectrum. Defaults: exposure 3000 ms, average 1, preheat 20000 ms, laser power 100.\n"
     "--simulator attaches the virtual instrument (MODEL 2500, 2048, 256 or unknown; 2500\n"
     "when not given); --sim-speed X runs it and the measurement X times faster than real\n"
-    "time. Progress goes to standard error; Ctrl-C switches the laser off and ends.\n";
+    "time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis).\n"
+    "Progress goes to standard error; Ctrl-C switches the laser off and ends.\n";
 
 // ---- measurement ------------------------------------------------------------------
 
@@ -666,7 +671,8 @@ int CliList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                const std::atomic<bool>* stop) {
-    Args a = ParseArgs(args, {"--sim-speed", "--exposure", "--average", "--preheat", "-o", "--csv"}, {"--simulator"});
+    Args a = ParseArgs(args, {"--sim-speed", "--axis-error", "--exposure", "--average", "--preheat", "-o", "--csv"},
+                       {"--simulator"});
     if (a.help) return Help(out, kMeasureUsage);
     if (!a.error.empty()) return Usage(err, a.error, kMeasureUsage);
     if (!a.positional.empty()) return Usage(err, "Unexpected argument " + a.positional[0] + ".", kMeasureUsage);
@@ -684,6 +690,15 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
             return Usage(err, "The speed is a whole number of at least 1.", kMeasureUsage);
     }
 
+    double axisError = 0.0;
+    if (a.has("--axis-error")) {
+        if (!simulated) return Usage(err, "--axis-error needs --simulator.", kMeasureUsage);
+        std::string text = a.get("--axis-error");
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), axisError);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(std::abs(axisError) <= 100.0))
+            return Usage(err, "The axis error is a number of cm-1 from -100 to 100.", kMeasureUsage);
+    }
+
     Instrument instrument;
     if (speed > 1)
         instrument.clock = std::make_unique<ScaledClock>(speed);
@@ -692,8 +707,10 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     Clock& clock = *instrument.clock;
     if (simulated) {
         auto bridge = std::make_unique<SimulatedBridge>();
-        bridge->attach(std::make_shared<VirtualInstrument>(clock, *model, SimSample::Polystyrene,
-                                                           static_cast<std::uint64_t>(clock.tickCount()) + 1));
+        auto virtualInstrument = std::make_shared<VirtualInstrument>(clock, *model, SimSample::Polystyrene,
+                                                                     static_cast<std::uint64_t>(clock.tickCount()) + 1);
+        virtualInstrument->setAxisError(axisError);
+        bridge->attach(virtualInstrument);
         instrument.bridge = std::move(bridge);
     } else {
 #ifdef VELTRANE_WITH_LIBUSB
@@ -1030,6 +1047,84 @@ int CliBaseline(const std::vector<std::string>& args, std::ostream& out, std::os
     return Emit(text, a.get("-o"), out, err);
 }
 
+// ---- the Raman-shift axis --------------------------------------------------------
+
+namespace {
+
+constexpr const char* kCheckAxisUsage =
+    "Usage: veltrane-cli check-axis FILE [--standard NAME|FILE] [--tolerance CM] [--laser NM]\n"
+    "Finds the bands of a reference standard (polystyrene, cyclohexane or acetaminophen, or\n"
+    "a text file: its name, then one Raman shift a line, optionally with a weight) in the\n"
+    "spectrum of FILE and prints one line per band: reference, found, deviation in cm-1\n"
+    "(found and deviation \"-\" for a band skipped, with the reason on standard error); then\n"
+    "offset (the mean deviation), rms, largest, and result: pass when the largest deviation\n"
+    "is within the tolerance (default 1.5). Default standard: polystyrene.\n"
+    "Exit status 0 on pass, 2 on fail, 1 when fewer than 4 bands are found.\n";
+
+std::string Fixed(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return buffer;
+}
+
+} // namespace
+
+int CliCheckAxis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Args a = ParseArgs(args, {"--standard", "--tolerance", "--laser"});
+    if (a.help) return Help(out, kCheckAxisUsage);
+    if (!a.error.empty()) return Usage(err, a.error, kCheckAxisUsage);
+    if (a.positional.size() != 1) return Usage(err, "Give exactly one file.", kCheckAxisUsage);
+    AxisCheckSettings settings;
+    if (a.has("--tolerance")) {
+        std::string text = a.get("--tolerance");
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), settings.tolerance);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(settings.tolerance > 0.0) ||
+            settings.tolerance > 100.0)
+            return Usage(err, "The tolerance is a number of cm-1 above 0.", kCheckAxisUsage);
+    }
+    const double laser = LaserOption(a);
+    if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kCheckAxisUsage);
+    // A built-in standard by name, else a file of one.
+    std::optional<ReferenceStandard> standard = FindStandard(a.get("--standard", "Polystyrene"));
+    if (!standard) {
+        std::string path = a.get("--standard"), text, error;
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec))
+            return Usage(err, "No standard " + path + ": polystyrene, cyclohexane, acetaminophen or a file.",
+                         kCheckAxisUsage);
+        if (!ReadInput(path, text, err)) return kExitFailure;
+        standard = ParseStandard(text, error);
+        if (!standard) {
+            err << Shown(path) << ": " << error << "\n";
+            return kExitFailure;
+        }
+    }
+    ShiftSpectrum spectrum;
+    if (!LoadShiftSpectrum(a.positional[0], laser, spectrum, err)) return kExitFailure;
+    AxisCheck check = CheckAxis(spectrum.shift, spectrum.intensity, *standard, settings);
+    std::string text;
+    for (const BandCheck& b : check.bands) {
+        bool found = b.outcome == BandOutcome::Found;
+        text += Fixed(b.reference) + "\t" + (found ? Fixed(b.found) : "-") + "\t" + (found ? Fixed(b.deviation) : "-") +
+                "\n";
+        if (!found) err << Fixed(b.reference) << ": " << BandOutcomeText(b.outcome) << "\n";
+    }
+    if (!check.enoughBands) {
+        err << Shown(a.positional[0]) << ": too few bands of " << Shown(standard->name) << " found (" << check.found
+            << " of at least " << kMinBandsForCheck << ")\n";
+        Emit(text, "", out, err);
+        return kExitFailure;
+    }
+    text += "offset: " + Fixed(check.offset) + "\nrms: " + Fixed(check.rms) + "\nlargest: " + Fixed(check.largest) +
+            "\nresult: " + (check.pass ? "pass" : "fail") + "\n";
+    int status = Emit(text, "", out, err);
+    if (status != kExitOk) return status;
+    if (check.spread > settings.tolerance)
+        err << "The bands found scatter by " << Fixed(check.spread) << " cm-1 about their mean: is this "
+            << Shown(standard->name) << "?\n";
+    return check.pass ? kExitOk : kExitNoMatch;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::atomic<bool>* stop) {
     if (args.empty()) return Usage(err, "No command given.", kMainUsage);
     const std::string& command = args[0];
@@ -1046,6 +1141,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "measure") return CliMeasure(rest, out, err, stop);
     if (command == "identify") return CliIdentify(rest, out, err);
     if (command == "baseline") return CliBaseline(rest, out, err);
+    if (command == "check-axis") return CliCheckAxis(rest, out, err);
     return Usage(err, "Unknown command " + command + ".", kMainUsage);
 }
 

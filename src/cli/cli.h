@@ -40,6 +40,7 @@ int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
 // Exit status 2 (no hit reaches the threshold) besides the shared ones.
 int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CliBaseline(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CliCheckAxis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The shortest decimal text that reads back as exactly this float32.
 std::string FloatText(float value);

@@ -64,6 +64,7 @@ TEST(AxisCheck, FindsKnownOffsetsToAFifthOfAWavenumber) {
                 EXPECT_NEAR(b.deviation, offset, 0.2) << b.reference << " " << offset;
             }
         EXPECT_NEAR(check.offset, offset, 0.2);
+        EXPECT_LT(check.spread, 0.2);
         EXPECT_EQ(check.pass, std::abs(offset) < 1.5) << offset;
         auto correction = FitAxisCorrection(check, kLaserNm);
         ASSERT_TRUE(correction);

@@ -852,6 +852,40 @@ TEST(CliIdentify, ExitStatusTellsTheVerdict) {
     }
 }
 
+TEST(CliCheckAxis, PassOrFailOfTheVirtualInstrumentsAxis) {
+    TempDir dir;
+    std::string drifted = dir.path() + "drifted.rsd", true_ = dir.path() + "true.rsd";
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "--axis-error", "4", "-o", drifted}).status, 0);
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "-o", true_}).status, 0);
+    WriteBytes(dir.path() + "own.txt", "Own polystyrene\n# four of its bands\n1001.4\n1031.8 2\n1602.3\n3054.3\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string lastLine; // of standard output
+    } cases[] = {
+        {{"check-axis", true_}, 0, "result: pass"},
+        {{"check-axis", drifted}, 2, "result: fail"},
+        {{"check-axis", drifted, "--tolerance", "5"}, 0, "result: pass"},
+        {{"check-axis", true_, "--standard", dir.path() + "own.txt"}, 0, "result: pass"},
+        // Polystyrene is not cyclohexane: its bands near cyclohexane's scatter.
+        {{"check-axis", true_, "--standard", "cyclohexane"}, 2, "result: fail"},
+        {{"check-axis", true_, "--standard", "water"}, kExitUsage, ""},
+        {{"check-axis", true_, "--tolerance", "0"}, kExitUsage, ""},
+    };
+    for (const Case& c : cases) {
+        Outcome r = Cli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back() << "\n" << r.err;
+        std::vector<std::string> lines = Lines(r.out);
+        EXPECT_EQ(lines.empty() ? "" : lines.back(), c.lastLine) << c.args.back();
+    }
+    Outcome drift = Cli({"check-axis", drifted});
+    std::vector<std::string> lines = Lines(drift.out);
+    ASSERT_EQ(lines.size(), 11u + 4u);
+    EXPECT_EQ(lines[2].substr(0, 8), "1001.40\t") << lines[2];
+    EXPECT_NEAR(std::stod(lines[2].substr(8)), 1005.4, 0.3) << lines[2]; // 4 cm-1 high
+    EXPECT_NE(drift.err.find("1583.10: overlapped\n"), std::string::npos) << drift.err;
+}
+
 TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {
     TempDir dir;
     std::string file = dir.path() + "a.rlb";
