@@ -969,16 +969,29 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kIdentifyUsage);
     if (!LoadShiftSpectrum(a.positional[0], laser, spectrum, err)) return kExitFailure;
     UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
+    if (unknown.grid.values.empty()) {
+        err << kNoUsableSignal << "\n";
+        return kExitFailure;
+    }
 
     LibraryIndex index(a.get("--index", IdentifyIndexPath(paths)));
     auto library = std::make_unique<IndexedLibrary>();
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    if (!index.refresh(libraries, *library, threads)) {
-        err << Shown(index.path()) << ": Can not write the library index!\n";
+    IndexUpdate report;
+    if (!index.refresh(libraries, *library, threads, nullptr, nullptr, &report)) {
+        if (report.foreign)
+            err << kNotLibraryIndex << Shown(index.path()) << "\n";
+        else
+            err << Shown(index.path()) << ": Can not write the library index!\n";
         return kExitFailure;
     }
+    if (!report.notKept.empty()) err << Shown(index.path()) << ": " << IndexNotKeptText(report.notKept) << "\n";
     for (const IndexSkip& skip : library->skipped)
         err << Shown(skip.path) << ": " << skip.reason << "\n";
+    if (library->prepared.size() == 0) {
+        err << kNoLibraryEntries << "\n";
+        return kExitNoMatch;
+    }
     // The whole library is ranked: the verdict looks past the printed hits
     // for the best one of another name.
     Ranking ranking = RankLibrary(unknown, library->prepared, range);
