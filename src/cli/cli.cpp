@@ -865,9 +865,11 @@ constexpr const char* kIdentifyUsage =
     "Prints the best N hits (default 5), one per line: rank, HQI, name, file, separated by\n"
     "tabs, then the verdict on standard error. Files that take no part go to standard error\n"
     "with the reason. The prepared libraries are kept in an index in the cache folder\n"
-    "(--index names another file).\n"
+    "(--index names another file, which must be a library index or not exist yet); when\n"
+    "the index cannot be written, the search is made in memory and says so.\n"
     "Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,\n"
-    "0 when the best hit reaches H and 2 when it does not.\n";
+    "0 when the best hit reaches H and 2 when it does not. A spectrum without signal\n"
+    "exits 1, a library with no entry to search 2.\n";
 constexpr const char* kBaselineUsage =
     "Usage: veltrane-cli baseline FILE [--laser NM] [-o OUT]\n"
     "Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole wavenumbers and removes its "
