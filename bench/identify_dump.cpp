@@ -1,6 +1,6 @@
 // Writes the data bench/identify_reference.py sets Veltrane beside NumPy and
 // SciPy with, into the folder given: the 2500-point spectrum of
-// BM_ArplsBaseline2500 and Veltrane's baseline of it (float64), and 10,000
+// BM_ArplsBaseline2500 and Veltrane's baseline of it (float64), and 100,000
 // prepared entries on one grid with an unknown (float32), each entry's band
 // agreement with the unknown, and Veltrane's five best entries for it.
 #include <algorithm>
@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
     Write(folder + "spectrum.f64", y);
     Write(folder + "baseline.f64", baseline);
 
-    // 10,000 entries on 400..3200 (2801 points), all the full range, so the
+    // 100,000 entries on 400..3200 (2801 points), all the full range, so the
     // matrix NumPy gets is exactly what Veltrane ranks.
-    constexpr std::size_t kEntries = 10000, kPoints = 2801;
+    constexpr std::size_t kEntries = 100000, kPoints = 2801;
     std::mt19937_64 lib(3);
     PreparedLibrary library;
-    library.reserve(kEntries, kEntries * kPoints);
+    library.reserve(kEntries, kEntries * CoarseCount(kPoints));
     std::vector<float> matrix, values(kPoints);
     matrix.reserve(kEntries * kPoints);
     for (std::size_t e = 0; e < kEntries; ++e) {
@@ -67,8 +67,12 @@ int main(int argc, char** argv) {
     // takes as given and combines with its own correlation.
     std::vector<double> agreement(kEntries);
     BandList unknownBands = FindBands(unknown.start, unknown.values.data(), unknown.values.size());
-    for (std::size_t e = 0; e < kEntries; ++e)
-        agreement[e] = BandAgreement(unknownBands, FindBands(400, library.values(e), kPoints), 400, 3200);
+    for (std::size_t e = 0; e < kEntries; ++e) {
+        BandList bands;
+        bands.positions.assign(library.bandPositions(e), library.bandPositions(e) + library.bandCount(e));
+        bands.weights.assign(library.bandWeights(e), library.bandWeights(e) + library.bandCount(e));
+        agreement[e] = BandAgreement(unknownBands, bands, 400, 3200);
+    }
     Write(folder + "agreement.f64", agreement);
     Ranking r = RankLibrary(unknown, library, SearchRange{400, 3200}, 5);
     // Veltrane's own time on exactly this matrix, the best of 20 like the

@@ -7,7 +7,7 @@
   (scipy.sparse.linalg.spsolve on W + lambda D'D), on the 2500-point spectrum
   of BM_ArplsBaseline2500; the time per spectrum and the largest difference
   to Veltrane's baseline, relative to the spectrum's range;
-- ranking: 10,000 prepared entries as one float32 matrix; NumPy is given the
+- ranking: 100,000 prepared entries as one float32 matrix; NumPy is given the
   rows already centred and scaled (outside the timing), and the timed part is
   centring and scaling the unknown, one matrix-vector product, the
   combination with each entry's band agreement (as Veltrane found it: the

@@ -882,9 +882,11 @@ constexpr const char* kIdentifyUsage =
     "Prints the best N hits (default 5), one per line: rank, HQI, name, file, separated by\n"
     "tabs, then the verdict on standard error. Files that take no part go to standard error\n"
     "with the reason. The prepared libraries are kept in an index in the cache folder\n"
-    "(--index names another file).\n"
+    "(--index names another file, which must be a library index or not exist yet); when\n"
+    "the index cannot be written, the search is made in memory and says so.\n"
     "Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,\n"
-    "0 when the best hit reaches H and 2 when it does not.\n";
+    "0 when the best hit reaches H and 2 when it does not. A spectrum without signal\n"
+    "exits 1, a library with no entry to search 2.\n";
 constexpr const char* kBaselineUsage =
     "Usage: veltrane-cli baseline FILE [--laser NM] [-o OUT]\n"
     "Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole wavenumbers and removes its "
@@ -986,18 +988,32 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     if (laser < 0) return Usage(err, "The laser wavelength is a number of nm above 0.", kIdentifyUsage);
     if (!LoadShiftSpectrum(a.positional[0], laser, spectrum, err)) return kExitFailure;
     UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
+    if (unknown.grid.values.empty()) {
+        err << kNoUsableSignal << "\n";
+        return kExitFailure;
+    }
 
     LibraryIndex index(a.get("--index", IdentifyIndexPath(paths)));
     auto library = std::make_unique<IndexedLibrary>();
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    if (!index.refresh(libraries, *library, threads)) {
-        err << Shown(index.path()) << ": Can not write the library index!\n";
+    IndexUpdate report;
+    if (!index.refresh(libraries, *library, threads, nullptr, nullptr, &report)) {
+        if (report.foreign)
+            err << kNotLibraryIndex << Shown(index.path()) << "\n";
+        else
+            err << Shown(index.path()) << ": Can not write the library index!\n";
         return kExitFailure;
     }
+    if (!report.notKept.empty()) err << Shown(index.path()) << ": " << IndexNotKeptText(report.notKept) << "\n";
     for (const IndexSkip& skip : library->skipped)
         err << Shown(skip.path) << ": " << skip.reason << "\n";
-    // The verdict looks past the printed hits for the best one of another name.
-    Ranking ranking = RankLibrary(unknown, library->prepared, range, std::max(top, kVerdictHits));
+    if (library->prepared.size() == 0) {
+        err << kNoLibraryEntries << "\n";
+        return kExitNoMatch;
+    }
+    // The whole library is ranked: the verdict looks past the printed hits
+    // for the best one of another name.
+    Ranking ranking = RankLibrary(unknown, library->prepared, range);
     for (std::size_t entry : ranking.tooFewPoints)
         err << Shown(library->info[entry].path) << ": fewer than " << kMinCommonPoints
             << " points in common with the spectrum\n";

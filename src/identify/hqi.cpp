@@ -1,9 +1,11 @@
 #include "identify/hqi.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <thread>
+#include <tuple>
 
 namespace veltrane {
 
@@ -88,10 +90,11 @@ double Agreement(const BandView& a, const BandView& b, std::int32_t first, std::
     return 0.5 * (matchedA / totalA + matchedB / totalB);
 }
 
-// The correlation coefficient of the two over the points both have inside
-// the range; empty with too few such points or a flat side.
-std::optional<double> Correlation(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l,
-                                  std::int32_t lStart, std::int32_t lEnd, SearchRange range, std::int32_t& common) {
+// `bands` null compares the spectra alone (an unknown from a coarse sensor,
+// whose pixels blur band positions beyond any tolerance).
+std::optional<double> Score(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l, std::int32_t lStart,
+                            std::int32_t lEnd, SearchRange range, std::int32_t& common, const BandView* uBands,
+                            const BandView* lBands) {
     std::int32_t first = std::max({uStart, lStart, range.low});
     std::int32_t end = std::min({uEnd, lEnd, range.high + 1});
     common = std::max(0, end - first);
@@ -102,17 +105,13 @@ std::optional<double> Correlation(const float* u, std::int32_t uStart, std::int3
     double vu = s.uu - s.u * s.u / n;
     double vl = s.ll - s.l * s.l / n;
     if (!(vu > 0.0) || !(vl > 0.0)) return std::nullopt;
-    return cov / std::sqrt(vu * vl);
-}
-
-// `agreement` below 0 leaves the bands out (an unknown from a coarse
-// sensor, whose pixels blur band positions beyond any tolerance).
-double CombinedHqi(double r, double agreement) {
-    if (!(r > 0.0)) return 0.0;
-    double c = agreement < 0.0 ? r : (r + kBandAgreementWeight * agreement) / (1.0 + kBandAgreementWeight);
+    if (!(cov > 0.0)) return 0.0;
+    double r = cov / std::sqrt(vu * vl);
+    if (uBands && lBands)
+        r = (r + kBandAgreementWeight * Agreement(*uBands, *lBands, first, end - 1)) / (1.0 + kBandAgreementWeight);
     // Rounding cannot make a correlation exceed 1 by more than a hair, and
     // a score above 100 would only confuse.
-    return 100.0 * std::min(c * c, 1.0);
+    return 100.0 * std::min(r * r, 1.0);
 }
 
 bool ParseNumber(const std::string& text, double& value) {
@@ -139,80 +138,77 @@ BandList FindBands(std::int32_t start, const float* values, std::size_t count) {
     if (count < 3) return bands;
     // Intensity, smoothed by a Gaussian of 1.5 cm-1 so that noise does not
     // split a band into several maxima; near the ends the kernel is cut
-    // and renormalised. Every entry of a library goes through this when a
-    // search loads it, so the inner loop is kept plain enough to vectorise.
+    // and renormalised.
     constexpr int kRadius = 6;
-    constexpr float kSigma = 1.5f;
-    // The kernel sums to 1; near the ends, where part of it falls on the
-    // zeros beyond the spectrum, the sum is renormalised.
-    float kernel[2 * kRadius + 1];
-    float full = 0.0f;
+    constexpr double kSigma = 1.5;
+    double kernel[2 * kRadius + 1];
     for (int k = -kRadius; k <= kRadius; ++k)
-        full += kernel[k + kRadius] = std::exp(-0.5f * (k / kSigma) * (k / kSigma));
-    for (float& w : kernel)
-        w /= full;
-    const std::size_t n = count;
-    std::vector<float> intensity(n + 2 * kRadius, 0.0f), s(n);
-    for (std::size_t i = 0; i < n; ++i)
-        intensity[i + kRadius] = values[i] * values[i];
-    // One pass per kernel tap: each is a plain multiply-add over the whole
-    // spectrum, which vectorises.
-    for (int k = 0; k <= 2 * kRadius; ++k) {
-        const float w = kernel[k];
-        const float* in = intensity.data() + k;
-        for (std::size_t i = 0; i < n; ++i)
-            s[i] += w * in[i];
-    }
-    auto renormalise = [&](std::size_t i) {
-        float weight = 0.0f;
-        for (int k = -kRadius; k <= kRadius; ++k) {
-            std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) + k;
-            if (at >= 0 && at < static_cast<std::ptrdiff_t>(n)) weight += kernel[k + kRadius];
+        kernel[k + kRadius] = std::exp(-0.5 * (k / kSigma) * (k / kSigma));
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(count);
+    std::vector<double> s(count);
+    double top = 0.0;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double sum = 0.0, weight = 0.0;
+        for (std::ptrdiff_t k = std::max<std::ptrdiff_t>(-kRadius, -i); k <= kRadius && i + k < n; ++k) {
+            double v = values[i + k];
+            sum += kernel[k + kRadius] * v * v;
+            weight += kernel[k + kRadius];
         }
-        s[i] /= weight;
-    };
-    const std::size_t edge = std::min<std::size_t>(n, kRadius);
-    for (std::size_t i = 0; i < edge; ++i)
-        renormalise(i);
-    for (std::size_t i = std::max<std::size_t>(edge, n - edge); i < n; ++i)
-        renormalise(i);
-    // The largest value in eight independent lanes, so the comparisons do
-    // not wait on one another.
-    float lanes[8] = {};
-    std::size_t i8 = 0;
-    for (; i8 + 8 <= n; i8 += 8)
-        for (std::size_t k = 0; k < 8; ++k)
-            lanes[k] = s[i8 + k] > lanes[k] ? s[i8 + k] : lanes[k];
-    float top = 0.0f;
-    for (; i8 < n; ++i8)
-        top = s[i8] > top ? s[i8] : top;
-    for (float v : lanes)
-        top = v > top ? v : top;
-    if (!(top > 0.0f)) return bands;
+        s[static_cast<std::size_t>(i)] = sum / weight;
+        top = std::max(top, s[static_cast<std::size_t>(i)]);
+    }
+    if (!(top > 0.0)) return bands;
     // Prominence as topographers define it: the height above the higher of
     // the two lowest points on the way, left and right, to higher ground
-    // (or the end). Values are not negative, so only maxima at least as
-    // high as the least prominence can have it, and few are.
-    const float minimum = static_cast<float>(kBandProminence) * top;
-    for (std::size_t i = 1; i + 1 < n;) {
-        if (!(s[i] > s[i - 1]) || s[i] < minimum) {
+    // (or the end). The nearest higher points come from a stack, the
+    // lowest between from a sparse table, so a noisy spectrum with a
+    // thousand maxima costs no more than a clean one.
+    std::vector<std::ptrdiff_t> higherLeft(count), higherRight(count), stack;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        while (!stack.empty() && s[static_cast<std::size_t>(stack.back())] <= s[static_cast<std::size_t>(i)])
+            stack.pop_back();
+        higherLeft[static_cast<std::size_t>(i)] = stack.empty() ? -1 : stack.back();
+        stack.push_back(i);
+    }
+    stack.clear();
+    for (std::ptrdiff_t i = n - 1; i >= 0; --i) {
+        while (!stack.empty() && s[static_cast<std::size_t>(stack.back())] <= s[static_cast<std::size_t>(i)])
+            stack.pop_back();
+        higherRight[static_cast<std::size_t>(i)] = stack.empty() ? n : stack.back();
+        stack.push_back(i);
+    }
+    std::vector<std::vector<double>> lowest{s};
+    for (std::size_t width = 2; width <= count; width *= 2) {
+        const std::vector<double>& prev = lowest.back();
+        std::vector<double> next(count - width + 1);
+        for (std::size_t i = 0; i < next.size(); ++i)
+            next[i] = std::min(prev[i], prev[i + width / 2]);
+        lowest.push_back(std::move(next));
+    }
+    auto lowestIn = [&](std::ptrdiff_t a, std::ptrdiff_t b) { // both ends included, a <= b
+        std::size_t len = static_cast<std::size_t>(b - a + 1);
+        std::size_t level = static_cast<std::size_t>(std::bit_width(len) - 1);
+        return std::min(lowest[level][static_cast<std::size_t>(a)],
+                        lowest[level][static_cast<std::size_t>(b) + 1 - (std::size_t{1} << level)]);
+    };
+    const double minimum = kBandProminence * top;
+    for (std::ptrdiff_t i = 1; i + 1 < n;) {
+        if (!(s[static_cast<std::size_t>(i)] > s[static_cast<std::size_t>(i - 1)])) {
             ++i;
             continue;
         }
         // A flat top counts once, at its middle.
-        std::size_t j = i;
-        while (j + 1 < n && s[j + 1] == s[i])
+        std::ptrdiff_t j = i;
+        while (j + 1 < n && s[static_cast<std::size_t>(j + 1)] == s[static_cast<std::size_t>(i)])
             ++j;
-        if (j + 1 < n && s[j + 1] < s[i]) {
-            const float height = s[i];
-            float left = height, right = height;
-            for (std::size_t k = i; k-- > 0 && s[k] <= height;)
-                left = std::min(left, s[k]);
-            for (std::size_t k = j + 1; k < n && s[k] <= height; ++k)
-                right = std::min(right, s[k]);
+        if (j + 1 < n && s[static_cast<std::size_t>(j + 1)] < s[static_cast<std::size_t>(i)]) {
+            std::ptrdiff_t peak = (i + j) / 2;
+            double height = s[static_cast<std::size_t>(peak)];
+            double left = lowestIn(higherLeft[static_cast<std::size_t>(i)] + 1, i);
+            double right = lowestIn(j, higherRight[static_cast<std::size_t>(j)] - 1);
             if (height - std::max(left, right) >= minimum) {
-                bands.positions.push_back(start + static_cast<std::int32_t>((i + j) / 2));
-                bands.weights.push_back(std::sqrt(height / top));
+                bands.positions.push_back(start + static_cast<std::int32_t>(peak));
+                bands.weights.push_back(static_cast<float>(std::sqrt(height / top)));
             }
         }
         i = j + 1;
@@ -227,59 +223,119 @@ double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, s
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
                                       std::int32_t* common) {
     std::int32_t n = 0;
-    auto r = Correlation(unknown.values.data(), unknown.start, unknown.end(), entry.values.data(), entry.start,
-                         entry.end(), range, n);
+    BandList unknownBands = FindBands(unknown.start, unknown.values.data(), unknown.values.size());
+    BandList entryBands = FindBands(entry.start, entry.values.data(), entry.values.size());
+    BandView u = ViewOf(unknownBands), e = ViewOf(entryBands);
+    auto hqi = Score(unknown.values.data(), unknown.start, unknown.end(), entry.values.data(), entry.start, entry.end(),
+                     range, n, &u, &e);
     if (common) *common = n;
-    if (!r) return std::nullopt;
-    std::int32_t first = std::max({unknown.start, entry.start, range.low});
-    std::int32_t last = std::min({unknown.end(), entry.end(), range.high + 1}) - 1;
-    return CombinedHqi(*r,
-                       BandAgreement(FindBands(unknown.start, unknown.values.data(), unknown.values.size()),
-                                     FindBands(entry.start, entry.values.data(), entry.values.size()), first, last));
+    return hqi;
+}
+
+std::vector<std::uint8_t> CoarseForm(const float* values, std::size_t count) {
+    std::vector<std::uint8_t> coarse(CoarseCount(count));
+    for (std::size_t b = 0; b < coarse.size(); ++b) {
+        std::size_t first = b * kCoarseBlock, end = std::min(count, first + kCoarseBlock);
+        float sum = 0.0f;
+        for (std::size_t k = first; k < end; ++k)
+            sum += values[k];
+        float mean = sum / static_cast<float>(end - first);
+        coarse[b] = static_cast<std::uint8_t>(std::lrint(std::clamp(mean, 0.0f, 1.0f) * kCoarseSteps));
+    }
+    return coarse;
 }
 
 void PreparedLibrary::clear() {
-    m_values.clear();
-    m_offsets.assign(1, 0);
     m_starts.clear();
+    m_counts.clear();
+    m_keys.clear();
+    m_values.clear();
+    m_valueOffsets.assign(1, 0);
+    m_coarse.clear();
+    m_coarseOffsets.assign(1, 0);
+    m_bandPositions.clear();
+    m_bandWeights.clear();
+    m_bandOffsets.assign(1, 0);
+    m_store.reset();
 }
 
-void PreparedLibrary::reserve(std::size_t entries, std::size_t values) {
-    m_values.reserve(values);
-    m_offsets.reserve(entries + 1);
+void PreparedLibrary::reserve(std::size_t entries, std::size_t coarseBytes) {
     m_starts.reserve(entries);
+    m_counts.reserve(entries);
+    m_keys.reserve(entries);
+    m_valueOffsets.reserve(entries + 1);
+    m_coarseOffsets.reserve(entries + 1);
+    m_bandOffsets.reserve(entries + 1);
+    m_coarse.reserve(coarseBytes);
 }
 
 std::size_t PreparedLibrary::add(std::int32_t start, const float* values, std::size_t count) {
+    std::vector<std::uint8_t> coarse = CoarseForm(values, count);
+    std::size_t i = addStored(start, count, -1, coarse.data(), FindBands(start, values, count));
     m_values.insert(m_values.end(), values, values + count);
-    m_offsets.push_back(m_values.size());
-    m_starts.push_back(start);
-    return m_starts.size() - 1;
+    m_valueOffsets.back() = m_values.size();
+    return i;
 }
 
-float* PreparedLibrary::append(std::int32_t start, std::size_t count) {
-    std::size_t at = m_values.size();
-    m_values.resize(at + count);
-    m_offsets.push_back(m_values.size());
+std::size_t PreparedLibrary::addStored(std::int32_t start, std::size_t count, std::int64_t key,
+                                       const std::uint8_t* coarse, BandList bands) {
     m_starts.push_back(start);
-    return m_values.data() + at;
+    m_counts.push_back(static_cast<std::uint32_t>(count));
+    m_keys.push_back(key);
+    m_valueOffsets.push_back(m_values.size());
+    m_coarse.insert(m_coarse.end(), coarse, coarse + CoarseCount(count));
+    m_coarseOffsets.push_back(m_coarse.size());
+    m_bandPositions.insert(m_bandPositions.end(), bands.positions.begin(), bands.positions.end());
+    m_bandWeights.insert(m_bandWeights.end(), bands.weights.begin(), bands.weights.end());
+    m_bandOffsets.push_back(m_bandPositions.size());
+    return m_starts.size() - 1;
 }
 
 void PreparedLibrary::dropLast() {
     if (m_starts.empty()) return;
     m_starts.pop_back();
-    m_offsets.pop_back();
-    m_values.resize(m_offsets.back());
+    m_counts.pop_back();
+    m_keys.pop_back();
+    m_valueOffsets.pop_back();
+    m_values.resize(m_valueOffsets.back());
+    m_coarseOffsets.pop_back();
+    m_coarse.resize(m_coarseOffsets.back());
+    m_bandOffsets.pop_back();
+    m_bandPositions.resize(m_bandOffsets.back());
+    m_bandWeights.resize(m_bandOffsets.back());
+}
+
+void PreparedLibrary::fullValues(const std::vector<std::size_t>& entries, std::vector<std::vector<float>>& out) const {
+    out.assign(entries.size(), {});
+    std::vector<std::int64_t> keys;
+    std::vector<std::size_t> at;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        if (const float* v = values(entries[k])) {
+            out[k].assign(v, v + count(entries[k]));
+        } else if (m_store) {
+            keys.push_back(m_keys[entries[k]]);
+            at.push_back(k);
+        }
+    }
+    if (keys.empty()) return;
+    std::vector<std::vector<float>> fetched;
+    m_store->fetch(keys, fetched);
+    for (std::size_t k = 0; k < at.size() && k < fetched.size(); ++k)
+        if (fetched[k].size() == count(entries[at[k]])) out[at[k]] = std::move(fetched[k]);
 }
 
 std::size_t PreparedLibrary::bytes() const {
-    return m_values.capacity() * sizeof(float) + m_offsets.capacity() * sizeof(std::size_t) +
-           m_starts.capacity() * sizeof(std::int32_t);
+    return m_starts.capacity() * sizeof(std::int32_t) + m_counts.capacity() * sizeof(std::uint32_t) +
+           m_keys.capacity() * sizeof(std::int64_t) + m_values.capacity() * sizeof(float) +
+           m_valueOffsets.capacity() * sizeof(std::size_t) + m_coarse.capacity() +
+           m_coarseOffsets.capacity() * sizeof(std::size_t) + m_bandPositions.capacity() * sizeof(std::int32_t) +
+           m_bandWeights.capacity() * sizeof(float) + m_bandOffsets.capacity() * sizeof(std::size_t);
 }
 
 UnknownSpectrum PrepareUnknown(std::span<const double> x, std::span<const double> y) {
     UnknownSpectrum unknown;
     unknown.grid = CompressedForComparison(PrepareSpectrum(x, y));
+    if (unknown.grid.values.empty()) return unknown;
     unknown.bands = FindBands(unknown.grid.start, unknown.grid.values.data(), unknown.grid.values.size());
     std::vector<double> sorted;
     for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i)
@@ -332,92 +388,298 @@ Ranking RankLibrary(const GridSpectrum& unknown, const PreparedLibrary& library,
         range, top);
 }
 
+namespace {
+
+std::size_t PositiveMod(std::int64_t a, std::int64_t b) {
+    return static_cast<std::size_t>(((a % b) + b) % b);
+}
+
+// The part of an entry a coarse unknown's pixels see: from the first pixel
+// centre on the entry to the last, as ThroughPixels resamples it.
+std::pair<std::int32_t, std::int32_t> SeenSpan(std::int32_t start, std::size_t count,
+                                               const std::vector<double>& pixels) {
+    double last = start + static_cast<double>(count) - 1.0;
+    auto lo = std::lower_bound(pixels.begin(), pixels.end(), static_cast<double>(start));
+    auto hi = std::upper_bound(pixels.begin(), pixels.end(), last);
+    if (hi - lo < 2) return {0, 0};
+    return {static_cast<std::int32_t>(std::ceil(*lo)), static_cast<std::int32_t>(std::floor(*(hi - 1))) + 1};
+}
+
+// The coarse score of entries against an unknown: the correlation of the
+// compact forms (with the band agreement, exact, for a fine unknown),
+// combined as the HQI combines them. It only picks which entries are
+// scored exactly, so it need not equal the HQI, only rank like it.
+class CoarseScorer {
+public:
+    CoarseScorer(const UnknownSpectrum& unknown, const PreparedLibrary& library, SearchRange range)
+        : m_unknown(unknown), m_library(library), m_range(range), m_bands(ViewOf(unknown.bands)) {
+        const GridSpectrum& g = unknown.grid;
+        if (!unknown.pixels.empty()) {
+            preparePixels();
+            return;
+        }
+        // The unknown's block means for each of the kCoarseBlock alignments
+        // an entry's blocks can have, with running sums for the common range.
+        for (std::size_t o = 0; o < kCoarseBlock; ++o) {
+            Aligned& a = m_aligned[o];
+            a.base = g.start - static_cast<std::int32_t>(PositiveMod(g.start - static_cast<std::int64_t>(o), kCoarseBlock));
+            std::size_t blocks = (static_cast<std::size_t>(g.end() - a.base) + kCoarseBlock - 1) / kCoarseBlock;
+            a.means.resize(blocks);
+            a.sum.assign(blocks + 1, 0.0);
+            a.sumSq.assign(blocks + 1, 0.0);
+            for (std::size_t k = 0; k < blocks; ++k) {
+                std::int32_t from = std::max(g.start, a.base + static_cast<std::int32_t>(k * kCoarseBlock));
+                std::int32_t to = std::min(g.end(), a.base + static_cast<std::int32_t>((k + 1) * kCoarseBlock));
+                float sum = 0.0f;
+                for (std::int32_t x = from; x < to; ++x)
+                    sum += g.values[static_cast<std::size_t>(x - g.start)];
+                auto q = static_cast<std::int16_t>(std::lrint(std::clamp(sum / static_cast<float>(to - from), 0.0f, 1.0f) * kUnknownSteps));
+                a.means[k] = q;
+                a.sum[k + 1] = a.sum[k] + q;
+                a.sumSq[k + 1] = a.sumSq[k] + static_cast<double>(q) * q;
+            }
+        }
+    }
+
+    // The coarse score of entry i, or -1 when it has no spread to correlate.
+    double score(std::size_t i) const {
+        return m_unknown.pixels.empty() ? scoreFine(i) : scoreThroughPixels(i);
+    }
+
+private:
+    static constexpr float kUnknownSteps = 4096.0f;
+    struct Aligned {
+        std::int32_t base = 0;
+        std::vector<std::int16_t> means;
+        std::vector<double> sum, sumSq;
+    };
+
+    static double Combine(double cov, double vu, double vl, double agreement) {
+        if (!(vu > 0.0) || !(vl > 0.0)) return -1.0;
+        if (!(cov > 0.0)) return 0.0;
+        double r = cov / std::sqrt(vu * vl);
+        r = (r + kBandAgreementWeight * agreement) / (1.0 + kBandAgreementWeight);
+        return r * r;
+    }
+
+    double scoreFine(std::size_t i) const {
+        const GridSpectrum& g = m_unknown.grid;
+        const std::int32_t s = m_library.start(i);
+        std::int32_t first = std::max({g.start, s, m_range.low});
+        std::int32_t end = std::min({g.end(), s + static_cast<std::int32_t>(m_library.count(i)), m_range.high + 1});
+        const Aligned& a = m_aligned[PositiveMod(s, kCoarseBlock)];
+        const std::size_t jLo = static_cast<std::size_t>(first - s) / kCoarseBlock;
+        const std::size_t jHi = static_cast<std::size_t>(end - 1 - s) / kCoarseBlock;
+        const std::size_t k0 = static_cast<std::size_t>(s + static_cast<std::int32_t>(jLo * kCoarseBlock) - a.base) / kCoarseBlock;
+        const std::size_t n = jHi - jLo + 1;
+        const std::uint8_t* m = m_library.coarse(i) + jLo;
+        const std::int16_t* u = a.means.data() + k0;
+        // Whole numbers: 255 x 4096 x a few thousand blocks stays well
+        // inside 32 bits, and integer lanes vectorise without reordering
+        // anything that rounds.
+        std::int32_t sm = 0, smm = 0, sum = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            std::int32_t v = m[k];
+            sm += v;
+            smm += v * v;
+            sum += v * u[k];
+        }
+        double blocks = static_cast<double>(n);
+        double su = a.sum[k0 + n] - a.sum[k0], suu = a.sumSq[k0 + n] - a.sumSq[k0];
+        BandView bands{m_library.bandPositions(i), m_library.bandWeights(i), m_library.bandCount(i)};
+        return Combine(sum - su * sm / blocks, suu - su * su / blocks, smm - static_cast<double>(sm) * sm / blocks,
+                       Agreement(m_bands, bands, first, end - 1));
+    }
+
+    void preparePixels() {
+        const GridSpectrum& g = m_unknown.grid;
+        const std::vector<double>& p = m_unknown.pixels;
+        for (std::size_t j = 0; j < p.size(); ++j) {
+            double lo = j > 0 ? 0.5 * (p[j - 1] + p[j]) : p[j] - 0.5 * (p[1] - p[j]);
+            double hi = j + 1 < p.size() ? 0.5 * (p[j] + p[j + 1]) : p[j] + 0.5 * (p[j] - p[j - 1]);
+            double t = p[j] - g.start;
+            double value = 0.0;
+            if (t >= 0.0 && t <= static_cast<double>(g.values.size()) - 1.0) {
+                std::size_t k = std::min(static_cast<std::size_t>(t), g.values.size() - 1);
+                double frac = t - static_cast<double>(k);
+                value = k + 1 < g.values.size() ? g.values[k] + frac * (g.values[k + 1] - g.values[k]) : g.values[k];
+            }
+            m_pixelLo.push_back(lo);
+            m_pixelHi.push_back(hi);
+            m_pixelValue.push_back(value);
+        }
+    }
+
+    // The entry's compact form as the unknown's pixels would record it,
+    // correlated with the unknown at its pixels.
+    double scoreThroughPixels(std::size_t i) const {
+        const GridSpectrum& g = m_unknown.grid;
+        const std::vector<double>& p = m_unknown.pixels;
+        const std::int32_t s = m_library.start(i);
+        const std::size_t count = m_library.count(i), blocks = CoarseCount(count);
+        auto [seenStart, seenEnd] = SeenSpan(s, count, p);
+        double first = std::max({g.start, seenStart, m_range.low});
+        double last = std::min({g.end(), seenEnd, m_range.high + 1}) - 1.0;
+        thread_local std::vector<double> integral;
+        integral.assign(blocks + 1, 0.0);
+        const std::uint8_t* m = m_library.coarse(i);
+        auto width = [&](std::size_t b) {
+            return static_cast<double>(std::min(count, (b + 1) * kCoarseBlock) - b * kCoarseBlock);
+        };
+        for (std::size_t b = 0; b < blocks; ++b) {
+            double v = m[b] / static_cast<double>(kCoarseSteps);
+            integral[b + 1] = integral[b] + v * v * width(b);
+        }
+        const double origin = s - 0.5, endX = s + static_cast<double>(count) - 0.5;
+        auto integralTo = [&](double x) {
+            double t = std::clamp(x, origin, endX) - origin;
+            std::size_t b = std::min(static_cast<std::size_t>(t / kCoarseBlock), blocks - 1);
+            double part = t - static_cast<double>(b * kCoarseBlock);
+            return integral[b] + (integral[b + 1] - integral[b]) * std::min(1.0, part / width(b));
+        };
+        double su = 0, suu = 0, sl = 0, sll = 0, sul = 0;
+        std::size_t n = 0;
+        for (std::size_t j = 0; j < p.size(); ++j) {
+            if (p[j] < first || p[j] > last) continue;
+            double lo = std::max(m_pixelLo[j], origin), hi = std::min(m_pixelHi[j], endX);
+            if (!(hi > lo)) continue;
+            double l = std::sqrt(std::max(0.0, (integralTo(hi) - integralTo(lo)) / (hi - lo)));
+            double u = m_pixelValue[j];
+            su += u;
+            suu += u * u;
+            sl += l;
+            sll += l * l;
+            sul += u * l;
+            ++n;
+        }
+        if (n < 2) return -1.0;
+        double k = static_cast<double>(n);
+        double cov = sul - su * sl / k, vu = suu - su * su / k, vl = sll - sl * sl / k;
+        if (!(vu > 0.0) || !(vl > 0.0)) return -1.0;
+        if (!(cov > 0.0)) return 0.0;
+        return cov * cov / (vu * vl);
+    }
+
+    const UnknownSpectrum& m_unknown;
+    const PreparedLibrary& m_library;
+    SearchRange m_range;
+    BandView m_bands;
+    Aligned m_aligned[kCoarseBlock];
+    std::vector<double> m_pixelLo, m_pixelHi, m_pixelValue;
+};
+
+// Runs body(first, end) over [0, n) split between the cores once each
+// share is worth a thread.
+template <typename Body> void SplitBetweenCores(std::size_t n, std::size_t perThread, Body body) {
+    unsigned threads = static_cast<unsigned>(std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()),
+                                                                   std::max<std::size_t>(1, n / perThread)));
+    std::vector<std::thread> pool;
+    std::size_t chunk = (n + threads - 1) / threads;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(body, std::min(n, t * chunk), std::min(n, (t + 1) * chunk));
+    body(0, std::min(n, chunk));
+    for (std::thread& t : pool)
+        t.join();
+}
+
+} // namespace
+
 Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrary& library, SearchRange range,
                     std::size_t top) {
     const GridSpectrum& unknown = unknownSpectrum.grid;
     const bool coarse = !unknownSpectrum.pixels.empty();
-    // Correlations by entry; NaN marks an entry without one.
-    std::vector<double> correlations(library.size());
-    std::vector<std::int32_t> commons(library.size());
-    auto scoreRange = [&](std::size_t first, std::size_t end) {
-        for (std::size_t i = first; i < end; ++i) {
+    const BandView unknownBands = ViewOf(unknownSpectrum.bands);
+    Ranking ranking;
+    // Which entries share enough points is told by where they lie alone.
+    std::vector<std::size_t> eligible;
+    eligible.reserve(library.size());
+    for (std::size_t i = 0; i < library.size(); ++i) {
+        std::int32_t start = library.start(i), end = start + static_cast<std::int32_t>(library.count(i));
+        if (coarse) std::tie(start, end) = SeenSpan(start, library.count(i), unknownSpectrum.pixels);
+        std::int32_t first = std::max({unknown.start, start, range.low});
+        std::int32_t last = std::min({unknown.end(), end, range.high + 1});
+        if (last - first < kMinCommonPoints)
+            ranking.tooFewPoints.push_back(i);
+        else
+            eligible.push_back(i);
+    }
+
+    // A large library is first scored on the compact forms, split between
+    // the cores; only the best of that are read in full.
+    std::vector<std::size_t> candidates = eligible;
+    if (eligible.size() > kExactCandidates) {
+        CoarseScorer scorer(unknownSpectrum, library, range);
+        std::vector<double> coarseScores(eligible.size());
+        SplitBetweenCores(eligible.size(), 4000, [&](std::size_t first, std::size_t end) {
+            for (std::size_t k = first; k < end; ++k)
+                coarseScores[k] = scorer.score(eligible[k]);
+        });
+        std::vector<std::size_t> order(eligible.size());
+        for (std::size_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kExactCandidates), order.end(),
+                         [&](std::size_t a, std::size_t b) {
+                             return coarseScores[a] != coarseScores[b] ? coarseScores[a] > coarseScores[b] : a < b;
+                         });
+        order.resize(kExactCandidates);
+        std::sort(order.begin(), order.end());
+        candidates.clear();
+        for (std::size_t k : order)
+            candidates.push_back(eligible[k]);
+    }
+
+    std::vector<std::vector<float>> values;
+    std::vector<std::size_t> stored;
+    for (std::size_t i : candidates)
+        if (!library.values(i)) stored.push_back(i);
+    library.fullValues(stored, values);
+    std::vector<const float*> full(candidates.size());
+    for (std::size_t k = 0, s = 0; k < candidates.size(); ++k) {
+        if (const float* v = library.values(candidates[k])) {
+            full[k] = v;
+        } else {
+            full[k] = values[s].empty() ? nullptr : values[s].data();
+            ++s;
+        }
+    }
+    // Scores by candidate; NaN marks one without a score, common < 0 one
+    // whose full values are gone from the store.
+    std::vector<double> scores(candidates.size());
+    std::vector<std::int32_t> commons(candidates.size());
+    SplitBetweenCores(candidates.size(), coarse ? 200 : 2000, [&](std::size_t first, std::size_t end) {
+        for (std::size_t k = first; k < end; ++k) {
+            const std::size_t i = candidates[k];
             std::int32_t common = 0;
             std::int32_t start = library.start(i);
-            std::optional<double> r;
-            if (coarse) {
-                GridSpectrum seen = ThroughPixels(start, library.values(i), library.count(i), unknownSpectrum.pixels);
-                r = Correlation(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start,
-                                seen.end(), range, common);
+            std::optional<double> hqi;
+            if (!full[k]) {
+                common = -1;
+            } else if (coarse) {
+                GridSpectrum seen = ThroughPixels(start, full[k], library.count(i), unknownSpectrum.pixels);
+                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), seen.values.data(), seen.start,
+                            seen.end(), range, common, nullptr, nullptr);
             } else {
-                r = Correlation(unknown.values.data(), unknown.start, unknown.end(), library.values(i), start,
-                                start + static_cast<std::int32_t>(library.count(i)), range, common);
+                BandView entryBands{library.bandPositions(i), library.bandWeights(i), library.bandCount(i)};
+                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), full[k], start,
+                            start + static_cast<std::int32_t>(library.count(i)), range, common, &unknownBands,
+                            &entryBands);
             }
-            correlations[i] = r ? *r : std::nan("");
-            commons[i] = common;
+            scores[k] = hqi ? *hqi : std::nan("");
+            commons[k] = common;
         }
-    };
-    // A large library is split between the cores: the scan is one pass over
-    // every stored value, and two cores stream memory faster than one.
-    constexpr std::size_t kEntriesPerThread = 2000;
-    unsigned threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()),
-                                             std::max<std::size_t>(1, library.size() / kEntriesPerThread));
-    std::vector<std::thread> pool;
-    std::size_t chunk = (library.size() + threads - 1) / threads;
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back(scoreRange, std::min(library.size(), t * chunk), std::min(library.size(), (t + 1) * chunk));
-    scoreRange(0, std::min(library.size(), chunk));
-    for (std::thread& t : pool)
-        t.join();
+    });
 
-    Ranking ranking;
-    std::vector<std::size_t> order;
-    order.reserve(library.size());
-    for (std::size_t i = 0; i < library.size(); ++i) {
-        if (!std::isnan(correlations[i]))
-            order.push_back(i);
-        else if (commons[i] < kMinCommonPoints)
-            ranking.tooFewPoints.push_back(i);
+    ranking.hits.reserve(candidates.size());
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        if (!std::isnan(scores[k]))
+            ranking.hits.push_back({candidates[k], scores[k]});
+        else if (commons[k] >= 0 && commons[k] < kMinCommonPoints)
+            ranking.tooFewPoints.push_back(candidates[k]);
     }
+    std::sort(ranking.tooFewPoints.begin(), ranking.tooFewPoints.end());
     auto better = [](const RankedHit& a, const RankedHit& b) {
         return a.hqi != b.hqi ? a.hqi > b.hqi : a.entry < b.entry;
     };
-    if (coarse) {
-        for (std::size_t i : order)
-            ranking.hits.push_back({i, CombinedHqi(correlations[i], -1.0)});
-    } else {
-        // Band agreement adds at most kBandAgreementWeight to the
-        // correlation, so the entries are taken by falling correlation and
-        // the walk ends where even full agreement could not reach the worst
-        // of the best `top` found so far.
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            return correlations[a] != correlations[b] ? correlations[a] > correlations[b] : a < b;
-        });
-        const std::size_t keep = top > 0 ? top : order.size();
-        std::vector<RankedHit> best; // a heap, the worst of them first
-        for (std::size_t i : order) {
-            double r = correlations[i];
-            if (best.size() == keep && CombinedHqi(r, 1.0) < best.front().hqi) break;
-            double hqi = 0.0;
-            if (r > 0.0) {
-                std::int32_t start = library.start(i);
-                std::int32_t first = std::max({unknown.start, start, range.low});
-                std::int32_t last =
-                    std::min({unknown.end(), start + static_cast<std::int32_t>(library.count(i)), range.high + 1}) - 1;
-                BandList bands = FindBands(start, library.values(i), library.count(i));
-                hqi = CombinedHqi(r, Agreement(ViewOf(unknownSpectrum.bands), ViewOf(bands), first, last));
-            }
-            RankedHit hit{i, hqi};
-            if (best.size() < keep) {
-                best.push_back(hit);
-                std::push_heap(best.begin(), best.end(), better);
-            } else if (better(hit, best.front())) {
-                std::pop_heap(best.begin(), best.end(), better);
-                best.back() = hit;
-                std::push_heap(best.begin(), best.end(), better);
-            }
-        }
-        ranking.hits = std::move(best);
-    }
     if (top > 0 && top < ranking.hits.size()) {
         std::partial_sort(ranking.hits.begin(), ranking.hits.begin() + static_cast<std::ptrdiff_t>(top),
                           ranking.hits.end(), better);

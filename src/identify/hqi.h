@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,28 +59,76 @@ constexpr double kBandAgreementWeight = 0.2;
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
                                       std::int32_t* common = nullptr);
 
-// The prepared entries of a search, packed into one buffer so a ranking
-// walks memory once.
+// Where a search finds the full spectra of the entries it scores exactly,
+// when the library keeps only their compact form in memory (the index on
+// disk holds the rest).
+class StoredSpectra {
+public:
+    virtual ~StoredSpectra() = default;
+    // The comparison-form values stored under each key, in order; empty for
+    // a key the store no longer has.
+    virtual void fetch(const std::vector<std::int64_t>& keys, std::vector<std::vector<float>>& values) const = 0;
+};
+
+// The compact form a search scans every entry in: the mean of each run of
+// kCoarseBlock grid points from the entry's start, in steps of 1/255 of the
+// comparison form's peak. A quarter of the points at a quarter of the bytes
+// each is what lets a search of 100,000 entries read 70 MB instead of a
+// gigabyte; the best of them by this coarse score are then scored exactly.
+constexpr std::size_t kCoarseBlock = 4;
+constexpr float kCoarseSteps = 255.0f;
+inline std::size_t CoarseCount(std::size_t count) {
+    return (count + kCoarseBlock - 1) / kCoarseBlock;
+}
+std::vector<std::uint8_t> CoarseForm(const float* values, std::size_t count);
+
+// How many entries a search scores exactly at full resolution: the best by
+// the coarse score. A library no larger is scored exactly throughout.
+constexpr std::size_t kExactCandidates = 500;
+
+// The prepared entries of a search: for each its place on the grid, its
+// compact form and its bands; the full values either in memory (add) or in
+// a StoredSpectra (addStored).
 class PreparedLibrary {
 public:
     void clear();
-    void reserve(std::size_t entries, std::size_t values);
-    // Returns the entry's index.
+    void reserve(std::size_t entries, std::size_t coarseBytes);
+    // An entry kept whole in memory; returns its index.
     std::size_t add(std::int32_t start, const float* values, std::size_t count);
-    // Room for an entry's values, filled by the caller; dropLast takes the
-    // last entry back (a reader that finds it unsound half way).
-    float* append(std::int32_t start, std::size_t count);
+    // An entry whose full values the store keeps under `key`.
+    std::size_t addStored(std::int32_t start, std::size_t count, std::int64_t key, const std::uint8_t* coarse,
+                          BandList bands);
     void dropLast();
+    void setStore(std::shared_ptr<const StoredSpectra> store) { m_store = std::move(store); }
+
     std::size_t size() const { return m_starts.size(); }
     std::int32_t start(std::size_t i) const { return m_starts[i]; }
-    std::size_t count(std::size_t i) const { return m_offsets[i + 1] - m_offsets[i]; }
-    const float* values(std::size_t i) const { return m_values.data() + m_offsets[i]; }
+    std::size_t count(std::size_t i) const { return m_counts[i]; }
+    // Full values held in memory, or nullptr for a stored entry.
+    const float* values(std::size_t i) const {
+        return m_valueOffsets[i + 1] > m_valueOffsets[i] ? m_values.data() + m_valueOffsets[i] : nullptr;
+    }
+    // The full values of entries from memory or the store; an entry the
+    // store lost gets an empty vector.
+    void fullValues(const std::vector<std::size_t>& entries, std::vector<std::vector<float>>& out) const;
+    const std::uint8_t* coarse(std::size_t i) const { return m_coarse.data() + m_coarseOffsets[i]; }
+    const std::int32_t* bandPositions(std::size_t i) const { return m_bandPositions.data() + m_bandOffsets[i]; }
+    const float* bandWeights(std::size_t i) const { return m_bandWeights.data() + m_bandOffsets[i]; }
+    std::size_t bandCount(std::size_t i) const { return m_bandOffsets[i + 1] - m_bandOffsets[i]; }
     std::size_t bytes() const;
 
 private:
-    std::vector<float> m_values;
-    std::vector<std::size_t> m_offsets{0};
     std::vector<std::int32_t> m_starts;
+    std::vector<std::uint32_t> m_counts;
+    std::vector<std::int64_t> m_keys;
+    std::vector<float> m_values;
+    std::vector<std::size_t> m_valueOffsets{0};
+    std::vector<std::uint8_t> m_coarse;
+    std::vector<std::size_t> m_coarseOffsets{0};
+    std::vector<std::int32_t> m_bandPositions;
+    std::vector<float> m_bandWeights;
+    std::vector<std::size_t> m_bandOffsets{0};
+    std::shared_ptr<const StoredSpectra> m_store;
 };
 
 // An unknown as a search sees it. From a sensor whose pixels lie further
@@ -88,7 +137,7 @@ private:
 // such an unknown keeps its pixel positions, and every entry is compared as
 // those pixels would have recorded it.
 struct UnknownSpectrum {
-    GridSpectrum grid;
+    GridSpectrum grid; // empty when the spectrum holds no usable signal
     std::vector<double> pixels; // sorted pixel shifts when coarse, else empty
     BandList bands;             // of the grid; a coarse unknown has none worth comparing
 };
@@ -109,13 +158,15 @@ struct RankedHit {
 };
 
 struct Ranking {
-    std::vector<RankedHit> hits;           // best first; ties keep entry order
+    // Best first; ties keep entry order. Every entry of a library of up to
+    // kExactCandidates, else the kExactCandidates best by the coarse score,
+    // each scored exactly.
+    std::vector<RankedHit> hits;
     std::vector<std::size_t> tooFewPoints; // entries with fewer than kMinCommonPoints in common
 };
 
-// Scores every entry against the unknown and keeps the best `top` (all when
-// 0). The correlation is taken for every entry; the bands, which cost more,
-// only for the entries whose correlation leaves them a chance of the top.
+// Scores the library against the unknown and keeps the best `top` (all
+// that were scored exactly when 0).
 Ranking RankLibrary(const GridSpectrum& unknown, const PreparedLibrary& library, SearchRange range,
                     std::size_t top = 0);
 Ranking RankLibrary(const UnknownSpectrum& unknown, const PreparedLibrary& library, SearchRange range,

@@ -1,16 +1,23 @@
 #include "identify/library_index.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -26,47 +33,68 @@ namespace veltrane {
 namespace {
 
 // Changing the preparation changes every stored spectrum, so its parameters
-// are part of the format tag: an index made another way is rebuilt.
-constexpr const char* kFormatTag =
-    "veltrane-library-index 2; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1; int16 steps 1/32767";
-// Bounds of a sane row; the largest library has 2500 points over a few
-// thousand cm-1, so anything far beyond is damage.
+// are part of the format tag: an index made another way is emptied and
+// built again.
+constexpr const char* kFormatTag = "veltrane-library-index 3; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1; "
+                                   "int16 steps 1/32767; signal floor 1e-6; coarse 4 u8; bands 0.02";
+// Every index this program ever made starts its format tag so.
+constexpr const char* kFormatFamily = "veltrane-library-index";
+// SQLite keeps this number in the file's header ("VLTI"), so an index is
+// recognised even when its tables cannot be read.
+constexpr std::uint32_t kApplicationId = 0x564C5449;
+constexpr std::size_t kApplicationIdOffset = 68;
+
+// Bounds of a sane entry; the largest library has 2500 points over a few
+// thousand cm-1, so anything far beyond is a damaged file (or row).
 constexpr std::int64_t kMaxGridStart = 100000;
-constexpr std::size_t kMaxGridValues = 200000;
+constexpr std::size_t kMaxGridValues = 50000;
 constexpr std::size_t kMaxLibraryBytes = 1u << 20;
 
-// Large pages: each entry is a blob of about 6 kB (16-bit values), which at
-// the default 4 kB page would be read as a chain of overflow pages. The
-// index on (folder, path, size, mtime) answers an update's listing on its
-// own and hands a load its rows in path order without a sort.
-constexpr const char* kSchema = "PRAGMA page_size = 65536;"
-                                "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
-                                "CREATE TABLE entries(path TEXT PRIMARY KEY, folder TEXT NOT NULL,"
-                                " size INTEGER NOT NULL, mtime INTEGER NOT NULL, name BLOB, model INTEGER,"
-                                " date TEXT, reason TEXT, start INTEGER, data BLOB);"
-                                "CREATE INDEX entries_folder ON entries(folder, path, size, mtime);";
+// Large pages: each spectrum is a blob of about 6 kB, which at the default
+// 4 kB page would be read as a chain of overflow pages. The spectra have a
+// table of their own, so a search that reads every entry's compact form
+// does not read them; AUTOINCREMENT never gives a key twice, so a key a
+// search holds finds its own spectrum or none.
+constexpr const char* kTables = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+                                "CREATE TABLE entries(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE,"
+                                " folder TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                                " size INTEGER NOT NULL, mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, name BLOB,"
+                                " model INTEGER, date TEXT, reason TEXT, start INTEGER, count INTEGER, coarse BLOB,"
+                                " bands BLOB);"
+                                "CREATE INDEX entries_folder ON entries(folder, path);"
+                                "CREATE TABLE spectra(id INTEGER PRIMARY KEY, data BLOB NOT NULL);";
 
 // The index is a cache of what the library files say: a crash that leaves
 // it damaged costs a rebuild, never data, so it is written without waiting
 // for the disk.
 constexpr const char* kCachePragmas = "PRAGMA synchronous = OFF; PRAGMA mmap_size = 1073741824";
+// Other processes hold the file only for a batch of rows at a time; a wait
+// longer than this means something is wrong with it.
+constexpr int kBusyTimeoutMs = 60000;
 
 struct FileStamp {
-    std::int64_t size = -1;
-    std::int64_t mtime = 0;
+    std::int64_t device = 0, inode = 0, size = -1, mtime = 0, ctime = 0;
+    bool operator==(const FileStamp&) const = default;
 };
 
-FileStamp StampOf(const std::filesystem::path& path) {
-    std::error_code ec;
-    FileStamp stamp;
-    if (!std::filesystem::is_regular_file(path, ec)) return stamp;
-    auto size = std::filesystem::file_size(path, ec);
-    if (ec) return stamp;
-    auto time = std::filesystem::last_write_time(path, ec);
-    if (ec) return stamp;
-    stamp.size = static_cast<std::int64_t>(size);
-    stamp.mtime = static_cast<std::int64_t>(time.time_since_epoch().count());
-    return stamp;
+std::int64_t Nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStamp StampOf(const struct stat& st) {
+    return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
+// The comparison form of every 16-bit value the index stores.
+const std::array<float, 65536>& ComparisonTable() {
+    static const std::array<float, 65536> table = [] {
+        std::array<float, 65536> t{};
+        for (std::size_t q = 0; q < t.size(); ++q)
+            t[q] = CompressForComparison(DequantizePrepared(static_cast<std::int16_t>(static_cast<std::uint16_t>(q))));
+        return t;
+    }();
+    return table;
 }
 
 // One prepared file, made by a worker and stored by the caller's thread.
@@ -79,13 +107,19 @@ struct Prepared {
     std::string date;
     std::string reason; // empty when the spectrum is usable
     GridSpectrum grid;
+    std::int32_t start = 0; // of the prepared grid
+    std::string data;       // 16-bit values, little-endian
+    std::string coarse; // CoarseForm
+    std::string bands;  // per band: position int32, weight float32
 };
 
 void ResampleFile(Prepared& p) {
     std::string bytes;
-    LoadResult loaded = ReadWholeFile(p.path, bytes, kMaxLibraryBytes);
+    LoadResult loaded = ReadFile(p.path, bytes, {.maxBytes = kMaxLibraryBytes, .withinFolder = true});
     if (loaded != LoadResult::Loaded) {
-        p.reason = loaded == LoadResult::TooLarge ? "unknown file format" : "can not open file";
+        p.reason = loaded == LoadResult::TooLarge    ? "unknown file format"
+                   : loaded == LoadResult::NotRegular ? "not a regular file"
+                                                      : "can not open file";
         return;
     }
     ShiftSpectrum spectrum;
@@ -107,9 +141,48 @@ void ResampleFile(Prepared& p) {
         p.reason = "not a library file";
         return;
     }
+    // Checked before resampling: one stray X far out would make a grid of
+    // millions of points, and a search could not use it anyway.
+    double low = INFINITY, high = -INFINITY;
+    for (std::size_t i = 0; i < spectrum.shift.size(); ++i) {
+        double x = spectrum.shift[i];
+        if (!std::isfinite(x) || !std::isfinite(spectrum.intensity[i]) || !(std::abs(x) < 1e6)) continue;
+        low = std::min(low, x);
+        high = std::max(high, x);
+    }
+    if (low <= high && (low < -kMaxGridStart || high > kMaxGridStart || high - low >= kMaxGridValues)) {
+        p.reason = "Raman shifts out of range";
+        return;
+    }
     // The baseline comes later, with other files of the same length.
     p.grid = ResampleToWholeWavenumbers(spectrum.shift, spectrum.intensity);
     if (p.grid.values.size() < 2) p.reason = "no Raman shift axis";
+}
+
+// What the index stores of a prepared spectrum, and the compact form and
+// bands of exactly the values a search reads back.
+void Encode(Prepared& p) {
+    const std::size_t n = p.grid.values.size();
+    p.start = p.grid.start;
+    p.data.resize(2 * n);
+    std::vector<float> comparison(n);
+    const auto& table = ComparisonTable();
+    for (std::size_t k = 0; k < n; ++k) {
+        std::int16_t q = QuantizePrepared(p.grid.values[k]);
+        PutI16(reinterpret_cast<std::uint8_t*>(p.data.data()) + 2 * k, q);
+        comparison[k] = table[static_cast<std::uint16_t>(q)];
+    }
+    std::vector<std::uint8_t> coarse = CoarseForm(comparison.data(), n);
+    p.coarse.assign(coarse.begin(), coarse.end());
+    BandList bands = FindBands(p.grid.start, comparison.data(), n);
+    p.bands.resize(8 * bands.positions.size());
+    auto* out = reinterpret_cast<std::uint8_t*>(p.bands.data());
+    for (std::size_t b = 0; b < bands.positions.size(); ++b) {
+        PutU32(out + 8 * b, static_cast<std::uint32_t>(bands.positions[b]));
+        std::uint32_t bits;
+        std::memcpy(&bits, &bands.weights[b], 4);
+        PutU32(out + 8 * b + 4, bits);
+    }
 }
 
 // Reads a handful of files and removes their baselines together.
@@ -123,8 +196,14 @@ void PrepareFiles(Prepared* files, std::size_t count) {
         usable.push_back(&files[i]);
     }
     std::vector<GridSpectrum> prepared = RemoveBaselines(grids);
-    for (std::size_t i = 0; i < usable.size(); ++i)
+    for (std::size_t i = 0; i < usable.size(); ++i) {
         usable[i]->grid = std::move(prepared[i]);
+        if (usable[i]->grid.values.empty())
+            usable[i]->reason = "no usable signal";
+        else
+            Encode(*usable[i]);
+        usable[i]->grid = GridSpectrum{};
+    }
 }
 
 class Statement {
@@ -135,6 +214,10 @@ public:
     Statement& operator=(const Statement&) = delete;
     bool ok() const { return m_ok; }
     sqlite3_stmt* get() const { return m_stmt; }
+    void reset() {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
@@ -152,6 +235,13 @@ std::string ColumnText(sqlite3_stmt* s, int column) {
                             : std::string();
 }
 
+std::string ColumnBlob(sqlite3_stmt* s, int column) {
+    const void* blob = sqlite3_column_blob(s, column);
+    int size = sqlite3_column_bytes(s, column);
+    return blob && size > 0 ? std::string(static_cast<const char*>(blob), static_cast<std::size_t>(size))
+                            : std::string();
+}
+
 // Each row belongs to a file directly in its folder; anything else was not
 // written by this program.
 bool DirectlyIn(const std::string& folder, const std::string& path) {
@@ -166,7 +256,144 @@ std::string XdgCacheFolder() {
     return std::string(home ? home : "") + "/.cache/veltrane/";
 }
 
+bool CreateTables(sqlite3* db) {
+    std::string sql = "PRAGMA application_id = " + std::to_string(kApplicationId) + ";";
+    if (!Exec(db, sql.c_str()) || !Exec(db, kTables)) return false;
+    Statement insert(db, "INSERT INTO meta(key, value) VALUES('format', ?)");
+    if (!insert.ok()) return false;
+    sqlite3_bind_text(insert.get(), 1, kFormatTag, -1, SQLITE_STATIC);
+    return sqlite3_step(insert.get()) == SQLITE_DONE;
+}
+
+enum class IndexFileKind : std::uint8_t { Missing, Ours, Foreign, Unreachable };
+
+// What the index path names, looked at without changing anything.
+IndexFileKind ExamineIndexFile(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return IndexFileKind::Missing;
+        why = std::strerror(errno);
+        return IndexFileKind::Unreachable;
+    }
+    if (!S_ISREG(st.st_mode)) return IndexFileKind::Foreign;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return IndexFileKind::Unreachable;
+    }
+    std::uint8_t header[100] = {};
+    ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0)
+        return IndexFileKind::Foreign;
+    std::uint32_t id = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        id = id << 8 | header[kApplicationIdOffset + i];
+    if (id == kApplicationId) return IndexFileKind::Ours;
+    if (id != 0) return IndexFileKind::Foreign;
+    // An index of an earlier version has no application id; its format row tells.
+    sqlite3* db = nullptr;
+    bool ours = false;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        Statement format(db, "SELECT value FROM meta WHERE key = 'format'");
+        ours = format.ok() && sqlite3_step(format.get()) == SQLITE_ROW &&
+               ColumnText(format.get(), 0).rfind(kFormatFamily, 0) == 0;
+    }
+    sqlite3_close_v2(db);
+    return ours ? IndexFileKind::Ours : IndexFileKind::Foreign;
+}
+
+std::string RandomSuffix() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    char text[40];
+    std::snprintf(text, sizeof text, ".%ld.%08llx", static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(generator() & 0xFFFFFFFFu));
+    return text;
+}
+
+// The decoded spectra of an index, read by key while a search scores its
+// candidates.
+class IndexStore : public StoredSpectra {
+public:
+    explicit IndexStore(std::shared_ptr<LibraryIndex::Connection> conn) : m_conn(std::move(conn)) {}
+    void fetch(const std::vector<std::int64_t>& keys, std::vector<std::vector<float>>& values) const override;
+
+private:
+    std::shared_ptr<LibraryIndex::Connection> m_conn;
+};
+
 } // namespace
+
+// One connection, shared by the index and the searches it loaded, which
+// read spectra through it later; the mutex keeps them one at a time.
+struct LibraryIndex::Connection {
+    sqlite3* db = nullptr;
+    std::mutex mutex;
+    ~Connection() { sqlite3_close_v2(db); }
+};
+
+namespace {
+
+void IndexStore::fetch(const std::vector<std::int64_t>& keys, std::vector<std::vector<float>>& values) const {
+    values.assign(keys.size(), {});
+    std::lock_guard<std::mutex> lock(m_conn->mutex);
+    sqlite3* db = m_conn->db;
+    // One read transaction for all: one lock taken, one consistent view.
+    bool inTransaction = Exec(db, "BEGIN");
+    std::vector<std::int64_t> damaged;
+    {
+        Statement select(db, "SELECT data FROM spectra WHERE id = ?");
+        const auto& table = ComparisonTable();
+        for (std::size_t k = 0; select.ok() && k < keys.size(); ++k) {
+            select.reset();
+            sqlite3_bind_int64(select.get(), 1, keys[k]);
+            if (sqlite3_step(select.get()) != SQLITE_ROW || sqlite3_column_type(select.get(), 0) != SQLITE_BLOB)
+                continue;
+            const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(select.get(), 0));
+            int size = sqlite3_column_bytes(select.get(), 0);
+            if (!data || size < 4 || size % 2 != 0) {
+                damaged.push_back(keys[k]);
+                continue;
+            }
+            std::vector<float>& out = values[k];
+            out.resize(static_cast<std::size_t>(size) / 2);
+            // Stored spectra are rounded to steps of 1/32767 of their peak;
+            // -32768 would lie beyond it and was not written by this program.
+            bool bounded = true;
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                std::int16_t q = GetI16(data + 2 * i);
+                bounded &= q != INT16_MIN;
+                out[i] = table[static_cast<std::uint16_t>(q)];
+            }
+            if (!bounded || out.size() > kMaxGridValues) {
+                out.clear();
+                damaged.push_back(keys[k]);
+            }
+        }
+    }
+    if (inTransaction) Exec(db, "COMMIT");
+    // A damaged spectrum takes no part; without its row, the next update
+    // prepares its file again.
+    if (!damaged.empty() && Exec(db, "BEGIN IMMEDIATE")) {
+        bool removed = true;
+        for (const char* sql : {"DELETE FROM spectra WHERE id = ?", "DELETE FROM entries WHERE id = ?"}) {
+            Statement remove(db, sql);
+            for (std::size_t k = 0; removed && k < damaged.size(); ++k) {
+                remove.reset();
+                sqlite3_bind_int64(remove.get(), 1, damaged[k]);
+                removed = remove.ok() && sqlite3_step(remove.get()) == SQLITE_DONE;
+            }
+        }
+        Exec(db, removed ? "COMMIT" : "ROLLBACK");
+    }
+}
+
+} // namespace
+
+std::string IndexNotKeptText(const std::string& reason) {
+    return "The library index was not kept (" + reason + "); the libraries were searched without it.";
+}
 
 std::string IndexFolderKey(const std::string& folder) {
     std::error_code ec;
@@ -174,6 +401,21 @@ std::string IndexFolderKey(const std::string& folder) {
     std::string key = (ec ? std::filesystem::path(folder) : p).lexically_normal().string();
     if (key.empty() || key.back() != '/') key += '/';
     return key;
+}
+
+std::vector<std::string> DistinctFolders(const std::vector<std::string>& folders) {
+    std::vector<std::string> distinct;
+    std::set<std::pair<dev_t, ino_t>> seenNodes;
+    std::set<std::string> seenKeys;
+    for (const std::string& folder : folders) {
+        std::string key = IndexFolderKey(folder);
+        struct stat st {};
+        bool known = ::stat(folder.c_str(), &st) == 0;
+        if (known ? !seenNodes.insert({st.st_dev, st.st_ino}).second : false) continue;
+        if (!seenKeys.insert(key).second) continue;
+        distinct.push_back(folder);
+    }
+    return distinct;
 }
 
 std::string IdentifyIndexPath(const AppPaths& paths) {
@@ -187,266 +429,436 @@ std::string IdentifyIndexPath(const AppPaths& paths) {
 
 LibraryIndex::LibraryIndex(std::string databasePath) : m_path(std::move(databasePath)) {}
 
-LibraryIndex::~LibraryIndex() {
-    sqlite3_close_v2(m_db);
-}
+LibraryIndex::~LibraryIndex() = default;
 
-void LibraryIndex::discard() {
-    // close_v2: a statement still open in the caller's scope finalises later
-    // and the connection goes with it, instead of staying open for good.
-    sqlite3_close_v2(m_db);
-    m_db = nullptr;
-    std::error_code ec;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
-        std::filesystem::remove(m_path + suffix, ec);
-    m_rebuilt = true;
-}
-
-bool LibraryIndex::createFresh() {
-    discard();
-    std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
-    if (!folder.empty()) EnsureFolder(folder.string());
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
+bool LibraryIndex::useMemory(const std::string& why) {
+    if (m_notKept.empty()) m_notKept = why.empty() ? "unknown error" : why;
+    m_needsRebuild = false;
+    auto conn = std::make_shared<Connection>();
+    if (sqlite3_open_v2(":memory:", &conn->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+        !CreateTables(conn->db)) {
+        m_conn.reset();
         return false;
     }
-    sqlite3_busy_timeout(m_db, 5000);
-    Exec(m_db, kCachePragmas);
-    if (!Exec(m_db, kSchema)) return false;
-    Statement insert(m_db, "INSERT INTO meta(key, value) VALUES('format', ?)");
-    if (!insert.ok()) return false;
-    sqlite3_bind_text(insert.get(), 1, kFormatTag, -1, SQLITE_STATIC);
-    return sqlite3_step(insert.get()) == SQLITE_DONE;
+    m_conn = std::move(conn);
+    return true;
+}
+
+bool LibraryIndex::createAtomically(std::string& why) {
+    std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
+    if (!folder.empty() && !EnsureFolder(folder.string())) {
+        why = "can not create folder " + folder.string();
+        return false;
+    }
+    // Made whole under another name first: another process that finds the
+    // path must never see a file that is not yet recognisably an index.
+    const std::string fresh = m_path + RandomSuffix();
+    sqlite3* db = nullptr;
+    bool made = sqlite3_open_v2(fresh.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                                nullptr) == SQLITE_OK &&
+                Exec(db, "PRAGMA page_size = 65536") && CreateTables(db);
+    if (!made) why = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close_v2(db);
+    if (!made) {
+        ::unlink(fresh.c_str());
+        return false;
+    }
+    // link() never replaces: when another process put its index there
+    // first, that one is used.
+    bool placed = ::link(fresh.c_str(), m_path.c_str()) == 0 || errno == EEXIST;
+    if (!placed) why = std::strerror(errno);
+    ::unlink(fresh.c_str());
+    return placed;
 }
 
 bool LibraryIndex::openChecked() {
-    if (m_db) return true;
-    std::error_code ec;
-    if (!std::filesystem::exists(m_path, ec)) return createFresh();
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) return createFresh();
-    sqlite3_busy_timeout(m_db, 5000);
-    Exec(m_db, kCachePragmas);
-    Statement format(m_db, "SELECT value FROM meta WHERE key = 'format'");
-    bool ours = format.ok() && sqlite3_step(format.get()) == SQLITE_ROW &&
-                sqlite3_column_type(format.get(), 0) == SQLITE_TEXT && ColumnText(format.get(), 0) == kFormatTag;
-    if (ours) {
-        // The format row alone proves little; the table must also have the
-        // columns the statements below name.
-        Statement probe(m_db, "SELECT path, folder, size, mtime, name, model, date, reason, start, data FROM entries "
-                              "LIMIT 0");
-        ours = probe.ok();
+    if (m_conn) return true;
+    if (m_foreign) return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::string why;
+        switch (ExamineIndexFile(m_path, why)) {
+        case IndexFileKind::Foreign:
+            m_foreign = true;
+            return false;
+        case IndexFileKind::Unreachable:
+            return useMemory(why);
+        case IndexFileKind::Missing:
+            if (!createAtomically(why)) return useMemory(why);
+            continue; // looked at again: it may be another process's
+        case IndexFileKind::Ours:
+            break;
+        }
+        auto conn = std::make_shared<Connection>();
+        if (sqlite3_open_v2(m_path.c_str(), &conn->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+            SQLITE_OK) {
+            std::string message = conn->db ? sqlite3_errmsg(conn->db) : "out of memory";
+            return useMemory(message);
+        }
+        sqlite3_busy_timeout(conn->db, kBusyTimeoutMs);
+        Exec(conn->db, kCachePragmas);
+        Statement format(conn->db, "SELECT value FROM meta WHERE key = 'format'");
+        bool current = format.ok() && sqlite3_step(format.get()) == SQLITE_ROW &&
+                       sqlite3_column_type(format.get(), 0) == SQLITE_TEXT &&
+                       ColumnText(format.get(), 0) == kFormatTag;
+        if (current) {
+            // The format row alone proves little; the tables must also have
+            // the columns the statements below name.
+            Statement probe(conn->db, "SELECT id, path, folder, device, inode, size, mtime, ctime, name, model, date, "
+                                      "reason, start, count, coarse, bands FROM entries LIMIT 0");
+            Statement spectra(conn->db, "SELECT id, data FROM spectra LIMIT 0");
+            current = probe.ok() && spectra.ok();
+        }
+        m_needsRebuild = !current;
+        m_conn = std::move(conn);
+        return true;
     }
-    if (!ours) return createFresh();
+    return useMemory("the index file keeps changing");
+}
+
+bool LibraryIndex::rebuildInPlace() {
+    sqlite3* db = m_conn->db;
+    if (!Exec(db, "BEGIN IMMEDIATE")) return writeFailed(sqlite3_extended_errcode(db), sqlite3_errmsg(db));
+    std::vector<std::string> tables;
+    {
+        Statement list(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'");
+        while (list.ok() && sqlite3_step(list.get()) == SQLITE_ROW)
+            tables.push_back(ColumnText(list.get(), 0));
+    }
+    bool done = true;
+    for (const std::string& table : tables) {
+        std::string sql = "DROP TABLE \"" + table + "\"";
+        done = done && Exec(db, sql.c_str());
+    }
+    done = done && CreateTables(db) && Exec(db, "COMMIT");
+    if (!done) {
+        // The rollback would overwrite the error that tells why.
+        int code = sqlite3_extended_errcode(db);
+        std::string message = sqlite3_errmsg(db);
+        Exec(db, "ROLLBACK");
+        return writeFailed(code, message);
+    }
+    m_needsRebuild = false;
+    m_rebuilt = true;
     return true;
+}
+
+// The file cannot take what this search would write into it: the search
+// goes on in memory. False when even that is impossible.
+bool LibraryIndex::writeFailed(int code, const std::string& message) {
+    (void)code;
+    return useMemory(message);
 }
 
 IndexUpdate LibraryIndex::update(const std::vector<std::string>& folders, unsigned threads, IndexProgress* progress,
                                  const std::atomic<bool>* stop) {
-    IndexUpdate report;
     m_rebuilt = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!openChecked()) {
+    IndexUpdate report;
+    // A file that fails part way is left for memory, where the update
+    // starts over; memory does not fail that way twice.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool restart = false;
+        report = updateOnce(folders, threads, progress, stop, restart);
+        if (!restart) break;
+    }
+    report.rebuilt = report.rebuilt || m_rebuilt;
+    report.foreign = m_foreign;
+    report.notKept = m_notKept;
+    if (m_foreign || !m_conn) report.ok = false;
+    return report;
+}
+
+IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, unsigned threads,
+                                     IndexProgress* progress, const std::atomic<bool>* stop, bool& restart) {
+    IndexUpdate report;
+    if (!openChecked()) {
+        report.ok = false;
+        return report;
+    }
+    if (m_needsRebuild && !rebuildInPlace()) {
+        restart = static_cast<bool>(m_conn);
+        report.ok = false;
+        return report;
+    }
+    // Held here: a failed write replaces m_conn with memory, and this
+    // connection must outlive its lock.
+    std::shared_ptr<Connection> conn = m_conn;
+    sqlite3* db = conn->db;
+    std::lock_guard<std::mutex> connectionLock(conn->mutex);
+
+    // What the folders hold now, against what the index holds for them.
+    std::vector<Prepared> work;
+    std::vector<std::string> gone;
+    m_listed.clear();
+    m_irregular.clear();
+    m_unreadable.clear();
+    bool damaged = false;
+    Exec(db, "BEGIN");
+    for (const std::string& folderText : DistinctFolders(folders)) {
+        std::string folder = IndexFolderKey(folderText);
+        std::map<std::string, FileStamp> known;
+        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime FROM entries WHERE folder = ?");
+        if (!rows.ok()) {
+            damaged = true;
+            break;
+        }
+        sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
+        int rc;
+        while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+            bool sound = sqlite3_column_type(rows.get(), 0) == SQLITE_TEXT;
+            for (int c = 1; c <= 5; ++c)
+                sound = sound && sqlite3_column_type(rows.get(), c) == SQLITE_INTEGER;
+            std::string path = ColumnText(rows.get(), 0);
+            if (!sound || !DirectlyIn(folder, path)) {
+                damaged = true;
+                break;
+            }
+            known[path] = {sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
+                           sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
+                           sqlite3_column_int64(rows.get(), 5)};
+        }
+        if (damaged || rc != SQLITE_DONE) {
+            damaged = true;
+            break;
+        }
+        std::vector<std::string> names;
+        if (!ListMatching(folder, kLibraryPattern, names)) {
+            // Rows of a folder that cannot be read are neither trusted nor dropped.
+            m_unreadable.insert(folder);
+            continue;
+        }
+        std::set<std::string>& listed = m_listed[folder];
+        std::vector<IndexSkip>& irregular = m_irregular[folder];
+        for (const std::string& name : names) {
+            std::string path = folder + name;
+            // The rule the library grid lists by: a link that leads out of
+            // the folder, or anything but a regular file, is not read.
+            if (!LinkStaysInFolder(path)) {
+                struct stat link {};
+                if (::lstat(path.c_str(), &link) == 0) irregular.push_back({path, "link leads out of the folder"});
+                continue;
+            }
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) continue; // gone since the listing
+            if (!S_ISREG(st.st_mode)) {
+                irregular.push_back({path, "not a regular file"});
+                continue;
+            }
+            listed.insert(path);
+            FileStamp stamp = StampOf(st);
+            auto it = known.find(path);
+            if (it != known.end() && it->second == stamp) {
+                ++report.kept;
+                continue;
+            }
+            Prepared p;
+            p.path = path;
+            p.folder = folder;
+            p.stamp = stamp;
+            work.push_back(std::move(p));
+        }
+        for (const auto& [path, stamp] : known)
+            if (!listed.count(path)) gone.push_back(path);
+    }
+    Exec(db, "COMMIT");
+    if (damaged) {
+        if (!rebuildInPlace()) {
+            restart = static_cast<bool>(m_conn);
             report.ok = false;
             return report;
         }
-        // What the folders hold now.
-        std::vector<Prepared> work;
-        std::vector<std::pair<std::string, std::string>> gone; // path, folder
-        bool damaged = false;
-        report.kept = 0;
-        for (const std::string& folderText : folders) {
-            std::string folder = IndexFolderKey(folderText);
-            std::map<std::string, FileStamp> known;
-            Statement rows(m_db, "SELECT path, size, mtime FROM entries WHERE folder = ?");
-            if (!rows.ok()) {
-                damaged = true;
-                break;
-            }
-            sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
-            int rc;
-            while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
-                if (sqlite3_column_type(rows.get(), 0) != SQLITE_TEXT ||
-                    sqlite3_column_type(rows.get(), 1) != SQLITE_INTEGER ||
-                    sqlite3_column_type(rows.get(), 2) != SQLITE_INTEGER) {
-                    damaged = true;
-                    break;
-                }
-                std::string path = ColumnText(rows.get(), 0);
-                if (!DirectlyIn(folder, path)) {
-                    damaged = true;
-                    break;
-                }
-                known[path] = {sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2)};
-            }
-            if (damaged || rc != SQLITE_DONE) {
-                damaged = true;
-                break;
-            }
-            std::map<std::string, bool> present;
-            for (const std::string& name : ListMatching(folder, kLibraryPattern)) {
-                std::string path = folder + name;
-                FileStamp stamp = StampOf(path);
-                if (stamp.size < 0) continue;
-                present[path] = true;
-                auto it = known.find(path);
-                if (it != known.end() && it->second.size == stamp.size && it->second.mtime == stamp.mtime) {
-                    ++report.kept;
-                    continue;
-                }
-                Prepared p;
-                p.path = path;
-                p.folder = folder;
-                p.stamp = stamp;
-                work.push_back(std::move(p));
-            }
-            for (const auto& [path, stamp] : known)
-                if (!present.count(path)) gone.emplace_back(path, folder);
-            auto& listed = m_listed[folder];
-            listed.clear();
-            for (const auto& [path, yes] : present)
-                listed.insert(path);
-        }
-        if (damaged) {
-            if (!createFresh()) break;
-            continue;
-        }
-
-        if (progress) {
-            progress->total.store(work.size(), std::memory_order_relaxed);
-            progress->done.store(0, std::memory_order_relaxed);
-        }
-        // Files go to the workers eight at a time: arPLS solves spectra of
-        // one length side by side faster than one after another. This
-        // thread writes each batch as soon as it and all before it are done,
-        // so writing overlaps preparing and prepared spectra do not pile up.
-        constexpr std::size_t kBatch = 8;
-        const std::size_t batches = (work.size() + kBatch - 1) / kBatch;
-        std::atomic<std::size_t> next{0};
-        std::atomic<bool> abandon{false};
-        std::mutex mutex;
-        std::condition_variable ready;
-        std::vector<char> batchDone(batches, 0);
-        unsigned idle = 0;
-        auto worker = [&] {
-            for (;;) {
-                if ((stop && stop->load(std::memory_order_relaxed)) || abandon.load(std::memory_order_relaxed)) break;
-                std::size_t i = next.fetch_add(kBatch, std::memory_order_relaxed);
-                if (i >= work.size()) break;
-                std::size_t count = std::min(kBatch, work.size() - i);
-                PrepareFiles(work.data() + i, count);
-                if (progress) progress->done.fetch_add(count, std::memory_order_relaxed);
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    batchDone[i / kBatch] = 1;
-                }
-                ready.notify_one();
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ++idle;
-            }
-            ready.notify_one();
-        };
-        const unsigned count = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(batches)));
-        std::vector<std::thread> pool;
-        for (unsigned t = 0; t < count && batches > 0; ++t)
-            pool.emplace_back(worker);
-        if (pool.empty()) idle = count;
-
-        std::size_t finished = 0;
-        // Commits every so often: another process waiting for the file gets
-        // its turn, and a stop part way keeps what was written.
-        constexpr std::size_t kRowsPerCommit = 1000;
-        std::size_t uncommitted = 0;
-        bool written = Exec(m_db, "BEGIN IMMEDIATE");
-        std::string blob; // bound without a copy, so it outlives the statement
-        {
-            Statement remove(m_db, "DELETE FROM entries WHERE path = ?");
-            Statement insert(m_db, "INSERT OR REPLACE INTO entries(path, folder, size, mtime, name, model, date, "
-                                   "reason, start, data) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-            written = written && remove.ok() && insert.ok();
-            for (std::size_t g = 0; written && g < gone.size(); ++g) {
-                sqlite3_reset(remove.get());
-                sqlite3_bind_text(remove.get(), 1, gone[g].first.c_str(), -1, SQLITE_TRANSIENT);
-                written = sqlite3_step(remove.get()) == SQLITE_DONE;
-            }
-            for (std::size_t batch = 0; written && batch < batches; ++batch) {
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    ready.wait(lock, [&] { return batchDone[batch] || idle == count; });
-                    // Batches are taken in order: once the workers are gone,
-                    // the first one not done marks the end of the work done.
-                    if (!batchDone[batch]) break;
-                }
-                const std::size_t end = std::min(work.size(), (batch + 1) * kBatch);
-                for (std::size_t i = batch * kBatch; written && i < end; ++i) {
-                    Prepared& p = work[i];
-                    sqlite3_stmt* s = insert.get();
-                    sqlite3_reset(s);
-                    sqlite3_clear_bindings(s);
-                    sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
-                    sqlite3_bind_text(s, 2, p.folder.c_str(), -1, SQLITE_TRANSIENT);
-                    sqlite3_bind_int64(s, 3, p.stamp.size);
-                    sqlite3_bind_int64(s, 4, p.stamp.mtime);
-                    sqlite3_bind_blob(s, 5, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
-                    sqlite3_bind_int(s, 6, p.model);
-                    sqlite3_bind_text(s, 7, p.date.c_str(), -1, SQLITE_TRANSIENT);
-                    if (!p.reason.empty()) {
-                        sqlite3_bind_text(s, 8, p.reason.c_str(), -1, SQLITE_TRANSIENT);
-                    } else {
-                        blob.resize(p.grid.values.size() * 2);
-                        for (std::size_t k = 0; k < p.grid.values.size(); ++k)
-                            PutI16(reinterpret_cast<std::uint8_t*>(blob.data()) + 2 * k,
-                                   QuantizePrepared(p.grid.values[k]));
-                        sqlite3_bind_int64(s, 9, p.grid.start);
-                        sqlite3_bind_blob(s, 10, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-                    }
-                    written = sqlite3_step(s) == SQLITE_DONE;
-                    p.grid = GridSpectrum{};
-                }
-                if (written) finished = end;
-                uncommitted += end - batch * kBatch;
-                if (written && uncommitted >= kRowsPerCommit) {
-                    written = Exec(m_db, "COMMIT") && Exec(m_db, "BEGIN IMMEDIATE");
-                    uncommitted = 0;
-                }
-            }
-        }
-        abandon.store(true, std::memory_order_relaxed);
-        for (std::thread& t : pool)
-            t.join();
-        // Folders that no longer exist (a temporary folder, an unplugged
-        // drive) would otherwise keep their rows for ever.
-        if (written) {
-            std::vector<std::string> vanished;
-            Statement folderRows(m_db, "SELECT DISTINCT folder FROM entries");
-            while (folderRows.ok() && sqlite3_step(folderRows.get()) == SQLITE_ROW)
-                if (!FolderExists(ColumnText(folderRows.get(), 0))) vanished.push_back(ColumnText(folderRows.get(), 0));
-            Statement removeFolder(m_db, "DELETE FROM entries WHERE folder = ?");
-            for (const std::string& folder : vanished) {
-                sqlite3_reset(removeFolder.get());
-                sqlite3_bind_text(removeFolder.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
-                written = written && sqlite3_step(removeFolder.get()) == SQLITE_DONE;
-            }
-        }
-        written = written && Exec(m_db, "COMMIT");
-        if (!written) {
-            Exec(m_db, "ROLLBACK");
-            if (attempt == 0 && sqlite3_errcode(m_db) != SQLITE_BUSY) {
-                // A write that fails on a sound disk means the file is damaged.
-                if (!createFresh()) break;
-                continue;
-            }
-            report.ok = false;
-        }
-        report.processed = finished;
-        report.dropped = gone.size();
-        report.rebuilt = m_rebuilt;
+        restart = true;
         return report;
     }
-    report.ok = false;
-    report.rebuilt = m_rebuilt;
+
+    // Writes in short transactions; returns false, with the file given up,
+    // when the file cannot take them.
+    auto failed = [&]() {
+        // The rollback would overwrite the error that tells why.
+        int code = sqlite3_extended_errcode(db);
+        std::string message = sqlite3_errmsg(db);
+        Exec(db, "ROLLBACK");
+        writeFailed(code, message);
+        restart = static_cast<bool>(m_conn);
+        report.ok = false;
+        return report;
+    };
+    if (!gone.empty()) {
+        bool written = Exec(db, "BEGIN IMMEDIATE");
+        {
+            Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = (SELECT id FROM entries WHERE path = ?)");
+            Statement removeEntry(db, "DELETE FROM entries WHERE path = ?");
+            written = written && removeSpectrum.ok() && removeEntry.ok();
+            for (std::size_t g = 0; written && g < gone.size(); ++g) {
+                for (Statement* s : {&removeSpectrum, &removeEntry}) {
+                    s->reset();
+                    sqlite3_bind_text(s->get(), 1, gone[g].c_str(), -1, SQLITE_TRANSIENT);
+                    written = written && sqlite3_step(s->get()) == SQLITE_DONE;
+                }
+            }
+        }
+        if (!written || !Exec(db, "COMMIT")) return failed();
+    }
+
+    if (progress) {
+        progress->total.store(work.size(), std::memory_order_relaxed);
+        progress->done.store(0, std::memory_order_relaxed);
+    }
+    // Files go to the workers eight at a time: arPLS solves spectra of
+    // one length side by side faster than one after another. This
+    // thread writes the batches in order as soon as they are done, so
+    // writing overlaps preparing and prepared spectra do not pile up.
+    constexpr std::size_t kBatch = 8;
+    const std::size_t batches = (work.size() + kBatch - 1) / kBatch;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> abandon{false};
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::vector<char> batchDone(batches, 0);
+    unsigned idle = 0;
+    auto worker = [&] {
+        for (;;) {
+            if ((stop && stop->load(std::memory_order_relaxed)) || abandon.load(std::memory_order_relaxed)) break;
+            std::size_t i = next.fetch_add(kBatch, std::memory_order_relaxed);
+            if (i >= work.size()) break;
+            std::size_t count = std::min(kBatch, work.size() - i);
+            PrepareFiles(work.data() + i, count);
+            if (progress) progress->done.fetch_add(count, std::memory_order_relaxed);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                batchDone[i / kBatch] = 1;
+            }
+            ready.notify_one();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++idle;
+        }
+        ready.notify_one();
+    };
+    const unsigned count = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(batches)));
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < count && batches > 0; ++t)
+        pool.emplace_back(worker);
+    if (pool.empty()) idle = count;
+
+    // Each transaction holds the file only while its rows are written, so
+    // other processes searching or building take turns with this one.
+    constexpr std::size_t kRowsPerTransaction = 256;
+    std::size_t finished = 0, written = 0;
+    bool sound = true;
+    {
+        Statement existing(db, "SELECT id, device, inode, size, mtime, ctime FROM entries WHERE path = ?");
+        Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = ?");
+        Statement removeEntry(db, "DELETE FROM entries WHERE id = ?");
+        Statement insert(db, "INSERT INTO entries(path, folder, device, inode, size, mtime, ctime, name, model, date, "
+                             "reason, start, count, coarse, bands) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement insertSpectrum(db, "INSERT INTO spectra(id, data) VALUES(?, ?)");
+        sound = existing.ok() && removeSpectrum.ok() && removeEntry.ok() && insert.ok() && insertSpectrum.ok();
+        auto writeRows = [&](std::size_t from, std::size_t to) {
+            if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+            for (std::size_t i = from; i < to; ++i) {
+                Prepared& p = work[i];
+                existing.reset();
+                sqlite3_bind_text(existing.get(), 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
+                int rc = sqlite3_step(existing.get());
+                if (rc == SQLITE_ROW) {
+                    FileStamp there{sqlite3_column_int64(existing.get(), 1), sqlite3_column_int64(existing.get(), 2),
+                                    sqlite3_column_int64(existing.get(), 3), sqlite3_column_int64(existing.get(), 4),
+                                    sqlite3_column_int64(existing.get(), 5)};
+                    std::int64_t id = sqlite3_column_int64(existing.get(), 0);
+                    existing.reset();
+                    // Another process indexed this very file meanwhile.
+                    if (there == p.stamp) continue;
+                    for (Statement* s : {&removeSpectrum, &removeEntry}) {
+                        s->reset();
+                        sqlite3_bind_int64(s->get(), 1, id);
+                        if (sqlite3_step(s->get()) != SQLITE_DONE) return false;
+                    }
+                } else if (rc != SQLITE_DONE) {
+                    return false;
+                }
+                sqlite3_stmt* s = insert.get();
+                insert.reset();
+                sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(s, 2, p.folder.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_int64(s, 3, p.stamp.device);
+                sqlite3_bind_int64(s, 4, p.stamp.inode);
+                sqlite3_bind_int64(s, 5, p.stamp.size);
+                sqlite3_bind_int64(s, 6, p.stamp.mtime);
+                sqlite3_bind_int64(s, 7, p.stamp.ctime);
+                sqlite3_bind_blob(s, 8, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
+                sqlite3_bind_int(s, 9, p.model);
+                sqlite3_bind_text(s, 10, p.date.c_str(), -1, SQLITE_TRANSIENT);
+                if (!p.reason.empty()) {
+                    sqlite3_bind_text(s, 11, p.reason.c_str(), -1, SQLITE_TRANSIENT);
+                } else {
+                    sqlite3_bind_int64(s, 12, p.start);
+                    sqlite3_bind_int64(s, 13, static_cast<std::int64_t>(p.data.size() / 2));
+                    sqlite3_bind_blob(s, 14, p.coarse.data(), static_cast<int>(p.coarse.size()), SQLITE_STATIC);
+                    sqlite3_bind_blob(s, 15, p.bands.data(), static_cast<int>(p.bands.size()), SQLITE_STATIC);
+                }
+                if (sqlite3_step(s) != SQLITE_DONE) return false;
+                if (p.reason.empty()) {
+                    insertSpectrum.reset();
+                    sqlite3_bind_int64(insertSpectrum.get(), 1, sqlite3_last_insert_rowid(db));
+                    sqlite3_bind_blob(insertSpectrum.get(), 2, p.data.data(), static_cast<int>(p.data.size()),
+                                      SQLITE_STATIC);
+                    if (sqlite3_step(insertSpectrum.get()) != SQLITE_DONE) return false;
+                }
+            }
+            return Exec(db, "COMMIT");
+        };
+        for (std::size_t batch = 0; sound && batch < batches; ++batch) {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                ready.wait(lock, [&] { return batchDone[batch] || idle == count; });
+                // Batches are taken in order: once the workers are gone,
+                // the first one not done marks the end of the work done.
+                if (!batchDone[batch]) break;
+            }
+            finished = std::min(work.size(), (batch + 1) * kBatch);
+            if (finished - written >= kRowsPerTransaction || finished == work.size()) {
+                sound = writeRows(written, finished);
+                for (std::size_t i = written; sound && i < finished; ++i)
+                    work[i] = Prepared{};
+                if (sound) written = finished;
+            }
+        }
+        if (sound && written < finished) {
+            sound = writeRows(written, finished);
+            if (sound) written = finished;
+        }
+    }
+    abandon.store(true, std::memory_order_relaxed);
+    for (std::thread& t : pool)
+        t.join();
+    if (!sound) return failed();
+
+    // Folders that no longer exist (a temporary folder, an unplugged
+    // drive) would otherwise keep their rows for ever.
+    std::vector<std::string> vanished;
+    {
+        Statement folderRows(db, "SELECT DISTINCT folder FROM entries");
+        while (folderRows.ok() && sqlite3_step(folderRows.get()) == SQLITE_ROW)
+            if (!FolderExists(ColumnText(folderRows.get(), 0))) vanished.push_back(ColumnText(folderRows.get(), 0));
+    }
+    if (!vanished.empty()) {
+        bool ok = Exec(db, "BEGIN IMMEDIATE");
+        {
+            Statement removeSpectra(db, "DELETE FROM spectra WHERE id IN (SELECT id FROM entries WHERE folder = ?)");
+            Statement removeFolder(db, "DELETE FROM entries WHERE folder = ?");
+            for (const std::string& folder : vanished) {
+                for (Statement* s : {&removeSpectra, &removeFolder}) {
+                    s->reset();
+                    sqlite3_bind_text(s->get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
+                    ok = ok && s->ok() && sqlite3_step(s->get()) == SQLITE_DONE;
+                }
+            }
+        }
+        if (!ok || !Exec(db, "COMMIT")) return failed();
+    }
+    report.processed = written;
+    report.dropped = gone.size();
     return report;
 }
 
@@ -455,115 +867,140 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
     out.info.clear();
     out.skipped.clear();
     if (!openChecked()) return false;
-    // One allocation for all entries: growing a buffer of a hundred
-    // megabytes step by step would copy it several times over.
+    if (m_needsRebuild) return false;
+    std::shared_ptr<Connection> conn = m_conn;
+    sqlite3* db = conn->db;
+    bool damaged = false, incomplete = false;
     {
-        Statement size(m_db, "SELECT COUNT(*), SUM(LENGTH(data)) FROM entries");
-        if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
-            std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1);
-            if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34))
-                out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes) / 2);
+        std::lock_guard<std::mutex> connectionLock(conn->mutex);
+        // One read transaction: a consistent view while other processes write.
+        Exec(db, "BEGIN");
+        {
+            Statement size(db, "SELECT COUNT(*), SUM(LENGTH(coarse)) FROM entries");
+            if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
+                std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1);
+                if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34))
+                    out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes));
+            }
         }
+        std::set<std::pair<std::int64_t, std::int64_t>> seenFiles;
+        for (const std::string& folderText : DistinctFolders(folders)) {
+            std::string folder = IndexFolderKey(folderText);
+            if (m_unreadable.count(folder)) continue;
+            auto listed = m_listed.find(folder);
+            std::set<std::string> found;
+            Statement rows(db, "SELECT id, path, name, model, date, reason, start, count, coarse, bands, device, "
+                               "inode FROM entries WHERE folder = ? ORDER BY path");
+            bool sound = rows.ok();
+            if (sound) sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
+            int rc = SQLITE_DONE;
+            while (sound && (rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+                sqlite3_stmt* s = rows.get();
+                int nameType = sqlite3_column_type(s, 2);
+                if (sqlite3_column_type(s, 1) != SQLITE_TEXT || (nameType != SQLITE_BLOB && nameType != SQLITE_NULL) ||
+                    sqlite3_column_type(s, 3) != SQLITE_INTEGER || sqlite3_column_type(s, 4) != SQLITE_TEXT) {
+                    sound = false;
+                    break;
+                }
+                IndexedEntryInfo info;
+                info.path = ColumnText(s, 1);
+                info.folder = folder;
+                std::string name = ColumnBlob(s, 2);
+                std::int64_t model = sqlite3_column_int64(s, 3);
+                info.date = ColumnText(s, 4);
+                if (name.size() > kNameFieldSize || model < 0 || model > 0xFFFF || info.date.size() > 64 ||
+                    !DirectlyIn(folder, info.path)) {
+                    sound = false;
+                    break;
+                }
+                // A row of a file listed no more is another process's view
+                // of a later folder, or of an earlier one; either way not ours.
+                if (listed != m_listed.end() && !listed->second.count(info.path)) continue;
+                found.insert(info.path);
+                // The same file twice (a link beside it in the folder) is searched once.
+                if (!seenFiles.insert({sqlite3_column_int64(s, 10), sqlite3_column_int64(s, 11)}).second) continue;
+                info.name = std::move(name);
+                info.modelCode = static_cast<std::uint16_t>(model);
+                if (sqlite3_column_type(s, 5) == SQLITE_TEXT) {
+                    out.skipped.push_back({info.path, ColumnText(s, 5)});
+                    continue;
+                }
+                if (sqlite3_column_type(s, 5) != SQLITE_NULL || sqlite3_column_type(s, 6) != SQLITE_INTEGER ||
+                    sqlite3_column_type(s, 7) != SQLITE_INTEGER || sqlite3_column_type(s, 8) != SQLITE_BLOB ||
+                    (sqlite3_column_type(s, 9) != SQLITE_BLOB && sqlite3_column_type(s, 9) != SQLITE_NULL)) {
+                    sound = false;
+                    break;
+                }
+                std::int64_t start = sqlite3_column_int64(s, 6), count = sqlite3_column_int64(s, 7);
+                const auto* coarse = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 8));
+                std::size_t coarseSize = static_cast<std::size_t>(sqlite3_column_bytes(s, 8));
+                const auto* bandBytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 9));
+                std::size_t bandSize = static_cast<std::size_t>(sqlite3_column_bytes(s, 9));
+                if (start < -kMaxGridStart || start > kMaxGridStart || count < 2 ||
+                    static_cast<std::uint64_t>(count) > kMaxGridValues || !coarse ||
+                    coarseSize != CoarseCount(static_cast<std::size_t>(count)) || bandSize % 8 != 0 ||
+                    bandSize / 8 > static_cast<std::size_t>(count)) {
+                    sound = false;
+                    break;
+                }
+                BandList bands;
+                for (std::size_t b = 0; b < bandSize / 8; ++b) {
+                    auto position = static_cast<std::int32_t>(GetU32(bandBytes + 8 * b));
+                    std::uint32_t bits = GetU32(bandBytes + 8 * b + 4);
+                    float weight;
+                    std::memcpy(&weight, &bits, 4);
+                    bool inOrder = bands.positions.empty() || position > bands.positions.back();
+                    if (!inOrder || position < start || position >= start + count || !(weight > 0.0f) ||
+                        !(weight <= 1.0f)) {
+                        sound = false;
+                        break;
+                    }
+                    bands.positions.push_back(position);
+                    bands.weights.push_back(weight);
+                }
+                if (!sound) break;
+                out.prepared.addStored(static_cast<std::int32_t>(start), static_cast<std::size_t>(count),
+                                       sqlite3_column_int64(s, 0), coarse, std::move(bands));
+                out.info.push_back(std::move(info));
+            }
+            if (!sound || rc != SQLITE_DONE) {
+                damaged = true;
+                break;
+            }
+            // A listed file without a row: another process emptied the
+            // index since this one's update.
+            if (listed != m_listed.end() && found.size() != listed->second.size()) incomplete = true;
+            auto irregular = m_irregular.find(folder);
+            if (irregular != m_irregular.end())
+                out.skipped.insert(out.skipped.end(), irregular->second.begin(), irregular->second.end());
+        }
+        Exec(db, "COMMIT");
     }
-    for (const std::string& folderText : folders) {
-        std::string folder = IndexFolderKey(folderText);
-        const std::size_t folderFirstInfo = out.info.size(), folderFirstSkip = out.skipped.size();
-        Statement rows(m_db, "SELECT path, name, model, date, reason, start, data FROM entries WHERE folder = ? "
-                             "ORDER BY path");
-        bool sound = rows.ok();
-        if (sound) sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
-        int rc = SQLITE_DONE;
-        while (sound && (rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
-            sqlite3_stmt* s = rows.get();
-            int nameType = sqlite3_column_type(s, 1);
-            if (sqlite3_column_type(s, 0) != SQLITE_TEXT || (nameType != SQLITE_BLOB && nameType != SQLITE_NULL) ||
-                sqlite3_column_type(s, 2) != SQLITE_INTEGER || sqlite3_column_type(s, 3) != SQLITE_TEXT) {
-                sound = false;
-                break;
-            }
-            IndexedEntryInfo info;
-            info.path = ColumnText(s, 0);
-            info.folder = folder;
-            const void* name = sqlite3_column_blob(s, 1);
-            int nameSize = sqlite3_column_bytes(s, 1);
-            std::int64_t model = sqlite3_column_int64(s, 2);
-            info.date = ColumnText(s, 3);
-            if (nameSize < 0 || static_cast<std::size_t>(nameSize) > kNameFieldSize || model < 0 || model > 0xFFFF ||
-                info.date.size() > 64 || !DirectlyIn(folder, info.path)) {
-                sound = false;
-                break;
-            }
-            if (name) info.name.assign(static_cast<const char*>(name), static_cast<std::size_t>(nameSize));
-            info.modelCode = static_cast<std::uint16_t>(model);
-            if (sqlite3_column_type(s, 4) == SQLITE_TEXT) {
-                out.skipped.push_back({info.path, ColumnText(s, 4)});
-                continue;
-            }
-            if (sqlite3_column_type(s, 4) != SQLITE_NULL || sqlite3_column_type(s, 5) != SQLITE_INTEGER ||
-                sqlite3_column_type(s, 6) != SQLITE_BLOB) {
-                sound = false;
-                break;
-            }
-            std::int64_t start = sqlite3_column_int64(s, 5);
-            const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, 6));
-            int dataSize = sqlite3_column_bytes(s, 6);
-            if (start < -kMaxGridStart || start > kMaxGridStart || dataSize < 4 || dataSize % 2 != 0 ||
-                static_cast<std::size_t>(dataSize) / 2 > kMaxGridValues || !data) {
-                sound = false;
-                break;
-            }
-            std::size_t count = static_cast<std::size_t>(dataSize) / 2;
-            float* values = out.prepared.append(static_cast<std::int32_t>(start), count);
-            // Stored spectra are rounded to steps of 1/32767 of their peak;
-            // -32768 would lie beyond it and was not written by this program.
-            bool bounded = true;
-            for (std::size_t k = 0; k < count; ++k) {
-                std::int16_t q = GetI16(data + 2 * k);
-                bounded &= q != INT16_MIN;
-                values[k] = CompressForComparison(DequantizePrepared(q));
-            }
-            if (!bounded) {
-                out.prepared.dropLast();
-                sound = false;
-                break;
-            }
-            out.info.push_back(std::move(info));
-        }
-        // A damaged file can answer queries without an error and still lose
-        // or double rows (an index b-tree out of step with its table): what
-        // comes back must be exactly the files the last update listed.
-        auto listed = m_listed.find(folder);
-        if (sound && rc == SQLITE_DONE && listed != m_listed.end()) {
-            std::set<std::string> seen;
-            for (std::size_t i = folderFirstInfo; i < out.info.size(); ++i)
-                seen.insert(out.info[i].path);
-            for (std::size_t i = folderFirstSkip; i < out.skipped.size(); ++i)
-                seen.insert(out.skipped[i].path);
-            std::size_t rows = out.info.size() - folderFirstInfo + out.skipped.size() - folderFirstSkip;
-            sound = rows == seen.size() && seen == listed->second;
-        }
-        if (!sound || rc != SQLITE_DONE) {
-            createFresh();
-            out.prepared.clear();
-            out.info.clear();
-            out.skipped.clear();
-            return false;
-        }
+    if (damaged || incomplete) {
+        if (damaged) m_needsRebuild = true;
+        out.prepared.clear();
+        out.info.clear();
+        out.skipped.clear();
+        return false;
     }
+    out.prepared.setStore(std::make_shared<IndexStore>(m_conn));
     return true;
 }
 
 bool LibraryIndex::refresh(const std::vector<std::string>& folders, IndexedLibrary& out, unsigned threads,
                            IndexProgress* progress, const std::atomic<bool>* stop, IndexUpdate* report) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    bool rebuilt = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // The last try is in memory, where nobody else can empty the index.
+        if (attempt == 2 && !useMemory("the index kept changing during the search")) break;
         IndexUpdate done = update(folders, threads, progress, stop);
+        rebuilt = rebuilt || done.rebuilt || m_needsRebuild;
+        done.rebuilt = rebuilt;
         if (report) *report = done;
         if (!done.ok) return false;
-        if (load(folders, out)) {
-            if (report && attempt > 0) report->rebuilt = true;
-            return true;
-        }
+        if (load(folders, out)) return true;
     }
+    if (report) report->ok = false;
     return false;
 }
 

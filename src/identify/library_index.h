@@ -3,14 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "identify/hqi.h"
 #include "platform/paths.h"
-
-struct sqlite3;
 
 namespace veltrane {
 
@@ -29,8 +28,9 @@ struct IndexSkip {
     std::string reason;
 };
 
-// The searched folders' entries in memory, ready for RankLibrary: entry i of
-// `prepared` is `info[i]`.
+// The searched folders' entries, ready for RankLibrary: entry i of
+// `prepared` is `info[i]`. The compact forms are in memory; the full
+// spectra stay in the index, which `prepared` keeps open for the search.
 struct IndexedLibrary {
     PreparedLibrary prepared;
     std::vector<IndexedEntryInfo> info;
@@ -47,15 +47,25 @@ struct IndexUpdate {
     std::size_t processed = 0; // new or changed files read and prepared
     std::size_t kept = 0;      // files unchanged since the index saw them
     std::size_t dropped = 0;   // entries whose files are gone
-    bool rebuilt = false;      // the index file was damaged or foreign and started afresh
-    bool ok = true;            // false when the index could not be written at all
+    bool rebuilt = false;      // the index was damaged or of another version and started afresh
+    bool ok = true;            // false when no search can be made (see foreign)
+    bool foreign = false;      // the index path names something that is not a library index; left alone
+    std::string notKept;       // why the index file was not used: the search was prepared in memory
 };
 
-// The prepared library entries of the PC and device folders, kept in an
-// SQLite file keyed by path, size and modification time. Nothing read from
-// the file is trusted: a file that is not an index of this version, or any
-// row that does not decode within bounds, makes the whole file be discarded
-// and built again from the libraries, which are the truth.
+// The prepared library entries of the searched folders, kept in an SQLite
+// file keyed by path, device, inode, size, modification and change time.
+//
+// The file is only a cache, and only ever this program's: a path that
+// names anything but a regular file made by it (or nothing yet) is never
+// written or removed. A new index appears whole (made under another name
+// and linked into place); a damaged or outdated one is emptied and filled
+// again inside the file, in a transaction, never deleted, since another
+// process may be using it. Several processes may update and search one
+// index at once: each batch of rows is written in a short transaction, and
+// a row another process wrote already is kept. When the file cannot be
+// written (a read-only folder, a full disk), the index lives in memory for
+// this search and `notKept` tells why.
 class LibraryIndex {
 public:
     explicit LibraryIndex(std::string databasePath);
@@ -69,25 +79,41 @@ public:
                        const std::atomic<bool>* stop = nullptr);
 
     // The entries of `folders` as the index holds them; false when the index
-    // turned out damaged (it is then discarded; update and load again).
+    // turned out damaged (it is then emptied; update and load again) or
+    // lacks files the last update listed.
     bool load(const std::vector<std::string>& folders, IndexedLibrary& out);
 
-    // update then load, starting afresh once should the index prove damaged.
+    // update then load, again should the index prove damaged, and in memory
+    // as a last resort.
     bool refresh(const std::vector<std::string>& folders, IndexedLibrary& out, unsigned threads = 1,
                  IndexProgress* progress = nullptr, const std::atomic<bool>* stop = nullptr,
                  IndexUpdate* report = nullptr);
 
     const std::string& path() const { return m_path; }
 
+    struct Connection;
+
 private:
     bool openChecked();
-    bool createFresh();
-    void discard();
+    bool createAtomically(std::string& why);
+    bool rebuildInPlace();
+    bool useMemory(const std::string& why);
+    bool writeFailed(int code, const std::string& message);
+    IndexUpdate updateOnce(const std::vector<std::string>& folders, unsigned threads, IndexProgress* progress,
+                           const std::atomic<bool>* stop, bool& restart);
+
     std::string m_path;
-    sqlite3* m_db = nullptr;
+    std::shared_ptr<Connection> m_conn;
+    bool m_foreign = false;
+    bool m_needsRebuild = false;
     bool m_rebuilt = false;
-    // The files each folder held at the last update, to check a load against.
+    std::string m_notKept;
+    // What each folder held at the last update: its regular files, the
+    // files that take no part before being read, and whether it could be
+    // listed at all.
     std::map<std::string, std::set<std::string>> m_listed;
+    std::map<std::string, std::vector<IndexSkip>> m_irregular;
+    std::set<std::string> m_unreadable;
 };
 
 // Where the index lives: cache/ beside the executable for a portable copy
@@ -96,7 +122,17 @@ private:
 std::string IdentifyIndexPath(const AppPaths& paths);
 constexpr const char* kIndexFileName = "library-index.sqlite";
 
+// Said of an index path that names something else, before the path.
+constexpr const char* kNotLibraryIndex = "Not a library index: ";
+// Said after the index path when it could not be kept.
+std::string IndexNotKeptText(const std::string& reason);
+
 // The folder spelled as the index keys it: absolute, normalised, ending in '/'.
 std::string IndexFolderKey(const std::string& folder);
+
+// The folders with each one kept once, told apart by device and inode (a
+// folder given twice, once through a link or with a trailing slash), in the
+// order given.
+std::vector<std::string> DistinctFolders(const std::vector<std::string>& folders);
 
 } // namespace veltrane

@@ -214,11 +214,16 @@ GridSpectrum ScaledDifference(const GridSpectrum& grid, const std::vector<double
                               const std::vector<double>& baseline) {
     GridSpectrum out;
     out.start = grid.start;
-    out.values.resize(y.size());
-    double peak = 0.0;
-    for (std::size_t i = 0; i < y.size(); ++i)
+    double peak = 0.0, level = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
         peak = std::max(peak, std::abs(y[i] - baseline[i]));
-    double scale = peak > 0.0 ? 1.0 / peak : 1.0;
+        level = std::max(level, std::abs(y[i]));
+    }
+    // A flat or straight spectrum leaves only the solve's rounding above its
+    // baseline; scaled to a peak of 1, that noise would rank like bands.
+    if (!(peak > kSignalFloor * level) || !std::isfinite(peak) || !std::isfinite(level)) return out;
+    out.values.resize(y.size());
+    double scale = 1.0 / peak;
     for (std::size_t i = 0; i < y.size(); ++i)
         out.values[i] = DequantizePrepared(QuantizePrepared((y[i] - baseline[i]) * scale));
     return out;

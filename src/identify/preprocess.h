@@ -37,7 +37,11 @@ GridSpectrum ResampleToWholeWavenumbers(std::span<const double> x, std::span<con
 // The baseline-removed spectrum of the grid, scaled so its largest
 // magnitude is 1: the form both an unknown and a library entry are compared
 // in, rounded to steps of 1/kPreparedSteps. `baselineOut`, when given,
-// receives the baseline before scaling.
+// receives the baseline before scaling. The values are empty when nothing
+// stands above the baseline by more than kSignalFloor of the spectrum's
+// largest magnitude (a constant, a straight line, all zeros) or the
+// spectrum overflows: such a spectrum has no signal to compare.
+constexpr double kSignalFloor = 1e-6;
 GridSpectrum RemoveBaseline(const GridSpectrum& grid, const BaselineParams& params = {},
                             std::vector<double>* baselineOut = nullptr);
 

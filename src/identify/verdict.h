@@ -12,6 +12,11 @@ namespace veltrane {
 
 enum class Verdict : std::uint8_t { Match, PossibleMatch, NoMatch };
 
+// Said instead of a verdict when there is nothing to compare: a spectrum
+// that is flat once its baseline is gone, or no library entry at all.
+constexpr const char* kNoUsableSignal = "No usable signal in the spectrum.";
+constexpr const char* kNoLibraryEntries = "No library entries to search.";
+
 // A verdict weighs the best score and its lead over the best hit of another
 // material: two entries of one material agreeing tells nothing, but a
 // runner-up of another name close behind means the spectrum does not tell

@@ -215,6 +215,11 @@ LoadResult ReadFile(const std::string& path, std::string& content, const ReadLim
     return LoadResult::Loaded;
 }
 
+bool LinkStaysInFolder(const std::string& path) {
+    std::string resolved;
+    return linkStaysInFolder(path, resolved);
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {
     }, sb{};

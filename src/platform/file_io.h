@@ -47,6 +47,12 @@ bool WriteFileAtomically(const std::string& path, std::string_view content);
 // file name, and the process id in it.
 bool IsOwnTemporaryName(const std::string& fileName, const std::string& targetFileName, long* pid = nullptr);
 
+// Whether a path found by listing a folder may be read as one of its files:
+// anything but a symbolic link, or a link to a file inside that folder. The
+// rule ReadLimits::withinFolder applies, for callers that decide before
+// reading.
+bool LinkStaysInFolder(const std::string& path);
+
 // Messages for files the program refuses.
 constexpr const char* kNotRegularFileMessage = "Not a regular file!";
 constexpr const char* kOutputIsInputMessage = "Output file is an input file!";

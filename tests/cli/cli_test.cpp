@@ -886,6 +886,177 @@ TEST(CliCheckAxis, PassOrFailOfTheVirtualInstrumentsAxis) {
     EXPECT_NE(drift.err.find("1583.10: overlapped\n"), std::string::npos) << drift.err;
 }
 
+TEST(CliIdentify, NothingToCompareIsSaidSo) {
+    TempDir dir;
+    std::string lib = dir.path() + "lib/", empty = dir.path() + "empty/", index = dir.path() + "index.sqlite";
+    std::filesystem::create_directories(lib);
+    std::filesystem::create_directories(empty);
+    WriteBytes(lib + "a.rlb", BandLibraryBytes("Calcite", 1086));
+    WriteBytes(empty + "odd.rlb", std::string(20120, '\0'));
+    auto library = [](float y) {
+        std::vector<float> x(2500);
+        for (std::size_t i = 0; i < x.size(); ++i)
+            x[i] = 300.0f + 1.2f * static_cast<float>(i);
+        std::string bytes = PcLibraryBytes(HeaderBytes("flat", 179), 0, x);
+        for (std::size_t i = 0; i < 2500; ++i)
+            PutFloat(bytes, 120 + 4 * i, y);
+        return bytes;
+    };
+    WriteBytes(dir.path() + "constant.rlb", library(812.5f));
+    WriteBytes(dir.path() + "zero.rlb", library(0.0f));
+    WriteBytes(dir.path() + "unknown.rlb", BandLibraryBytes("unknown", 1086));
+    struct Case {
+        std::string file, folder;
+        int status;
+        std::string err; // the end of standard error
+    } cases[] = {
+        {"constant.rlb", lib, kExitFailure, "No usable signal in the spectrum.\n"},
+        {"zero.rlb", lib, kExitFailure, "No usable signal in the spectrum.\n"},
+        {"unknown.rlb", empty, 2, "No library entries to search.\n"},
+    };
+    for (const Case& c : cases) {
+        Outcome r = Cli({"identify", dir.path() + c.file, "--library", c.folder, "--index", index});
+        EXPECT_EQ(r.status, c.status) << c.file << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << c.file;
+        ASSERT_GE(r.err.size(), c.err.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - c.err.size()), c.err) << c.file;
+    }
+}
+
+TEST(CliIdentify, AnIndexPathNamingSomethingElseIsRefusedUntouched) {
+    TempDir dir;
+    std::string lib = dir.path() + "lib/", unknown = dir.path() + "unknown.rlb";
+    std::filesystem::create_directories(lib);
+    WriteBytes(lib + "a.rlb", BandLibraryBytes("Calcite", 1086));
+    WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
+    WriteBytes(dir.path() + "notes.csv", "a,b\n1,2\n");
+    ASSERT_EQ(::mkfifo((dir.path() + "fifo").c_str(), 0644), 0);
+    std::filesystem::create_directories(dir.path() + "folder");
+    std::filesystem::create_symlink(dir.path() + "notes.csv", dir.path() + "link\t.sqlite");
+    const test::FolderSnapshot before = test::SnapshotFolder(dir.path());
+    for (const char* name : {"notes.csv", "fifo", "folder", "link\t.sqlite"}) {
+        std::string path = dir.path() + name;
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        Outcome r = Cli({"identify", unknown, "--library", lib, "--index", path});
+        EXPECT_EQ(r.status, kExitFailure) << name;
+        EXPECT_EQ(r.out, "") << name;
+        std::string shown = path;
+        if (shown.find('\t') != std::string::npos) shown.replace(shown.find('\t'), 1, "\\t");
+        EXPECT_EQ(r.err, "Not a library index: " + shown + "\n") << name;
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0) << name;
+        EXPECT_EQ(after.st_mode, st.st_mode) << name;
+        EXPECT_EQ(after.st_ino, st.st_ino) << name;
+    }
+    EXPECT_EQ(test::SnapshotFolder(dir.path()), before);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "folder"));
+}
+
+TEST(CliIdentify, AnIndexThatCannotBeWrittenIsOnlyNotKept) {
+    TempDir dir;
+    std::string lib = dir.path() + "lib/", unknown = dir.path() + "unknown.rlb";
+    std::filesystem::create_directories(lib);
+    WriteBytes(lib + "a.rlb", BandLibraryBytes("Calcite", 1086));
+    WriteBytes(lib + "b.rlb", BandLibraryBytes("Gypsum", 1008));
+    WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
+    WriteBytes(dir.path() + "file", "");
+    // A folder that cannot be made (a file is in its way) and a disk that
+    // fills up once the empty index is written.
+    for (const std::string& index : {dir.path() + "file/index.sqlite", dir.path() + "index.sqlite"}) {
+        Outcome r;
+        {
+            std::unique_ptr<test::FileSizeLimit> full;
+            if (index == dir.path() + "index.sqlite") full = std::make_unique<test::FileSizeLimit>(200000);
+            r = Cli({"identify", unknown, "--library", lib, "--index", index});
+        }
+        EXPECT_EQ(r.status, 0) << index << "\n" << r.err;
+        EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
+        EXPECT_EQ(r.out.rfind("1\t100.00\tCalcite\t", 0), 0u) << r.out;
+        const std::string said = index + ": The library index was not kept (";
+        EXPECT_EQ(r.err.rfind(said, 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("); the libraries were searched without it.\n"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(said, 1), std::string::npos) << "said once: " << r.err;
+    }
+}
+
+// Several processes on one cold cache, started together: each builds and
+// searches, none deletes or refuses the index under another.
+TEST(CliIdentify, SeveralProcessesShareOneColdIndex) {
+    TempDir dir;
+    std::string lib = dir.path() + "lib/", unknown = dir.path() + "unknown.rlb";
+    std::string index = dir.path() + "cache/index.sqlite";
+    std::filesystem::create_directories(lib);
+    for (int i = 0; i < 40; ++i)
+        WriteBytes(lib + "e" + std::to_string(i) + ".rlb", BandLibraryBytes("E" + std::to_string(i), 500 + 23 * i));
+    WriteBytes(unknown, BandLibraryBytes("unknown", 500 + 23 * 17));
+    constexpr int kProcesses = 4;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            std::string out = dir.path() + "out" + std::to_string(p), err = dir.path() + "err" + std::to_string(p);
+            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
+            ::alarm(60);
+            ::execl(VELTRANE_CLI, VELTRANE_CLI, "identify", unknown.c_str(), "--library", lib.c_str(), "--index",
+                    index.c_str(), "--top", "3", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        children.push_back(child);
+    }
+    for (int p = 0; p < kProcesses; ++p) {
+        int status = 0;
+        ::waitpid(children[static_cast<std::size_t>(p)], &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << p << ": " << status << " " << ReadBytes(dir.path() + "err" + std::to_string(p));
+    }
+    std::string first = ReadBytes(dir.path() + "out0");
+    EXPECT_EQ(first.rfind("1\t100.00\tE17\t", 0), 0u) << first;
+    EXPECT_EQ(Lines(first).size(), 3u);
+    for (int p = 1; p < kProcesses; ++p)
+        EXPECT_EQ(ReadBytes(dir.path() + "out" + std::to_string(p)), first) << p;
+    // The index they left is whole: a search after them prepares nothing.
+    LibraryIndex again(index);
+    IndexUpdate report = again.update({lib});
+    EXPECT_TRUE(report.ok);
+    EXPECT_TRUE(report.notKept.empty()) << report.notKept;
+    EXPECT_EQ(report.processed, 0u);
+    EXPECT_EQ(report.kept, 40u);
+}
+
+// An entry made of a spectrum scores 100.00 against it when the points lie
+// at most kCoarseSpacing apart; further apart the entry is seen through the
+// spectrum's pixels, which blurs it a little.
+TEST(CliIdentify, AnEntryAgainstItsOwnSpectrum) {
+    TempDir dir;
+    struct Case {
+        double spacing;
+        int points;
+        bool exact;
+    } cases[] = {{1.2, 2000, true}, {4.0, 600, true}, {14.0, 200, false}};
+    for (const Case& c : cases) {
+        std::string name = std::to_string(c.points), folder = dir.path() + name + "/";
+        std::string csv = dir.path() + name + ".csv";
+        std::ofstream text(csv);
+        text << "x,y\n";
+        for (int i = 0; i < c.points; ++i) {
+            double x = 200.0 + c.spacing * i;
+            text << x << "," << 100.0 + 0.1 * x + 1000.0 / (1.0 + std::pow((x - 1001.0) / 12.0, 2)) << "\n";
+        }
+        text.close();
+        ASSERT_EQ(Cli({"import", csv, "Self", "--folder", folder}).status, 0);
+        Outcome r = Cli({"identify", csv, "--library", folder, "--index", dir.path() + "index.sqlite"});
+        ASSERT_EQ(Lines(r.out).size(), 1u) << r.err;
+        double hqi = std::stod(Lines(r.out)[0].substr(2));
+        if (c.exact)
+            EXPECT_EQ(Lines(r.out)[0].substr(0, 8), "1\t100.00") << c.spacing;
+        else
+            EXPECT_TRUE(hqi > 99.0 && hqi < 100.0) << c.spacing << " " << hqi;
+    }
+}
+
 TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {
     TempDir dir;
     std::string file = dir.path() + "a.rlb";

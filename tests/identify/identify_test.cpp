@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
 #include <numbers>
 #include <random>
 
@@ -13,6 +17,8 @@
 #include "identify/shift_spectrum.h"
 #include "identify/verdict.h"
 #include "library/library_file_bytes.h"
+#include "support/file_faults.h"
+#include "support/synthetic_raman.h"
 #include "support/temp_dir.h"
 
 namespace veltrane {
@@ -333,10 +339,11 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     EXPECT_EQ(report.processed, 0u);
     EXPECT_EQ(report.kept, 3u);
 
-    // alpha's file now holds another spectrum (a changed size or time marks it).
+    // alpha's file now holds another spectrum of the same size, its time
+    // put back as cp -p or a restore would (every PC library is 20120 bytes).
+    auto time = std::filesystem::last_write_time(folder + "alpha.rlb");
     WriteBytes(folder + "alpha.rlb", BandLibrary("alpha", 1500));
-    std::filesystem::last_write_time(folder + "alpha.rlb",
-                                     std::filesystem::last_write_time(folder + "alpha.rlb") + std::chrono::seconds(2));
+    std::filesystem::last_write_time(folder + "alpha.rlb", time);
     hit = best(a, &report);
     EXPECT_EQ(report.processed, 1u);
     EXPECT_LT(hit.second, 99.0);
@@ -360,7 +367,12 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     EXPECT_EQ(report.dropped, 2u);
 }
 
-TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST_F(IndexFixture, DamagedOrOutdatedIndexIsRefilledInPlaceNotTrusted) {
     std::string a = BandLibrary("alpha", 800);
     WriteBytes(folder + "alpha.rlb", a);
     IndexUpdate report;
@@ -369,21 +381,23 @@ TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
     std::filesystem::copy_file(database, sound);
 
     auto corrupt = [&](const char* sql) {
+        // Copied over the file's bytes, not renamed: the index keeps its inode.
         std::filesystem::copy_file(sound, database, std::filesystem::copy_options::overwrite_existing);
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
         EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         sqlite3_close(db);
     };
+    const ino_t inode = InodeOf(database);
     const char* damages[] = {
-        "UPDATE entries SET data = x'0000ff7f00800100'",       // -32768, beyond the peak
-        "UPDATE entries SET data = x'000080'",                 // not whole 16-bit values
-        "UPDATE entries SET start = 900000000",                // far off any axis
-        "UPDATE entries SET data = zeroblob(2000000)",         // a million points
-        "UPDATE entries SET name = zeroblob(65)",              // longer than a header holds
-        "UPDATE entries SET path = '/elsewhere/alpha.rlb'",    // outside its folder
-        "UPDATE meta SET value = 'another program'",           // foreign
-        "DROP TABLE entries; CREATE TABLE entries(path TEXT)", // another layout
+        "UPDATE entries SET coarse = x'00'",                  // not the compact form of its points
+        "UPDATE entries SET start = 900000000",               // far off any axis
+        "UPDATE entries SET count = 1000000",                 // a million points
+        "UPDATE entries SET bands = x'0000000000000000'",     // a band of no weight
+        "UPDATE entries SET name = zeroblob(65)",             // longer than a header holds
+        "UPDATE entries SET path = '/elsewhere/alpha.rlb'",   // outside its folder
+        "UPDATE meta SET value = 'veltrane-library-index 2'", // an earlier version
+        "DROP TABLE spectra",                                 // another layout
     };
     for (const char* sql : damages) {
         corrupt(sql);
@@ -391,12 +405,174 @@ TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
         EXPECT_EQ(hit.first, "alpha") << sql;
         EXPECT_DOUBLE_EQ(hit.second, 100.0) << sql;
         EXPECT_TRUE(report.rebuilt) << sql;
+        EXPECT_EQ(InodeOf(database), inode) << sql;
     }
-    // Not a database at all.
-    WriteBytes(database, std::string(5000, 'x'));
-    auto hit = best(a, &report);
-    EXPECT_EQ(hit.first, "alpha");
-    EXPECT_TRUE(report.rebuilt);
+    // A damaged spectrum is only read when it is scored: it takes no part,
+    // and the next search prepares its file again.
+    for (const char* sql : {"UPDATE spectra SET data = x'0000ff7f00800100'", "UPDATE spectra SET data = x'000080'"}) {
+        corrupt(sql);
+        EXPECT_EQ(best(a).first, "") << sql;
+        auto hit = best(a, &report);
+        EXPECT_EQ(hit.first, "alpha") << sql;
+        EXPECT_EQ(report.processed, 1u) << sql;
+    }
+}
+
+TEST_F(IndexFixture, AnythingButAnIndexAtItsPathIsLeftAlone) {
+    WriteBytes(folder + "alpha.rlb", BandLibrary("alpha", 800));
+    std::filesystem::create_directories(dir.path() + "cache");
+    std::string notes = dir.path() + "notes.csv", other = dir.path() + "other.sqlite";
+    WriteBytes(notes, "x,y\n1,2\n");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "CREATE TABLE meta(key TEXT, value TEXT); INSERT INTO meta VALUES('format', 'another program')",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string otherBytes = test::SnapshotFolder(dir.path())["other.sqlite"];
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string bytes; // what a regular file holds, to be found unchanged
+    } cases[] = {
+        {"a text file", [&] { std::filesystem::copy_file(notes, database); }, "x,y\n1,2\n"},
+        {"an empty file", [&] { WriteBytes(database, ""); }, ""},
+        {"another program's database", [&] { std::filesystem::copy_file(other, database); }, otherBytes},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(database.c_str(), 0644), 0); }, ""},
+        {"an empty folder", [&] { std::filesystem::create_directory(database); }, ""},
+        {"a link to a file", [&] { std::filesystem::create_symlink(notes, database); }, ""},
+    };
+    for (const Case& c : cases) {
+        c.make();
+        struct stat before {};
+        ASSERT_EQ(::lstat(database.c_str(), &before), 0) << c.what;
+        LibraryIndex index(database);
+        IndexedLibrary library;
+        IndexUpdate report;
+        EXPECT_FALSE(index.refresh({folder}, library, 1, nullptr, nullptr, &report)) << c.what;
+        EXPECT_TRUE(report.foreign) << c.what;
+        struct stat after {};
+        ASSERT_EQ(::lstat(database.c_str(), &after), 0) << c.what;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.what;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.what;
+        if (S_ISREG(after.st_mode)) {
+            EXPECT_EQ(test::SnapshotFolder(dir.path() + "cache")[kIndexFileName], c.bytes) << c.what;
+        }
+        // Nothing beside it either: no journal, no temporary.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() + "cache"), {}), 1) << c.what;
+        std::filesystem::remove(database);
+    }
+    EXPECT_EQ(test::SnapshotFolder(dir.path())["notes.csv"], "x,y\n1,2\n");
+}
+
+TEST_F(IndexFixture, OddFilesAreSkippedWithTheirReasonAndEachFileSearchedOnce) {
+    std::string a = BandLibrary("alpha", 800);
+    WriteBytes(folder + "alpha.rlb", a);
+    auto withX = [](std::string bytes, float first, float step, std::size_t at, float stray) {
+        for (std::size_t i = 0; i < 2500; ++i) {
+            float x = i == at ? stray : first + step * static_cast<float>(i);
+            std::memcpy(bytes.data() + 10120 + 4 * i, &x, 4);
+        }
+        return bytes;
+    };
+    WriteBytes(folder + "stray.rlb", withX(BandLibrary("stray", 900), 300.0f, 1.2f, 2499, 250000.0f));
+    WriteBytes(folder + "far.rlb", withX(BandLibrary("far", 900), 150000.0f, 1.2f, 0, 150000.0f));
+    std::mt19937 rng(8);
+    std::string noise(20120, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(rng());
+    WriteBytes(folder + "noise.rlb", noise);
+    std::string flat = BandLibrary("flat", 900);
+    for (std::size_t i = 0; i < 2500; ++i) {
+        float v = 500.0f;
+        std::memcpy(flat.data() + 120 + 4 * i, &v, 4);
+    }
+    WriteBytes(folder + "flat.rlb", flat);
+    WriteBytes(dir.path() + "outside.rlb", BandLibrary("outside", 800));
+    std::filesystem::create_symlink(dir.path() + "outside.rlb", folder + "escape.rlb");
+    std::filesystem::create_symlink(folder + "alpha.rlb", folder + "same.rlb");
+    std::filesystem::create_symlink(folder, dir.path() + "alias");
+
+    LibraryIndex index(database);
+    IndexedLibrary library;
+    // The folder three times: as given, with a slash more, through a link.
+    ASSERT_TRUE(index.refresh({folder, folder + "/", dir.path() + "alias"}, library, 2));
+    ASSERT_EQ(library.info.size(), 1u);
+    EXPECT_EQ(library.info[0].name, "alpha");
+    std::map<std::string, std::string> reasons;
+    for (const IndexSkip& skip : library.skipped)
+        reasons[skip.path.substr(skip.path.rfind('/') + 1)] = skip.reason;
+    const std::string key = IndexFolderKey(folder);
+    EXPECT_EQ(reasons["stray.rlb"], "Raman shifts out of range");
+    EXPECT_EQ(reasons["far.rlb"], "Raman shifts out of range");
+    EXPECT_EQ(reasons["flat.rlb"], "no usable signal");
+    EXPECT_EQ(reasons["escape.rlb"], "link leads out of the folder");
+    EXPECT_FALSE(reasons["noise.rlb"].empty());
+    EXPECT_EQ(reasons.size(), 5u);
+    ShiftSpectrum s;
+    ASSERT_EQ(ReadShiftSpectrum(a, s), ShiftRead::Ok);
+    Ranking r = RankLibrary(PrepareUnknown(s.shift, s.intensity), library.prepared, {});
+    ASSERT_EQ(r.hits.size(), 1u);
+    EXPECT_DOUBLE_EQ(r.hits[0].hqi, 100.0);
+}
+
+TEST_F(IndexFixture, AnUnwritableIndexLeavesTheSearchInMemory) {
+    std::string a = BandLibrary("alpha", 800);
+    WriteBytes(folder + "alpha.rlb", a);
+    WriteBytes(dir.path() + "file", "");
+    for (const std::string& path : {dir.path() + "file/" + kIndexFileName, database}) {
+        // The second: a disk that fills up once the empty index is made.
+        std::unique_ptr<test::FileSizeLimit> full;
+        if (path == database) full = std::make_unique<test::FileSizeLimit>(200000);
+        LibraryIndex index(path);
+        IndexedLibrary library;
+        IndexUpdate report;
+        ASSERT_TRUE(index.refresh({folder}, library, 2, nullptr, nullptr, &report)) << path;
+        EXPECT_FALSE(report.notKept.empty()) << path;
+        ASSERT_EQ(library.info.size(), 1u);
+        ShiftSpectrum s;
+        ASSERT_EQ(ReadShiftSpectrum(a, s), ShiftRead::Ok);
+        Ranking r = RankLibrary(PrepareUnknown(s.shift, s.intensity), library.prepared, {});
+        ASSERT_EQ(r.hits.size(), 1u) << path;
+        EXPECT_DOUBLE_EQ(r.hits[0].hqi, 100.0);
+    }
+}
+
+// A library larger than the exact share of a search: the coarse pass must
+// hand the exact one every entry that an exhaustive search ranks best.
+TEST(RankLibrary, LargeLibraryGivesTheBestHitsOfAnExhaustiveSearch) {
+    std::mt19937_64 rng(11);
+    PreparedLibrary library;
+    std::vector<GridSpectrum> entries;
+    std::uniform_int_distribution<int> jitter(-20, 20);
+    for (std::size_t e = 0; e < 3 * kExactCandidates; ++e) {
+        auto material = test::MakeSyntheticMaterial(rng);
+        GridSpectrum g;
+        g.start = 380 + jitter(rng);
+        for (int k = 0; k < 1200; ++k)
+            g.values.push_back(static_cast<float>(std::sqrt(test::SyntheticIntensity(material, g.start + k))));
+        library.add(g.start, g.values.data(), g.values.size());
+        entries.push_back(std::move(g));
+    }
+    for (std::size_t pick : {7u, 900u}) {
+        UnknownSpectrum unknown;
+        unknown.grid = entries[pick];
+        std::normal_distribution<float> noise(0.0f, 0.05f);
+        for (float& v : unknown.grid.values)
+            v = std::max(0.0f, v + noise(rng));
+        unknown.bands = FindBands(unknown.grid.start, unknown.grid.values.data(), unknown.grid.values.size());
+        std::vector<RankedHit> exhaustive;
+        for (std::size_t e = 0; e < entries.size(); ++e)
+            if (auto hqi = HitQualityIndex(unknown.grid, entries[e], {})) exhaustive.push_back({e, *hqi});
+        std::sort(exhaustive.begin(), exhaustive.end(),
+                  [](const RankedHit& x, const RankedHit& y) { return x.hqi > y.hqi; });
+        Ranking ranking = RankLibrary(unknown, library, {}, 20);
+        ASSERT_EQ(ranking.hits.size(), 20u);
+        EXPECT_EQ(ranking.hits[0].entry, pick);
+        for (std::size_t k = 0; k < 20; ++k) {
+            EXPECT_EQ(ranking.hits[k].entry, exhaustive[k].entry) << k;
+            EXPECT_NEAR(ranking.hits[k].hqi, exhaustive[k].hqi, 1e-9) << k;
+        }
+    }
 }
 
 } // namespace

@@ -42,6 +42,14 @@ TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture
     EXPECT_FALSE(button->isEnabled()); // nothing shown yet
     EXPECT_EQ(button->toolTip(), "Identify (I)");
 
+    // With no library yet there is nothing to search.
+    capture(SimSample::Polystyrene);
+    identify().Timer_identifyTimer();
+    button->click();
+    ASSERT_TRUE(searched());
+    EXPECT_EQ(identify().verdictLabel()->text(), "No library entries to search.");
+    EXPECT_EQ(identify().hitTable()->rowCount(), 0);
+
     // A library of two samples, each made from a capture.
     const std::string folder = AppPathsAt(dir.path()).pcLibraryFolder();
     for (SimSample sample : {SimSample::Cyclohexane, SimSample::Polystyrene}) {

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "identify/identify_settings.h"
@@ -70,6 +71,8 @@ struct IdentifyController::Search {
     IdentifyVerdict verdict;
     std::string runnerUpName;
     bool indexOk = true;
+    std::string message;   // said instead of a verdict
+    std::string notKept;   // why the index file was not used
 };
 
 IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& session, const DeviceInfo& device)
@@ -201,22 +204,45 @@ void IdentifyController::SpeedButton_identifyClick() {
     Search* job = m_search.get();
     std::vector<std::string> folders = {m_main.paths().pcLibraryFolder(), m_main.paths().deviceLibraryFolder()};
     std::string database = IdentifyIndexPath(m_main.paths());
+    m_started = std::chrono::steady_clock::now();
     m_worker = std::thread([this, job, folders, database] {
         job->unknown = PrepareUnknown(job->x, job->y);
+        job->library = std::make_shared<IndexedLibrary>();
+        if (job->unknown.grid.values.empty()) {
+            job->message = kNoUsableSignal;
+            m_workerDone.store(true, std::memory_order_release);
+            return;
+        }
         LibraryIndex index(database);
         IndexUpdate report =
             index.update(folders, std::max(1u, std::thread::hardware_concurrency()), &m_progress, &m_stop);
-        bool unchanged = report.ok && report.processed == 0 && report.dropped == 0 && !report.rebuilt;
+        bool unchanged = report.ok && report.processed == 0 && report.dropped == 0 && !report.rebuilt &&
+                         report.notKept.empty();
         if (unchanged && job->previous) {
             job->library = job->previous;
         } else {
             auto fresh = std::make_shared<IndexedLibrary>();
-            job->indexOk = report.ok && (index.load(folders, *fresh) || index.refresh(folders, *fresh));
+            IndexUpdate again;
+            job->indexOk = report.ok && (index.load(folders, *fresh) ||
+                                         index.refresh(folders, *fresh, 1, nullptr, nullptr, &again));
+            if (!again.notKept.empty()) report.notKept = again.notKept;
             job->library = fresh;
         }
-        // The verdict looks past the listed hits for the best one of another name.
-        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{},
-                                   std::max<std::size_t>(kTopHits, kVerdictHits));
+        job->notKept = report.notKept;
+        if (report.foreign) {
+            job->message = kNotLibraryIndex + database;
+        } else if (!job->indexOk) {
+            job->message = "Can not write the library index!";
+        } else if (job->library->prepared.size() == 0) {
+            job->message = kNoLibraryEntries;
+        }
+        if (!job->message.empty()) {
+            m_workerDone.store(true, std::memory_order_release);
+            return;
+        }
+        // The whole library is ranked: the verdict looks past the listed
+        // hits for the best one of another name.
+        job->ranking = RankLibrary(job->unknown, job->library->prepared, SearchRange{});
         const IndexedLibrary& lib = *job->library;
         job->verdict = DecideVerdict(job->ranking.hits,
                                      [&lib](std::size_t entry) -> const std::string& { return lib.info[entry].name; });
@@ -232,9 +258,13 @@ void IdentifyController::Timer_identifyTimer() {
         if (total > 0 && m_session.measureState.load() == 0)
             m_main.progressBar()->setValue(
                 static_cast<int>(100 * m_progress.done.load(std::memory_order_relaxed) / total));
+        if (total > 0 && m_session.measureState.load() == 0) showPreparation(total);
         if (!m_workerDone.load(std::memory_order_acquire)) return;
         m_worker.join();
-        if (total > 0 && m_session.measureState.load() == 0) m_main.progressBar()->setValue(0);
+        if (total > 0 && m_session.measureState.load() == 0) {
+            m_main.progressBar()->setValue(0);
+            m_main.showNotice(QString());
+        }
         showResult();
     }
     // A new capture or file makes the result and its overlay out of date.
@@ -245,6 +275,21 @@ void IdentifyController::Timer_identifyTimer() {
     m_button->setEnabled(spectrumShown());
 }
 
+// Preparing a large library takes a while: how far it got and how long it
+// will still take, from the pace so far.
+void IdentifyController::showPreparation(std::size_t total) {
+    std::size_t done = std::min(total, m_progress.done.load(std::memory_order_relaxed));
+    std::size_t left = total - done;
+    QString text = QString("Preparing libraries: %1 of %2 files done, %3 left").arg(done).arg(total).arg(left);
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    if (done > 0 && left > 0) {
+        long seconds = std::lround(elapsed / static_cast<double>(done) * static_cast<double>(left));
+        text += seconds >= 60 ? QString(", about %1 min %2 s left").arg(seconds / 60).arg(seconds % 60)
+                              : QString(", about %1 s left").arg(std::max(1L, seconds));
+    }
+    m_main.showNotice(text);
+}
+
 void IdentifyController::showResult() {
     std::unique_ptr<Search> search = std::move(m_search);
     if (!search) return;
@@ -252,8 +297,12 @@ void IdentifyController::showResult() {
     m_unknown = std::move(search->unknown);
     m_hits = search->ranking.hits;
     const IndexedLibrary& library = *m_library;
-    if (!search->indexOk) {
-        m_verdict->setText("Can not write the library index!");
+    if (!search->notKept.empty())
+        m_main.showNotice(
+            QString::fromStdString(IdentifyIndexPath(m_main.paths()) + ": " + IndexNotKeptText(search->notKept)));
+    if (!search->message.empty()) {
+        m_verdict->setText(QString::fromStdString(search->message));
+        m_verdict->setStyleSheet(QString("color: %1").arg(VerdictColour(Verdict::NoMatch).name()));
     } else {
         const IdentifyVerdict& v = search->verdict;
         // The runner-up of another name may lie beyond the listed hits; its
@@ -317,14 +366,17 @@ void IdentifyController::StringGrid_identifySelect() {
     };
     const RankedHit& hit = m_hits[static_cast<std::size_t>(row)];
     const IndexedLibrary& library = *m_library;
+    // Only the compact forms stay in memory; the hit's spectrum is read back.
+    std::vector<std::vector<float>> full;
+    library.prepared.fullValues({hit.entry}, full);
+    if (full.empty() || full[0].empty()) return;
     m_overlayUnknown = chart.createLineSeries();
     chart.setSeriesTitle(m_overlayUnknown, "Sample, baseline removed");
     chart.addPoints(m_overlayUnknown,
                     curve(m_unknown.grid.start, m_unknown.grid.values.data(), m_unknown.grid.values.size()));
     m_overlayHit = chart.createLineSeries();
     chart.setSeriesTitle(m_overlayHit, library.info[hit.entry].name);
-    chart.addPoints(m_overlayHit, curve(library.prepared.start(hit.entry), library.prepared.values(hit.entry),
-                                        library.prepared.count(hit.entry)));
+    chart.addPoints(m_overlayHit, curve(library.prepared.start(hit.entry), full[0].data(), full[0].size()));
     chart.setLegendVisible(true);
     chart.redrawNow();
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,6 +72,7 @@ private:
     std::atomic<bool> m_workerDone{false};
     std::atomic<bool> m_stop{false};
     IndexProgress m_progress;
+    std::chrono::steady_clock::time_point m_started;
     std::unique_ptr<Search> m_search;
     std::shared_ptr<const IndexedLibrary> m_library; // kept between searches
     UnknownSpectrum m_unknown;                       // of the last result
@@ -83,6 +85,7 @@ private:
     std::uint64_t spectrumStamp() const;
     bool spectrumShown() const;
     void showResult();
+    void showPreparation(std::size_t total);
     void clearOverlay();
     void clearResult();
 };
