@@ -42,11 +42,6 @@ struct IdentifyVerdict {
 // spaces around them ("Calcite" and "calcite ").
 bool SameMaterial(const std::string& a, const std::string& b);
 
-// How many of the best hits a search keeps for the verdict: the runner-up of
-// another name is looked for among them. Only a library holding more
-// entries of one material than this could hide it.
-constexpr std::size_t kVerdictHits = 20;
-
 // `hits` best first, as RankLibrary gives them; the runner-up is the first
 // of another name among them.
 IdentifyVerdict DecideVerdict(const std::vector<RankedHit>& hits,
