@@ -360,6 +360,36 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     EXPECT_EQ(report.dropped, 2u);
 }
 
+// A folder that is gone (a temporary one, an unplugged drive) is no longer
+// searched, so its rows would never be compared with a listing again; the
+// next update of any folder must still take them out of the file.
+TEST_F(IndexFixture, RowsOfAFolderThatIsGoneAreRemoved) {
+    const std::string gone = dir.path() + "stick/";
+    std::filesystem::create_directories(gone);
+    // Files that do not read are indexed too, with their reason; they cost no baseline.
+    WriteBytes(folder + "kept.rlb", "not a library");
+    WriteBytes(gone + "a.rlb", "not a library");
+    WriteBytes(gone + "b.rlb", "not a library");
+    auto rowsOf = [&](const std::string& f) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* count = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM entries WHERE folder = ?", -1, &count, nullptr);
+        sqlite3_bind_text(count, 1, IndexFolderKey(f).c_str(), -1, SQLITE_TRANSIENT);
+        int rows = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
+        sqlite3_finalize(count);
+        sqlite3_close(db);
+        return rows;
+    };
+    ASSERT_TRUE(LibraryIndex(database).update({folder, gone}).ok);
+    ASSERT_EQ(rowsOf(gone), 2);
+    const std::string goneKey = IndexFolderKey(gone);
+    std::filesystem::remove_all(gone);
+    ASSERT_TRUE(LibraryIndex(database).update({folder}).ok);
+    EXPECT_EQ(rowsOf(goneKey), 0);
+    EXPECT_EQ(rowsOf(folder), 1);
+}
+
 TEST_F(IndexFixture, DamagedOrForeignIndexIsRebuiltNotTrusted) {
     std::string a = BandLibrary("alpha", 800);
     WriteBytes(folder + "alpha.rlb", a);
