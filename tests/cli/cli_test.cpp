@@ -874,5 +874,38 @@ TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {
     EXPECT_EQ(Cli({"baseline"}).status, kExitUsage);
 }
 
+// A file that takes no part is named on standard error like every other
+// path there: escaped, as a file name may carry a terminal's control codes.
+TEST(CliIdentify, SkippedFilesAreNamedWithControlCharactersEscaped) {
+    TempDir dir;
+    const std::string lib = dir.path() + "lib/";
+    std::filesystem::create_directories(lib);
+    WriteBytes(lib + "evil\x1b]0;owned\x07.rlb", "not a library");
+    std::string csv;
+    for (int i = 0; i < 400; ++i)
+        csv += std::to_string(200 + i) + "," + std::to_string(i % 80 == 40 ? 900 : 100) + "\n";
+    WriteBytes(dir.path() + "unknown.csv", csv);
+    Outcome r = Cli({"identify", dir.path() + "unknown.csv", "--library", lib, "--index", dir.path() + "index.sqlite"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(IndexFolderKey(lib) + "evil\\x1b]0;owned\\x07.rlb: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
+}
+
+// An output that is the input, by any spelling or a hard link, would replace
+// the only copy of the spectrum with a conversion of itself.
+TEST(CliConvert, RefusesToWriteOverItsInput) {
+    TempDir dir;
+    const std::string csv = dir.path() + "s.csv", text = "100,1\n200,2\n300,3\n";
+    WriteBytes(csv, text);
+    std::filesystem::create_hard_link(csv, dir.path() + "hard.csv");
+    for (const std::string& output : {csv, dir.path() + "./s.csv", dir.path() + "hard.csv"}) {
+        Outcome r = Cli({"convert", csv, output});
+        EXPECT_EQ(r.status, kExitFailure) << output;
+        EXPECT_EQ(r.err, output + ": Output file is an input file!\n");
+    }
+    EXPECT_EQ(ReadBytes(csv), text);
+    EXPECT_EQ(test::TemporaryFiles(test::SnapshotFolder(dir.path())), 0u);
+}
+
 } // namespace
 } // namespace veltrane
