@@ -64,6 +64,8 @@ TEST(DelimitedText, RefusesWhatIsNotTwoColumnsAndLeavesTheSpectrum) {
         EXPECT_FALSE(outcome.message.empty()) << text;
         EXPECT_EQ(s.x, Floats{7}) << text;
     }
+    InterchangeSpectrum s;
+    EXPECT_EQ(ReadDelimitedSpectrum("100,1\n", s).message, "No two columns of numbers found.");
 }
 
 // ---- JCAMP-DX ---------------------------------------------------------------------
@@ -142,6 +144,7 @@ TEST(Jcamp, MismatchesAndDamageAreRefused) {
          JcampFile("##FIRSTX=100\n##LASTX=108\n##NPOINTS=9\n##YFACTOR=0.5\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
         {"DELTAX",
          JcampFile("##FIRSTX=100\n##LASTX=107\n##DELTAX=2\n##NPOINTS=8\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
+        {"DELTAX", JcampFile("##FIRSTX=100\n##LASTX=101\n##DELTAX=2\n##NPOINTS=2\n", "100 10 12\n")},
         {"X does not agree", JcampFile(kLabels, "100 10 12 15 15\n105 15 11 -3 0\n")},
         {"FIRSTY", JcampFile(kLabels + "##FIRSTY=6\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
         {"FIRSTX", JcampFile("##LASTX=107\n##NPOINTS=8\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
@@ -152,6 +155,7 @@ TEST(Jcamp, MismatchesAndDamageAreRefused) {
         {"XUNITS", "##TITLE=t\n##XUNITS=HZ\n##XYPOINTS=(XY..XY)\n1,2\n##END=\n"},
         {"END", "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2\n"},
         {"inside a point", "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2,3\n##END=\n"},
+        {"NPOINTS", "##TITLE=t\n##XUNITS=1/CM\n##NPOINTS=1\n##XYPOINTS=(XY..XY)\n1,2\n3,4\n##END=\n"},
         {"Not a JCAMP", "100,1\n200,2\n"},
     };
     for (const Case& c : cases) {
@@ -191,6 +195,10 @@ TEST(Jcamp, PointTablesUnitsAndCompoundFiles) {
     outcome = ReadJcampSpectrum(nm, 500, s);
     ASSERT_TRUE(outcome.ok) << outcome.message;
     ExpectPoints(s, {392.156863f, 769.230769f}, {1, 2}, "nm");
+    outcome =
+        ReadJcampSpectrum("##TITLE=um\n##XUNITS=MICROMETERS\n##XYPOINTS=(XY..XY)\n0.51,1\n0.52,2\n##END=\n", 500, s);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    ExpectPoints(s, {392.156863f, 769.230769f}, {1, 2}, "micrometres");
 
     outcome = ReadJcampSpectrum("##TITLE=set\n##JCAMP-DX=5.01\n##BLOCKS=3\n"
                                 "##TITLE=link only\n##END=\n"
@@ -213,6 +221,12 @@ TEST(Jcamp, DifDupWrittenWithYChecks) {
               "##LASTX=107\n##DELTAX=1\n##FIRSTY=5\n##NPOINTS=8\n##XYDATA=(X++(Y..Y))\n"
               "1000000 E000000J000000J500000%Tk000000p000000J500000\n"
               "1070000 @\n##END=\n");
+    // A Y that is not a number has no compressed form: the point is left out.
+    InterchangeSpectrum gap{{100, 101, 102}, {1, NAN, 3}, "gap"};
+    InterchangeSpectrum back;
+    ReadOutcome outcome = ReadJcampSpectrum(WriteJcampSpectrum(gap, JcampForm::DifDup), 0, back);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    ExpectPoints(back, {100, 102}, {1, 3}, "gap");
 }
 
 // Seven- and eight-digit differences in both directions, with runs of equal
@@ -299,6 +313,8 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
     multi.f32(588, 9), multi.f32(592, 9), multi.f32(596, 9);
     // Each subfile its own X (TXYXYS): subfile header at 512 with the count,
     // X 300, 100, 200 at 544, Y after them at 556.
+    SpcBytes wavenumbers = even;
+    wavenumbers.u8(28, 1);
     SpcBytes ownX = SpcHeader(0xC4, 0);
     ownX.u8(513, 0x80);
     ownX.u32(528, 3);
@@ -311,9 +327,13 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
         Floats y;
     };
     const Case cases[] = {
-        {"even float", even, {1.5f, 2.5f, -4}}, {"X array", xArray, {1.5f, 2.5f, -4}},
-        {"32-bit", int32, {1.5f, 2.5f, -1}},    {"16-bit", int16, {1.5f, 2.5f, -4}},
-        {"multi", multi, {1.5f, 2.5f, -4}},     {"own X", ownX, {1.5f, 2.5f, -4}},
+        {"even float", even, {1.5f, 2.5f, -4}},
+        {"X array", xArray, {1.5f, 2.5f, -4}},
+        {"32-bit", int32, {1.5f, 2.5f, -1}},
+        {"16-bit", int16, {1.5f, 2.5f, -4}},
+        {"multi", multi, {1.5f, 2.5f, -4}},
+        {"own X", ownX, {1.5f, 2.5f, -4}},
+        {"wavenumbers", wavenumbers, {1.5f, 2.5f, -4}},
     };
     for (const Case& c : cases) {
         InterchangeSpectrum s;
@@ -323,6 +343,15 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
         EXPECT_EQ(s.title, "spc test");
         EXPECT_EQ(outcome.notice.empty(), &c.file != &multi) << c.name;
     }
+    // X in micrometres needs the laser line: 1e7/500 - 1e7/510 and so on.
+    SpcBytes um = even;
+    um.u8(28, 2);
+    um.f64(8, 0.51);
+    um.f64(16, 0.53);
+    InterchangeSpectrum s;
+    EXPECT_TRUE(ReadSpcSpectrum(um.bytes, 0, s).needsLaser);
+    ASSERT_TRUE(ReadSpcSpectrum(um.bytes, 500, s).ok);
+    ExpectPoints(s, {392.156863f, 769.230769f, 1132.075472f}, {1.5f, 2.5f, -4}, "micrometres");
 }
 
 TEST(Spc, RefusesOtherFormsAndDamage) {

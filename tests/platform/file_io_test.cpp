@@ -212,8 +212,11 @@ TEST(FileIo, AtomicWriteReachesTheDiskBeforeItsRename) {
     test::TempDir dir;
     const std::string target = dir.path() + "a.rlb";
     Write(target, "old");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(target, mode);
     FileCallLog log;
     ASSERT_TRUE(WriteFileAtomically(target, "new bytes"));
+    EXPECT_EQ(fs::status(target).permissions(), mode); // the replaced file's, not the temporary's
     ASSERT_FALSE(log.calls.empty());
     const std::string temp = log.calls.front().substr(std::string("open ").size());
     EXPECT_TRUE(IsOwnTemporaryName(fs::path(temp).filename().string(), "a.rlb")) << temp;
@@ -224,6 +227,22 @@ TEST(FileIo, AtomicWriteReachesTheDiskBeforeItsRename) {
         EXPECT_FALSE(WriteFileAtomically(target, "newer")) << failing;
         EXPECT_EQ(test::SnapshotFolder(dir.path()), (test::FolderSnapshot{{"a.rlb", "new bytes"}})) << failing;
     }
+}
+
+// A file of exactly the limit is read and one byte more is not, also when
+// the size the file system tells is short of the bytes there are (a /proc
+// file, which tells 0; a file that grew since it was measured).
+TEST(FileIo, TheSizeLimitHoldsToTheByte) {
+    test::TempDir dir;
+    Write(dir.path() + "five", "12345");
+    std::string content;
+    EXPECT_EQ(ReadWholeFile(dir.path() + "five", content, 5), LoadResult::Loaded);
+    EXPECT_EQ(content, "12345");
+    EXPECT_EQ(ReadWholeFile(dir.path() + "five", content, 4), LoadResult::TooLarge);
+    EXPECT_EQ(ReadFile(dir.path() + "five", content, {.maxBytes = 4, .firstBytesOnly = true}), LoadResult::Loaded);
+    EXPECT_EQ(content, "1234");
+    ASSERT_EQ(fs::file_size("/proc/self/status"), 0u);
+    EXPECT_EQ(ReadWholeFile("/proc/self/status", content, 10), LoadResult::TooLarge);
 }
 
 TEST(FileIo, SameFileIsTheSameInodeWhateverTheSpelling) {
@@ -261,6 +280,14 @@ TEST(DisplayText, ControlCharactersAreEscapedAndTheRestKept) {
          "\\xe2\\x80\\xaetxt"},           // right-to-left override
         {"cut\xe2\x80", "cut\\xe2\\x80"}, // a sequence cut short
         {"\xc0\xaf", "\\xc0\\xaf"},       // an overlong '/'
+        // The edges of what is escaped, on both sides.
+        {"\x1f \x20", "\\x1f  "},
+        {"\xc2\x9f \xc2\xa0", "\\xc2\\x9f \xc2\xa0"},                  // last C1 control, no-break space
+        {"\xe2\x80\xa7\xe2\x80\xa8", "\xe2\x80\xa7\\xe2\\x80\\xa8"},   // hyphenation point, line separator
+        {"\xe2\x80\xae\xe2\x80\xaf", "\\xe2\\x80\\xae\xe2\x80\xaf"},   // RLO, narrow no-break space
+        {"\xe0\x80\xaf \xe0\xa0\x80", "\\xe0\\x80\\xaf \xe0\xa0\x80"}, // overlong, U+0800
+        {"\xed\xa0\x80 \xed\x9f\xbf", "\\xed\\xa0\\x80 \xed\x9f\xbf"}, // surrogate, U+D7FF
+        {"\xf4\x90\x80\x80 \xf4\x8f\xbf\xbf", "\\xf4\\x90\\x80\\x80 \xf4\x8f\xbf\xbf"}, // past U+10FFFF, U+10FFFF
     };
     for (const auto& [raw, shown] : cases)
         EXPECT_EQ(EscapeControlCharacters(raw), shown);
