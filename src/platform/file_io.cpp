@@ -12,6 +12,8 @@
 #include <memory>
 #include <random>
 
+#include "platform/file_calls.h"
+
 namespace veltrane {
 
 namespace fs = std::filesystem;
@@ -70,7 +72,7 @@ bool linkStaysInFolder(const std::string& path, std::string& resolved) {
 
 bool writeAll(int fd, std::string_view content) {
     while (!content.empty()) {
-        ssize_t written = ::write(fd, content.data(), content.size());
+        ssize_t written = ActiveFileCalls().write(fd, content.data(), content.size());
         if (written < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -154,7 +156,7 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         tempPath = temporaryName(target);
         // O_EXCL fails rather than reuse a name in use.
-        fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = ActiveFileCalls().open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return false;
@@ -164,14 +166,14 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
     if (ok && existed) ::fchmod(file.get(), old.st_mode & 07777); // a failure here only loses the old mode
     // On the disk before the rename makes it the file: otherwise a power cut
     // soon after could leave the new name on an empty file.
-    ok = ok && ::fsync(file.get()) == 0;
+    ok = ok && ActiveFileCalls().fsync(file.get()) == 0;
     ok = file.close() && ok;
     if (ok) {
         // Something else may have taken the name meanwhile.
         struct stat now {};
         if (::lstat(target.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) ok = false;
     }
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    ok = ok && ActiveFileCalls().rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(tempPath.c_str());
     return ok;
 }
@@ -187,7 +189,7 @@ LoadResult ReadFile(const std::string& path, std::string& content, const ReadLim
     if (limits.withinFolder && !linkStaysInFolder(path, openPath)) return LoadResult::NotRegular;
 
     // Never blocks, even if a FIFO was put in the file's place since.
-    Descriptor file(::open(openPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Descriptor file(ActiveFileCalls().open(openPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
     if (file.get() < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
     if (::fstat(file.get(), &st) != 0) return LoadResult::Failed;
     if (!S_ISREG(st.st_mode)) return LoadResult::NotRegular;

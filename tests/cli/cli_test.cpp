@@ -709,14 +709,20 @@ TEST(LargeFolder, ListingMoreLibrariesThanTheGridHoldsIsAnError) {
     const std::string many = dir.path();
     // Hard links to a few empty files: names are all a listing needs, and
     // they are quicker to make than files (ext4 allows 65000 links to one).
-    for (int i = 0; i < 65536; ++i) {
+    auto add = [&](int i) {
         const std::string name = many + std::to_string(i) + ".rlb",
                           source = many + std::to_string(i / 50000 * 50000) + ".rlb";
-        if (i % 50000 == 0)
-            ::close(::open(name.c_str(), O_WRONLY | O_CREAT, 0644));
-        else
-            ASSERT_EQ(::link(source.c_str(), name.c_str()), 0);
-    }
+        if (i % 50000 != 0) return ::link(source.c_str(), name.c_str()) == 0;
+        ::close(::open(name.c_str(), O_WRONLY | O_CREAT, 0644));
+        return true;
+    };
+    for (int i = 0; i < 65535; ++i)
+        ASSERT_TRUE(add(i)) << i;
+    // Exactly as many as the grid holds are no error.
+    Outcome full = Cli({"list", many});
+    EXPECT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(Lines(full.out).size(), 65535u);
+    ASSERT_TRUE(add(65535));
     Outcome r = Cli({"list", many});
     EXPECT_EQ(r.status, kExitFailure);
     EXPECT_EQ(Lines(r.out).size(), 65535u);
@@ -1077,6 +1083,88 @@ TEST(CliBaseline, CorrectedPlusBaselineIsTheSpectrumOnWholeWavenumbers) {
         EXPECT_NEAR(corrected + baseline, truth, 0.05 + 1e-3 * truth) << lines[k];
     }
     EXPECT_EQ(Cli({"baseline"}).status, kExitUsage);
+}
+
+// A file that takes no part is named on standard error like every other
+// path there: escaped, as a file name may carry a terminal's control codes.
+TEST(CliIdentify, SkippedFilesAreNamedWithControlCharactersEscaped) {
+    TempDir dir;
+    const std::string lib = dir.path() + "lib/";
+    std::filesystem::create_directories(lib);
+    WriteBytes(lib + "evil\x1b]0;owned\x07.rlb", "not a library");
+    std::string csv;
+    for (int i = 0; i < 400; ++i)
+        csv += std::to_string(200 + i) + "," + std::to_string(i % 80 == 40 ? 900 : 100) + "\n";
+    WriteBytes(dir.path() + "unknown.csv", csv);
+    Outcome r = Cli({"identify", dir.path() + "unknown.csv", "--library", lib, "--index", dir.path() + "index.sqlite"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(IndexFolderKey(lib) + "evil\\x1b]0;owned\\x07.rlb: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
+}
+
+// An output that is the input, by any spelling or a hard link, would replace
+// the only copy of the spectrum with a conversion of itself.
+TEST(CliConvert, RefusesToWriteOverItsInput) {
+    TempDir dir;
+    const std::string csv = dir.path() + "s.csv", text = "100,1\n200,2\n300,3\n";
+    WriteBytes(csv, text);
+    std::filesystem::create_hard_link(csv, dir.path() + "hard.csv");
+    for (const std::string& output : {csv, dir.path() + "./s.csv", dir.path() + "hard.csv"}) {
+        Outcome r = Cli({"convert", csv, output});
+        EXPECT_EQ(r.status, kExitFailure) << output;
+        EXPECT_EQ(r.err, output + ": Output file is an input file!\n");
+    }
+    EXPECT_EQ(ReadBytes(csv), text);
+    EXPECT_EQ(test::TemporaryFiles(test::SnapshotFolder(dir.path())), 0u);
+}
+
+// The verdict weighs the best hit against the best one of another name,
+// also when only the best is printed.
+TEST(CliIdentify, TheVerdictLooksPastThePrintedHits) {
+    TempDir dir;
+    const std::string folder = dir.path() + "twins/", unknown = dir.path() + "unknown.rlb";
+    std::filesystem::create_directories(folder);
+    WriteBytes(folder + "a.rlb", BandLibraryBytes("Calcite", 1086));
+    WriteBytes(folder + "b.rlb", BandLibraryBytes("Aragonite", 1086));
+    WriteBytes(unknown, BandLibraryBytes("unknown", 1086));
+    Outcome r = Cli({"identify", unknown, "--library", folder, "--index", dir.path() + "index.sqlite", "--top", "1"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
+    EXPECT_EQ(r.err.rfind("Possible match: Calcite, HQI 100.0, next Aragonite 100.0", 0), 0u) << r.err;
+}
+
+// A window without one finite point is an empty table in CSV; JCAMP-DX and
+// SPC have no form for a spectrum of no points.
+TEST(CliExport, NoPointsMakeAnEmptyTableAndNoOtherFile) {
+    TempDir dir;
+    RawLayout layout;
+    layout.intensity.assign(256, std::nanf(""));
+    WriteBytes(dir.path() + "n.rsd", RawBytes(layout));
+    Outcome csv = Cli({"export", dir.path() + "n.rsd"});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, "raman_shift_cm-1,intensity\n");
+    for (const char* format : {"jcamp", "spc"}) {
+        Outcome r = Cli({"export", dir.path() + "n.rsd", "--format", format});
+        EXPECT_EQ(r.status, kExitFailure) << format;
+        EXPECT_EQ(r.err, dir.path() + "n.rsd: no points to export.\n") << format;
+    }
+}
+
+// Numbers outside an option's range are refused as wrong arguments, never
+// taken: a laser line of 0 nm would make every shift infinite, and a
+// simulator at speed 0 would never get anywhere.
+TEST(CliOptions, NumbersOutsideTheirRangeAreUsageErrors) {
+    TempDir dir;
+    WriteBytes(dir.path() + "s.csv", "100,1\n200,2\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"convert", dir.path() + "s.csv", dir.path() + "t.jdx", "--laser", "0"},
+        {"info", dir.path() + "s.csv", "--laser", "-532"},
+        {"measure", "--simulator", "--sim-speed", "0", "-o", dir.path() + "m.rsd"},
+    };
+    for (const std::vector<std::string>& command : commands)
+        EXPECT_EQ(Cli(command).status, kExitUsage) << command[0];
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "t.jdx"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
 }
 
 } // namespace

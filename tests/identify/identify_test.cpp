@@ -148,6 +148,33 @@ TEST(Bands, FoundWhereTheyAreAndAgreeWithinTheTolerance) {
             EXPECT_NEAR(agreement, 0.5 * (1.0 + share), 1e-6);
         }
     }
+    // The tolerance's edges: 6 cm-1 either way agree, 7 do not.
+    const BandList at1000{{1000}, {1.0f}};
+    for (const auto& [position, agreement] :
+         std::vector<std::pair<std::int32_t, double>>{{994, 1.0}, {1006, 1.0}, {993, 0.0}, {1007, 0.0}})
+        EXPECT_EQ(BandAgreement(at1000, BandList{{position}, {1.0f}}, 900, 1100), agreement) << position;
+}
+
+TEST(Bands, AFlatTopIsOneBandAtItsMiddle) {
+    // A box of 30 ones stays exactly flat where the whole smoothing kernel
+    // lies inside it, from 106 to 123.
+    GridSpectrum g{0, std::vector<float>(300, 0.0f)};
+    std::fill(g.values.begin() + 100, g.values.begin() + 130, 1.0f);
+    BandList bands = FindBands(g.start, g.values.data(), g.values.size());
+    EXPECT_EQ(bands.positions, std::vector<std::int32_t>{114});
+}
+
+// An intensity that rises linearly is what every pixel averages to at its
+// centre, so it comes through the pixels unchanged.
+TEST(ThroughPixels, EachPixelAveragesTheIntensityOverItsShare) {
+    std::vector<float> values(10);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        values[k] = std::sqrt(static_cast<float>(k)); // intensity k at wavenumber k
+    GridSpectrum seen = ThroughPixels(0, values.data(), values.size(), {2.0, 5.0, 8.0});
+    EXPECT_EQ(seen.start, 2);
+    ASSERT_EQ(seen.values.size(), 7u);
+    for (std::size_t i = 0; i < seen.values.size(); ++i)
+        EXPECT_NEAR(seen.values[i], std::sqrt(2.0 + static_cast<double>(i)), 1e-6) << i;
 }
 
 TEST(RankLibrary, BestFirstTopNAndEntriesWithTooFewPointsApart) {
@@ -169,8 +196,32 @@ TEST(RankLibrary, BestFirstTopNAndEntriesWithTooFewPointsApart) {
     EXPECT_EQ(ranking.tooFewPoints, std::vector<std::size_t>{5});
 }
 
+// Bands can lift an entry past one of a higher correlation, so a search for
+// the best few may not stop before an entry whose bands could still do so.
+TEST(RankLibrary, BandsLiftAnEntryPastABetterCorrelatedOne) {
+    auto gaussians = [](double shift, double width) {
+        GridSpectrum g{0, std::vector<float>(1500, 0.0f)};
+        for (std::size_t k = 0; k < g.values.size(); ++k)
+            for (double centre : {400.0, 800.0, 1100.0})
+                g.values[k] += static_cast<float>(std::exp(-0.5 * std::pow((k - centre - shift) / width, 2)));
+        return g;
+    };
+    PreparedLibrary library;
+    GridSpectrum shifted = gaussians(8.0, 15.0), narrow = gaussians(0.0, 6.0); // shifted correlates better
+    library.add(shifted.start, shifted.values.data(), shifted.values.size());
+    library.add(narrow.start, narrow.values.data(), narrow.values.size());
+    const GridSpectrum unknown = gaussians(0.0, 15.0);
+    Ranking all = RankLibrary(unknown, library, {});
+    ASSERT_EQ(all.hits.size(), 2u);
+    EXPECT_EQ(all.hits[0].entry, 1u);
+    Ranking best = RankLibrary(unknown, library, {}, 1);
+    ASSERT_EQ(best.hits.size(), 1u);
+    EXPECT_EQ(best.hits[0].entry, 1u);
+    EXPECT_EQ(best.hits[0].hqi, all.hits[0].hqi);
+}
+
 TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
-    const std::vector<std::string> names = {"Calcite", " calcite", "Aragonite", "Gypsum"};
+    const std::vector<std::string> names = {"Calcite", " calcite", "Aragonite", "Gypsum", "PE", "PP"};
     auto nameOf = [&](std::size_t entry) -> const std::string& { return names[entry]; };
     const VerdictThresholds t{75.0, 6.0, 70.0};
     struct Case {
@@ -183,6 +234,9 @@ TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
         {{{0, 80.0}, {2, 76.0}}, Verdict::PossibleMatch, 1, "Possible match: Calcite, HQI 80.0, next Aragonite 76.0"},
         {{{3, 72.0}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 72.0"},
         {{{3, 75.0}}, Verdict::Match, std::nullopt, "Match: Gypsum, HQI 75.0"},
+        {{{0, 81.0}, {2, 75.0}}, Verdict::Match, 1, "Match: Calcite, HQI 81.0, next Aragonite 75.0"}, // lead of 6
+        {{{3, 70.0}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 70.0"},
+        {{{4, 90.0}, {5, 88.0}}, Verdict::PossibleMatch, 1, "Possible match: PE, HQI 90.0, next PP 88.0"},
         {{{2, 69.9}, {3, 10.0}}, Verdict::NoMatch, 1, "No match (closest Aragonite, HQI 69.9)"},
         {{}, Verdict::NoMatch, std::nullopt, "No match"},
     };
@@ -205,7 +259,8 @@ TEST(SearchRange, ParsesLowColonHigh) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->low, -50);
     EXPECT_EQ(r->high, 99);
-    for (const char* bad : {"", "400", "400:", ":3200", "3200:400", "400:400", "a:b", "400:3200:1", "nan:5", "1:inf"})
+    for (const char* bad :
+         {"", "400", "400:", ":3200", "3200:400", "400:400", "a:b", "400:3200:1", "nan:5", "1:inf", "1.2:1.8"})
         EXPECT_FALSE(ParseSearchRange(bad)) << bad;
 }
 
@@ -266,6 +321,7 @@ TEST(ShiftSpectrum, EachLayoutGivesRamanShifts) {
         shifts[i] = 20.0f + 48.0f * static_cast<float>(i);
     }
     EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 165), 0, nm), s), ShiftRead::WavelengthAxis);
+    EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("class", 1), 0, nm), s), ShiftRead::WavelengthAxis);
     EXPECT_EQ(ReadShiftSpectrum(PcLibraryBytes(HeaderBytes("small", 1), 0, shifts), s), ShiftRead::Ok);
     EXPECT_EQ(s.shift.size(), 256u);
     EXPECT_EQ(ReadShiftSpectrum(std::string(1000, '\0'), s), ShiftRead::UnknownFormat);
@@ -365,6 +421,36 @@ TEST_F(IndexFixture, NoStaleHitAfterAChangeADeleteOrARename) {
     hit = best(b, &report);
     EXPECT_EQ(hit.first, "");
     EXPECT_EQ(report.dropped, 2u);
+}
+
+// A folder that is gone (a temporary one, an unplugged drive) is no longer
+// searched, so its rows would never be compared with a listing again; the
+// next update of any folder must still take them out of the file.
+TEST_F(IndexFixture, RowsOfAFolderThatIsGoneAreRemoved) {
+    const std::string gone = dir.path() + "stick/";
+    std::filesystem::create_directories(gone);
+    // Files that do not read are indexed too, with their reason; they cost no baseline.
+    WriteBytes(folder + "kept.rlb", "not a library");
+    WriteBytes(gone + "a.rlb", "not a library");
+    WriteBytes(gone + "b.rlb", "not a library");
+    auto rowsOf = [&](const std::string& f) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* count = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM entries WHERE folder = ?", -1, &count, nullptr);
+        sqlite3_bind_text(count, 1, IndexFolderKey(f).c_str(), -1, SQLITE_TRANSIENT);
+        int rows = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
+        sqlite3_finalize(count);
+        sqlite3_close(db);
+        return rows;
+    };
+    ASSERT_TRUE(LibraryIndex(database).update({folder, gone}).ok);
+    ASSERT_EQ(rowsOf(gone), 2);
+    const std::string goneKey = IndexFolderKey(gone);
+    std::filesystem::remove_all(gone);
+    ASSERT_TRUE(LibraryIndex(database).update({folder}).ok);
+    EXPECT_EQ(rowsOf(goneKey), 0);
+    EXPECT_EQ(rowsOf(folder), 1);
 }
 
 ino_t InodeOf(const std::string& path) {

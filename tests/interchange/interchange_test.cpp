@@ -64,6 +64,8 @@ TEST(DelimitedText, RefusesWhatIsNotTwoColumnsAndLeavesTheSpectrum) {
         EXPECT_FALSE(outcome.message.empty()) << text;
         EXPECT_EQ(s.x, Floats{7}) << text;
     }
+    InterchangeSpectrum s;
+    EXPECT_EQ(ReadDelimitedSpectrum("100,1\n", s).message, "No two columns of numbers found.");
 }
 
 // ---- JCAMP-DX ---------------------------------------------------------------------
@@ -106,6 +108,30 @@ TEST(Jcamp, EveryAsdfFormGivesTheSameSpectrum) {
     }
 }
 
+// DUP repeats what came last: after a difference the difference, so a
+// straight line is one value, one difference and a count. A count that ends
+// exactly at NPOINTS completes the data.
+TEST(Jcamp, DupRepeatsTheLastDifferenceAndMayFillNpoints) {
+    const std::string four = "##FIRSTX=1\n##LASTX=4\n##NPOINTS=4\n";
+    struct Case {
+        const char* name;
+        std::string data;
+        Floats y;
+    };
+    const Case cases[] = {
+        {"rising", "1 A0JU\n", {10, 11, 12, 13}},
+        {"falling, Y-check", "1 A0jU\n4 G\n", {10, 9, 8, 7}},
+        {"value repeated", "1 A0V\n", {10, 10, 10, 10}},
+        {"over two lines", "1 A0JT\n3 A2L\n", {10, 11, 12, 15}},
+    };
+    for (const Case& c : cases) {
+        InterchangeSpectrum s;
+        ReadOutcome outcome = ReadJcampSpectrum(JcampFile(four, c.data), 0, s);
+        ASSERT_TRUE(outcome.ok) << c.name << ": " << outcome.message;
+        ExpectPoints(s, {1, 2, 3, 4}, c.y, c.name);
+    }
+}
+
 TEST(Jcamp, MismatchesAndDamageAreRefused) {
     struct Case {
         const char* name; // and a word the message must hold
@@ -118,15 +144,18 @@ TEST(Jcamp, MismatchesAndDamageAreRefused) {
          JcampFile("##FIRSTX=100\n##LASTX=108\n##NPOINTS=9\n##YFACTOR=0.5\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
         {"DELTAX",
          JcampFile("##FIRSTX=100\n##LASTX=107\n##DELTAX=2\n##NPOINTS=8\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
+        {"DELTAX", JcampFile("##FIRSTX=100\n##LASTX=101\n##DELTAX=2\n##NPOINTS=2\n", "100 10 12\n")},
         {"X does not agree", JcampFile(kLabels, "100 10 12 15 15\n105 15 11 -3 0\n")},
         {"FIRSTY", JcampFile(kLabels + "##FIRSTY=6\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
         {"FIRSTX", JcampFile("##LASTX=107\n##NPOINTS=8\n", "100 10 12 15 15\n104 15 11 -3 0\n")},
         {"missing values", JcampFile(kLabels, "100 10 12 ? 15\n104 15 11 -3 0\n")},
         {"DUP", JcampFile(kLabels, "100 T\n")},
         {"NPOINTS", JcampFile(kLabels, "100 A0s99999999\n")},
+        {"NPOINTS", JcampFile("##FIRSTX=1\n##LASTX=4\n##NPOINTS=4\n", "1 A0JV\n")}, // one beyond
         {"XUNITS", "##TITLE=t\n##XUNITS=HZ\n##XYPOINTS=(XY..XY)\n1,2\n##END=\n"},
         {"END", "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2\n"},
         {"inside a point", "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n1,2,3\n##END=\n"},
+        {"NPOINTS", "##TITLE=t\n##XUNITS=1/CM\n##NPOINTS=1\n##XYPOINTS=(XY..XY)\n1,2\n3,4\n##END=\n"},
         {"Not a JCAMP", "100,1\n200,2\n"},
     };
     for (const Case& c : cases) {
@@ -152,6 +181,11 @@ TEST(Jcamp, PointTablesUnitsAndCompoundFiles) {
         ReadJcampSpectrum("##TITLE=peaks\n##XUNITS=1/CM\n##PEAK TABLE=(XYW..XYW)\n500,10,1 600,20,2\n##END=\n", 0, s);
     ASSERT_TRUE(outcome.ok) << outcome.message;
     ExpectPoints(s, {500, 600}, {10, 20}, "PEAK TABLE");
+    // XFACTOR scales the X of pairs as it scales those of ##XYDATA.
+    outcome = ReadJcampSpectrum(
+        "##TITLE=factors\n##XUNITS=1/CM\n##XFACTOR=10\n##YFACTOR=0.5\n##XYPOINTS=(XY..XY)\n10,1\n20,4\n##END=\n", 0, s);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    ExpectPoints(s, {100, 200}, {0.5f, 2}, "XFACTOR");
 
     // Wavelengths need the laser line: 1e7/500 - 1e7/510 and 1e7/500 - 1e7/520.
     const std::string nm = "##TITLE=nm\n##XUNITS=NANOMETERS\n##XYPOINTS=(XY..XY)\n510,1\n520,2\n##END=\n";
@@ -161,6 +195,10 @@ TEST(Jcamp, PointTablesUnitsAndCompoundFiles) {
     outcome = ReadJcampSpectrum(nm, 500, s);
     ASSERT_TRUE(outcome.ok) << outcome.message;
     ExpectPoints(s, {392.156863f, 769.230769f}, {1, 2}, "nm");
+    outcome =
+        ReadJcampSpectrum("##TITLE=um\n##XUNITS=MICROMETERS\n##XYPOINTS=(XY..XY)\n0.51,1\n0.52,2\n##END=\n", 500, s);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    ExpectPoints(s, {392.156863f, 769.230769f}, {1, 2}, "micrometres");
 
     outcome = ReadJcampSpectrum("##TITLE=set\n##JCAMP-DX=5.01\n##BLOCKS=3\n"
                                 "##TITLE=link only\n##END=\n"
@@ -183,6 +221,41 @@ TEST(Jcamp, DifDupWrittenWithYChecks) {
               "##LASTX=107\n##DELTAX=1\n##FIRSTY=5\n##NPOINTS=8\n##XYDATA=(X++(Y..Y))\n"
               "1000000 E000000J000000J500000%Tk000000p000000J500000\n"
               "1070000 @\n##END=\n");
+    // A Y that is not a number has no compressed form: the point is left out.
+    InterchangeSpectrum gap{{100, 101, 102}, {1, NAN, 3}, "gap"};
+    InterchangeSpectrum back;
+    ReadOutcome outcome = ReadJcampSpectrum(WriteJcampSpectrum(gap, JcampForm::DifDup), 0, back);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    ExpectPoints(back, {100, 102}, {1, 3}, "gap");
+}
+
+// Seven- and eight-digit differences in both directions, with runs of equal
+// ones between, make the longest tokens there are. A line must still end
+// within the 80 characters JCAMP-DX allows, and every value read back.
+TEST(Jcamp, DifDupLinesStayWithinEightyCharacters) {
+    InterchangeSpectrum s{{}, {}, "long lines"};
+    std::uint32_t seed = 12345;
+    float ramp = 0;
+    for (int i = 0; i < 400; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const bool inRamp = i % 40 >= 30;
+        ramp = inRamp ? ramp + 1234567.0f : -6000000.0f;
+        s.x.push_back(static_cast<float>(1000 + i));
+        s.y.push_back(inRamp ? ramp : static_cast<float>(static_cast<std::int32_t>(seed % 19999999u) - 9999999));
+    }
+    const std::string text = WriteJcampSpectrum(s, JcampForm::DifDup);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < text.size(); ++lines) {
+        std::size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(end - at, 80u) << text.substr(at, end - at);
+        at = end + 1;
+    }
+    EXPECT_GT(lines, 50u);
+    InterchangeSpectrum back;
+    ReadOutcome outcome = ReadJcampSpectrum(text, 0, back);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_EQ(back.y, s.y); // whole numbers below 2^24: exact in float32 and with YFACTOR 1
 }
 
 // ---- SPC ------------------------------------------------------------------------------
@@ -238,6 +311,15 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
     multi.f32(544, 1.5f), multi.f32(548, 2.5f), multi.f32(552, -4.0f);
     multi.u8(557, 0x80);
     multi.f32(588, 9), multi.f32(592, 9), multi.f32(596, 9);
+    // Each subfile its own X (TXYXYS): subfile header at 512 with the count,
+    // X 300, 100, 200 at 544, Y after them at 556.
+    SpcBytes wavenumbers = even;
+    wavenumbers.u8(28, 1);
+    SpcBytes ownX = SpcHeader(0xC4, 0);
+    ownX.u8(513, 0x80);
+    ownX.u32(528, 3);
+    ownX.f32(544, 300), ownX.f32(548, 100), ownX.f32(552, 200);
+    ownX.f32(556, -4.0f), ownX.f32(560, 1.5f), ownX.f32(564, 2.5f);
 
     struct Case {
         const char* name;
@@ -245,9 +327,13 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
         Floats y;
     };
     const Case cases[] = {
-        {"even float", even, {1.5f, 2.5f, -4}}, {"X array", xArray, {1.5f, 2.5f, -4}},
-        {"32-bit", int32, {1.5f, 2.5f, -1}},    {"16-bit", int16, {1.5f, 2.5f, -4}},
+        {"even float", even, {1.5f, 2.5f, -4}},
+        {"X array", xArray, {1.5f, 2.5f, -4}},
+        {"32-bit", int32, {1.5f, 2.5f, -1}},
+        {"16-bit", int16, {1.5f, 2.5f, -4}},
         {"multi", multi, {1.5f, 2.5f, -4}},
+        {"own X", ownX, {1.5f, 2.5f, -4}},
+        {"wavenumbers", wavenumbers, {1.5f, 2.5f, -4}},
     };
     for (const Case& c : cases) {
         InterchangeSpectrum s;
@@ -257,6 +343,15 @@ TEST(Spc, EvenAndXArrayWithFloatAndScaledIntegers) {
         EXPECT_EQ(s.title, "spc test");
         EXPECT_EQ(outcome.notice.empty(), &c.file != &multi) << c.name;
     }
+    // X in micrometres needs the laser line: 1e7/500 - 1e7/510 and so on.
+    SpcBytes um = even;
+    um.u8(28, 2);
+    um.f64(8, 0.51);
+    um.f64(16, 0.53);
+    InterchangeSpectrum s;
+    EXPECT_TRUE(ReadSpcSpectrum(um.bytes, 0, s).needsLaser);
+    ASSERT_TRUE(ReadSpcSpectrum(um.bytes, 500, s).ok);
+    ExpectPoints(s, {392.156863f, 769.230769f, 1132.075472f}, {1.5f, 2.5f, -4}, "micrometres");
 }
 
 TEST(Spc, RefusesOtherFormsAndDamage) {

@@ -2,10 +2,13 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "platform/display_text.h"
+#include "platform/file_calls.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
 #include "support/file_faults.h"
@@ -20,6 +23,57 @@ void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// The opens, writes, fsyncs and renames file_io makes while it lives, as
+// "open PATH", "write PATH BYTES", "fsync PATH" and "rename FROM -> TO" (a
+// descriptor shown as the path it was opened with). The call named by
+// `failing` fails with EIO instead of reaching the kernel. What these calls
+// do leaves no trace in any file (a FIFO opened and closed, bytes not yet on
+// the disk), so the tests below look at them through the platform's seam.
+class FileCallLog {
+public:
+    FileCallLog() : m_saved(ActiveFileCalls()) {
+        s_log = this;
+        ActiveFileCalls() = {&Open, &WriteBytes, &Fsync, &Rename};
+    }
+    ~FileCallLog() {
+        ActiveFileCalls() = m_saved;
+        s_log = nullptr;
+    }
+    FileCallLog(const FileCallLog&) = delete;
+    FileCallLog& operator=(const FileCallLog&) = delete;
+
+    std::vector<std::string> calls;
+    std::string failing;
+
+private:
+    bool fails(const std::string& call) {
+        if (failing != call) return false;
+        errno = EIO;
+        return true;
+    }
+    static int Open(const char* path, int flags, mode_t mode) {
+        s_log->calls.push_back(std::string("open ") + path);
+        int fd = s_log->fails("open") ? -1 : SystemFileCalls().open(path, flags, mode);
+        if (fd >= 0) s_log->m_paths[fd] = path;
+        return fd;
+    }
+    static ssize_t WriteBytes(int fd, const void* data, std::size_t size) {
+        s_log->calls.push_back("write " + s_log->m_paths[fd] + " " + std::to_string(size));
+        return s_log->fails("write") ? -1 : SystemFileCalls().write(fd, data, size);
+    }
+    static int Fsync(int fd) {
+        s_log->calls.push_back("fsync " + s_log->m_paths[fd]);
+        return s_log->fails("fsync") ? -1 : SystemFileCalls().fsync(fd);
+    }
+    static int Rename(const char* from, const char* to) {
+        s_log->calls.push_back(std::string("rename ") + from + " -> " + to);
+        return s_log->fails("rename") ? -1 : SystemFileCalls().rename(from, to);
+    }
+    static inline FileCallLog* s_log = nullptr;
+    FileCalls m_saved;
+    std::map<int, std::string> m_paths;
+};
+
 // These run under a one-second ctest time limit: a reader that opened a FIFO
 // would wait for a writer for ever, and one that read /dev/zero would fill
 // the memory.
@@ -30,16 +84,25 @@ TEST(SpecialFiles, ReadersRefuseFifosDevicesAndFoldersWithoutOpeningThem) {
         paths.push_back(node.path);
     fs::create_symlink(dir.path() + "fifo", dir.path() + "link-to-fifo");
     paths.push_back(dir.path() + "link-to-fifo");
+    FileCallLog log;
     for (const std::string& path : paths) {
         std::string content = "untouched";
         EXPECT_EQ(ReadWholeFile(path, content), LoadResult::NotRegular) << path;
         EXPECT_EQ(ReadFile(path, content, {.maxBytes = 120, .firstBytesOnly = true}), LoadResult::NotRegular) << path;
+        EXPECT_EQ(ReadFile(path, content, {.withinFolder = true}), LoadResult::NotRegular) << path;
         EXPECT_EQ(content, "untouched");
         // The settings file: defaults, and no write that would replace it.
         IniFile ini(path);
         EXPECT_EQ(ini.readInteger("Form", "file", 255), 255) << path;
         EXPECT_FALSE(ini.writeString("Form", "file", "1")) << path;
     }
+    // Refused by the open's own descriptor would be too late: opening alone
+    // releases a FIFO's writer and acts on some devices.
+    EXPECT_EQ(log.calls, std::vector<std::string>{});
+    Write(dir.path() + "plain", "x");
+    std::string content;
+    EXPECT_EQ(ReadWholeFile(dir.path() + "plain", content), LoadResult::Loaded);
+    EXPECT_EQ(log.calls, std::vector<std::string>{"open " + dir.path() + "plain"});
 }
 
 TEST(SpecialFiles, AtomicWritesReplaceOnlyRegularFiles) {
@@ -50,8 +113,12 @@ TEST(SpecialFiles, AtomicWritesReplaceOnlyRegularFiles) {
     std::vector<std::string> targets = {dir.path() + "link-to-fifo", dir.path() + "folder"};
     for (const test::SpecialNode& node : nodes)
         targets.push_back(node.path);
-    for (const std::string& target : targets)
-        EXPECT_FALSE(WriteFileAtomically(target, "data")) << target;
+    {
+        FileCallLog log;
+        for (const std::string& target : targets)
+            EXPECT_FALSE(WriteFileAtomically(target, "data")) << target;
+        EXPECT_EQ(log.calls, std::vector<std::string>{}); // not even a temporary
+    }
     for (const test::SpecialNode& node : nodes)
         EXPECT_TRUE(test::StillTheSameNode(node)) << node.path;
     EXPECT_TRUE(fs::is_symlink(dir.path() + "link-to-fifo"));
@@ -78,6 +145,10 @@ TEST(FileIo, LinksInAListedFolderAreFollowedOnlyToFilesInsideIt) {
     fs::create_symlink("../secret", lib + "up.rlb");
     fs::create_symlink(dir.path() + "secret", lib + "absolute.rlb");
     fs::create_symlink("archive/../../secret", lib + "devious.rlb");
+    // A sibling whose name begins with the folder's: "lib2/" is not inside "lib/".
+    fs::create_directories(dir.path() + "lib2");
+    Write(dir.path() + "lib2/Secret.rlb", "beside");
+    fs::create_symlink("../lib2/Secret.rlb", lib + "sibling.rlb");
     const std::vector<std::pair<std::string, LoadResult>> cases = {
         {"a.rlb", LoadResult::Loaded},
         {"same.rlb", LoadResult::Loaded},
@@ -85,6 +156,7 @@ TEST(FileIo, LinksInAListedFolderAreFollowedOnlyToFilesInsideIt) {
         {"up.rlb", LoadResult::NotRegular},
         {"absolute.rlb", LoadResult::NotRegular},
         {"devious.rlb", LoadResult::NotRegular},
+        {"sibling.rlb", LoadResult::NotRegular},
         {"none.rlb", LoadResult::Missing},
     };
     for (const auto& [name, expected] : cases) {
@@ -133,6 +205,46 @@ TEST(FileIo, StaleTemporariesOfTheProgramAreRemovedAndNothingElse) {
     EXPECT_EQ(test::SnapshotFolder(dir.path()).at("veltrane.ini"), "new");
 }
 
+// A write is on the disk before the rename makes it the file, else a power
+// cut soon after could leave the new name on an empty file. Any call that
+// fails leaves the old file and no temporary.
+TEST(FileIo, AtomicWriteReachesTheDiskBeforeItsRename) {
+    test::TempDir dir;
+    const std::string target = dir.path() + "a.rlb";
+    Write(target, "old");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(target, mode);
+    FileCallLog log;
+    ASSERT_TRUE(WriteFileAtomically(target, "new bytes"));
+    EXPECT_EQ(fs::status(target).permissions(), mode); // the replaced file's, not the temporary's
+    ASSERT_FALSE(log.calls.empty());
+    const std::string temp = log.calls.front().substr(std::string("open ").size());
+    EXPECT_TRUE(IsOwnTemporaryName(fs::path(temp).filename().string(), "a.rlb")) << temp;
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"open " + temp, "write " + temp + " 9", "fsync " + temp,
+                                                   "rename " + temp + " -> " + target}));
+    for (const char* failing : {"open", "write", "fsync", "rename"}) {
+        log.failing = failing;
+        EXPECT_FALSE(WriteFileAtomically(target, "newer")) << failing;
+        EXPECT_EQ(test::SnapshotFolder(dir.path()), (test::FolderSnapshot{{"a.rlb", "new bytes"}})) << failing;
+    }
+}
+
+// A file of exactly the limit is read and one byte more is not, also when
+// the size the file system tells is short of the bytes there are (a /proc
+// file, which tells 0; a file that grew since it was measured).
+TEST(FileIo, TheSizeLimitHoldsToTheByte) {
+    test::TempDir dir;
+    Write(dir.path() + "five", "12345");
+    std::string content;
+    EXPECT_EQ(ReadWholeFile(dir.path() + "five", content, 5), LoadResult::Loaded);
+    EXPECT_EQ(content, "12345");
+    EXPECT_EQ(ReadWholeFile(dir.path() + "five", content, 4), LoadResult::TooLarge);
+    EXPECT_EQ(ReadFile(dir.path() + "five", content, {.maxBytes = 4, .firstBytesOnly = true}), LoadResult::Loaded);
+    EXPECT_EQ(content, "1234");
+    ASSERT_EQ(fs::file_size("/proc/self/status"), 0u);
+    EXPECT_EQ(ReadWholeFile("/proc/self/status", content, 10), LoadResult::TooLarge);
+}
+
 TEST(FileIo, SameFileIsTheSameInodeWhateverTheSpelling) {
     test::TempDir dir;
     Write(dir.path() + "a.rsd", "a");
@@ -168,6 +280,14 @@ TEST(DisplayText, ControlCharactersAreEscapedAndTheRestKept) {
          "\\xe2\\x80\\xaetxt"},           // right-to-left override
         {"cut\xe2\x80", "cut\\xe2\\x80"}, // a sequence cut short
         {"\xc0\xaf", "\\xc0\\xaf"},       // an overlong '/'
+        // The edges of what is escaped, on both sides.
+        {"\x1f \x20", "\\x1f  "},
+        {"\xc2\x9f \xc2\xa0", "\\xc2\\x9f \xc2\xa0"},                  // last C1 control, no-break space
+        {"\xe2\x80\xa7\xe2\x80\xa8", "\xe2\x80\xa7\\xe2\\x80\\xa8"},   // hyphenation point, line separator
+        {"\xe2\x80\xae\xe2\x80\xaf", "\\xe2\\x80\\xae\xe2\x80\xaf"},   // RLO, narrow no-break space
+        {"\xe0\x80\xaf \xe0\xa0\x80", "\\xe0\\x80\\xaf \xe0\xa0\x80"}, // overlong, U+0800
+        {"\xed\xa0\x80 \xed\x9f\xbf", "\\xed\\xa0\\x80 \xed\x9f\xbf"}, // surrogate, U+D7FF
+        {"\xf4\x90\x80\x80 \xf4\x8f\xbf\xbf", "\\xf4\\x90\\x80\\x80 \xf4\x8f\xbf\xbf"}, // past U+10FFFF, U+10FFFF
     };
     for (const auto& [raw, shown] : cases)
         EXPECT_EQ(EscapeControlCharacters(raw), shown);

@@ -341,9 +341,11 @@ TEST(UsbDeviceIds, ParsesVidPidAndExtendsTheDefaultsFromTheSettingsFile) {
     EXPECT_EQ(ReadUsbDeviceIds(ini), (std::vector<UsbDeviceId>{{0x10C4, 0xEA61}}));
     {
         std::ofstream out(ini.path());
-        out << "[USB Devices]\nDevice1=1234:5678\nDevice2=nonsense\nDevice4=10c4:ea61\nDevice5=abcd:0001\n";
+        out << "[USB Devices]\nDevice1=1234:5678\nDevice2=nonsense\nDevice4=10c4:ea61\nDevice5=abcd:0001\n"
+               "Device32=beef:0002\nDevice33=cafe:0003\n";
     }
-    EXPECT_EQ(ReadUsbDeviceIds(ini), (std::vector<UsbDeviceId>{{0x10C4, 0xEA61}, {0x1234, 0x5678}, {0xABCD, 0x0001}}));
+    EXPECT_EQ(ReadUsbDeviceIds(ini),
+              (std::vector<UsbDeviceId>{{0x10C4, 0xEA61}, {0x1234, 0x5678}, {0xABCD, 0x0001}, {0xBEEF, 0x0002}}));
 }
 
 } // namespace
