@@ -259,7 +259,9 @@ void PreparedLibrary::clear() {
     m_store.reset();
 }
 
-void PreparedLibrary::reserve(std::size_t entries, std::size_t coarseBytes) {
+void PreparedLibrary::reserve(std::size_t entries, std::size_t coarseBytes, std::size_t bands) {
+    m_bandPositions.reserve(bands);
+    m_bandWeights.reserve(bands);
     m_starts.reserve(entries);
     m_counts.reserve(entries);
     m_keys.reserve(entries);
@@ -278,7 +280,7 @@ std::size_t PreparedLibrary::add(std::int32_t start, const float* values, std::s
 }
 
 std::size_t PreparedLibrary::addStored(std::int32_t start, std::size_t count, std::int64_t key,
-                                       const std::uint8_t* coarse, BandList bands) {
+                                       const std::uint8_t* coarse, const BandList& bands) {
     m_starts.push_back(start);
     m_counts.push_back(static_cast<std::uint32_t>(count));
     m_keys.push_back(key);

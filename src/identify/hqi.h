@@ -92,12 +92,12 @@ constexpr std::size_t kExactCandidates = 500;
 class PreparedLibrary {
 public:
     void clear();
-    void reserve(std::size_t entries, std::size_t coarseBytes);
+    void reserve(std::size_t entries, std::size_t coarseBytes, std::size_t bands = 0);
     // An entry kept whole in memory; returns its index.
     std::size_t add(std::int32_t start, const float* values, std::size_t count);
     // An entry whose full values the store keeps under `key`.
     std::size_t addStored(std::int32_t start, std::size_t count, std::int64_t key, const std::uint8_t* coarse,
-                          BandList bands);
+                          const BandList& bands);
     void dropLast();
     void setStore(std::shared_ptr<const StoredSpectra> store) { m_store = std::move(store); }
 

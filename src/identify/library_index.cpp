@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -20,6 +21,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "identify/shift_spectrum.h"
 #include "library/library_file.h"
@@ -204,6 +206,60 @@ void PrepareFiles(Prepared* files, std::size_t count) {
             Encode(*usable[i]);
         usable[i]->grid = GridSpectrum{};
     }
+}
+
+// What a file of a listed folder is, by the rule the library grid lists
+// by: a link that leads out of the folder, or anything but a regular file,
+// is not read.
+struct FileLook {
+    enum Kind : std::uint8_t { Vanished, Regular, NotRegular, LinkOut } kind = Vanished;
+    FileStamp stamp;
+};
+
+FileLook LookAtFile(int folderFd, const std::string& folder, const std::string& name) {
+    FileLook look;
+    struct stat st {};
+    // Most files are no links: their lstat is their stat, taken relative to
+    // the open folder, so a search of 100,000 files makes 100,000 calls
+    // rather than 200,000, none of which walks the whole path again.
+    if (folderFd >= 0) {
+        if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return look; // gone since the listing
+    }
+    if (folderFd < 0 || S_ISLNK(st.st_mode)) {
+        std::string path = folder + name;
+        if (!LinkStaysInFolder(path)) {
+            struct stat link {};
+            if (::lstat(path.c_str(), &link) == 0) look.kind = FileLook::LinkOut;
+            return look;
+        }
+        if (::stat(path.c_str(), &st) != 0) return look; // gone since the listing
+    }
+    look.kind = S_ISREG(st.st_mode) ? FileLook::Regular : FileLook::NotRegular;
+    look.stamp = StampOf(st);
+    return look;
+}
+
+// The files of a large folder are looked at on both halves of the list at
+// once: the calls wait on the file system's caches, not on one another.
+std::vector<FileLook> LookAtFiles(const std::string& folder, const std::vector<std::string>& names, unsigned threads) {
+    std::vector<FileLook> looks(names.size());
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    auto look = [&](std::size_t first, std::size_t end) {
+        for (std::size_t i = first; i < end; ++i)
+            looks[i] = LookAtFile(fd, folder, names[i]);
+    };
+    constexpr std::size_t kFilesPerThread = 4096;
+    const std::size_t parts =
+        std::max<std::size_t>(1, std::min<std::size_t>(threads, names.size() / kFilesPerThread));
+    const std::size_t share = (names.size() + parts - 1) / parts;
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < parts; ++t)
+        pool.emplace_back(look, std::min(names.size(), t * share), std::min(names.size(), (t + 1) * share));
+    look(0, std::min(names.size(), share));
+    for (std::thread& t : pool)
+        t.join();
+    if (fd >= 0) ::close(fd);
+    return looks;
 }
 
 class Statement {
@@ -595,8 +651,10 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
     Exec(db, "BEGIN");
     for (const std::string& folderText : DistinctFolders(folders)) {
         std::string folder = IndexFolderKey(folderText);
-        std::map<std::string, FileStamp> known;
-        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime FROM entries WHERE folder = ?");
+        // The folder's rows and its listing, both in path order, are
+        // compared by walking them side by side: no lookup per file.
+        std::vector<std::pair<std::string, FileStamp>> known;
+        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime FROM entries WHERE folder = ? ORDER BY path");
         if (!rows.ok()) {
             damaged = true;
             break;
@@ -612,9 +670,10 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
                 damaged = true;
                 break;
             }
-            known[path] = {sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
-                           sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
-                           sqlite3_column_int64(rows.get(), 5)};
+            known.emplace_back(std::move(path),
+                               FileStamp{sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
+                                         sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
+                                         sqlite3_column_int64(rows.get(), 5)});
         }
         if (damaged || rc != SQLITE_DONE) {
             damaged = true;
@@ -626,38 +685,39 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
             m_unreadable.insert(folder);
             continue;
         }
-        std::set<std::string>& listed = m_listed[folder];
+        // In path order, new files are also prepared and written in it, so
+        // a search later reads the rows in the order they lie in the file.
+        std::sort(names.begin(), names.end());
+        std::vector<FileLook> looks = LookAtFiles(folder, names, threads);
+        std::vector<std::string>& listed = m_listed[folder];
+        listed.reserve(names.size());
         std::vector<IndexSkip>& irregular = m_irregular[folder];
-        for (const std::string& name : names) {
-            std::string path = folder + name;
-            // The rule the library grid lists by: a link that leads out of
-            // the folder, or anything but a regular file, is not read.
-            if (!LinkStaysInFolder(path)) {
-                struct stat link {};
-                if (::lstat(path.c_str(), &link) == 0) irregular.push_back({path, "link leads out of the folder"});
+        std::size_t row = 0;
+        for (std::size_t n = 0; n < names.size(); ++n) {
+            std::string path = folder + names[n];
+            const FileLook& look = looks[n];
+            if (look.kind == FileLook::Vanished) continue;
+            if (look.kind != FileLook::Regular) {
+                irregular.push_back(
+                    {path, look.kind == FileLook::LinkOut ? "link leads out of the folder" : "not a regular file"});
                 continue;
             }
-            struct stat st {};
-            if (::stat(path.c_str(), &st) != 0) continue; // gone since the listing
-            if (!S_ISREG(st.st_mode)) {
-                irregular.push_back({path, "not a regular file"});
-                continue;
-            }
-            listed.insert(path);
-            FileStamp stamp = StampOf(st);
-            auto it = known.find(path);
-            if (it != known.end() && it->second == stamp) {
+            // Rows before this file are of files no longer listed.
+            while (row < known.size() && known[row].first < path)
+                gone.push_back(std::move(known[row++].first));
+            listed.push_back(path);
+            if (row < known.size() && known[row].first == path && known[row++].second == look.stamp) {
                 ++report.kept;
                 continue;
             }
             Prepared p;
-            p.path = path;
+            p.path = std::move(path);
             p.folder = folder;
-            p.stamp = stamp;
+            p.stamp = look.stamp;
             work.push_back(std::move(p));
         }
-        for (const auto& [path, stamp] : known)
-            if (!listed.count(path)) gone.push_back(path);
+        for (; row < known.size(); ++row)
+            gone.push_back(std::move(known[row].first));
     }
     Exec(db, "COMMIT");
     if (damaged) {
@@ -876,19 +936,33 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
         // One read transaction: a consistent view while other processes write.
         Exec(db, "BEGIN");
         {
-            Statement size(db, "SELECT COUNT(*), SUM(LENGTH(coarse)) FROM entries");
+            Statement size(db, "SELECT COUNT(*), SUM(LENGTH(coarse)), SUM(LENGTH(bands)) FROM entries");
             if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
-                std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1);
-                if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34))
-                    out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes));
+                std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1),
+                             bandBytes = sqlite3_column_int64(size.get(), 2);
+                if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34) && bandBytes >= 0 &&
+                    bandBytes < (std::int64_t{1} << 34)) {
+                    out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
+                                         static_cast<std::size_t>(bandBytes) / 8);
+                    out.info.reserve(static_cast<std::size_t>(rows));
+                }
             }
         }
-        std::set<std::pair<std::int64_t, std::int64_t>> seenFiles;
+        struct FileHash {
+            std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& f) const {
+                return std::hash<std::int64_t>()(f.second * 1000003 + f.first);
+            }
+        };
+        std::unordered_set<std::pair<std::int64_t, std::int64_t>, FileHash> seenFiles;
+        seenFiles.reserve(out.info.capacity());
+        BandList bands;
         for (const std::string& folderText : DistinctFolders(folders)) {
             std::string folder = IndexFolderKey(folderText);
             if (m_unreadable.count(folder)) continue;
             auto listed = m_listed.find(folder);
-            std::set<std::string> found;
+            // The rows come in path order, as the listing was kept: a row's
+            // file is looked for by walking the listing alongside.
+            std::size_t nextListed = 0, found = 0;
             Statement rows(db, "SELECT id, path, name, model, date, reason, start, count, coarse, bands, device, "
                                "inode FROM entries WHERE folder = ? ORDER BY path");
             bool sound = rows.ok();
@@ -915,8 +989,14 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                 }
                 // A row of a file listed no more is another process's view
                 // of a later folder, or of an earlier one; either way not ours.
-                if (listed != m_listed.end() && !listed->second.count(info.path)) continue;
-                found.insert(info.path);
+                if (listed != m_listed.end()) {
+                    const std::vector<std::string>& files = listed->second;
+                    while (nextListed < files.size() && files[nextListed] < info.path)
+                        ++nextListed;
+                    if (nextListed == files.size() || files[nextListed] != info.path) continue;
+                    ++nextListed;
+                    ++found;
+                }
                 // The same file twice (a link beside it in the folder) is searched once.
                 if (!seenFiles.insert({sqlite3_column_int64(s, 10), sqlite3_column_int64(s, 11)}).second) continue;
                 info.name = std::move(name);
@@ -943,7 +1023,8 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                     sound = false;
                     break;
                 }
-                BandList bands;
+                bands.positions.clear();
+                bands.weights.clear();
                 for (std::size_t b = 0; b < bandSize / 8; ++b) {
                     auto position = static_cast<std::int32_t>(GetU32(bandBytes + 8 * b));
                     std::uint32_t bits = GetU32(bandBytes + 8 * b + 4);
@@ -960,7 +1041,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                 }
                 if (!sound) break;
                 out.prepared.addStored(static_cast<std::int32_t>(start), static_cast<std::size_t>(count),
-                                       sqlite3_column_int64(s, 0), coarse, std::move(bands));
+                                       sqlite3_column_int64(s, 0), coarse, bands);
                 out.info.push_back(std::move(info));
             }
             if (!sound || rc != SQLITE_DONE) {
@@ -969,7 +1050,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
             }
             // A listed file without a row: another process emptied the
             // index since this one's update.
-            if (listed != m_listed.end() && found.size() != listed->second.size()) incomplete = true;
+            if (listed != m_listed.end() && found != listed->second.size()) incomplete = true;
             auto irregular = m_irregular.find(folder);
             if (irregular != m_irregular.end())
                 out.skipped.insert(out.skipped.end(), irregular->second.begin(), irregular->second.end());

@@ -108,10 +108,11 @@ private:
     bool m_needsRebuild = false;
     bool m_rebuilt = false;
     std::string m_notKept;
-    // What each folder held at the last update: its regular files, the
-    // files that take no part before being read, and whether it could be
-    // listed at all.
-    std::map<std::string, std::set<std::string>> m_listed;
+    // What each folder held at the last update: its regular files (paths in
+    // ascending order, as the index's rows of a folder are read), the files
+    // that take no part before being read, and whether it could be listed
+    // at all.
+    std::map<std::string, std::vector<std::string>> m_listed;
     std::map<std::string, std::vector<IndexSkip>> m_irregular;
     std::set<std::string> m_unreadable;
 };
