@@ -919,15 +919,16 @@ bool LoadShiftSpectrum(const std::string& path, double laserNm, ShiftSpectrum& s
     return true;
 }
 
+// Two decimals: HQIs and Raman shifts as the tool prints them.
+std::string Fixed(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return buffer;
+}
+
 bool ParseWhole(const std::string& text, std::size_t& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
-std::string HqiText(double hqi) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", hqi);
-    return buffer;
 }
 
 } // namespace
@@ -1020,7 +1021,7 @@ int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::os
     for (std::size_t rank = 0; rank < std::min(top, ranking.hits.size()); ++rank) {
         const RankedHit& hit = ranking.hits[rank];
         const IndexedEntryInfo& info = library->info[hit.entry];
-        out << rank + 1 << "\t" << HqiText(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path) << "\n";
+        out << rank + 1 << "\t" << Fixed(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path) << "\n";
     }
     if (byScoreAlone) return !ranking.hits.empty() && ranking.hits[0].hqi >= minHqi ? kExitOk : kExitNoMatch;
     IdentifyVerdict verdict =
@@ -1076,12 +1077,6 @@ constexpr const char* kCheckAxisUsage =
     "offset (the mean deviation), rms, largest, and result: pass when the largest deviation\n"
     "is within the tolerance (default 1.5). Default standard: polystyrene.\n"
     "Exit status 0 on pass, 2 on fail, 1 when fewer than 4 bands are found.\n";
-
-std::string Fixed(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
-}
 
 } // namespace
 
