@@ -8,6 +8,7 @@
 #include "interchange/delimited_text.h"
 #include "interchange/jcamp.h"
 #include "interchange/spc_file.h"
+#include "interchange/text_values.h"
 
 namespace veltrane {
 
@@ -72,10 +73,13 @@ InterchangeFormat FormatOfFileName(const std::string& fileName) {
 }
 
 ReadOutcome ReadInterchangeSpectrum(std::string_view bytes, InterchangeFormat format, double laserNm,
-                                    InterchangeSpectrum& spectrum) {
+                                    InterchangeSpectrum& spectrum, const ColumnChoice& columns) {
+    std::string utf8;
+    const bool text = format == InterchangeFormat::Csv || format == InterchangeFormat::Jcamp;
+    if (text && Utf8OfUtf16(bytes, utf8)) bytes = utf8;
     switch (format) {
     case InterchangeFormat::Csv:
-        return ReadDelimitedSpectrum(bytes, spectrum);
+        return ReadDelimitedSpectrum(bytes, laserNm, columns, spectrum);
     case InterchangeFormat::Jcamp:
         return ReadJcampSpectrum(bytes, laserNm, spectrum);
     case InterchangeFormat::Spc:

@@ -15,10 +15,10 @@ namespace {
 // ---- labelled data records ----------------------------------------------------
 
 struct Record {
-    std::string label;                   // normalised: upper case, no spaces, '-', '/' or '_'
-    std::string value;                   // first line, trimmed, comment removed
-    std::vector<std::string_view> lines; // the lines after it up to the next record
-    std::size_t firstLine = 0;           // 1-based number of the first of `lines`
+    std::string label;     // normalised: upper case, no spaces, '-', '/' or '_'
+    std::string value;     // first line, trimmed, comment removed
+    std::string_view body; // the lines after it up to the next record
+    std::size_t firstLine = 0; // 1-based number of the first line of `body`
 };
 
 std::string_view WithoutComment(std::string_view line) {
@@ -42,22 +42,31 @@ std::string Upper(std::string_view text) {
     return out;
 }
 
+// A record keeps its lines as one stretch of the text, walked again when
+// read, so that blank lines cost nothing.
 std::vector<Record> Records(std::string_view text) {
     std::vector<Record> records;
-    std::vector<std::string_view> lines = TextLines(text);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view line = TrimSpaces(lines[i]);
-        if (line.substr(0, 2) == "##") {
-            std::size_t eq = line.find('=');
-            Record r;
-            r.label = NormalLabel(line.substr(2, eq == std::string_view::npos ? eq : eq - 2));
-            if (eq != std::string_view::npos) r.value = std::string(TrimSpaces(WithoutComment(line.substr(eq + 1))));
-            r.firstLine = i + 2;
-            records.push_back(std::move(r));
-        } else if (!records.empty()) {
-            records.back().lines.push_back(lines[i]);
+    TextLineCursor cursor(text);
+    std::string_view raw;
+    auto close = [&](const char* end) {
+        if (!records.empty()) {
+            Record& last = records.back();
+            last.body = std::string_view(last.body.data(), static_cast<std::size_t>(end - last.body.data()));
         }
+    };
+    while (cursor.next(raw)) {
+        std::string_view line = TrimSpaces(raw);
+        if (line.substr(0, 2) != "##") continue;
+        close(raw.data());
+        std::size_t eq = line.find('=');
+        Record r;
+        r.label = NormalLabel(line.substr(2, eq == std::string_view::npos ? eq : eq - 2));
+        if (eq != std::string_view::npos) r.value = std::string(TrimSpaces(WithoutComment(line.substr(eq + 1))));
+        r.firstLine = cursor.number() + 1;
+        r.body = cursor.rest();
+        records.push_back(std::move(r));
     }
+    if (!records.empty()) close(records.back().body.data() + records.back().body.size());
     return records;
 }
 
@@ -232,8 +241,20 @@ bool DecodeXyData(const Block& block, std::vector<double>& xs, std::vector<doubl
     bool hasDelta = false;
     if (!OptionalNumber(block, "DELTAX", deltaX, hasDelta, failure)) return false;
     if (hasDelta && count > 1) {
+        // FIRSTX and LASTX are printed to a few decimals too: their rounding,
+        // spread over the steps, is part of what DELTAX may differ by.
+        std::string firstText, lastText;
+        Number(block, "FIRSTX", firstX, firstText);
+        Number(block, "LASTX", lastX, lastText);
+        // A whole number is taken as exact: "##FIRSTX=100" means 100.
+        auto rounding = [](std::string_view printed, double value) {
+            printed = TrimSpaces(printed);
+            return printed.find('.') == std::string_view::npos ? 0.0 : PrintedTolerance(printed, value);
+        };
+        const double endsTolerance =
+            (rounding(firstText, firstX) + rounding(lastText, lastX)) / static_cast<double>(count - 1);
         Number(block, "DELTAX", deltaX, text);
-        if (std::fabs(deltaX - step) > PrintedTolerance(TrimSpaces(text), deltaX)) {
+        if (std::fabs(deltaX - step) > PrintedTolerance(TrimSpaces(text), deltaX) + endsTolerance) {
             failure.message = "##DELTAX=" + text + " does not agree with FIRSTX, LASTX and NPOINTS.";
             return false;
         }
@@ -245,9 +266,11 @@ bool DecodeXyData(const Block& block, std::vector<double>& xs, std::vector<doubl
     std::vector<Token> tokens;
     std::vector<double> values;
     bool checkPending = false;
-    for (std::size_t li = 0; li < data.lines.size(); ++li) {
-        const std::size_t lineNumber = data.firstLine + li;
-        std::string error = Tokenize(WithoutComment(data.lines[li]), tokens);
+    TextLineCursor lines(data.body);
+    std::string_view bodyLine;
+    while (lines.next(bodyLine)) {
+        const std::size_t lineNumber = data.firstLine + lines.number() - 1;
+        std::string error = Tokenize(WithoutComment(bodyLine), tokens);
         if (!error.empty()) {
             failure.message = LineText(lineNumber) + error;
             return false;
@@ -363,8 +386,10 @@ bool DecodePairs(const Block& block, std::vector<double>& xs, std::vector<double
     if (!OptionalNumber(block, "XFACTOR", xFactor, has, failure)) return false;
     if (!OptionalNumber(block, "YFACTOR", yFactor, has, failure)) return false;
     std::vector<double> numbers;
-    for (std::size_t li = 0; li < data.lines.size(); ++li) {
-        std::string_view line = WithoutComment(data.lines[li]);
+    TextLineCursor lines(data.body);
+    std::string_view bodyLine;
+    while (lines.next(bodyLine)) {
+        std::string_view line = WithoutComment(bodyLine);
         std::size_t i = 0;
         while (i < line.size()) {
             while (i < line.size() && std::string_view(" \t,;").find(line[i]) != std::string_view::npos)
@@ -377,7 +402,7 @@ bool DecodePairs(const Block& block, std::vector<double>& xs, std::vector<double
             double value = 0;
             if (!ParseDecimal(field, value)) {
                 failure.message =
-                    LineText(data.firstLine + li) + "\"" + std::string(field) + "\" is not an AFFN number.";
+                    LineText(data.firstLine + lines.number() - 1) + "\"" + std::string(field) + "\" is not an AFFN number.";
                 return false;
             }
             if (numbers.size() >= kMaxInterchangePoints * group) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veltrane {
@@ -12,6 +13,15 @@ struct InterchangeSpectrum {
     std::vector<float> x;
     std::vector<float> y;
     std::string title;
+    // What the file says about the measurement, where it says it: 0 or
+    // empty when it does not. `fields` keeps every key and value of the
+    // file's header block as written (entities decoded), in file order.
+    double laserNm = 0.0;
+    double integrationMs = 0.0;
+    std::string date;
+    std::string instrument; // model or name of the instrument
+    std::string serial;
+    std::vector<std::pair<std::string, std::string>> fields;
 };
 
 // What a reader made of a file. On refusal `message` says why and the
@@ -24,6 +34,12 @@ struct ReadOutcome {
     bool needsLaser = false;
     std::string message;
     std::string notice;
+    // A table of named columns: the names, and whether the choice of X and
+    // Y was a guess (no column named as a Raman shift or wavelength, or
+    // several intensity columns of the same kind) that a person may want
+    // to make instead.
+    std::vector<std::string> columns;
+    bool columnsUnclear = false;
 };
 
 // More points than any spectrum a person brings is likely to hold; a file

@@ -2,21 +2,111 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace veltrane {
 
-std::vector<std::string_view> TextLines(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\n' && text[i] != '\r') continue;
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
+TextLineCursor::TextLineCursor(std::string_view text) : text_(text) {
+    if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
+}
+
+bool TextLineCursor::next(std::string_view& line) {
+    if (position_ >= text_.size()) return false;
+    std::size_t end = text_.find_first_of("\r\n", position_);
+    if (end == std::string_view::npos) end = text_.size();
+    line = text_.substr(position_, end - position_);
+    position_ = end;
+    if (position_ < text_.size()) {
+        if (text_[position_] == '\r' && position_ + 1 < text_.size() && text_[position_ + 1] == '\n') ++position_;
+        ++position_;
     }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
+    ++number_;
+    return true;
+}
+
+namespace {
+
+void AppendUtf8(std::uint32_t c, std::string& out) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+} // namespace
+
+bool Utf8OfUtf16(std::string_view bytes, std::string& utf8) {
+    if (bytes.size() < 2) return false;
+    const auto b0 = static_cast<unsigned char>(bytes[0]), b1 = static_cast<unsigned char>(bytes[1]);
+    bool little = b0 == 0xFF && b1 == 0xFE;
+    if (!little && !(b0 == 0xFE && b1 == 0xFF)) return false;
+    utf8.clear();
+    utf8.reserve(bytes.size() / 2);
+    auto unit = [&](std::size_t i) -> std::uint32_t {
+        const auto lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+        const auto hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+        return static_cast<std::uint32_t>(hi) << 8 | lo;
+    };
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                AppendUtf8(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00), utf8);
+                i += 2;
+                continue;
+            }
+        }
+        AppendUtf8(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c, utf8);
+    }
+    return true;
+}
+
+std::string DecodeEntities(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::size_t semi = text[i] == '&' ? text.find(';', i) : std::string_view::npos;
+        if (semi == std::string_view::npos || semi - i > 10) {
+            out += text[i];
+            continue;
+        }
+        std::string_view name = text.substr(i + 1, semi - i - 1);
+        std::uint32_t c = 0;
+        bool known = true;
+        if (name == "amp") c = '&';
+        else if (name == "lt") c = '<';
+        else if (name == "gt") c = '>';
+        else if (name == "quot") c = '"';
+        else if (name == "apos") c = '\'';
+        else if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            std::string_view digits = name.substr(hex ? 2 : 1);
+            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c, hex ? 16 : 10);
+            known = ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() && c > 0 &&
+                    c < 0x110000 && !(c >= 0xD800 && c < 0xE000);
+        } else {
+            known = false;
+        }
+        if (!known) {
+            out += text[i];
+            continue;
+        }
+        AppendUtf8(c, out);
+        i = semi;
+    }
+    return out;
 }
 
 std::string_view TrimSpaces(std::string_view s) {

@@ -51,7 +51,7 @@ TEST(DelimitedText, RefusesWhatIsNotTwoColumnsAndLeavesTheSpectrum) {
         "x,y\n",                      // no points
         "100,1\n200,2\nabc\n300,3\n", // text after the data began
         "100,1\n300,2\n200,3\n",      // X not monotonic
-        "100,1,5\n200,2,6\n",         // three columns with a comma
+        "100,1\n200,2,6\n",           // a third column in a two-column table
         "100,1\n200,nan\n",           // not a number
         "100,1\n100,2\n",             // X does not change
         "100;1.234,5\n200;2\n",       // both decimal marks
