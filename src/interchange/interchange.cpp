@@ -32,6 +32,20 @@ bool EvenlySpaced(const std::vector<float>& x, double tolerance) {
     return true;
 }
 
+bool RamanIntensityUnits(const std::string& yUnits) {
+    std::string plain;
+    for (char c : yUnits) {
+        if (c >= 'A' && c <= 'Z') plain += static_cast<char>(c - 'A' + 'a');
+        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) plain += c;
+    }
+    if (plain.empty()) return true;
+    for (const char* other : {"absorb", "transm", "reflect", "kubelka", "log"})
+        if (plain.find(other) != std::string::npos) return false;
+    for (const char* word : {"count", "intensity", "arbitrary", "arb", "au", "cps", "photon", "signal"})
+        if (plain.find(word) != std::string::npos) return true;
+    return false;
+}
+
 double RamanShiftOfWavelength(double nm, double laserNm) {
     return 1e7 / laserNm - 1e7 / nm;
 }

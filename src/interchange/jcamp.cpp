@@ -6,6 +6,7 @@
 #include <map>
 #include <numeric>
 
+#include "interchange/header_fields.h"
 #include "interchange/text_values.h"
 
 namespace veltrane {
@@ -662,13 +663,19 @@ ReadOutcome ReadJcampSpectrum(std::string_view text, double laserNm, Interchange
         if (!outcome.notice.empty()) outcome.notice += " ";
         outcome.notice += "##DATA TYPE=" + type->second + ": X read as Raman shift.";
     }
+    spectrum = InterchangeSpectrum{};
     spectrum.x.resize(order.size());
     spectrum.y.resize(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         spectrum.x[i] = static_cast<float>(xs[order[i]]);
         spectrum.y[i] = static_cast<float>(ys[order[i]]);
     }
+    for (const auto& [label, value] : chosen.labels)
+        if (!value.empty()) spectrum.fields.emplace_back(label, DecodeEntities(value));
+    TakeKnownFields(spectrum);
+    if (toNm > 0) spectrum.laserNm = laserNm;
     spectrum.title = chosen.title;
+    if (auto y = chosen.labels.find("YUNITS"); y != chosen.labels.end()) spectrum.yUnits = y->second;
     return outcome;
 }
 

@@ -61,6 +61,24 @@ void PutF64(std::uint8_t* p, double value) {
     PutU32(p + 4, static_cast<std::uint32_t>(bits >> 32));
 }
 
+// The Y types of the format's table that say what the numbers are; the
+// ones a Raman spectrum may carry (arbitrary, counts, intensity, relative
+// intensity) come back empty or as "Counts".
+std::string YUnitsName(std::uint8_t type) {
+    switch (type) {
+    case 0: case 12: case 13: return {};
+    case 4: return "Counts";
+    case 1: return "Interferogram";
+    case 2: return "Absorbance";
+    case 3: return "Kubelka-Munk";
+    case 10: return "Log(1/R)";
+    case 11: return "Percent";
+    case 128: return "Transmission";
+    case 129: return "Reflectance";
+    default: return "Y type " + std::to_string(type);
+    }
+}
+
 ReadOutcome Refused(std::string message) {
     ReadOutcome outcome;
     outcome.message = std::move(message);
@@ -166,6 +184,7 @@ ReadOutcome ReadSpcSpectrum(std::string_view bytes, double laserNm, InterchangeS
     outcome.ok = true;
     if (multi && subfiles > 1)
         outcome.notice = "SPC file of " + std::to_string(subfiles) + " spectra: the first was read.";
+    spectrum = InterchangeSpectrum{};
     spectrum.x.resize(count);
     spectrum.y.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -174,6 +193,8 @@ ReadOutcome ReadSpcSpectrum(std::string_view bytes, double laserNm, InterchangeS
     }
     const char* comment = bytes.data() + kOffComment;
     spectrum.title.assign(comment, std::find(comment, comment + kCommentSize, '\0'));
+    spectrum.yUnits = YUnitsName(b[kOffYType]);
+    if (toNm > 0) spectrum.laserNm = laserNm;
     return outcome;
 }
 

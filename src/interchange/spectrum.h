@@ -21,6 +21,9 @@ struct InterchangeSpectrum {
     std::string date;
     std::string instrument; // model or name of the instrument
     std::string serial;
+    // The unit of the intensities as the file names it ("COUNTS",
+    // "ABSORBANCE"); empty when it names none.
+    std::string yUnits;
     std::vector<std::pair<std::string, std::string>> fields;
 };
 
@@ -60,6 +63,11 @@ bool EvenlySpaced(const std::vector<float>& x, double tolerance = 0.0);
 // `count` points evenly spaced over the spectrum's X range, each intensity
 // interpolated on the straight line between its neighbours.
 InterchangeSpectrum ResampledEvenly(const InterchangeSpectrum& spectrum, std::size_t count);
+
+// Whether intensities in `yUnits` may be those of a Raman spectrum: none
+// named, counts, intensity or arbitrary units. Absorbance, transmittance
+// and the like belong to other kinds of spectroscopy.
+bool RamanIntensityUnits(const std::string& yUnits);
 
 // Raman shift of an absolute wavelength in nm for a laser line in nm.
 double RamanShiftOfWavelength(double nm, double laserNm);

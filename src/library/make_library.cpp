@@ -10,6 +10,7 @@
 #include "library/library_state.h"
 #include "measure/measurement_session.h"
 #include "measure/spectral_axis.h"
+#include "platform/file_io.h"
 #include "platform/folder_listing.h"
 #include "shared/window_rules.h"
 
@@ -69,8 +70,12 @@ const char* MakeLibraryRefusal(const MeasurementSession& session, const DeviceIn
     return nullptr;
 }
 
-MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
-                              LibraryState& library, const std::string& pcFolder, const LocalDateTime& now) {
+namespace {
+
+// The checks run in the order folder, existing name, length, file-name
+// validity, so a long name that exists is reported as existing.
+MakeLibraryResult MakeEntry(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
+                            const std::string& pcFolder, const LocalDateTime& now, std::set<std::string>* batchTaken) {
     // Some 20 kB of working data: kept off the GUI thread's stack.
     auto points = std::make_unique<LibraryDraft>();
     if (session.spectrum.haveFileData)
@@ -79,17 +84,53 @@ MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession&
         FromMeasurement(session, device, *points);
     points->header.setDateTime(now);
 
-    if (!EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
+    if (!batchTaken && !EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
     std::string path = LibraryFilePath(pcFolder, name);
-    if (LibraryFileTaken(pcFolder, name + kLibraryExtension)) return MakeLibraryResult::NameExists;
+    const std::string fileName = name + kLibraryExtension;
+    if (batchTaken ? batchTaken->count(LowerCase(fileName)) > 0 : LibraryFileTaken(pcFolder, fileName))
+        return MakeLibraryResult::NameExists;
     if (name.size() > kNameFieldSize) return MakeLibraryResult::NameTooLong;
     if (!ValidLibraryName(name)) return MakeLibraryResult::InvalidName;
 
     points->header.setName(name);
-    if (!WritePcLibraryFile(path, points->header, points->intensity.data(), points->axis.data()))
+    if (batchTaken) {
+        if (!WriteFileAtomicallyInBatch(path, EncodePcLibraryFile(points->header, points->intensity.data(),
+                                                                  points->axis.data())))
+            return MakeLibraryResult::WriteFailed;
+        batchTaken->insert(LowerCase(fileName));
+    } else if (!WritePcLibraryFile(path, points->header, points->intensity.data(), points->axis.data())) {
         return MakeLibraryResult::WriteFailed;
-    if (library.lib.libraryView == LibraryView::Pc) library.lib.libraryMade = 1;
+    }
     return MakeLibraryResult::Made;
+}
+
+} // namespace
+
+MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
+                              LibraryState& library, const std::string& pcFolder, const LocalDateTime& now) {
+    MakeLibraryResult result = MakeEntry(name, session, device, pcFolder, now, nullptr);
+    if (result == MakeLibraryResult::Made && library.lib.libraryView == LibraryView::Pc) library.lib.libraryMade = 1;
+    return result;
+}
+
+MakeLibraryResult MakeLibraryInBatch(const std::string& name, const MeasurementSession& session,
+                                     const DeviceInfo& device, const std::string& pcFolder, const LocalDateTime& now,
+                                     std::set<std::string>& takenLowerCase) {
+    if (!EnsureFolder(pcFolder)) return MakeLibraryResult::FolderFailed;
+    return MakeEntry(name, session, device, pcFolder, now, &takenLowerCase);
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::set<std::string> LowerCaseFileNames(const std::string& folder) {
+    std::set<std::string> names;
+    for (const std::string& entry : ListMatching(folder, "*"))
+        names.insert(LowerCase(entry));
+    return names;
 }
 
 LibraryMessage MakeLibraryMessage(MakeLibraryResult result) {

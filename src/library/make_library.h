@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "measure/spectrum_header.h"
@@ -36,6 +37,19 @@ const char* MakeLibraryRefusal(const MeasurementSession& session, const DeviceIn
 // is Made; then libraryMade is set when the PC view is current.
 MakeLibraryResult MakeLibrary(const std::string& name, const MeasurementSession& session, const DeviceInfo& device,
                               LibraryState& library, const std::string& pcFolder, const LocalDateTime& now);
+
+// Makes many entries in a row (an import of thousands of files): as
+// MakeLibrary, but the folder is not listed for each name; `takenLowerCase`
+// holds its file names in lower case (from LowerCaseFileNames, once) and
+// gets each new one. The entries are not flushed to disk one by one: call
+// SyncFolder when the batch is done.
+MakeLibraryResult MakeLibraryInBatch(const std::string& name, const MeasurementSession& session,
+                                     const DeviceInfo& device, const std::string& pcFolder, const LocalDateTime& now,
+                                     std::set<std::string>& takenLowerCase);
+
+// The names of a folder's entries in lower case, as library names compare.
+std::set<std::string> LowerCaseFileNames(const std::string& folder);
+std::string LowerCase(std::string text);
 
 struct LibraryMessage {
     const char* text;

@@ -134,7 +134,9 @@ bool IsOwnTemporaryName(const std::string& fileName, const std::string& targetFi
     return true;
 }
 
-bool WriteFileAtomically(const std::string& requestedPath, std::string_view content) {
+namespace {
+
+bool WriteAtomically(const std::string& requestedPath, std::string_view content, bool single) {
     std::error_code ec;
     std::string target = requestedPath;
     // Through a symbolic link, replace the file it points at, not the link.
@@ -149,7 +151,7 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode)) return false;
 
-    removeStaleTemporaries(target);
+    if (single) removeStaleTemporaries(target);
 
     std::string tempPath;
     int fd = -1;
@@ -166,7 +168,7 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
     if (ok && existed) ::fchmod(file.get(), old.st_mode & 07777); // a failure here only loses the old mode
     // On the disk before the rename makes it the file: otherwise a power cut
     // soon after could leave the new name on an empty file.
-    ok = ok && ActiveFileCalls().fsync(file.get()) == 0;
+    ok = ok && (!single || ActiveFileCalls().fsync(file.get()) == 0);
     ok = file.close() && ok;
     if (ok) {
         // Something else may have taken the name meanwhile.
@@ -176,6 +178,21 @@ bool WriteFileAtomically(const std::string& requestedPath, std::string_view cont
     ok = ok && ActiveFileCalls().rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(tempPath.c_str());
     return ok;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content) {
+    return WriteAtomically(path, content, true);
+}
+
+bool WriteFileAtomicallyInBatch(const std::string& path, std::string_view content) {
+    return WriteAtomically(path, content, false);
+}
+
+bool SyncFolder(const std::string& folder) {
+    Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.get() >= 0 && ::syncfs(dir.get()) == 0;
 }
 
 LoadResult ReadFile(const std::string& path, std::string& content, const ReadLimits& limits) {

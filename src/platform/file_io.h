@@ -43,6 +43,16 @@ inline LoadResult ReadWholeFile(const std::string& path, std::string& content, s
 // is touched.
 bool WriteFileAtomically(const std::string& path, std::string_view content);
 
+// For writing many new files into one folder in a row (importing thousands
+// of spectra): the same rename over a temporary, but neither the flush to
+// disk nor the search for leftovers, which list the folder and wait for the
+// disk once per file. The caller calls SyncFolder once at the end.
+bool WriteFileAtomicallyInBatch(const std::string& path, std::string_view content);
+
+// Flushes to disk what was written to the file system that holds `folder`;
+// false when that failed.
+bool SyncFolder(const std::string& folder);
+
 // Whether a path names one of the program's own temporaries for `target`'s
 // file name, and the process id in it.
 bool IsOwnTemporaryName(const std::string& fileName, const std::string& targetFileName, long* pid = nullptr);
