@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "identify/hqi.h"
+
+namespace veltrane {
+
+// A sample explained as a mixture: a non-negative sum of up to three
+// library entries that fits the prepared sample best.
+//
+// The fit is made in the prepared (baseline-removed, linear) intensity,
+// where signals add; it is judged, like a single hit, by the HQI of the
+// fitted sum against the sample. A share is the part of the fitted signal
+// (the area under the prepared spectrum) each component gives: not a
+// concentration, since materials scatter with very different strength.
+struct MixtureComponent {
+    std::size_t entry = 0;
+    double share = 0.0; // 0..1
+};
+
+struct MixtureResult {
+    std::vector<MixtureComponent> components; // largest share first
+    double fitHqi = 0.0;
+    // The HQI of the best single entry fitted the same way, for comparison.
+    double singleHqi = 0.0;
+    // The best fit of each size tried (1, 2, 3 components): its HQI and its
+    // components, whether reported or not.
+    std::vector<double> hqiBySize;
+    std::vector<std::vector<MixtureComponent>> componentsBySize;
+    // The entries that were tried.
+    std::vector<std::size_t> candidates;
+    bool isMixture() const { return components.size() > 1; }
+};
+
+// Which entries are tried: the best single hits, and the entries that best
+// explain what the best single hit leaves unexplained.
+constexpr std::size_t kMixtureHitCandidates = 30;
+constexpr std::size_t kMixtureResidualCandidates = 10;
+// How much a further component must raise the fit's HQI to be reported:
+// any component raises it a little by fitting noise and the differences
+// between two samples of one material.
+constexpr double kMixtureComponentGain = 5.0;
+// A component below this share of the fitted signal is not reported.
+constexpr double kMixtureMinShare = 0.05;
+
+struct MixtureSettings {
+    std::size_t maxComponents = 3;
+    double componentGain = kMixtureComponentGain;
+    double minShare = kMixtureMinShare;
+};
+
+// The best mixture for the unknown of a finished single search (`singles`,
+// best first, over the same library and range). Empty when there is nothing
+// to fit: no hit, or an unknown from a coarse sensor, whose few pixels
+// cannot tell the bands of two materials apart.
+std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const PreparedLibrary& library,
+                                         const Ranking& singles, SearchRange range,
+                                         const MixtureSettings& settings = {});
+
+// Of the best fits of each size (from one component up), how many
+// components to report: one more only when it raises the fit's HQI by
+// `componentGain` and its smallest share is at least `minShare`.
+std::size_t ChooseMixtureSize(const MixtureResult& fits, const MixtureSettings& settings);
+
+} // namespace veltrane
