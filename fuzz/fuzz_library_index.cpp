@@ -39,8 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         FUZZ_CHECK(refreshed);
-        // A file SQLite finds malformed is not mended in place: each search
-        // says it was not kept and works in memory, so it finds the work again.
+        // A file SQLite finds malformed is replaced by a fresh index once;
+        // should that one fail too, each search says it was not kept and
+        // works in memory, and so finds the work again.
         if (pass == 1 && report.notKept.empty())
             FUZZ_CHECK(report.processed == 0 && report.dropped == 0 && !report.rebuilt);
         FUZZ_CHECK(library.info.size() + library.skipped.size() == 1);

@@ -500,15 +500,17 @@ bool LibraryIndex::useMemory(const std::string& why) {
     return true;
 }
 
-bool LibraryIndex::createAtomically(std::string& why) {
-    std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
+namespace {
+
+// A fresh, empty index under a name of its own beside `path`; empty when it
+// could not be made (`why` says why).
+std::string FreshIndexBeside(const std::string& path, std::string& why) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (!folder.empty() && !EnsureFolder(folder.string())) {
         why = "can not create folder " + folder.string();
-        return false;
+        return {};
     }
-    // Made whole under another name first: another process that finds the
-    // path must never see a file that is not yet recognisably an index.
-    const std::string fresh = m_path + RandomSuffix();
+    const std::string fresh = path + RandomSuffix();
     sqlite3* db = nullptr;
     bool made = sqlite3_open_v2(fresh.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                                 nullptr) == SQLITE_OK &&
@@ -517,14 +519,44 @@ bool LibraryIndex::createAtomically(std::string& why) {
     sqlite3_close_v2(db);
     if (!made) {
         ::unlink(fresh.c_str());
-        return false;
+        return {};
     }
+    return fresh;
+}
+
+} // namespace
+
+bool LibraryIndex::createAtomically(std::string& why) {
+    // Made whole under another name first: another process that finds the
+    // path must never see a file that is not yet recognisably an index.
+    const std::string fresh = FreshIndexBeside(m_path, why);
+    if (fresh.empty()) return false;
     // link() never replaces: when another process put its index there
     // first, that one is used.
     bool placed = ::link(fresh.c_str(), m_path.c_str()) == 0 || errno == EEXIST;
     if (!placed) why = std::strerror(errno);
     ::unlink(fresh.c_str());
     return placed;
+}
+
+// SQLite cannot mend a file whose pages are damaged (a crash during a write
+// with the disk cache off, a bad sector), and cannot even empty it: such a
+// file of ours is replaced by a fresh index, once, so that searches do not
+// all run in memory from then on. Processes that still have the old file
+// open keep reading it; the rename never leaves the path without an index.
+bool LibraryIndex::replaceDamaged(std::string& why) {
+    if (ExamineIndexFile(m_path, why) != IndexFileKind::Ours) return false;
+    const std::string fresh = FreshIndexBeside(m_path, why);
+    if (fresh.empty()) return false;
+    // A rollback journal left beside the damaged file would be played back
+    // into the fresh one.
+    ::unlink((m_path + "-journal").c_str());
+    if (::rename(fresh.c_str(), m_path.c_str()) != 0) {
+        why = std::strerror(errno);
+        ::unlink(fresh.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool LibraryIndex::openChecked() {
@@ -601,7 +633,16 @@ bool LibraryIndex::rebuildInPlace() {
 // The file cannot take what this search would write into it: the search
 // goes on in memory. False when even that is impossible.
 bool LibraryIndex::writeFailed(int code, const std::string& message) {
-    (void)code;
+    const int primary = code & 0xFF;
+    if ((primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) && !m_replacedDamaged && !m_foreign) {
+        m_replacedDamaged = true;
+        std::string why;
+        m_conn.reset();
+        if (replaceDamaged(why) && openChecked()) {
+            m_rebuilt = true;
+            return true;
+        }
+    }
     return useMemory(message);
 }
 

@@ -96,6 +96,7 @@ public:
 private:
     bool openChecked();
     bool createAtomically(std::string& why);
+    bool replaceDamaged(std::string& why);
     bool rebuildInPlace();
     bool useMemory(const std::string& why);
     bool writeFailed(int code, const std::string& message);
@@ -107,6 +108,7 @@ private:
     bool m_foreign = false;
     bool m_needsRebuild = false;
     bool m_rebuilt = false;
+    bool m_replacedDamaged = false;
     std::string m_notKept;
     // What each folder held at the last update: its regular files (paths in
     // ascending order, as the index's rows of a folder are read), the files

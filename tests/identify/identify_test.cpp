@@ -493,6 +493,23 @@ TEST_F(IndexFixture, DamagedOrOutdatedIndexIsRefilledInPlaceNotTrusted) {
         EXPECT_TRUE(report.rebuilt) << sql;
         EXPECT_EQ(InodeOf(database), inode) << sql;
     }
+    // Damaged pages SQLite cannot mend: the file is replaced by a fresh index
+    // once, and kept from then on.
+    std::filesystem::copy_file(sound, database, std::filesystem::copy_options::overwrite_existing);
+    {
+        std::fstream file(database, std::ios::in | std::ios::out | std::ios::binary);
+        for (int page = 1; page < 4; ++page) { // the page headers after the first (64 KiB pages)
+            file.seekp(page * 65536);
+            file << std::string(100, '\x5a');
+        }
+    }
+    auto hit = best(a, &report);
+    EXPECT_EQ(hit.first, "alpha");
+    EXPECT_TRUE(report.rebuilt);
+    EXPECT_EQ(report.notKept, "");
+    best(a, &report);
+    EXPECT_EQ(report.processed, 0u);
+    EXPECT_EQ(report.notKept, "");
     // A damaged spectrum is only read when it is scored: it takes no part,
     // and the next search prepares its file again.
     for (const char* sql : {"UPDATE spectra SET data = x'0000ff7f00800100'", "UPDATE spectra SET data = x'000080'"}) {
