@@ -4,10 +4,12 @@
 #include <random>
 
 #include "axis_check/axis_check.h"
+#include "axis_check/axis_correction_store.h"
 #include "identify/shift_spectrum.h"
 #include "sim/sim_model.h"
 #include "support/measure_sample.h"
 #include "support/synthetic_raman.h"
+#include "support/temp_dir.h"
 
 namespace veltrane {
 namespace {
@@ -140,6 +142,34 @@ TEST(AxisCheck, TheVirtualInstrumentsDriftIsFoundAndCorrected) {
         corrected.push_back(CorrectedShift(*correction, s));
     AxisCheck again = CheckAxis(corrected, spectrum.intensity, polystyrene);
     EXPECT_TRUE(again.pass) << again.largest;
+}
+
+// Corrections are kept per serial, survive a new store (a restart), do not
+// mix instruments, and are removed for good.
+TEST(AxisCorrectionStore, KeptPerInstrumentAndRemovable) {
+    test::TempDir dir;
+    StoredAxisCorrection shifted{{AxisCorrectionKind::Offset, -2.4, 0.0, 785.0, 0.1}, "2026-12-09", "polystyrene"};
+    StoredAxisCorrection bent{{AxisCorrectionKind::WavelengthAxis, 0.0, 0.12, 532.0, 0.2}, "2026-12-08", "cyclohexane"};
+    {
+        AxisCorrectionStore store(dir.path() + "veltrane.ini");
+        EXPECT_FALSE(store.find("SN1"));
+        ASSERT_TRUE(store.save("SN1", shifted));
+        ASSERT_TRUE(store.save("SN2", bent));
+    }
+    AxisCorrectionStore store(dir.path() + "veltrane.ini");
+    auto one = store.find("SN1");
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->correction.kind, AxisCorrectionKind::Offset);
+    EXPECT_DOUBLE_EQ(one->correction.offset, -2.4);
+    EXPECT_EQ(one->standard, "polystyrene");
+    EXPECT_EQ(AxisCorrectionText(*one), "Axis corrected by \u22122.4 cm\u207B\u00B9 on 2026-12-09");
+    auto two = store.find("SN2");
+    ASSERT_TRUE(two);
+    EXPECT_DOUBLE_EQ(two->correction.wavelengthNm, 0.12);
+    EXPECT_DOUBLE_EQ(CorrectionAt(two->correction, 1000.0), CorrectionAt(bent.correction, 1000.0));
+    ASSERT_TRUE(store.remove("SN1"));
+    EXPECT_FALSE(AxisCorrectionStore(dir.path() + "veltrane.ini").find("SN1"));
+    EXPECT_TRUE(store.find("SN2"));
 }
 
 } // namespace
