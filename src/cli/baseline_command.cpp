@@ -41,13 +41,12 @@ int RunBaseline(const BaselineValues& v, const CliStreams& io) {
 Command DefineBaseline(CLI::App& tool) {
     auto v = std::make_shared<BaselineValues>();
     CLI::App* app =
-        AddCommand(tool, "baseline", "a spectrum with its fluorescence baseline removed, as CSV",
-                   "Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole\n"
-                   "wavenumbers and removes its fluorescence baseline (arPLS). Writes CSV: Raman shift,\n"
-                   "corrected intensity, baseline; standard output without -o.");
-    AddInputFile(*app, v->input);
-    AddLaserOption(*app, v->laser);
-    AddOutputOption(*app, v->output, "the output file; standard output when not given or -");
+        AddCommand(tool, "baseline", "a spectrum with its fluorescence baseline removed, as CSV", R"(
+Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole
+wavenumbers and removes its fluorescence baseline (arPLS). Writes CSV: Raman shift,
+corrected intensity, baseline; standard output without -o.)");
+    AddSpectrumInput(*app, v->input, v->laser);
+    AddOutputOption(*app, v->output);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunBaseline);
 }

@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -20,13 +19,6 @@ struct CheckAxisValues {
     double laser = 0.0;
     bool json = false;
 };
-
-// Two decimals: Raman shifts as the text prints them.
-std::string Fixed(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
-}
 
 // A built-in standard by name, else a file of one; nullopt after a message.
 std::optional<ReferenceStandard> StandardOf(const std::string& nameOrPath, const CliStreams& io) {
@@ -62,10 +54,10 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
                 {"bands", Json::array()}, {"found", check.found}};
     for (const BandCheck& b : check.bands) {
         bool found = b.outcome == BandOutcome::Found;
-        text += Fixed(b.reference) + "\t" + (found ? Fixed(b.found) : "-") + "\t" + (found ? Fixed(b.deviation) : "-") +
+        text += TwoDecimals(b.reference) + "\t" + (found ? TwoDecimals(b.found) : "-") + "\t" + (found ? TwoDecimals(b.deviation) : "-") +
                 "\n";
         result["bands"].push_back(BandRecord(b));
-        if (!found) io.err << Fixed(b.reference) << ": " << BandOutcomeText(b.outcome) << "\n";
+        if (!found) io.err << TwoDecimals(b.reference) << ": " << BandOutcomeText(b.outcome) << "\n";
     }
     if (!check.enoughBands) {
         io.err << Shown(v.input) << ": too few bands of " << Shown(standard->name) << " found (" << check.found
@@ -74,7 +66,7 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
         Emit(v.json ? JsonText(result) : text, "", io);
         return kExitFailure;
     }
-    text += "offset: " + Fixed(check.offset) + "\nrms: " + Fixed(check.rms) + "\nlargest: " + Fixed(check.largest) +
+    text += "offset: " + TwoDecimals(check.offset) + "\nrms: " + TwoDecimals(check.rms) + "\nlargest: " + TwoDecimals(check.largest) +
             "\nresult: " + (check.pass ? "pass" : "fail") + "\n";
     result["offset"] = JsonFloat(static_cast<float>(check.offset));
     result["rms"] = JsonFloat(static_cast<float>(check.rms));
@@ -83,7 +75,7 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
     int status = Emit(v.json ? JsonText(result) : text, "", io);
     if (status != kExitOk) return status;
     if (check.spread > settings.tolerance)
-        io.err << "The bands found scatter by " << Fixed(check.spread) << " cm-1 about their mean: is this "
+        io.err << "The bands found scatter by " << TwoDecimals(check.spread) << " cm-1 about their mean: is this "
                << Shown(standard->name) << "?\n";
     return check.pass ? kExitOk : kExitFail;
 }
@@ -92,22 +84,20 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
 
 Command DefineCheckAxis(CLI::App& tool) {
     auto v = std::make_shared<CheckAxisValues>();
-    CLI::App* app = AddCommand(
-        tool, "check-axis", "the Raman-shift axis against a reference standard",
-        "Finds the bands of a reference standard (polystyrene, cyclohexane or acetaminophen, or\n"
-        "a text file: its name, then one Raman shift a line, optionally with a weight) in the\n"
-        "spectrum of FILE and prints one line per band: reference, found, deviation in cm-1\n"
-        "(found and deviation \"-\" for a band skipped, with the reason on standard error); then\n"
-        "offset (the mean deviation), rms, largest, and result: pass when the largest deviation\n"
-        "is within the tolerance (default 1.5). Default standard: polystyrene.\n"
-        "Exit status 0 on pass, 2 on fail, 1 when fewer than 4 bands are found.");
-    AddInputFile(*app, v->input);
+    CLI::App* app = AddCommand(tool, "check-axis", "the Raman-shift axis against a reference standard", R"(
+Finds the bands of a reference standard (polystyrene, cyclohexane or acetaminophen, or
+a text file: its name, then one Raman shift a line, optionally with a weight) in the
+spectrum of FILE and prints one line per band: reference, found, deviation in cm-1
+(found and deviation "-" for a band skipped, with the reason on standard error); then
+offset (the mean deviation), rms, largest, and result: pass when the largest deviation
+is within the tolerance (default 1.5). Default standard: polystyrene.
+Exit status 0 on pass, 2 on fail, 1 when fewer than 4 bands are found.)");
+    AddSpectrumInput(*app, v->input, v->laser);
     app->add_option("--standard", v->standard, "a built-in standard by name, or a file of one")
         ->type_name("polystyrene|cyclohexane|acetaminophen|FILE");
     app->add_option("--tolerance", v->tolerance, "the largest deviation a pass allows, in cm-1 (1.5)")
         ->type_name("CM")
         ->check(NumberIn(0.0, true, 100.0, false, "The tolerance is a number of cm-1 above 0."));
-    AddLaserOption(*app, v->laser);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunCheckAxis);
 }

@@ -20,7 +20,8 @@ CLI::App* AddCommand(CLI::App& parent, const std::string& name, const std::strin
                      const std::string& details) {
     CLI::App* command = parent.add_subcommand(name, summary);
     command->group("Commands");
-    command->footer(details);
+    // Texts written as raw strings start on the line after their quote.
+    command->footer(details.starts_with('\n') ? details.substr(1) : details);
     return command;
 }
 
@@ -33,6 +34,11 @@ CLI::Option* AddLaserOption(CLI::App& app, double& nm) {
         .add_option("--laser", nm, "the laser wavelength, for a spectrum whose X is in nm or um")
         ->type_name("NM")
         ->check(NumberIn(0.0, true, INFINITY, true, "The laser wavelength is a number of nm above 0."));
+}
+
+void AddSpectrumInput(CLI::App& app, std::string& path, double& laserNm, const std::string& name) {
+    AddInputFile(app, path, name);
+    AddLaserOption(app, laserNm);
 }
 
 CLI::Option* AddOutputOption(CLI::App& app, std::string& path, const std::string& what) {

@@ -46,8 +46,11 @@ Command DefineCommand(CLI::App* app, std::shared_ptr<Values> values,
 CLI::Option* AddInputFile(CLI::App& app, std::string& path, const std::string& name = "FILE");
 // "--laser NM": the laser wavelength for X in nm or um; 0 when not given.
 CLI::Option* AddLaserOption(CLI::App& app, double& nm);
+// A spectrum of any format as the input, and --laser for it.
+void AddSpectrumInput(CLI::App& app, std::string& path, double& laserNm, const std::string& name = "FILE");
 // "-o OUT": the output file; standard output when not given or "-".
-CLI::Option* AddOutputOption(CLI::App& app, std::string& path, const std::string& what);
+CLI::Option* AddOutputOption(CLI::App& app, std::string& path,
+                             const std::string& what = "the output file; standard output when not given or -");
 // "--jcamp-form affn|difdup".
 CLI::Option* AddJcampFormOption(CLI::App& app, std::string& form);
 // "--json": one JSON document on standard output instead of the text.

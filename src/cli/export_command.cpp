@@ -64,38 +64,34 @@ int RunConvert(const ExportValues& v, const CliStreams& io) {
 
 Command DefineExport(CLI::App& tool) {
     auto v = std::make_shared<ExportValues>();
-    CLI::App* app = AddCommand(
-        tool, "export", "the spectrum as the chart draws it",
-        "Writes the points the chart draws: a raw file's window, a library's points inside\n"
-        "its model's range, or all points of another program's spectrum. CSV (default),\n"
-        "JCAMP-DX 5.01 or SPC; standard output without -o. JCAMP-DX is AFFN (X, Y pairs)\n"
-        "unless --jcamp-form difdup, which needs evenly spaced X: uneven points are\n"
-        "interpolated onto as many evenly spaced ones over the same range. Points whose\n"
-        "Raman shift or intensity is not a finite number (NaN, infinity) are left out, as\n"
-        "the chart leaves them out; the JCAMP-DX title has control characters escaped\n"
-        "(\\n, \\t, \\xHH). -o never replaces the input or anything but a regular file.\n"
-        "SPC is binary: it is not written to a terminal.");
-    AddInputFile(*app, v->input);
+    CLI::App* app = AddCommand(tool, "export", "the spectrum as the chart draws it", R"(
+Writes the points the chart draws: a raw file's window, a library's points inside
+its model's range, or all points of another program's spectrum. CSV (default),
+JCAMP-DX 5.01 or SPC; standard output without -o. JCAMP-DX is AFFN (X, Y pairs)
+unless --jcamp-form difdup, which needs evenly spaced X: uneven points are
+interpolated onto as many evenly spaced ones over the same range. Points whose
+Raman shift or intensity is not a finite number (NaN, infinity) are left out, as
+the chart leaves them out; the JCAMP-DX title has control characters escaped
+(\n, \t, \xHH). -o never replaces the input or anything but a regular file.
+SPC is binary: it is not written to a terminal.)");
+    AddSpectrumInput(*app, v->input, v->laser);
     app->add_option("--format", v->format, "the file format (csv by default)")
         ->type_name("csv|jcamp|spc")
         ->check(OneOf({"csv", "jcamp", "spc"}, "Unknown format "));
     AddJcampFormOption(*app, v->form);
-    AddLaserOption(*app, v->laser);
-    AddOutputOption(*app, v->output, "the output file; standard output when not given or -");
+    AddOutputOption(*app, v->output);
     return DefineCommand(app, v, RunExport);
 }
 
 Command DefineConvert(CLI::App& tool) {
     auto v = std::make_shared<ExportValues>();
-    CLI::App* app = AddCommand(
-        tool, "convert", "a spectrum into the format of OUT's extension",
-        "Reads any spectrum export reads and writes it in the format of OUT's extension:\n"
-        "CSV (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp) or SPC (.spc). The points are\n"
-        "those export writes.");
-    AddInputFile(*app, v->input, "IN");
+    CLI::App* app = AddCommand(tool, "convert", "a spectrum into the format of OUT's extension", R"(
+Reads any spectrum export reads and writes it in the format of OUT's extension:
+CSV (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp) or SPC (.spc). The points are
+those export writes.)");
+    AddSpectrumInput(*app, v->input, v->laser, "IN");
     app->add_option("OUT", v->output, "the output file")->required()->type_name("OUT");
     AddJcampFormOption(*app, v->form);
-    AddLaserOption(*app, v->laser);
     return DefineCommand(app, v, RunConvert);
 }
 

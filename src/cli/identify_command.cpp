@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -28,25 +27,6 @@ struct IdentifyValues {
     double laser = 0.0;
     bool json = false;
 };
-
-// Two decimals: HQIs as the text prints them.
-std::string Fixed(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    return buffer;
-}
-
-const char* VerdictKey(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Match:
-        return "match";
-    case Verdict::PossibleMatch:
-        return "possible match";
-    case Verdict::NoMatch:
-        break;
-    }
-    return "no match";
-}
 
 int VerdictStatus(Verdict verdict) {
     return verdict == Verdict::Match ? kExitOk : verdict == Verdict::PossibleMatch ? kExitPossibleMatch : kExitNoMatch;
@@ -118,7 +98,7 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
                                   {"name", info.name},
                                   {"file", info.path}});
         if (!v.json)
-            io.out << rank + 1 << "\t" << Fixed(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path)
+            io.out << rank + 1 << "\t" << TwoDecimals(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path)
                    << "\n";
     }
     int status = kExitNoMatch;
@@ -134,7 +114,7 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
         double runnerUpHqi = verdict.runnerUp ? ranking.hits[*verdict.runnerUp].hqi : 0.0;
         io.err << VerdictText(verdict, Shown(nameAt(verdict.best)), Shown(nameAt(verdict.runnerUp)), runnerUpHqi)
                << "\n";
-        result["verdict"] = {{"verdict", VerdictKey(verdict.verdict)},
+        result["verdict"] = {{"verdict", VerdictWord(verdict.verdict)},
                              {"text", VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp), runnerUpHqi)}};
         status = VerdictStatus(verdict.verdict);
     }
@@ -146,20 +126,19 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
 
 Command DefineIdentify(CLI::App& tool) {
     auto v = std::make_shared<IdentifyValues>();
-    CLI::App* app = AddCommand(
-        tool, "identify", "the library entries that match a spectrum best",
-        "Removes the fluorescence baseline of FILE (a raw spectrum, a PC library, a device\n"
-        "record, or a CSV, JCAMP-DX or SPC spectrum) and ranks the libraries of each DIR\n"
-        "(default: the PC library folder of the application) by hit quality index over Raman\n"
-        "shifts LO to HI (default: from 100 up to where the shorter of the two spectra ends).\n"
-        "Prints the best N hits, one per line: rank, HQI, name, file, separated by tabs, then\n"
-        "the verdict on standard error. Files that take no part go to standard error with\n"
-        "the reason. The prepared libraries are kept in an index in the cache folder; when\n"
-        "the index cannot be written, the search is made in memory and says so.\n"
-        "Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,\n"
-        "0 when the best hit reaches H and 2 when it does not. A spectrum without signal\n"
-        "exits 1, a library with no entry to search 2.");
-    AddInputFile(*app, v->input);
+    CLI::App* app = AddCommand(tool, "identify", "the library entries that match a spectrum best", R"(
+Removes the fluorescence baseline of FILE (a raw spectrum, a PC library, a device
+record, or a CSV, JCAMP-DX or SPC spectrum) and ranks the libraries of each DIR
+(default: the PC library folder of the application) by hit quality index over Raman
+shifts LO to HI (default: from 100 up to where the shorter of the two spectra ends).
+Prints the best N hits, one per line: rank, HQI, name, file, separated by tabs, then
+the verdict on standard error. Files that take no part go to standard error with
+the reason. The prepared libraries are kept in an index in the cache folder; when
+the index cannot be written, the search is made in memory and says so.
+Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,
+0 when the best hit reaches H and 2 when it does not. A spectrum without signal
+exits 1, a library with no entry to search 2.)");
+    AddSpectrumInput(*app, v->input, v->laser);
     app->add_option("--library", v->libraries, "a library folder; may be given several times")
         ->type_name("DIR")
         ->allow_extra_args(false)
@@ -179,7 +158,6 @@ Command DefineIdentify(CLI::App& tool) {
             ""));
     app->add_option("--index", v->index, "the index file, which must be a library index or not exist yet")
         ->type_name("FILE");
-    AddLaserOption(*app, v->laser);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunIdentify);
 }

@@ -15,17 +15,9 @@ struct InfoValues {
 };
 
 const char* FormatName(const SpectrumFile& file) {
-    switch (file.kind) {
-    case FileKind::Raw:
-        return "raw";
-    case FileKind::PcLibrary:
-        return "pc-library";
-    case FileKind::DeviceLibrary:
-        return "device-library";
-    case FileKind::Foreign:
-        break;
-    }
-    return file.format == InterchangeFormat::Csv ? "csv" : file.format == InterchangeFormat::Jcamp ? "jcamp-dx" : "spc";
+    if (file.kind == FileKind::Foreign)
+        return file.format == InterchangeFormat::Csv ? "csv" : file.format == InterchangeFormat::Jcamp ? "jcamp-dx" : "spc";
+    return file.kind == FileKind::Raw ? "raw" : file.kind == FileKind::PcLibrary ? "pc-library" : "device-library";
 }
 
 // The fields of a file, in the order the text lists them.
@@ -99,12 +91,11 @@ int RunInfo(const InfoValues& v, const CliStreams& io) {
 
 Command DefineInfo(CLI::App& tool) {
     auto v = std::make_shared<InfoValues>();
-    CLI::App* app = AddCommand(
-        tool, "info", "header fields of raw spectra, libraries and other programs' spectra",
-        "Prints \"key: value\" lines for each raw spectrum (.rsd), PC library or device\n"
-        "library record (.rlb), CSV or text (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp)\n"
-        "or SPC (.spc) spectrum, each file followed by a blank line. A file that cannot be\n"
-        "read is named on standard error, and the others are still printed (exit status 1).");
+    CLI::App* app = AddCommand(tool, "info", "header fields of raw spectra, libraries and other programs' spectra", R"(
+Prints "key: value" lines for each raw spectrum (.rsd), PC library or device
+library record (.rlb), CSV or text (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp)
+or SPC (.spc) spectrum, each file followed by a blank line. A file that cannot be
+read is named on standard error, and the others are still printed (exit status 1).)");
     app->add_option("FILE", v->files, "the files; - reads standard input")->required()->type_name("FILE");
     AddLaserOption(*app, v->laser);
     AddJsonFlag(*app, v->json);

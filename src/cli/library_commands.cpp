@@ -106,19 +106,19 @@ int RunToDevice(const ToDeviceValues& v, const CliStreams& io) {
 } // namespace
 
 Command DefineMakeLibrary(CLI::App& tool) {
-    CLI::App* app = AddCommand(tool, "make-library", "a PC library entry from a raw spectrum",
-                               "Makes the library NAME in DIR from a raw spectrum, as Make Library does with the file\n"
-                               "opened. Exit status 0 when made, the result code (1-5) when refused, 6 for an empty\n"
-                               "name, 7 when the raw file is refused.");
+    CLI::App* app = AddCommand(tool, "make-library", "a PC library entry from a raw spectrum", R"(
+Makes the library NAME in DIR from a raw spectrum, as Make Library does with the file
+opened. Exit status 0 when made, the result code (1-5) when refused, 6 for an empty
+name, 7 when the raw file is refused.)");
     return DefineCommand(app, AddEntryOptions(*app, "FILE.rsd"), RunMakeLibrary);
 }
 
 Command DefineImport(CLI::App& tool) {
-    CLI::App* app = AddCommand(tool, "import", "a PC library entry from any readable spectrum",
-                               "Makes the PC library NAME in DIR from any readable spectrum, as Make Library does\n"
-                               "with the file opened. A library holds 2500 points: a spectrum of more points is\n"
-                               "resampled to 2500 evenly spaced over its X range. Exit status 0 when made, the\n"
-                               "result code (1-5) when refused, 6 for an empty name, 7 when the file is refused.");
+    CLI::App* app = AddCommand(tool, "import", "a PC library entry from any readable spectrum", R"(
+Makes the PC library NAME in DIR from any readable spectrum, as Make Library does
+with the file opened. A library holds 2500 points: a spectrum of more points is
+resampled to 2500 evenly spaced over its X range. Exit status 0 when made, the
+result code (1-5) when refused, 6 for an empty name, 7 when the file is refused.)");
     auto v = AddEntryOptions(*app, "FILE");
     AddLaserOption(*app, v->laser);
     return DefineCommand(app, v, RunImport);
@@ -126,10 +126,10 @@ Command DefineImport(CLI::App& tool) {
 
 Command DefineToDevice(CLI::App& tool) {
     auto v = std::make_shared<ToDeviceValues>();
-    CLI::App* app = AddCommand(tool, "to-device", "the instrument's record of a PC library",
-                               "Writes the 5120-byte device record that an export to the instrument would\n"
-                               "send for a PC library file. -o - writes it to standard output, which must not\n"
-                               "be a terminal.");
+    CLI::App* app = AddCommand(tool, "to-device", "the instrument's record of a PC library", R"(
+Writes the 5120-byte device record that an export to the instrument would
+send for a PC library file. -o - writes it to standard output, which must not
+be a terminal.)");
     AddInputFile(*app, v->input, "FILE.rlb");
     AddOutputOption(*app, v->output, "the output file, - for standard output")->required();
     return DefineCommand(app, v, RunToDevice);

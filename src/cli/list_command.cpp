@@ -56,11 +56,11 @@ int RunList(const ListValues& v, const CliStreams& io) {
 
 Command DefineList(CLI::App& tool) {
     auto v = std::make_shared<ListValues>();
-    CLI::App* app = AddCommand(tool, "list", "the libraries of a folder: name, model, date",
-                               "One line per library file of DIR in the application's order: name, model\n"
-                               "name, date, separated by tabs, control characters escaped (\\t, \\n, \\xHH).\n"
-                               "Exit status 1 when DIR cannot be read, or holds more than 65535 library files\n"
-                               "(the first 65535 are listed).");
+    CLI::App* app = AddCommand(tool, "list", "the libraries of a folder: name, model, date", R"(
+One line per library file of DIR in the application's order: name, model
+name, date, separated by tabs, control characters escaped (\t, \n, \xHH).
+Exit status 1 when DIR cannot be read, or holds more than 65535 library files
+(the first 65535 are listed).)");
     app->add_option("DIR", v->folder, "the folder")->required()->type_name("DIR");
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunList);

@@ -162,14 +162,13 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
 
 Command DefineMeasure(CLI::App& tool) {
     auto v = std::make_shared<MeasureValues>();
-    CLI::App* app = AddCommand(
-        tool, "measure", "one measurement, saved as a raw spectrum",
-        "Runs one measurement (dark, laser on, preheat, signal, laser off) and saves it as a\n"
-        "raw spectrum. Defaults: exposure 3000 ms, average 1, preheat 20000 ms, laser power 100.\n"
-        "--simulator attaches the virtual instrument (MODEL 2500, 2048, 256 or unknown; 2500\n"
-        "when not given); --sim-speed X runs it and the measurement X times faster than real\n"
-        "time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis).\n"
-        "Progress goes to standard error; Ctrl-C switches the laser off and ends.");
+    CLI::App* app = AddCommand(tool, "measure", "one measurement, saved as a raw spectrum", R"(
+Runs one measurement (dark, laser on, preheat, signal, laser off) and saves it as a
+raw spectrum. Defaults: exposure 3000 ms, average 1, preheat 20000 ms, laser power 100.
+--simulator attaches the virtual instrument (MODEL 2500, 2048, 256 or unknown; 2500
+when not given); --sim-speed X runs it and the measurement X times faster than real
+time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis).
+Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
     CLI::Option* simulator =
         app->add_flag("--simulator{2500}", v->model, "attach the virtual instrument, of model MODEL")->type_name("MODEL");
     v->simulator = simulator;

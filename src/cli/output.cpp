@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "cli/input.h"
 #include "platform/file_io.h"
@@ -8,6 +9,12 @@
 namespace veltrane {
 
 constexpr const char* kBinaryOnTerminal = "Refusing to write binary data to a terminal; use -o FILE or a pipe.";
+
+std::string TwoDecimals(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return buffer;
+}
 
 double JsonFloat(float value) {
     // The shortest text of the float read as a double: written back as a

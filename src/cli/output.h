@@ -16,6 +16,9 @@ namespace veltrane {
 // lists its fields.
 using Json = nlohmann::ordered_json;
 
+// Two decimals: HQIs and Raman shifts as the text output prints them.
+std::string TwoDecimals(double value);
+
 // A float32 as a JSON number whose shortest text is the float's own
 // shortest text: it reads back as exactly the stored value.
 double JsonFloat(float value);

@@ -47,16 +47,16 @@ int RunSmooth(const SmoothValues& v, const CliStreams& io) {
 
 Command DefineSmooth(CLI::App& tool) {
     auto v = std::make_shared<SmoothValues>();
-    CLI::App* app = AddCommand(tool, "smooth", "a raw spectrum smoothed as the chart shows it, as CSV",
-                               "Smooths a raw spectrum at level L (0 to 10) as the chart does and writes the\n"
-                               "file's window as CSV; standard output without -o. Points that are not finite\n"
-                               "numbers are left out, as in export.");
+    CLI::App* app = AddCommand(tool, "smooth", "a raw spectrum smoothed as the chart shows it, as CSV", R"(
+Smooths a raw spectrum at level L (0 to 10) as the chart does and writes the
+file's window as CSV; standard output without -o. Points that are not finite
+numbers are left out, as in export.)");
     app->add_option("--level", v->level, "the smoothing level, 0 (none) to 10")
         ->required()
         ->type_name("L")
         ->check(WholeIn(0, kMaxSmoothLevel, "The level is a whole number from 0 to 10."));
     AddInputFile(*app, v->input);
-    AddOutputOption(*app, v->output, "the output file; standard output when not given or -");
+    AddOutputOption(*app, v->output);
     return DefineCommand(app, v, RunSmooth);
 }
 
