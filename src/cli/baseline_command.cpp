@@ -40,8 +40,7 @@ int RunBaseline(const BaselineValues& v, const CliStreams& io) {
 
 Command DefineBaseline(CLI::App& tool) {
     auto v = std::make_shared<BaselineValues>();
-    CLI::App* app =
-        AddCommand(tool, "baseline", "a spectrum with its fluorescence baseline removed, as CSV", R"(
+    CLI::App* app = AddCommand(tool, "baseline", "a spectrum with its fluorescence baseline removed, as CSV", R"(
 Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole
 wavenumbers and removes its fluorescence baseline (arPLS). Writes CSV: Raman shift,
 corrected intensity, baseline; standard output without -o.)");

@@ -50,12 +50,14 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
     if (!LoadShiftSpectrum(v.input, v.laser, spectrum, io)) return kExitFailure;
     AxisCheck check = CheckAxis(spectrum.shift, spectrum.intensity, *standard, settings);
     std::string text;
-    Json result{{"standard", standard->name}, {"tolerance", JsonFloat(static_cast<float>(settings.tolerance))},
-                {"bands", Json::array()}, {"found", check.found}};
+    Json result{{"standard", standard->name},
+                {"tolerance", JsonFloat(static_cast<float>(settings.tolerance))},
+                {"bands", Json::array()},
+                {"found", check.found}};
     for (const BandCheck& b : check.bands) {
         bool found = b.outcome == BandOutcome::Found;
-        text += TwoDecimals(b.reference) + "\t" + (found ? TwoDecimals(b.found) : "-") + "\t" + (found ? TwoDecimals(b.deviation) : "-") +
-                "\n";
+        text += TwoDecimals(b.reference) + "\t" + (found ? TwoDecimals(b.found) : "-") + "\t" +
+                (found ? TwoDecimals(b.deviation) : "-") + "\n";
         result["bands"].push_back(BandRecord(b));
         if (!found) io.err << TwoDecimals(b.reference) << ": " << BandOutcomeText(b.outcome) << "\n";
     }
@@ -66,8 +68,8 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
         Emit(v.json ? JsonText(result) : text, "", io);
         return kExitFailure;
     }
-    text += "offset: " + TwoDecimals(check.offset) + "\nrms: " + TwoDecimals(check.rms) + "\nlargest: " + TwoDecimals(check.largest) +
-            "\nresult: " + (check.pass ? "pass" : "fail") + "\n";
+    text += "offset: " + TwoDecimals(check.offset) + "\nrms: " + TwoDecimals(check.rms) +
+            "\nlargest: " + TwoDecimals(check.largest) + "\nresult: " + (check.pass ? "pass" : "fail") + "\n";
     result["offset"] = JsonFloat(static_cast<float>(check.offset));
     result["rms"] = JsonFloat(static_cast<float>(check.rms));
     result["largest"] = JsonFloat(static_cast<float>(check.largest));

@@ -8,8 +8,7 @@ namespace veltrane {
 namespace {
 
 // The whole text as one number, nothing before or after it.
-template <typename Number>
-bool ReadNumber(const std::string& text, Number& value) {
+template <typename Number> bool ReadNumber(const std::string& text, Number& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
@@ -30,8 +29,7 @@ CLI::Option* AddInputFile(CLI::App& app, std::string& path, const std::string& n
 }
 
 CLI::Option* AddLaserOption(CLI::App& app, double& nm) {
-    return app
-        .add_option("--laser", nm, "the laser wavelength, for a spectrum whose X is in nm or um")
+    return app.add_option("--laser", nm, "the laser wavelength, for a spectrum whose X is in nm or um")
         ->type_name("NM")
         ->check(NumberIn(0.0, true, INFINITY, true, "The laser wavelength is a number of nm above 0."));
 }

@@ -29,14 +29,12 @@ struct UsageError : std::runtime_error {
 
 // A new command under `parent`. `summary` is its line in the tool's help,
 // `details` the text its own --help adds after the options' synopsis.
-CLI::App* AddCommand(CLI::App& parent, const std::string& name, const std::string& summary,
-                     const std::string& details);
+CLI::App* AddCommand(CLI::App& parent, const std::string& name, const std::string& summary, const std::string& details);
 
 // Binds the values of a command to its definition: they live as long as the
 // returned run function, which reads them.
 template <typename Values>
-Command DefineCommand(CLI::App* app, std::shared_ptr<Values> values,
-                      int (*run)(const Values&, const CliStreams&)) {
+Command DefineCommand(CLI::App* app, std::shared_ptr<Values> values, int (*run)(const Values&, const CliStreams&)) {
     return {app, [values, run](const CliStreams& io) { return run(*values, io); }};
 }
 

@@ -114,8 +114,9 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
         double runnerUpHqi = verdict.runnerUp ? ranking.hits[*verdict.runnerUp].hqi : 0.0;
         io.err << VerdictText(verdict, Shown(nameAt(verdict.best)), Shown(nameAt(verdict.runnerUp)), runnerUpHqi)
                << "\n";
-        result["verdict"] = {{"verdict", VerdictWord(verdict.verdict)},
-                             {"text", VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp), runnerUpHqi)}};
+        result["verdict"] = {
+            {"verdict", VerdictWord(verdict.verdict)},
+            {"text", VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp), runnerUpHqi)}};
         status = VerdictStatus(verdict.verdict);
     }
     if (v.json) io.out << JsonText(result);

@@ -16,7 +16,9 @@ struct InfoValues {
 
 const char* FormatName(const SpectrumFile& file) {
     if (file.kind == FileKind::Foreign)
-        return file.format == InterchangeFormat::Csv ? "csv" : file.format == InterchangeFormat::Jcamp ? "jcamp-dx" : "spc";
+        return file.format == InterchangeFormat::Csv     ? "csv"
+               : file.format == InterchangeFormat::Jcamp ? "jcamp-dx"
+                                                         : "spc";
     return file.kind == FileKind::Raw ? "raw" : file.kind == FileKind::PcLibrary ? "pc-library" : "device-library";
 }
 

@@ -42,8 +42,7 @@ InterchangeFormat FormatOfContent(const std::string& bytes) {
     }
     std::size_t text = bytes.find_first_not_of(" \t\r\n");
     if (text != std::string::npos && bytes.compare(text, 2, "##") == 0) return InterchangeFormat::Jcamp;
-    if (bytes.size() >= 2 && (bytes[1] == 0x4B || bytes[1] == 0x4C || bytes[1] == 0x4D))
-        return InterchangeFormat::Spc;
+    if (bytes.size() >= 2 && (bytes[1] == 0x4B || bytes[1] == 0x4C || bytes[1] == 0x4D)) return InterchangeFormat::Spc;
     return InterchangeFormat::Csv;
 }
 
@@ -97,8 +96,7 @@ bool DecodeAnySpectrum(const std::string& path, const std::string& bytes, Interc
     if (format == InterchangeFormat::Raw || format == InterchangeFormat::Unknown)
         return DecodeOwnLayout(path, bytes, file, io);
     ReadOutcome outcome = ReadInterchangeSpectrum(bytes, format, laserNm, file.foreign);
-    if (!outcome.ok)
-        return Tell(path, outcome.message + (outcome.needsLaser ? " Give it with --laser NM." : ""), io);
+    if (!outcome.ok) return Tell(path, outcome.message + (outcome.needsLaser ? " Give it with --laser NM." : ""), io);
     file.kind = FileKind::Foreign;
     file.format = format;
     file.notice = outcome.notice;

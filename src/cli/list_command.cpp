@@ -36,7 +36,11 @@ int RunList(const ListValues& v, const CliStreams& io) {
     Json rows = Json::array();
     for (const CatalogueRow& row : ListLibraryFolder(folder, kBrandVariant)) {
         if (v.json) {
-            rows.push_back({{"name", row.name}, {"model", row.model}, {"date", row.date}, {"file", row.fileName}, {"readable", row.readable}});
+            rows.push_back({{"name", row.name},
+                            {"model", row.model},
+                            {"date", row.date},
+                            {"file", row.fileName},
+                            {"readable", row.readable}});
             continue;
         }
         // Names are escaped, so a tab or a line break in a header can neither

@@ -93,8 +93,7 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
     if (check.showDeviceRefused) io.err << kDeviceRefusedMessage << "\n";
     if (link.takeAccessDeniedNotice()) io.err << kBridgeAccessDeniedMessage << "\n";
 
-    CaptureInputs inputs{v.exposure, v.average, v.preheat, "100",
-                         true};
+    CaptureInputs inputs{v.exposure, v.average, v.preheat, "100", true};
     CaptureCheck capture = CheckCapture(inputs, state->measurement, state->device, false);
     if (capture.conversionError) {
         io.err << *capture.conversionError << "\n";
@@ -170,7 +169,8 @@ when not given); --sim-speed X runs it and the measurement X times faster than r
 time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis).
 Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
     CLI::Option* simulator =
-        app->add_flag("--simulator{2500}", v->model, "attach the virtual instrument, of model MODEL")->type_name("MODEL");
+        app->add_flag("--simulator{2500}", v->model, "attach the virtual instrument, of model MODEL")
+            ->type_name("MODEL");
     v->simulator = simulator;
     app->add_option("--sim-speed", v->speed, "run the virtual instrument X times faster than real time")
         ->type_name("X")

@@ -546,6 +546,24 @@ TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
 
 // ---- hostile inputs and what the operating system does to output -------------
 
+// In a child process: the real veltrane-cli in its place.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& args) {
+    ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
+    std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VELTRANE_CLI, argv.data());
+    ::_exit(127);
+}
+
+// The child's exit status, what it showed and its standard error.
+Outcome Finished(pid_t child, const std::string& shown, const std::string& errPath) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), shown, ReadBytes(errPath)};
+}
+
 // The real veltrane-cli with its standard output sent to `stdoutPath`,
 // optionally under a file size limit; its status and standard error.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdoutPath, const std::string& errPath,
@@ -557,17 +575,9 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdo
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
         rlimit limit{fileSizeLimit, fileSizeLimit};
         if (fileSizeLimit != RLIM_INFINITY) ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
-        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(VELTRANE_CLI, argv.data());
-        ::_exit(127);
+        ExecProgram(args);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), "", ReadBytes(errPath)};
+    return Finished(child, "", errPath);
 }
 
 // Under a one-second ctest limit: opening a FIFO would wait for ever, and
@@ -1172,7 +1182,6 @@ TEST(CliOptions, NumbersOutsideTheirRangeAreUsageErrors) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
 }
 
-
 // ---- conventions: version, JSON, standard input, terminals, completion ---------
 
 TEST(CliConventions, VersionHelpAndWrongArguments) {
@@ -1190,7 +1199,8 @@ TEST(CliConventions, VersionHelpAndWrongArguments) {
         EXPECT_TRUE(r.out.empty()) << wrong[0];
         EXPECT_TRUE(r.err.ends_with("\nSee --help.\n")) << r.err;
     }
-    EXPECT_EQ(Cli({"smooth", "--level", "11", "a"}).err, "--level: The level is a whole number from 0 to 10.\nSee --help.\n");
+    EXPECT_EQ(Cli({"smooth", "--level", "11", "a"}).err,
+              "--level: The level is a whole number from 0 to 10.\nSee --help.\n");
 }
 
 // A spectrum with Lorentzian bands at polystyrene's reference shifts over a
@@ -1233,12 +1243,13 @@ TEST(CliJson, EveryDocumentAgreesWithTheText) {
         int status;
         std::function<void(const Outcome& text, const Json& json)> agree;
     } cases[] = {
-        {{"info", d + "q.rsd", lib + "a.rlb", d + "e.csv"}, 0,
+        {{"info", d + "q.rsd", lib + "a.rlb", d + "e.csv"},
+         0,
          [](const Outcome& text, const Json& json) {
              std::string expected;
              for (const Json& file : json["files"]) {
                  for (const auto& [key, value] : file.items()) {
-                     std::string shown = value.is_string() ? EscapeControlCharacters(value.get<std::string>())
+                     std::string shown = value.is_string()  ? EscapeControlCharacters(value.get<std::string>())
                                          : value.is_array() ? AsText(value[0]) + " " + AsText(value[1])
                                                             : AsText(value);
                      expected += key + ": " + shown + "\n";
@@ -1247,7 +1258,8 @@ TEST(CliJson, EveryDocumentAgreesWithTheText) {
              }
              EXPECT_EQ(text.out, expected);
          }},
-        {{"list", lib}, 0,
+        {{"list", lib},
+         0,
          [](const Outcome& text, const Json& json) {
              std::string expected;
              for (const Json& row : json["libraries"])
@@ -1257,7 +1269,8 @@ TEST(CliJson, EveryDocumentAgreesWithTheText) {
              EXPECT_EQ(json["libraries"][0]["name"], "Cal\tcite\x1b");
              EXPECT_EQ(json["libraries"][2]["readable"], false);
          }},
-        {{"identify", d + "unknown.rlb", "--library", lib, "--index", index}, 0,
+        {{"identify", d + "unknown.rlb", "--library", lib, "--index", index},
+         0,
          [&](const Outcome& text, const Json& json) {
              std::string expected;
              for (const Json& hit : json["hits"])
@@ -1276,7 +1289,8 @@ TEST(CliJson, EveryDocumentAgreesWithTheText) {
              EXPECT_TRUE(text.err.ends_with(EscapeControlCharacters(json["verdict"]["text"].get<std::string>()) + "\n"))
                  << text.err;
          }},
-        {{"baseline", d + "e.csv"}, 0,
+        {{"baseline", d + "e.csv"},
+         0,
          [](const Outcome& text, const Json& json) {
              std::string expected = "raman_shift_cm-1,corrected,baseline\n";
              EXPECT_EQ(json["columns"], Json::parse(R"(["raman_shift_cm-1","corrected","baseline"])"));
@@ -1285,11 +1299,14 @@ TEST(CliJson, EveryDocumentAgreesWithTheText) {
              EXPECT_EQ(text.out, expected);
              EXPECT_EQ(json["points"].size(), 201u);
          }},
-        {{"check-axis", d + "poly.csv"}, 0,
+        {{"check-axis", d + "poly.csv"},
+         0,
          [](const Outcome& text, const Json& json) {
              std::string expected;
              for (const Json& band : json["bands"]) {
-                 auto shown = [](const Json& v) { return v.is_null() ? std::string("-") : TwoDecimals(v.get<double>()); };
+                 auto shown = [](const Json& v) {
+                     return v.is_null() ? std::string("-") : TwoDecimals(v.get<double>());
+                 };
                  expected += TwoDecimals(band["reference"].get<double>()) + "\t" + shown(band["found"]) + "\t" +
                              shown(band["deviation"]) + "\n";
              }
@@ -1366,22 +1383,14 @@ Outcome RunOnTerminal(const std::vector<std::string>& args, const std::string& e
     if (child == 0) {
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-        ::alarm(10);
-        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(VELTRANE_CLI, argv.data());
-        ::_exit(127);
+        ExecProgram(args);
     }
     std::string shown;
     char buffer[4096];
     for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
         shown.append(buffer, static_cast<std::size_t>(n));
-    int status = 0;
-    ::waitpid(child, &status, 0);
     ::close(terminal);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), shown, ReadBytes(errPath)};
+    return Finished(child, shown, errPath);
 }
 
 TEST(CliOutput, BinaryDataIsNotWrittenToATerminal) {
