@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -8,12 +9,10 @@
 namespace veltrane {
 
 // veltrane-cli: the core's files, libraries and measurement for scripts.
-// Every subcommand takes its own arguments (without the program and
-// subcommand names), writes its results to `out` and its messages to `err`,
-// and returns the process exit status.
 
-// Exit statuses shared by all subcommands. make-library returns the result
-// code of the creation (1 to 5) instead of kExitFailure.
+// Exit statuses shared by all commands. make-library and import return the
+// result code of the creation (1 to 5) instead of kExitFailure; identify and
+// check-axis add 2 (and identify 3) for their verdicts.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitNameRefused = 6;  // make-library, import: a name no library can carry
@@ -21,26 +20,26 @@ constexpr int kExitInputRefused = 7; // make-library, import: the input file was
 constexpr int kExitUsage = 64;
 constexpr int kExitStopped = 130; // measure ended by Ctrl-C, laser off
 
-// Dispatches on args[0], the subcommand. `stop` is raised by the
-// executable's SIGINT handler; only measure looks at it.
+// What a command reads and writes besides its files. `outIsTerminal` tells
+// whether standard output is a terminal, where binary data is refused;
+// `stop` is raised by the executable's SIGINT handler, and only measure looks
+// at it.
+struct CliStreams {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    bool outIsTerminal = false;
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// Runs the command line `args` (without the program name) and returns the
+// process exit status.
+int RunCli(const std::vector<std::string>& args, const CliStreams& streams);
+
+// The same with nothing on standard input and standard output not a
+// terminal: the form scripts and tests see.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const std::atomic<bool>* stop = nullptr);
-
-int CliInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-// import returns the result code of the library creation like make-library.
-int CliImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliSmooth(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliMakeLibrary(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliToDevice(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               const std::atomic<bool>* stop = nullptr);
-// Exit status 2 (no hit reaches the threshold) besides the shared ones.
-int CliIdentify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliBaseline(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-int CliCheckAxis(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The shortest decimal text that reads back as exactly this float32.
 std::string FloatText(float value);

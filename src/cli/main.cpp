@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "cli/cli.h"
 #include "platform/file_io.h"
 
@@ -31,7 +33,8 @@ int main(int argc, char* argv[]) {
     // the program halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
-    int status = veltrane::RunCli(args, std::cout, std::cerr, &g_stopRequested);
+    int status = veltrane::RunCli(
+        args, veltrane::CliStreams{std::cin, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1, &g_stopRequested});
     // Output cut short by a full disk or a size limit is a failure, not a
     // result: a script reading it must not take it for the whole.
     std::cout.flush();

@@ -12,14 +12,19 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/program_state.h"
+#include "axis_check/reference_standards.h"
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "identify/library_index.h"
 #include "library/library_file_bytes.h"
+#include "platform/display_text.h"
+#include "shared/program_constants.h"
 #include "support/file_faults.h"
 #include "support/temp_dir.h"
 
@@ -541,6 +546,24 @@ TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
 
 // ---- hostile inputs and what the operating system does to output -------------
 
+// In a child process: the real veltrane-cli in its place.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& args) {
+    ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
+    std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VELTRANE_CLI, argv.data());
+    ::_exit(127);
+}
+
+// The child's exit status, what it showed and its standard error.
+Outcome Finished(pid_t child, const std::string& shown, const std::string& errPath) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), shown, ReadBytes(errPath)};
+}
+
 // The real veltrane-cli with its standard output sent to `stdoutPath`,
 // optionally under a file size limit; its status and standard error.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdoutPath, const std::string& errPath,
@@ -552,17 +575,9 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdo
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
         rlimit limit{fileSizeLimit, fileSizeLimit};
         if (fileSizeLimit != RLIM_INFINITY) ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
-        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(VELTRANE_CLI, argv.data());
-        ::_exit(127);
+        ExecProgram(args);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), "", ReadBytes(errPath)};
+    return Finished(child, "", errPath);
 }
 
 // Under a one-second ctest limit: opening a FIFO would wait for ever, and
@@ -1165,6 +1180,259 @@ TEST(CliOptions, NumbersOutsideTheirRangeAreUsageErrors) {
         EXPECT_EQ(Cli(command).status, kExitUsage) << command[0];
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "t.jdx"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+}
+
+// ---- conventions: version, JSON, standard input, terminals, completion ---------
+
+TEST(CliConventions, VersionHelpAndWrongArguments) {
+    Outcome version = Cli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("veltrane-cli ") + kVersionText + "\n");
+    // Help is read off the parser's own definitions: every option is in it.
+    EXPECT_NE(Cli({"export", "--help"}).out.find("--laser NM"), std::string::npos);
+    EXPECT_NE(Cli({"identify", "--help"}).out.find("--index FILE"), std::string::npos);
+    EXPECT_NE(Cli({"--help"}).out.find("check-axis FILE"), std::string::npos);
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"frobnicate"}, {"list"}, {"export", "a", "b"}, {"smooth", "--level", "11", "a"}}) {
+        Outcome r = Cli(wrong);
+        EXPECT_EQ(r.status, kExitUsage) << wrong[0];
+        EXPECT_TRUE(r.out.empty()) << wrong[0];
+        EXPECT_TRUE(r.err.ends_with("\nSee --help.\n")) << r.err;
+    }
+    EXPECT_EQ(Cli({"smooth", "--level", "11", "a"}).err,
+              "--level: The level is a whole number from 0 to 10.\nSee --help.\n");
+}
+
+// A spectrum with Lorentzian bands at polystyrene's reference shifts over a
+// sloping background, as CSV from 200 to 3200 cm-1.
+std::string PolystyreneCsv() {
+    const ReferenceStandard& polystyrene = BuiltInStandards().front();
+    std::string csv;
+    for (int x = 200; x <= 3200; ++x) {
+        double y = 100.0 + 0.05 * x;
+        for (const ReferenceBand& band : polystyrene.bands)
+            y += 1000.0 * band.weight / (1.0 + std::pow((x - band.shift) / 4.0, 2));
+        csv += std::to_string(x) + "," + std::to_string(y) + "\n";
+    }
+    return csv;
+}
+
+// A number of the JSON document as it stands there: a float32 in its
+// shortest form reads as the text prints it.
+std::string AsText(const Json& number) {
+    std::string text = number.dump();
+    return text.ends_with(".0") ? text.substr(0, text.size() - 2) : text;
+}
+
+// Each command's --json document says what its text says: the same
+// records, names as they are where the text escapes them, and numbers that
+// read back as the same float32.
+TEST(CliJson, EveryDocumentAgreesWithTheText) {
+    TempDir dir;
+    const std::string d = dir.path(), evil = "Cal\tcite\x1b", lib = d + "lib/", index = d + "index.sqlite";
+    std::filesystem::create_directories(lib);
+    WriteBytes(d + "q.rsd", RawBytes({}));
+    WriteBytes(d + "e.csv", "100,1.5\n200,2.5\n300,4.1\n");
+    WriteBytes(lib + "a.rlb", BandLibraryBytes(evil, 1086));
+    WriteBytes(lib + "b.rlb", BandLibraryBytes("Gypsum", 1008));
+    WriteBytes(lib + "broken.rlb", "short");
+    WriteBytes(d + "unknown.rlb", BandLibraryBytes("unknown", 1086));
+    WriteBytes(d + "poly.csv", PolystyreneCsv());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::function<void(const Outcome& text, const Json& json)> agree;
+    } cases[] = {
+        {{"info", d + "q.rsd", lib + "a.rlb", d + "e.csv"},
+         0,
+         [](const Outcome& text, const Json& json) {
+             std::string expected;
+             for (const Json& file : json["files"]) {
+                 for (const auto& [key, value] : file.items()) {
+                     std::string shown = value.is_string()  ? EscapeControlCharacters(value.get<std::string>())
+                                         : value.is_array() ? AsText(value[0]) + " " + AsText(value[1])
+                                                            : AsText(value);
+                     expected += key + ": " + shown + "\n";
+                 }
+                 expected += "\n";
+             }
+             EXPECT_EQ(text.out, expected);
+         }},
+        {{"list", lib},
+         0,
+         [](const Outcome& text, const Json& json) {
+             std::string expected;
+             for (const Json& row : json["libraries"])
+                 expected += EscapeControlCharacters(row["name"].get<std::string>()) + "\t" +
+                             row["model"].get<std::string>() + "\t" + row["date"].get<std::string>() + "\n";
+             EXPECT_EQ(text.out, expected);
+             EXPECT_EQ(json["libraries"][0]["name"], "Cal\tcite\x1b");
+             EXPECT_EQ(json["libraries"][2]["readable"], false);
+         }},
+        {{"identify", d + "unknown.rlb", "--library", lib, "--index", index},
+         0,
+         [&](const Outcome& text, const Json& json) {
+             std::string expected;
+             for (const Json& hit : json["hits"])
+                 expected += hit["rank"].dump() + "\t" + TwoDecimals(hit["hqi"].get<double>()) + "\t" +
+                             EscapeControlCharacters(hit["name"].get<std::string>()) + "\t" +
+                             hit["file"].get<std::string>() + "\n";
+             EXPECT_EQ(text.out, expected);
+             EXPECT_EQ(json["hits"][0]["name"], evil);
+             ASSERT_EQ(json["skipped"].size(), 1u);
+             EXPECT_EQ(text.err.rfind(json["skipped"][0]["file"].get<std::string>() + ": " +
+                                          json["skipped"][0]["reason"].get<std::string>() + "\n",
+                                      0),
+                       0u)
+                 << text.err;
+             EXPECT_EQ(json["verdict"]["verdict"], "Match");
+             EXPECT_TRUE(text.err.ends_with(EscapeControlCharacters(json["verdict"]["text"].get<std::string>()) + "\n"))
+                 << text.err;
+         }},
+        {{"baseline", d + "e.csv"},
+         0,
+         [](const Outcome& text, const Json& json) {
+             std::string expected = "raman_shift_cm-1,corrected,baseline\n";
+             EXPECT_EQ(json["columns"], Json::parse(R"(["raman_shift_cm-1","corrected","baseline"])"));
+             for (const Json& point : json["points"])
+                 expected += AsText(point[0]) + "," + AsText(point[1]) + "," + AsText(point[2]) + "\n";
+             EXPECT_EQ(text.out, expected);
+             EXPECT_EQ(json["points"].size(), 201u);
+         }},
+        {{"check-axis", d + "poly.csv"},
+         0,
+         [](const Outcome& text, const Json& json) {
+             std::string expected;
+             for (const Json& band : json["bands"]) {
+                 auto shown = [](const Json& v) {
+                     return v.is_null() ? std::string("-") : TwoDecimals(v.get<double>());
+                 };
+                 expected += TwoDecimals(band["reference"].get<double>()) + "\t" + shown(band["found"]) + "\t" +
+                             shown(band["deviation"]) + "\n";
+             }
+             for (const char* key : {"offset", "rms", "largest"})
+                 expected += std::string(key) + ": " + TwoDecimals(json[key].get<double>()) + "\n";
+             expected += "result: " + json["result"].get<std::string>() + "\n";
+             EXPECT_EQ(text.out, expected);
+             EXPECT_EQ(json["result"], "pass");
+             EXPECT_EQ(json["standard"], "Polystyrene");
+         }},
+    };
+    for (const Case& c : cases) {
+        Outcome text = Cli(c.args);
+        std::vector<std::string> withJson = c.args;
+        withJson.push_back("--json");
+        Outcome json = Cli(withJson);
+        EXPECT_EQ(text.status, c.status) << c.args[0] << "\n" << text.err;
+        EXPECT_EQ(json.status, c.status) << c.args[0] << "\n" << json.err;
+        ASSERT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1) << c.args[0] << ": one line, one document";
+        c.agree(text, Json::parse(json.out));
+    }
+}
+
+TEST(CliJson, NamesThatAreNotUtf8BecomeReplacementCharacters) {
+    TempDir dir;
+    WriteBytes(dir.path() + "l.rlb", PcLibraryBytes(HeaderBytes("Gr\xfcn", 179)));
+    Json json = Json::parse(Cli({"info", dir.path() + "l.rlb", "--json"}).out);
+    EXPECT_EQ(json["files"][0]["name"], "Gr\xef\xbf\xbdn");
+}
+
+Outcome CliWithInput(const std::vector<std::string>& args, const std::string& input) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    int status = RunCli(args, CliStreams{in, out, err});
+    return {status, out.str(), err.str()};
+}
+
+// "-" reads standard input; its format is told by its content, as a file's
+// is by its name.
+TEST(CliInput, ADashReadsStandardInput) {
+    TempDir dir;
+    const std::string d = dir.path();
+    const std::string jcamp = "##TITLE=t\n##XUNITS=1/CM\n##XYPOINTS=(XY..XY)\n100,1\n200,2\n##END=\n";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"q.rsd", RawBytes({})},
+        {"pc.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179))},
+        {"s.csv", "100,1.5\n200,2.5\n"},
+        {"s.jdx", jcamp},
+    };
+    for (const auto& [name, bytes] : files) {
+        WriteBytes(d + name, bytes);
+        for (std::vector<std::string> args : {std::vector<std::string>{"export", ""}, {"baseline", ""}}) {
+            Outcome fromFile = Cli({args[0], d + name});
+            args[1] = "-";
+            Outcome fromInput = CliWithInput(args, bytes);
+            EXPECT_EQ(fromInput.status, fromFile.status) << name << " " << args[0] << "\n" << fromInput.err;
+            EXPECT_EQ(fromInput.out, fromFile.out) << name << " " << args[0];
+        }
+    }
+    Outcome info = CliWithInput({"info", "-"}, RawBytes({}));
+    EXPECT_EQ(info.out.rfind("file: -\nformat: raw\nname: Quartz\n", 0), 0u) << info.out;
+    Outcome record = CliWithInput({"to-device", "-", "-o", "-"}, PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    EXPECT_EQ(record.status, 0) << record.err;
+    EXPECT_EQ(record.out.size(), 5120u);
+    Outcome refused = CliWithInput({"info", "-"}, "\x01\x02");
+    EXPECT_EQ(refused.status, kExitFailure);
+    EXPECT_NE(refused.err.find("standard input: "), std::string::npos) << refused.err;
+}
+
+// The real program with a pseudo-terminal as standard output.
+Outcome RunOnTerminal(const std::vector<std::string>& args, const std::string& errPath) {
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+        ExecProgram(args);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<std::size_t>(n));
+    ::close(terminal);
+    return Finished(child, shown, errPath);
+}
+
+TEST(CliOutput, BinaryDataIsNotWrittenToATerminal) {
+    TempDir dir;
+    const std::string d = dir.path();
+    WriteBytes(d + "s.csv", "100,1.5\n200,2.5\n");
+    WriteBytes(d + "pc.rlb", PcLibraryBytes(HeaderBytes("Calcite", 179)));
+    for (const std::vector<std::string>& binary : std::vector<std::vector<std::string>>{
+             {"export", d + "s.csv", "--format", "spc"}, {"to-device", d + "pc.rlb", "-o", "-"}}) {
+        Outcome r = RunOnTerminal(binary, d + "err");
+        EXPECT_EQ(r.status, kExitUsage) << binary[0];
+        EXPECT_EQ(r.out, "") << binary[0];
+        EXPECT_EQ(r.err, "Refusing to write binary data to a terminal; use -o FILE or a pipe.\n");
+        // Through a pipe or into a file it is written.
+        EXPECT_EQ(RunProgram(binary, d + "out", d + "err").status, 0) << binary[0];
+        EXPECT_GT(std::filesystem::file_size(d + "out"), 500u);
+    }
+    Outcome text = RunOnTerminal({"export", d + "s.csv"}, d + "err");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("200,2.5"), std::string::npos) << text.out;
+}
+
+// The script the package installs, made by the build from the parser's own
+// definitions, completes commands, options and their values.
+TEST(CliCompletion, TheBuiltScriptCompletesFromTheDefinitions) {
+    EXPECT_EQ(ReadBytes(VELTRANE_CLI_COMPLETION), Cli({"completion", "bash"}).out);
+    auto complete = [](const std::string& words) {
+        std::string command = "bash -c 'source " + std::string(VELTRANE_CLI_COMPLETION) + " && COMP_WORDS=(" + words +
+                              ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _veltrane_cli && echo ${COMPREPLY[*]}'";
+        std::string result;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[1024];
+            while (std::fgets(buffer, sizeof buffer, pipe))
+                result += buffer;
+            ::pclose(pipe);
+        }
+        return result;
+    };
+    EXPECT_EQ(complete("veltrane-cli che"), "check-axis\n");
+    EXPECT_EQ(complete("veltrane-cli export x --format \"\""), "csv jcamp spc\n");
+    EXPECT_EQ(complete("veltrane-cli identify x --j"), "--json\n");
+    EXPECT_EQ(complete("veltrane-cli measure --sim-speed \"\""), "\n");
 }
 
 } // namespace

@@ -1,0 +1,166 @@
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/input.h"
+#include "cli/output.h"
+#include "identify/library_index.h"
+#include "identify/verdict.h"
+#include "platform/paths.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr const char* kNoFolder = "Can not open folder!";
+constexpr int kExitNoMatch = 2;
+constexpr int kExitPossibleMatch = 3;
+
+struct IdentifyValues {
+    std::string input, range, index;
+    std::vector<std::string> libraries;
+    std::size_t top = 5;
+    const CLI::Option* minHqiOption = nullptr;
+    double minHqi = 0.0;
+    double laser = 0.0;
+    bool json = false;
+};
+
+int VerdictStatus(Verdict verdict) {
+    return verdict == Verdict::Match ? kExitOk : verdict == Verdict::PossibleMatch ? kExitPossibleMatch : kExitNoMatch;
+}
+
+// A file that takes no part, with its reason: on standard error always, and
+// in the JSON document.
+void Skip(Json& skipped, const std::string& path, const std::string& reason, const CliStreams& io) {
+    io.err << Shown(path) << ": " << reason << "\n";
+    skipped.push_back({{"file", path}, {"reason", reason}});
+}
+
+int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
+    SearchRange range;
+    if (!v.range.empty()) range = *ParseSearchRange(v.range);
+    // The application's folders: they lie beside both programs, or under XDG
+    // for an installed copy.
+    std::filesystem::path exe = ExecutablePath();
+    AppPaths paths = ResolveAppPaths((exe.parent_path() / "veltrane").string());
+    std::vector<std::string> libraries = v.libraries;
+    if (libraries.empty()) libraries.push_back(paths.pcLibraryFolder());
+    for (const std::string& folder : libraries) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            io.err << Shown(folder) << ": " << kNoFolder << "\n";
+            return kExitFailure;
+        }
+    }
+
+    ShiftSpectrum spectrum;
+    if (!LoadShiftSpectrum(v.input, v.laser, spectrum, io)) return kExitFailure;
+    UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
+    if (unknown.grid.values.empty()) {
+        io.err << kNoUsableSignal << "\n";
+        return kExitFailure;
+    }
+
+    LibraryIndex index(v.index.empty() ? IdentifyIndexPath(paths) : v.index);
+    auto library = std::make_unique<IndexedLibrary>();
+    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    IndexUpdate report;
+    if (!index.refresh(libraries, *library, threads, nullptr, nullptr, &report)) {
+        if (report.foreign)
+            io.err << kNotLibraryIndex << Shown(index.path()) << "\n";
+        else
+            io.err << Shown(index.path()) << ": Can not write the library index!\n";
+        return kExitFailure;
+    }
+    if (!report.notKept.empty()) io.err << Shown(index.path()) << ": " << IndexNotKeptText(report.notKept) << "\n";
+    Json result{{"hits", Json::array()}, {"skipped", Json::array()}, {"verdict", nullptr}};
+    for (const IndexSkip& skip : library->skipped)
+        Skip(result["skipped"], skip.path, skip.reason, io);
+    if (library->prepared.size() == 0) {
+        io.err << kNoLibraryEntries << "\n";
+        if (v.json) io.out << JsonText(result);
+        return kExitNoMatch;
+    }
+    // The whole library is ranked: the verdict looks past the printed hits
+    // for the best one of another name.
+    Ranking ranking = RankLibrary(unknown, library->prepared, range);
+    for (std::size_t entry : ranking.tooFewPoints)
+        Skip(result["skipped"], library->info[entry].path,
+             "fewer than " + std::to_string(kMinCommonPoints) + " points in common with the spectrum", io);
+    for (std::size_t rank = 0; rank < std::min(v.top, ranking.hits.size()); ++rank) {
+        const RankedHit& hit = ranking.hits[rank];
+        const IndexedEntryInfo& info = library->info[hit.entry];
+        result["hits"].push_back({{"rank", rank + 1},
+                                  {"hqi", JsonFloat(static_cast<float>(hit.hqi))},
+                                  {"name", info.name},
+                                  {"file", info.path}});
+        if (!v.json)
+            io.out << rank + 1 << "\t" << TwoDecimals(hit.hqi) << "\t" << Shown(info.name) << "\t" << Shown(info.path)
+                   << "\n";
+    }
+    int status = kExitNoMatch;
+    if (v.minHqiOption->count() > 0) {
+        // By the score alone: no verdict.
+        status = !ranking.hits.empty() && ranking.hits[0].hqi >= v.minHqi ? kExitOk : kExitNoMatch;
+    } else {
+        IdentifyVerdict verdict = DecideVerdict(
+            ranking.hits, [&](std::size_t entry) -> const std::string& { return library->info[entry].name; });
+        auto nameAt = [&](std::optional<std::size_t> at) {
+            return at ? library->info[ranking.hits[*at].entry].name : std::string();
+        };
+        double runnerUpHqi = verdict.runnerUp ? ranking.hits[*verdict.runnerUp].hqi : 0.0;
+        io.err << VerdictText(verdict, Shown(nameAt(verdict.best)), Shown(nameAt(verdict.runnerUp)), runnerUpHqi)
+               << "\n";
+        result["verdict"] = {
+            {"verdict", VerdictWord(verdict.verdict)},
+            {"text", VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp), runnerUpHqi)}};
+        status = VerdictStatus(verdict.verdict);
+    }
+    if (v.json) io.out << JsonText(result);
+    return status;
+}
+
+} // namespace
+
+Command DefineIdentify(CLI::App& tool) {
+    auto v = std::make_shared<IdentifyValues>();
+    CLI::App* app = AddCommand(tool, "identify", "the library entries that match a spectrum best", R"(
+Removes the fluorescence baseline of FILE (a raw spectrum, a PC library, a device
+record, or a CSV, JCAMP-DX or SPC spectrum) and ranks the libraries of each DIR
+(default: the PC library folder of the application) by hit quality index over Raman
+shifts LO to HI (default: from 100 up to where the shorter of the two spectra ends).
+Prints the best N hits, one per line: rank, HQI, name, file, separated by tabs, then
+the verdict on standard error. Files that take no part go to standard error with
+the reason. The prepared libraries are kept in an index in the cache folder; when
+the index cannot be written, the search is made in memory and says so.
+Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,
+0 when the best hit reaches H and 2 when it does not. A spectrum without signal
+exits 1, a library with no entry to search 2.)");
+    AddSpectrumInput(*app, v->input, v->laser);
+    app->add_option("--library", v->libraries, "a library folder; may be given several times")
+        ->type_name("DIR")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app->add_option("--top", v->top, "how many hits are printed (5)")
+        ->type_name("N")
+        ->check(WholeIn(1, INT32_MAX, "The number of hits is a whole number of at least 1."));
+    v->minHqiOption = app->add_option("--min-hqi", v->minHqi, "decide by the best HQI alone: does it reach H?")
+                          ->type_name("H")
+                          ->check(NumberIn(0.0, false, 100.0, false, "The HQI threshold is a number from 0 to 100."));
+    app->add_option("--range", v->range, "the Raman shifts compared, in cm-1")
+        ->type_name("LO:HI")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return ParseSearchRange(text) ? std::string() : "The range is LO:HI in cm-1 with LO below HI.";
+            },
+            ""));
+    app->add_option("--index", v->index, "the index file, which must be a library index or not exist yet")
+        ->type_name("FILE");
+    AddJsonFlag(*app, v->json);
+    return DefineCommand(app, v, RunIdentify);
+}
+
+} // namespace veltrane
