@@ -92,7 +92,7 @@ std::string Usable(std::string name, std::size_t room) {
 const char* ReadFailure(LoadResult result) {
     switch (result) {
     case LoadResult::TooLarge:
-        return "File too large (limit 64 MiB).";
+        return kFileTooLargeMessage;
     case LoadResult::NotRegular:
         return kNotRegularFileMessage;
     default:

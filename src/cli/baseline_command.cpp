@@ -11,14 +11,14 @@ constexpr const char* kColumns[] = {"raman_shift_cm-1", "corrected", "baseline"}
 
 struct BaselineValues {
     std::string input, output;
-    double laser = 0.0;
+    ReadChoices read;
     bool json = false;
 };
 
 int RunBaseline(const BaselineValues& v, const CliStreams& io) {
     if (!OutputAllowed(v.output, {v.input}, io)) return kExitFailure;
     ShiftSpectrum spectrum;
-    if (!LoadShiftSpectrum(v.input, v.laser, spectrum, io)) return kExitFailure;
+    if (!LoadShiftSpectrum(v.input, v.read, spectrum, io)) return kExitFailure;
     GridSpectrum grid = ResampleToWholeWavenumbers(spectrum.shift, spectrum.intensity);
     std::vector<double> y(grid.values.begin(), grid.values.end()), baseline(y.size());
     ArplsBaseline(y, baseline);
@@ -44,7 +44,7 @@ Command DefineBaseline(CLI::App& tool) {
 Resamples a raw spectrum, library, or CSV, JCAMP-DX or SPC spectrum onto whole
 wavenumbers and removes its fluorescence baseline (arPLS). Writes CSV: Raman shift,
 corrected intensity, baseline; standard output without -o.)");
-    AddSpectrumInput(*app, v->input, v->laser);
+    AddSpectrumInput(*app, v->input, v->read);
     AddOutputOption(*app, v->output);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunBaseline);

@@ -16,7 +16,7 @@ constexpr int kExitFail = 2;
 struct CheckAxisValues {
     std::string input, standard = "Polystyrene";
     double tolerance = AxisCheckSettings{}.tolerance;
-    double laser = 0.0;
+    ReadChoices read;
     bool json = false;
 };
 
@@ -47,7 +47,7 @@ int RunCheckAxis(const CheckAxisValues& v, const CliStreams& io) {
     std::optional<ReferenceStandard> standard = StandardOf(v.standard, io);
     if (!standard) return kExitFailure;
     ShiftSpectrum spectrum;
-    if (!LoadShiftSpectrum(v.input, v.laser, spectrum, io)) return kExitFailure;
+    if (!LoadShiftSpectrum(v.input, v.read, spectrum, io)) return kExitFailure;
     AxisCheck check = CheckAxis(spectrum.shift, spectrum.intensity, *standard, settings);
     std::string text;
     Json result{{"standard", standard->name},
@@ -94,7 +94,7 @@ spectrum of FILE and prints one line per band: reference, found, deviation in cm
 offset (the mean deviation), rms, largest, and result: pass when the largest deviation
 is within the tolerance (default 1.5). Default standard: polystyrene.
 Exit status 0 on pass, 2 on fail, 1 when fewer than 4 bands are found.)");
-    AddSpectrumInput(*app, v->input, v->laser);
+    AddSpectrumInput(*app, v->input, v->read);
     app->add_option("--standard", v->standard, "a built-in standard by name, or a file of one")
         ->type_name("polystyrene|cyclohexane|acetaminophen|FILE");
     app->add_option("--tolerance", v->tolerance, "the largest deviation a pass allows, in cm-1 (1.5)")

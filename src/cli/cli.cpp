@@ -102,6 +102,7 @@ constexpr CommandDefinition kCommands[] = {
     {"export", DefineExport},
     {"convert", DefineConvert},
     {"import", DefineImport},
+    {"import-folder", DefineImportFolder},
     {"smooth", DefineSmooth},
     {"make-library", DefineMakeLibrary},
     {"to-device", DefineToDevice},

@@ -34,9 +34,24 @@ CLI::Option* AddLaserOption(CLI::App& app, double& nm) {
         ->check(NumberIn(0.0, true, INFINITY, true, "The laser wavelength is a number of nm above 0."));
 }
 
-void AddSpectrumInput(CLI::App& app, std::string& path, double& laserNm, const std::string& name) {
+void AddReadOptions(CLI::App& app, ReadChoices& read) {
+    AddLaserOption(app, read.laserNm);
+    app.add_option("--columns", read.columns,
+                   "the X and Y columns of a table, by name or 1-based number (default: chosen by their names)")
+        ->type_name("X,Y")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                const std::size_t comma = value.find(',');
+                return comma == std::string::npos || comma == 0 || comma + 1 == value.size()
+                           ? std::string("--columns takes X,Y: two column names or numbers.")
+                           : std::string();
+            },
+            ""));
+}
+
+void AddSpectrumInput(CLI::App& app, std::string& path, ReadChoices& read, const std::string& name) {
     AddInputFile(app, path, name);
-    AddLaserOption(app, laserNm);
+    AddReadOptions(app, read);
 }
 
 CLI::Option* AddOutputOption(CLI::App& app, std::string& path, const std::string& what) {

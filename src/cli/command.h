@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli.h"
+#include "cli/input.h"
 
 namespace veltrane {
 
@@ -44,8 +45,10 @@ Command DefineCommand(CLI::App* app, std::shared_ptr<Values> values, int (*run)(
 CLI::Option* AddInputFile(CLI::App& app, std::string& path, const std::string& name = "FILE");
 // "--laser NM": the laser wavelength for X in nm or um; 0 when not given.
 CLI::Option* AddLaserOption(CLI::App& app, double& nm);
-// A spectrum of any format as the input, and --laser for it.
-void AddSpectrumInput(CLI::App& app, std::string& path, double& laserNm, const std::string& name = "FILE");
+// "--laser NM" and "--columns X,Y": how another program's spectrum is read.
+void AddReadOptions(CLI::App& app, ReadChoices& read);
+// A spectrum of any format as the input, and how to read it.
+void AddSpectrumInput(CLI::App& app, std::string& path, ReadChoices& read, const std::string& name = "FILE");
 // "-o OUT": the output file; standard output when not given or "-".
 CLI::Option* AddOutputOption(CLI::App& app, std::string& path,
                              const std::string& what = "the output file; standard output when not given or -");

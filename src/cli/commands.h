@@ -11,6 +11,7 @@ Command DefineInfo(CLI::App& tool);
 Command DefineExport(CLI::App& tool);
 Command DefineConvert(CLI::App& tool);
 Command DefineImport(CLI::App& tool);
+Command DefineImportFolder(CLI::App& tool);
 Command DefineSmooth(CLI::App& tool);
 Command DefineMakeLibrary(CLI::App& tool);
 Command DefineToDevice(CLI::App& tool);

@@ -13,7 +13,7 @@ constexpr const char* kForeignExtensions = ".csv, .txt, .tsv, .jdx, .dx, .jcamp,
 
 struct ExportValues {
     std::string input, output, format = "csv", form = "affn";
-    double laser = 0.0;
+    ReadChoices read;
 };
 
 JcampForm FormOf(const std::string& form) {
@@ -28,7 +28,7 @@ int RunExport(const ExportValues& v, const CliStreams& io) {
         if (int refused = RefuseBinaryOnTerminal(v.output, io)) return refused;
     if (!OutputAllowed(v.output, {v.input}, io)) return kExitFailure;
     auto file = std::make_unique<SpectrumFile>();
-    if (!LoadAnySpectrum(v.input, v.laser, *file, io)) return kExitFailure;
+    if (!LoadAnySpectrum(v.input, v.read, *file, io)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
     if (target != InterchangeFormat::Csv && points.empty()) {
         io.err << Shown(v.input) << ": no points to export.\n";
@@ -49,7 +49,7 @@ int RunConvert(const ExportValues& v, const CliStreams& io) {
         throw UsageError("Unknown output format of " + Shown(v.output) + "; use " + kForeignExtensions + ".");
     if (!OutputAllowed(v.output, {v.input}, io)) return kExitFailure;
     auto file = std::make_unique<SpectrumFile>();
-    if (!LoadAnySpectrum(v.input, v.laser, *file, io)) return kExitFailure;
+    if (!LoadAnySpectrum(v.input, v.read, *file, io)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
     std::string text =
         points.empty() ? std::string() : ExportText(target, FormOf(v.form), TitleOf(*file, v.input), points);
@@ -74,7 +74,7 @@ Raman shift or intensity is not a finite number (NaN, infinity) are left out, as
 the chart leaves them out; the JCAMP-DX title has control characters escaped
 (\n, \t, \xHH). -o never replaces the input or anything but a regular file.
 SPC is binary: it is not written to a terminal.)");
-    AddSpectrumInput(*app, v->input, v->laser);
+    AddSpectrumInput(*app, v->input, v->read);
     app->add_option("--format", v->format, "the file format (csv by default)")
         ->type_name("csv|jcamp|spc")
         ->check(OneOf({"csv", "jcamp", "spc"}, "Unknown format "));
@@ -89,7 +89,7 @@ Command DefineConvert(CLI::App& tool) {
 Reads any spectrum export reads and writes it in the format of OUT's extension:
 CSV (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jcamp) or SPC (.spc). The points are
 those export writes.)");
-    AddSpectrumInput(*app, v->input, v->laser, "IN");
+    AddSpectrumInput(*app, v->input, v->read, "IN");
     app->add_option("OUT", v->output, "the output file")->required()->type_name("OUT");
     AddJcampFormOption(*app, v->form);
     return DefineCommand(app, v, RunConvert);

@@ -7,6 +7,7 @@
 #include "cli/input.h"
 #include "cli/output.h"
 #include "identify/library_index.h"
+#include "identify/mixture.h"
 #include "identify/verdict.h"
 #include "platform/paths.h"
 
@@ -24,9 +25,38 @@ struct IdentifyValues {
     std::size_t top = 5;
     const CLI::Option* minHqiOption = nullptr;
     double minHqi = 0.0;
-    double laser = 0.0;
+    ReadChoices read;
+    double axisOffset = 0.0;
+    bool mixture = false;
+    std::size_t components = 3;
     bool json = false;
 };
+
+// The mixture result: "MIX" lines on standard output, its text on standard
+// error, the exit status by whether the fit reaches a Match's score.
+int ReportMixture(const IdentifyValues& v, const UnknownSpectrum& unknown, const IndexedLibrary& library,
+                  const Ranking& ranking, SearchRange range, Json& result, const CliStreams& io) {
+    MixtureSettings settings;
+    settings.maxComponents = v.components;
+    std::optional<MixtureResult> mixture = FindMixture(unknown, library.prepared, ranking, range, settings);
+    if (!mixture) {
+        io.err << "No mixture result: the spectrum is too coarse or nothing was found.\n";
+        return kExitNoMatch;
+    }
+    Json parts = Json::array();
+    for (const MixtureComponent& c : mixture->components) {
+        const IndexedEntryInfo& info = library.info[c.entry];
+        parts.push_back({{"name", info.name}, {"file", info.path}, {"share", c.share}});
+        if (!v.json)
+            io.out << "MIX\t" << TwoDecimals(mixture->fitHqi) << "\t" << Shown(info.name) << "\t"
+                   << TwoDecimals(100.0 * c.share) << "\n";
+    }
+    io.err << Shown(MixtureText(*mixture, [&](std::size_t entry) { return library.info[entry].name; })) << "\n";
+    result["mixture"] = {{"fit_hqi", JsonFloat(static_cast<float>(mixture->fitHqi))},
+                         {"single_hqi", JsonFloat(static_cast<float>(mixture->singleHqi))},
+                         {"components", parts}};
+    return mixture->fitHqi >= kVerdictThresholds.matchHqi ? kExitOk : kExitNoMatch;
+}
 
 int VerdictStatus(Verdict verdict) {
     return verdict == Verdict::Match ? kExitOk : verdict == Verdict::PossibleMatch ? kExitPossibleMatch : kExitNoMatch;
@@ -57,7 +87,11 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
     }
 
     ShiftSpectrum spectrum;
-    if (!LoadShiftSpectrum(v.input, v.laser, spectrum, io)) return kExitFailure;
+    if (!LoadShiftSpectrum(v.input, v.read, spectrum, io)) return kExitFailure;
+    // A known error of the instrument's axis, found by checking it against
+    // a reference material.
+    for (double& shift : spectrum.shift)
+        shift += v.axisOffset;
     UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
     if (unknown.grid.values.empty()) {
         io.err << kNoUsableSignal << "\n";
@@ -119,6 +153,7 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
             {"text", VerdictText(verdict, nameAt(verdict.best), nameAt(verdict.runnerUp), runnerUpHqi)}};
         status = VerdictStatus(verdict.verdict);
     }
+    if (v.mixture) status = ReportMixture(v, unknown, *library, ranking, range, result, io);
     if (v.json) io.out << JsonText(result);
     return status;
 }
@@ -138,8 +173,13 @@ the reason. The prepared libraries are kept in an index in the cache folder; whe
 the index cannot be written, the search is made in memory and says so.
 Exit status 0 for a Match, 3 for a Possible match, 2 for No match; with --min-hqi,
 0 when the best hit reaches H and 2 when it does not. A spectrum without signal
-exits 1, a library with no entry to search 2.)");
-    AddSpectrumInput(*app, v->input, v->laser);
+exits 1, a library with no entry to search 2.
+With --mixture the sample is also explained as a mixture of up to N library
+entries (3): lines "MIX", fit HQI, name, share of the fitted signal in percent,
+largest share first, follow the hits, and the exit status is 0 when the fit's HQI
+reaches a Match's score, 2 when it does not. A share is not a concentration.
+--axis-offset adds a known correction of the instrument's axis to every shift.)");
+    AddSpectrumInput(*app, v->input, v->read);
     app->add_option("--library", v->libraries, "a library folder; may be given several times")
         ->type_name("DIR")
         ->allow_extra_args(false)
@@ -159,6 +199,13 @@ exits 1, a library with no entry to search 2.)");
             ""));
     app->add_option("--index", v->index, "the index file, which must be a library index or not exist yet")
         ->type_name("FILE");
+    app->add_flag("--mixture", v->mixture, "also explain the sample as a mixture of library entries");
+    app->add_option("--components", v->components, "the most components a mixture has (3)")
+        ->type_name("N")
+        ->check(WholeIn(1, 3, "The number of components is a whole number from 1 to 3."));
+    app->add_option("--axis-offset", v->axisOffset, "a correction of the spectrum's Raman shifts, in cm-1")
+        ->type_name("CM")
+        ->check(NumberIn(-1000.0, false, 1000.0, false, "The axis offset is a number of cm-1 from -1000 to 1000."));
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunIdentify);
 }

@@ -10,7 +10,7 @@ namespace {
 
 struct InfoValues {
     std::vector<std::string> files;
-    double laser = 0.0;
+    ReadChoices read;
     bool json = false;
 };
 
@@ -32,7 +32,20 @@ Json InfoRecord(const std::string& path, const SpectrumFile& file) {
         record["name"] = f.title;
         record["points"] = f.x.size();
         record["x_range"] = {JsonFloat(f.x.front()), JsonFloat(f.x.back())};
+        // What the file says about the measurement, where it says it.
+        if (f.laserNm > 0) record["laser_nm"] = f.laserNm;
+        if (f.integrationMs > 0) record["integration_ms"] = f.integrationMs;
+        if (!f.date.empty()) record["date"] = f.date;
+        if (!f.instrument.empty()) record["instrument"] = f.instrument;
+        if (!f.serial.empty()) record["serial"] = f.serial;
+        if (!f.yUnits.empty()) record["y_units"] = f.yUnits;
         if (!file.notice.empty()) record["notice"] = file.notice;
+        if (!f.fields.empty()) {
+            Json fields = Json::array();
+            for (const auto& [key, value] : f.fields)
+                fields.push_back(Json{{"key", key}, {"value", value}});
+            record["fields"] = fields;
+        }
         return record;
     }
     const SpectrumHeader& h = file.header;
@@ -65,8 +78,16 @@ std::string ValueText(const Json& value) {
 // a list's items separated by spaces.
 std::string FieldsText(const Json& record) {
     std::string text;
-    for (const auto& [key, value] : record.items())
+    for (const auto& [key, value] : record.items()) {
+        // The header block of another program's file, one "field:" line each.
+        if (key == "fields") {
+            for (const Json& field : value)
+                text += "field: " + Shown(field["key"].get<std::string>()) + " = " +
+                        Shown(field["value"].get<std::string>()) + "\n";
+            continue;
+        }
         text += key + ": " + ValueText(value) + "\n";
+    }
     return text + "\n";
 }
 
@@ -75,7 +96,7 @@ int RunInfo(const InfoValues& v, const CliStreams& io) {
     Json files = Json::array();
     for (const std::string& path : v.files) {
         auto file = std::make_unique<SpectrumFile>();
-        if (!LoadAnySpectrum(path, v.laser, *file, io)) {
+        if (!LoadAnySpectrum(path, v.read, *file, io)) {
             status = kExitFailure;
             continue;
         }
@@ -99,7 +120,7 @@ library record (.rlb), CSV or text (.csv, .txt, .tsv), JCAMP-DX (.jdx, .dx, .jca
 or SPC (.spc) spectrum, each file followed by a blank line. A file that cannot be
 read is named on standard error, and the others are still printed (exit status 1).)");
     app->add_option("FILE", v->files, "the files; - reads standard input")->required()->type_name("FILE");
-    AddLaserOption(*app, v->laser);
+    AddReadOptions(*app, v->read);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunInfo);
 }

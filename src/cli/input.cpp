@@ -79,6 +79,12 @@ bool DecodeOwnLayout(const std::string& path, const std::string& bytes, Spectrum
 }
 
 // The bytes of any spectrum and the format they are read in.
+// Beyond the limit of other programs' files a file is too large for any
+// reader; beyond that of the program's own it is none of them.
+const char* TooLargeMessage(std::size_t maxBytes) {
+    return maxBytes >= kMaxInterchangeFileBytes ? kFileTooLargeMessage : kUnknownFileFormat;
+}
+
 bool ReadAnySpectrumBytes(const std::string& path, std::string& bytes, InterchangeFormat& format,
                           const CliStreams& io) {
     if (IsStandardInput(path)) {
@@ -91,11 +97,12 @@ bool ReadAnySpectrumBytes(const std::string& path, std::string& bytes, Interchan
     return ReadInput(path, bytes, io, own ? kMaxInputBytes : kMaxInterchangeFileBytes);
 }
 
-bool DecodeAnySpectrum(const std::string& path, const std::string& bytes, InterchangeFormat format, double laserNm,
-                       SpectrumFile& file, const CliStreams& io) {
+bool DecodeAnySpectrum(const std::string& path, const std::string& bytes, InterchangeFormat format,
+                       const ReadChoices& read, SpectrumFile& file, const CliStreams& io) {
     if (format == InterchangeFormat::Raw || format == InterchangeFormat::Unknown)
         return DecodeOwnLayout(path, bytes, file, io);
-    ReadOutcome outcome = ReadInterchangeSpectrum(bytes, format, laserNm, file.foreign);
+    ReadOutcome outcome =
+        ReadInterchangeSpectrum(bytes, format, read.laserNm, file.foreign, ColumnChoiceOf(read.columns));
     if (!outcome.ok) return Tell(path, outcome.message + (outcome.needsLaser ? " Give it with --laser NM." : ""), io);
     file.kind = FileKind::Foreign;
     file.format = format;
@@ -116,14 +123,14 @@ bool ReadInput(const std::string& path, std::string& bytes, const CliStreams& io
         char buffer[65536];
         while (io.in.read(buffer, sizeof buffer) || io.in.gcount() > 0) {
             bytes.append(buffer, static_cast<std::size_t>(io.in.gcount()));
-            if (bytes.size() > maxBytes) return Tell(path, kUnknownFileFormat, io);
+            if (bytes.size() > maxBytes) return Tell(path, TooLargeMessage(maxBytes), io);
         }
         if (io.in.bad()) return Tell(path, kOpenFailed, io);
         return true;
     }
     LoadResult loaded = ReadWholeFile(path, bytes, maxBytes);
     if (loaded == LoadResult::Loaded) return true;
-    const char* message = loaded == LoadResult::TooLarge     ? kUnknownFileFormat
+    const char* message = loaded == LoadResult::TooLarge     ? TooLargeMessage(maxBytes)
                           : loaded == LoadResult::NotRegular ? kNotRegularFileMessage
                                                              : kOpenFailed;
     return Tell(path, message, io);
@@ -134,17 +141,26 @@ bool LoadSpectrumFile(const std::string& path, SpectrumFile& file, const CliStre
     return ReadInput(path, bytes, io) && DecodeOwnLayout(path, bytes, file, io);
 }
 
-bool LoadAnySpectrum(const std::string& path, double laserNm, SpectrumFile& file, const CliStreams& io) {
-    std::string bytes;
-    InterchangeFormat format = InterchangeFormat::Unknown;
-    return ReadAnySpectrumBytes(path, bytes, format, io) && DecodeAnySpectrum(path, bytes, format, laserNm, file, io);
+ColumnChoice ColumnChoiceOf(const std::string& columns) {
+    ColumnChoice choice;
+    const std::size_t comma = columns.find(',');
+    choice.x = columns.substr(0, comma);
+    if (comma != std::string::npos) choice.y = columns.substr(comma + 1);
+    return choice;
 }
 
-bool LoadShiftSpectrum(const std::string& path, double laserNm, ShiftSpectrum& spectrum, const CliStreams& io) {
+bool LoadAnySpectrum(const std::string& path, const ReadChoices& read, SpectrumFile& file, const CliStreams& io) {
+    std::string bytes;
+    InterchangeFormat format = InterchangeFormat::Unknown;
+    return ReadAnySpectrumBytes(path, bytes, format, io) && DecodeAnySpectrum(path, bytes, format, read, file, io);
+}
+
+bool LoadShiftSpectrum(const std::string& path, const ReadChoices& read, ShiftSpectrum& spectrum,
+                       const CliStreams& io) {
     std::string bytes;
     InterchangeFormat format = InterchangeFormat::Unknown;
     auto file = std::make_unique<SpectrumFile>();
-    if (!ReadAnySpectrumBytes(path, bytes, format, io) || !DecodeAnySpectrum(path, bytes, format, laserNm, *file, io))
+    if (!ReadAnySpectrumBytes(path, bytes, format, io) || !DecodeAnySpectrum(path, bytes, format, read, *file, io))
         return false;
     if (file->kind == FileKind::Foreign) {
         // Another program's spectrum already comes against Raman shift.
@@ -152,8 +168,8 @@ bool LoadShiftSpectrum(const std::string& path, double laserNm, ShiftSpectrum& s
         spectrum.intensity.assign(file->foreign.y.begin(), file->foreign.y.end());
         return true;
     }
-    ShiftRead read = ReadShiftSpectrum(bytes, spectrum);
-    if (read != ShiftRead::Ok) return Tell(path, ShiftReadReason(read), io);
+    ShiftRead shiftRead = ReadShiftSpectrum(bytes, spectrum);
+    if (shiftRead != ShiftRead::Ok) return Tell(path, ShiftReadReason(shiftRead), io);
     return true;
 }
 

@@ -44,13 +44,25 @@ struct Point {
     float x, y;
 };
 
+// How another program's spectrum is read: the laser wavelength for X in
+// wavelengths (0: the one the file states, else the file is refused), and
+// the columns of a table, "X,Y" by name or 1-based number (empty: chosen
+// by their names).
+struct ReadChoices {
+    double laserNm = 0.0;
+    std::string columns;
+};
+// "X,Y" as the reader takes it; empty for empty text.
+ColumnChoice ColumnChoiceOf(const std::string& columns);
+
 // One of the program's own layouts (a raw file or a library).
 bool LoadSpectrumFile(const std::string& path, SpectrumFile& file, const CliStreams& io);
 // A file of another program by its extension, else one of the program's
 // own files by its size.
-bool LoadAnySpectrum(const std::string& path, double laserNm, SpectrumFile& file, const CliStreams& io);
+bool LoadAnySpectrum(const std::string& path, const ReadChoices& read, SpectrumFile& file, const CliStreams& io);
 // Any readable spectrum against Raman shift, as identification reads it.
-bool LoadShiftSpectrum(const std::string& path, double laserNm, ShiftSpectrum& spectrum, const CliStreams& io);
+bool LoadShiftSpectrum(const std::string& path, const ReadChoices& read, ShiftSpectrum& spectrum,
+                       const CliStreams& io);
 
 // A raw file opened as the Open button does: the shown spectrum, with its
 // Raman shifts as the axis.

@@ -20,7 +20,8 @@ constexpr const char* kNotPcLibrary = "Not a PC library file!";
 
 struct EntryValues {
     std::string input, name, folder;
-    double laser = 0.0;
+    ReadChoices read;
+    bool force = false;
 };
 
 // Makes the library of the spectrum `state` shows in `folder`, as the window's
@@ -60,7 +61,14 @@ int RunMakeLibrary(const EntryValues& v, const CliStreams& io) {
 int RunImport(const EntryValues& v, const CliStreams& io) {
     if (NameRefused(v.name, io)) return kExitNameRefused;
     auto file = std::make_unique<SpectrumFile>();
-    if (!LoadAnySpectrum(v.input, v.laser, *file, io)) return kExitInputRefused;
+    if (!LoadAnySpectrum(v.input, v.read, *file, io)) return kExitInputRefused;
+    // An infrared or UV-visible spectrum would be searched as if it were a
+    // Raman one.
+    if (file->kind == FileKind::Foreign && !v.force && !RamanIntensityUnits(file->foreign.yUnits)) {
+        io.err << Shown(v.input) << ": Intensities in " << Shown(file->foreign.yUnits)
+               << " are not a Raman spectrum; --force imports them all the same.\n";
+        return kExitInputRefused;
+    }
     std::vector<Point> points = DrawnPoints(*file);
     if (points.empty()) {
         io.err << Shown(v.input) << ": " << kNoDataToMakeLibrary << "\n";
@@ -117,10 +125,13 @@ Command DefineImport(CLI::App& tool) {
     CLI::App* app = AddCommand(tool, "import", "a PC library entry from any readable spectrum", R"(
 Makes the PC library NAME in DIR from any readable spectrum, as Make Library does
 with the file opened. A library holds 2500 points: a spectrum of more points is
-resampled to 2500 evenly spaced over its X range. Exit status 0 when made, the
-result code (1-5) when refused, 6 for an empty name, 7 when the file is refused.)");
+resampled to 2500 evenly spaced over its X range. A file whose intensities are
+not a Raman spectrum's (its Y units absorbance, transmittance or the like) is
+refused unless --force is given. Exit status 0 when made, the result code (1-5)
+when refused, 6 for an empty name, 7 when the file is refused.)");
     auto v = AddEntryOptions(*app, "FILE");
-    AddLaserOption(*app, v->laser);
+    AddReadOptions(*app, v->read);
+    app->add_flag("--force", v->force, "import intensities that are not a Raman spectrum's (absorbance, transmittance) too");
     return DefineCommand(app, v, RunImport);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 
 namespace veltrane {
@@ -271,6 +272,19 @@ std::size_t ChooseMixtureSize(const MixtureResult& fits, const MixtureSettings& 
         chosen = size;
     }
     return chosen;
+}
+
+std::string MixtureText(const MixtureResult& result, const std::function<std::string(std::size_t entry)>& nameOf) {
+    std::string text = "Mixture: ";
+    for (std::size_t i = 0; i < result.components.size(); ++i) {
+        const MixtureComponent& c = result.components[i];
+        char share[32];
+        std::snprintf(share, sizeof share, " (%.0f %%)", 100.0 * c.share);
+        text += (i > 0 ? " + " : "") + nameOf(c.entry) + share;
+    }
+    char fit[32];
+    std::snprintf(fit, sizeof fit, ", fit HQI %.1f", result.fitHqi);
+    return text + fit;
 }
 
 } // namespace veltrane

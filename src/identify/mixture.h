@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -64,5 +66,9 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
 // components to report: one more only when it raises the fit's HQI by
 // `componentGain` and its smallest share is at least `minShare`.
 std::size_t ChooseMixtureSize(const MixtureResult& fits, const MixtureSettings& settings);
+
+// "Mixture: A (62 %) + B (38 %), fit HQI 96.4": the components, largest
+// share first, each share rounded to a whole percent.
+std::string MixtureText(const MixtureResult& result, const std::function<std::string(std::size_t entry)>& nameOf);
 
 } // namespace veltrane

@@ -22,5 +22,6 @@ ReadOutcome ReadInterchangeSpectrum(std::string_view bytes, InterchangeFormat fo
 
 // Largest file the readers take: well above any single spectrum as text.
 constexpr std::size_t kMaxInterchangeFileBytes = 64u << 20;
+constexpr const char* kFileTooLargeMessage = "File too large (limit 64 MiB).";
 
 } // namespace veltrane

@@ -423,6 +423,62 @@ TEST(CliInterchange, ForeignFilesConvertExportAndShowTheirFields) {
     EXPECT_FALSE(std::filesystem::exists(d + "out.xml"));
 }
 
+// Other instruments' files: a table of named columns is read by its names
+// or by --columns, its header facts shown; smooth takes it; a file of
+// intensities that are no Raman spectrum is imported only when forced.
+TEST(CliInterchange, NamedColumnsFactsSmoothAndForcedImport) {
+    TempDir dir;
+    const std::string d = dir.path();
+    WriteBytes(d + "export.txt", "Date;2024-05-17\nlaser_wavelength;785\nPixel;Raman Shift;Dark;Dark Subtracted #1\n"
+                                 "0;;1;9\n1;100;1;2\n2;200;1;3\n3;300;1;1\n");
+    Outcome info = Cli({"info", d + "export.txt"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("points: 3\nx_range: 100 300\nlaser_nm: 785\ndate: 2024-05-17\n"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("field: laser_wavelength = 785\n"), std::string::npos) << info.out;
+    EXPECT_EQ(Cli({"export", d + "export.txt", "--columns", "Raman Shift,Dark"}).out,
+              "raman_shift_cm-1,intensity\n100,1\n200,1\n300,1\n");
+    EXPECT_EQ(Cli({"export", d + "export.txt", "--columns", "2"}).status, kExitUsage);
+    Outcome smooth = Cli({"smooth", "--level", "0", d + "export.txt"});
+    EXPECT_EQ(smooth.out, "raman_shift_cm-1,intensity\n100,2\n200,3\n300,1\n") << smooth.err;
+
+    WriteBytes(d + "ir.jdx", "##TITLE=film\n##XUNITS=1/CM\n##YUNITS=TRANSMITTANCE\n##XYPOINTS=(XY..XY)\n"
+                             "400, 1\n500, 2\n##END=\n");
+    Outcome refused = Cli({"import", d + "ir.jdx", "Film", "--folder", d + "lib"});
+    EXPECT_EQ(refused.status, kExitInputRefused);
+    EXPECT_NE(refused.err.find("Intensities in TRANSMITTANCE are not a Raman spectrum"), std::string::npos);
+    EXPECT_EQ(Cli({"import", d + "ir.jdx", "Film", "--folder", d + "lib", "--force"}).status, 0);
+}
+
+// A folder into a library: one line a file, a summary, the exit status by
+// how many were imported, names made unique.
+TEST(CliImportFolder, EveryFileOneLineAndTheStatusByWhatWasImported) {
+    TempDir dir;
+    const std::string d = dir.path();
+    std::filesystem::create_directories(d + "in/sub");
+    WriteBytes(d + "in/a.txt", "##NAMES=Quartz\n100, 1\n200, 2\n300, 1\n##END=\n");
+    WriteBytes(d + "in/b.csv", "100,1\n200,3\n300,1\n");
+    WriteBytes(d + "in/sub/c.txt", "##NAMES=Quartz\n100, 2\n200, 1\n300, 1\n##END=\n");
+    Outcome all = Cli({"import-folder", d + "in", "--folder", d + "lib", "--recursive"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(all.out, "imported Quartz\nimported b\nimported Quartz (2)\nImported 3 of 3 files; 0 skipped.\n");
+
+    WriteBytes(d + "in/notes.md", "not a spectrum");
+    Outcome some = Cli({"import-folder", d + "in", "--folder", d + "lib", "--name-from", "file", "--json"});
+    EXPECT_EQ(some.status, 3);
+    auto doc = nlohmann::json::parse(some.out);
+    EXPECT_EQ(doc["imported"], 2);
+    EXPECT_EQ(doc["skipped"], 1);
+    EXPECT_EQ(doc["files"][0]["name"], "a");
+    EXPECT_EQ(doc["files"][1]["name"], "b (2)");
+    EXPECT_EQ(doc["files"][2]["reason"], "Unknown file format!");
+    std::filesystem::remove(d + "in/a.txt");
+    std::filesystem::remove(d + "in/b.csv");
+    EXPECT_EQ(Cli({"import-folder", d + "in", "--folder", d + "lib"}).status, kExitFailure);
+    EXPECT_EQ(Cli({"import-folder", d + "nowhere", "--folder", d + "lib"}).status, kExitFailure);
+    EXPECT_EQ(Cli({"import-folder", d + "in", "--folder", d + "lib", "--name-from", "title"}).status, kExitUsage);
+}
+
 TEST(CliInterchange, ImportMakesALibraryEntryResamplingLongSpectra) {
     TempDir dir;
     const std::string d = dir.path();
