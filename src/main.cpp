@@ -125,7 +125,11 @@ int main(int argc, char* argv[]) {
                                  "The virtual instrument's Raman-shift axis reads this many cm-1 high (for trying "
                                  "Check Raman Axis).",
                                  "cm", "0");
-    parser.addOptions({simulator, model, sample, noCalibration, axisError});
+    QCommandLineOption seed("seed",
+                            "Noise seed of the virtual instrument: the same seed gives the same frames again "
+                            "(without it every run differs).",
+                            "n");
+    parser.addOptions({simulator, model, sample, noCalibration, axisError, seed});
     // Qt's own options (-platform and the like) are only known once the
     // application object has taken them out; a line that fails on those alone
     // is read again after that. Any other mistake is told here, display or not.
@@ -162,13 +166,24 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    std::uint64_t simSeed = 0;
+    if (parser.isSet(seed)) {
+        bool seedRead = false;
+        simSeed = parser.value(seed).toULongLong(&seedRead);
+        if (!seedRead) {
+            QTextStream(stderr) << "The seed is a whole number from 0 to 18446744073709551615; see --help.\n";
+            return 2;
+        }
+    } else {
+        simSeed = FreshSimSeed();
+    }
+
     SteadyClock clock;
     AppPaths paths = ResolveAppPaths(ExecutablePath());
     std::unique_ptr<UsbBridge> bridge;
     if (parser.isSet(simulator)) {
         auto simulated = std::make_unique<SimulatedBridge>();
-        auto instrument = std::make_shared<VirtualInstrument>(clock, *simModel, *simSample,
-                                                              static_cast<std::uint64_t>(clock.tickCount()) + 1);
+        auto instrument = std::make_shared<VirtualInstrument>(clock, *simModel, *simSample, simSeed);
         instrument->setLogLimit(2000);
         instrument->loadDefaultLibraryStore();
         if (parser.isSet(noCalibration)) instrument->removeFile(wire::kCalibrationPath);

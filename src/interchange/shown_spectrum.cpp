@@ -33,6 +33,8 @@ void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::st
     s.signal.fill(0.0f);
     s.dark.fill(0.0f);
     s.axis.fill(0.0f);
+    // Another program's file says nothing of the converter it came from.
+    s.clipped.fill(false);
     for (std::size_t i = 0; i < n; ++i) {
         record.intensities[i] = spectrum.y[i];
         record.wavenumbers[i] = static_cast<float>(laserWavenumber - spectrum.x[i]);

@@ -5,7 +5,9 @@
 
 #include "device/device_info.h"
 #include "device/device_link.h"
+#include "device/sensor_limits.h"
 #include "measure/measurement_session.h"
+#include "measure/saturation.h"
 #include "platform/clock.h"
 
 namespace veltrane {
@@ -87,13 +89,15 @@ bool ReadFrame(const AcquisitionContext& ctx) {
 }
 
 std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uint32_t exposureMs,
-                     std::uint16_t averageCount) {
+                     std::uint16_t averageCount, bool* clipped) {
     MeasurementSession& session = ctx.session;
     const DeviceInfo& device = ctx.device;
     std::array<float, kMaxPixels> accumulator{};
     std::uint32_t count = std::min<std::uint32_t>(device.pixelCount, kMaxPixels);
     bool known = device.deviceType == 1 || device.deviceType == 179 || device.deviceType == 180;
     float divisor = static_cast<float>(averageCount);
+    const std::uint32_t fullScale = SensorLimitsOf(device.deviceType).fullScale;
+    if (clipped) std::fill_n(clipped, count, false);
     std::uint32_t t0 = ctx.clock.tickCount();
     for (std::uint32_t k = 0; k < averageCount; ++k) {
         session.progress.frame.store(static_cast<std::uint16_t>(k + 1), std::memory_order_relaxed);
@@ -105,6 +109,7 @@ std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uin
             if (step == 2) session.progress.firstSignalMs.store(elapsed, std::memory_order_relaxed);
         }
         if (!ReadFrame(ctx)) return kAcquireFailed;
+        if (known && clipped) MarkClippedPixels(session.spectrum.signal.data(), count, fullScale, clipped);
         if (known) {
             // Each frame is divided by the count before it is added, in single
             // precision, as the instrument's averaging has always done.

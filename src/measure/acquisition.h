@@ -40,9 +40,11 @@ bool WaitForExposure(const AcquisitionContext& ctx, std::uint32_t exposureMs);
 // Reads one frame and leaves its valid pixels in `signal`. False when a
 // pixel block could not be read: a frame with a stale block is no frame.
 bool ReadFrame(const AcquisitionContext& ctx);
-// Averages `averageCount` frames into `destination` (signal or dark).
+// Averages `averageCount` frames into `destination` (signal or dark). With
+// `clipped`, it is cleared and then marks the pixels that reached the
+// converter's full scale in any of the frames.
 std::uint8_t Acquire(const AcquisitionContext& ctx, float* destination, std::uint32_t exposureMs,
-                     std::uint16_t averageCount);
+                     std::uint16_t averageCount, bool* clipped = nullptr);
 bool SwitchLaser(const AcquisitionContext& ctx, bool on);
 
 // Sends the laser's switch-off until the instrument confirms it, a few times

@@ -1,14 +1,17 @@
 #include "measure/measurement.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 #include "device/device_connection.h"
 #include "device/device_info.h"
+#include "measure/auto_exposure.h"
 #include "measure/measurement_session.h"
 #include "measure/spectral_axis.h"
 #include "platform/clock.h"
@@ -142,27 +145,16 @@ bool MeasurableDeviceType(std::uint8_t deviceType) {
     return deviceType == 1 || deviceType == 179 || deviceType == 180;
 }
 
-void RunMeasurement(const AcquisitionContext& ctx) {
+namespace {
+
+// Dark, laser on, preheat, signal, laser off, as the instrument has always
+// measured.
+std::uint8_t MeasureDarkFirst(const AcquisitionContext& ctx, const MeasureParams& params, bool& laserOffFailed) {
     MeasurementSession& session = ctx.session;
     const DeviceInfo& device = ctx.device;
     MeasureProgress& progress = session.progress;
-    const MeasureParams params = session.measureParams;
-    progress.firstDarkMs.store(0, std::memory_order_relaxed);
-    progress.firstSignalMs.store(0, std::memory_order_relaxed);
-    progress.measureStep.store(0, std::memory_order_relaxed);
-    progress.frame.store(0, std::memory_order_relaxed);
-    progress.preheatStart.store(0, std::memory_order_relaxed);
-    std::uint32_t start = ctx.clock.tickCount();
-    progress.measureTime.store(start, std::memory_order_relaxed);
-
     std::uint8_t result = kAcquireSucceeded;
-    bool laserOffFailed = false;
-    // Capture refuses such a device; should one get here all the same, the
-    // laser stays off.
-    if (!MeasurableDeviceType(device.deviceType))
-        result = kAcquireFailed;
-    else if (params.takeDark)
-        result = Acquire(ctx, session.spectrum.dark.data(), params.exposureMs, params.averageCount);
+    if (params.takeDark) result = Acquire(ctx, session.spectrum.dark.data(), params.exposureMs, params.averageCount);
     if (result != kAcquireSucceeded) {
         // The laser was never switched on.
         session.measureStatus.store(3, std::memory_order_relaxed);
@@ -173,51 +165,150 @@ void RunMeasurement(const AcquisitionContext& ctx) {
             ComputeSpectralAxis(session.spectrum, device, device.laserWavelength);
             session.spectrum.haveFileData = false;
         }
+        return result;
+    }
+    progress.measureStep.store(1, std::memory_order_relaxed);
+    // A laser that refused to come on would give a "signal" of dark
+    // current only; that is a failed measurement, not a spectrum.
+    if (SwitchLaser(ctx, true)) {
+        progress.preheatStart.store(ctx.clock.tickCount(), std::memory_order_relaxed);
+        SleepUnlessStopped(ctx, params.preheatMs);
+        progress.measureStep.store(2, std::memory_order_relaxed);
+        result = ctx.stopRequested() ? kAcquireFailed
+                                     : Acquire(ctx, session.spectrum.signal.data(), params.exposureMs,
+                                               params.averageCount, session.spectrum.clipped.data());
     } else {
-        progress.measureStep.store(1, std::memory_order_relaxed);
-        // A laser that refused to come on would give a "signal" of dark
-        // current only; that is a failed measurement, not a spectrum.
-        if (SwitchLaser(ctx, true)) {
-            progress.preheatStart.store(ctx.clock.tickCount(), std::memory_order_relaxed);
-            SleepUnlessStopped(ctx, params.preheatMs);
-            progress.measureStep.store(2, std::memory_order_relaxed);
-            result = ctx.stopRequested()
-                         ? kAcquireFailed
-                         : Acquire(ctx, session.spectrum.signal.data(), params.exposureMs, params.averageCount);
-        } else {
-            result = kAcquireFailed;
+        result = kAcquireFailed;
+    }
+    progress.measureStep.store(3, std::memory_order_relaxed);
+    // Switched off whatever happened before, also after a refused switch-on
+    // whose reply may have been lost; a device that is gone is powered
+    // down by its replug.
+    laserOffFailed = !SwitchLaserOff(ctx);
+    return result;
+}
+
+// Laser on, preheat, trial frames that choose the integration time, signal,
+// laser off, then the dark at the chosen time. The laser stays on from the
+// preheat to the end of the signal, so it needs no second preheat; the dark
+// comes last because its time is known only then.
+std::uint8_t MeasureAutoExposed(const AcquisitionContext& ctx, const MeasureParams& params, double target,
+                                bool& laserOffFailed) {
+    MeasurementSession& session = ctx.session;
+    MeasureProgress& progress = session.progress;
+    std::uint8_t result = kAcquireFailed;
+    std::uint32_t exposure = params.exposureMs;
+    progress.measureStep.store(1, std::memory_order_relaxed);
+    if (SwitchLaser(ctx, true)) {
+        progress.preheatStart.store(ctx.clock.tickCount(), std::memory_order_relaxed);
+        if (SleepUnlessStopped(ctx, params.preheatMs)) {
+            progress.measureStep.store(4, std::memory_order_relaxed);
+            ExposureChoice choice = ChooseExposure(ctx, target);
+            if (choice.ok && !ctx.stopRequested()) {
+                exposure = choice.exposureMs;
+                progress.chosenExposureMs.store(exposure, std::memory_order_relaxed);
+                progress.measureStep.store(2, std::memory_order_relaxed);
+                result = Acquire(ctx, session.spectrum.signal.data(), exposure, params.averageCount,
+                                 session.spectrum.clipped.data());
+            }
         }
-        progress.measureStep.store(3, std::memory_order_relaxed);
-        session.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
-        // Switched off whatever happened before, also after a refused switch-on
-        // whose reply may have been lost; a device that is gone is powered
-        // down by its replug.
-        laserOffFailed = !SwitchLaserOff(ctx);
-        if (!session.spectrum.haveMeasured && session.spectrum.haveFileData)
-            ComputeSpectralAxis(session.spectrum, device, device.laserWavelength);
-        session.spectrum.haveMeasured = true;
-        session.spectrum.haveFileData = false;
+    }
+    laserOffFailed = !SwitchLaserOff(ctx);
+    // With the laser still on, a dark would be a second signal.
+    if (result == kAcquireSucceeded && params.takeDark && !laserOffFailed) {
+        progress.measureStep.store(0, std::memory_order_relaxed);
+        // The dark's frames pass through `signal` on their way in.
+        const auto signal = std::make_unique<std::array<float, kMaxPixels>>(session.spectrum.signal);
+        result = Acquire(ctx, session.spectrum.dark.data(), exposure, params.averageCount);
+        session.spectrum.signal = *signal;
+    } else if (laserOffFailed) {
+        result = kAcquireFailed;
+    }
+    progress.measureStep.store(3, std::memory_order_relaxed);
+    return result;
+}
+
+} // namespace
+
+void RunMeasurement(const AcquisitionContext& ctx) {
+    MeasurementSession& session = ctx.session;
+    const DeviceInfo& device = ctx.device;
+    MeasureProgress& progress = session.progress;
+    const MeasureParams params = session.measureParams;
+    const ExposureMode mode = session.exposureMode;
+    progress.firstDarkMs.store(0, std::memory_order_relaxed);
+    progress.firstSignalMs.store(0, std::memory_order_relaxed);
+    progress.measureStep.store(0, std::memory_order_relaxed);
+    progress.frame.store(0, std::memory_order_relaxed);
+    progress.preheatStart.store(0, std::memory_order_relaxed);
+    progress.chosenExposureMs.store(0, std::memory_order_relaxed);
+    session.measureStopped.store(false, std::memory_order_relaxed);
+    std::uint32_t start = ctx.clock.tickCount();
+    progress.measureTime.store(start, std::memory_order_relaxed);
+    // What the buffers held before: a stopped measurement leaves nothing of
+    // itself behind, so the spectrum shown before can still be saved.
+    const auto before = std::make_unique<SpectrumStore>(session.spectrum);
+
+    std::uint8_t result = kAcquireSucceeded;
+    bool laserOffFailed = false;
+    // Capture refuses such a device; should one get here all the same, the
+    // laser stays off.
+    if (!MeasurableDeviceType(device.deviceType)) {
+        result = kAcquireFailed;
+        session.measureStatus.store(3, std::memory_order_relaxed);
+    } else {
+        bool laserUsed = true;
+        if (mode.automatic) {
+            result = MeasureAutoExposed(ctx, params, mode.target, laserOffFailed);
+        } else {
+            result = MeasureDarkFirst(ctx, params, laserOffFailed);
+            laserUsed = progress.measureStep.load(std::memory_order_relaxed) == 3;
+        }
+        if (laserUsed) {
+            session.measureStatus.store(result == kAcquireSucceeded ? 1 : 3, std::memory_order_relaxed);
+            if (!session.spectrum.haveMeasured && session.spectrum.haveFileData)
+                ComputeSpectralAxis(session.spectrum, device, device.laserWavelength);
+            session.spectrum.haveMeasured = true;
+            session.spectrum.haveFileData = false;
+        }
+    }
+    if (ctx.stopRequested()) {
+        session.spectrum = *before;
+        session.measureStatus.store(0, std::memory_order_relaxed);
+        session.measureStopped.store(true, std::memory_order_relaxed);
     }
     session.laserOffFailed.store(laserOffFailed, std::memory_order_relaxed);
     progress.measureTime.store(TicksSince(start, ctx.clock.tickCount()), std::memory_order_relaxed);
     session.measureState.store(2, std::memory_order_release);
 }
 
+namespace {
+// The integration time the estimate works with: the one chosen by the
+// automatic exposure once it has chosen.
+std::uint32_t EstimateExposure(const MeasurementSession& session) {
+    std::uint32_t chosen = session.progress.chosenExposureMs.load(std::memory_order_relaxed);
+    return chosen != 0 ? chosen : session.measureParams.exposureMs;
+}
+} // namespace
+
 std::uint8_t MeasureProgressPercent(const MeasurementSession& session, std::uint32_t now) {
     const MeasureParams& params = session.measureParams;
     const MeasureProgress& progress = session.progress;
+    const std::uint32_t exposure = EstimateExposure(session);
     std::uint32_t firstDark = progress.firstDarkMs.load(std::memory_order_relaxed);
     std::uint32_t firstSignal = progress.firstSignalMs.load(std::memory_order_relaxed);
     std::uint32_t adj = 0;
-    if (firstDark != 0) adj = 2u * params.exposureMs - firstDark;
-    if (firstSignal != 0) adj = adj + 2u * params.exposureMs - firstSignal;
-    std::uint32_t total = 4u * params.averageCount * params.exposureMs + params.preheatMs;
+    if (firstDark != 0) adj = 2u * exposure - firstDark;
+    if (firstSignal != 0) adj = adj + 2u * exposure - firstSignal;
+    std::uint32_t total = 4u * params.averageCount * exposure + params.preheatMs;
     // The arithmetic is 32-bit unsigned throughout, as the estimate has always
     // been; only a total that wrapped to 0 needs guarding.
     if (total == 0) return 0;
     std::uint32_t p = ((now - progress.measureTime.load(std::memory_order_relaxed) + adj) * 100u) / total;
-    if (progress.measureStep.load(std::memory_order_relaxed) == 0 && firstDark == 0)
-        p = std::min(p, (params.exposureMs * 200u) / total);
+    // Before the first dark frame, unless the dark comes last (after an
+    // automatic exposure's signal).
+    if (progress.measureStep.load(std::memory_order_relaxed) == 0 && firstDark == 0 && firstSignal == 0)
+        p = std::min(p, (exposure * 200u) / total);
     return static_cast<std::uint8_t>(std::min<std::uint32_t>(p, 100));
 }
 
@@ -225,10 +316,10 @@ std::string MeasurePhaseText(const MeasurementSession& session, std::uint32_t no
     const MeasureParams& params = session.measureParams;
     const MeasureProgress& progress = session.progress;
     auto seconds = [](std::uint64_t ms) { return std::to_string((ms + 999) / 1000) + " s"; };
-    std::uint64_t total = 4ull * params.averageCount * params.exposureMs + params.preheatMs;
+    std::uint64_t total = 4ull * params.averageCount * EstimateExposure(session) + params.preheatMs;
     std::uint64_t left = total * (100u - MeasureProgressPercent(session, now)) / 100u;
-    std::string frames = std::to_string(std::max<std::uint16_t>(1, progress.frame.load(std::memory_order_relaxed))) +
-                         "/" + std::to_string(params.averageCount);
+    const std::uint16_t frame = std::max<std::uint16_t>(1, progress.frame.load(std::memory_order_relaxed));
+    std::string frames = std::to_string(frame) + "/" + std::to_string(params.averageCount);
     switch (progress.measureStep.load(std::memory_order_relaxed)) {
     case 0:
         return "Dark " + frames + ", " + seconds(left) + " left";
@@ -240,6 +331,8 @@ std::string MeasurePhaseText(const MeasurementSession& session, std::uint32_t no
     }
     case 2:
         return "Signal " + frames + ", " + seconds(left) + " left";
+    case 4:
+        return "Auto exposure trial " + std::to_string(frame) + "/" + std::to_string(kMaxExposureTrials);
     default:
         return "Laser off";
     }

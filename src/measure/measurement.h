@@ -67,9 +67,15 @@ std::optional<std::int64_t> ParseTruncatedDecimal(const std::string& text);
 std::string FloatConversionError(const std::string& text);
 std::string IntegerConversionError(const std::string& text);
 
-// The measurement worker: dark, laser on, preheat, signal, laser off. Stores
-// measureState = 2 as its very last write.
+// The measurement worker: dark, laser on, preheat, signal, laser off; with
+// the automatic exposure (session.exposureMode) laser on, preheat, trial
+// frames, signal, laser off, dark. A stop request ends it at its next wait
+// with the laser off, puts the spectrum buffers back as they were before it
+// and raises measureStopped (measureStatus 0). Stores measureState = 2 as its
+// very last write.
 void RunMeasurement(const AcquisitionContext& ctx);
+
+constexpr const char* kMeasurementStoppedMessage = "Measurement stopped";
 
 // The sensor classes the acquisition can read: the two large sensors and the
 // 256-pixel class.
@@ -79,7 +85,8 @@ bool MeasurableDeviceType(std::uint8_t deviceType);
 // worker's timing fields at tick `now`.
 std::uint8_t MeasureProgressPercent(const MeasurementSession& session, std::uint32_t now);
 // The phase of a running measurement for the status bar: "Dark 1/2, 24 s
-// left", "Laser preheat 12 s", "Signal 2/2, 3 s left", then "Laser off".
+// left", "Laser preheat 12 s", "Auto exposure trial 2/5", "Signal 2/2, 3 s
+// left", then "Laser off".
 std::string MeasurePhaseText(const MeasurementSession& session, std::uint32_t now);
 
 // The average box's arrows: the value the box shows after a click, or the

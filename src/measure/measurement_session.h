@@ -25,6 +25,11 @@ struct MeasurementSession {
     // writes the spectrum buffers until it ends.
     std::atomic<bool> measureWorkerRunning{false};
     MeasureParams measureParams;
+    ExposureMode exposureMode;
+    // The last measurement was stopped by the user: the worker put the
+    // buffers back as they were before it, and nothing of it is shown.
+    // Written by the worker before its final measureState.
+    std::atomic<bool> measureStopped{false};
     MeasureProgress progress;
     SpectrumStore spectrum;
     RawFileRecord rawFile;

@@ -5,6 +5,7 @@
 
 #include "device/device_info.h"
 #include "measure/measurement_session.h"
+#include "measure/saturation.h"
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 
@@ -149,6 +150,8 @@ void ApplyRawSpectrum(const RawFileRecord& record, MeasurementSession& session, 
         s.signal[i] = record.intensities[i];
         s.axis[i] = k - record.wavenumbers[i];
     }
+    s.clipped.fill(false);
+    MarkClippedPixels(record, s.clipped.data());
     s.haveFileData = true;
     s.haveMeasured = false;
 }

@@ -14,6 +14,10 @@ struct SpectrumStore {
     std::array<float, kMaxPixels> signal{};
     std::array<float, kMaxPixels> dark{};
     std::array<float, kMaxPixels> axis{};
+    // Pixels that reached the converter's full scale: in any frame of the
+    // signal of a capture, or as a raw file's intensities show it. A clipped
+    // band has lost its true height, so what is shown of it is a warning.
+    std::array<bool, kMaxPixels> clipped{};
     std::uint16_t windowFirst = 0;
     std::uint16_t windowEnd = 0;
     bool haveMeasured = false;
@@ -31,8 +35,17 @@ struct MeasureParams {
     bool takeDark = false;
 };
 
+// Whether the integration time is chosen from trial frames after the
+// preheat, so that the strongest pixel reaches `target` of full scale.
+struct ExposureMode {
+    bool automatic = false;
+    double target = 0.7;
+};
+
 // Progress of a running measurement. The timer reads these while the worker
 // writes them, so they are atomics; a stale value only delays the bar a tick.
+// measureStep: 0 dark, 1 laser preheat, 2 signal, 3 done, and 4 while the
+// automatic exposure takes its trial frames.
 struct MeasureProgress {
     std::atomic<std::uint8_t> measureStep{0};
     std::atomic<std::uint32_t> measureTime{0};
@@ -43,6 +56,8 @@ struct MeasureProgress {
     // taken (from 1) and the tick at which the laser preheat began.
     std::atomic<std::uint16_t> frame{0};
     std::atomic<std::uint32_t> preheatStart{0};
+    // The integration time the automatic exposure chose, 0 until it has.
+    std::atomic<std::uint32_t> chosenExposureMs{0};
 };
 
 } // namespace veltrane

@@ -22,6 +22,8 @@ public:
     bool busy() const { return !m_done.load(std::memory_order_acquire); }
     // Frees the thread of a job that has returned; never waits.
     void reapIfFinished();
+    // Asks the job to stop at its next wait; never waits.
+    void requestStop() { m_stop.store(true, std::memory_order_release); }
     // Asks the job to stop and waits until it has returned.
     void stopAndWait();
     const std::atomic<bool>* stopFlag() const { return &m_stop; }

@@ -61,6 +61,7 @@ struct ChartModel::Series {
     std::uint32_t colour = 0;
     std::string title;
     std::vector<ChartPoint> points; // ascending X, equal X in arrival order
+    std::vector<double> marks;      // X of the marked points
 };
 
 ChartModel::ChartModel() = default;
@@ -112,7 +113,21 @@ void ChartModel::clearSeries(SeriesHandle series) {
     Series* s = find(series);
     if (!s) return;
     s->points.clear();
+    s->marks.clear();
     changed();
+}
+
+void ChartModel::setSeriesMarks(SeriesHandle series, std::vector<double> xs) {
+    Series* s = find(series);
+    if (!s) return;
+    s->marks = std::move(xs);
+    changed();
+}
+
+const std::vector<double>& ChartModel::seriesMarks(SeriesHandle series) const {
+    static const std::vector<double> none;
+    const Series* s = find(series);
+    return s ? s->marks : none;
 }
 
 void ChartModel::addPoint(SeriesHandle series, double x, double y) {

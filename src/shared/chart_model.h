@@ -44,6 +44,11 @@ public:
     std::size_t seriesCount() const;
     int seriesIndex(SeriesHandle series) const; // -1 when not attached
     const std::vector<ChartPoint>& seriesPoints(SeriesHandle series) const;
+    // Points of a series to be marked as suspect (clipped by the converter),
+    // by their X. Clearing or removing the series drops its marks, so marks
+    // never outlive the curve they were set for.
+    void setSeriesMarks(SeriesHandle series, std::vector<double> xs);
+    const std::vector<double>& seriesMarks(SeriesHandle series) const;
 
     // Legend and title.
     void setLegendVisible(bool on);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <span>
 
@@ -145,6 +146,12 @@ std::optional<SimSample> SimSampleByName(const std::string& name) {
     return std::nullopt;
 }
 
+std::uint64_t FreshSimSeed() {
+    std::random_device entropy;
+    const auto now = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    return now ^ (static_cast<std::uint64_t>(entropy()) << 32) ^ entropy();
+}
+
 const std::vector<SimSample>& AllSimSamples() {
     static const std::vector<SimSample> all = {SimSample::Polystyrene, SimSample::Cyclohexane, SimSample::Paracetamol,
                                                SimSample::Ethanol, SimSample::Empty};
@@ -229,7 +236,7 @@ std::vector<std::uint16_t> FrameSynthesizer::frame(std::uint32_t exposureMs, boo
     for (int p = 0; p < frameLength; ++p) {
         double collected = darkCounts;
         const int i = p - first;
-        if (laserOn && i >= 0 && i < count) collected += m_ramanShape[i] * seconds;
+        if (laserOn && i >= 0 && i < count) collected += m_ramanShape[i] * seconds * (m_laserPower / 100.0);
         // Both draws happen for every pixel so a seed yields the same noise
         // sequence whatever the signal is.
         const double shot = unit(m_rng);
@@ -237,7 +244,7 @@ std::vector<std::uint16_t> FrameSynthesizer::frame(std::uint32_t exposureMs, boo
         double value =
             m_model.darkOffset + m_darkPattern[p] + collected + std::sqrt(collected) * shot + m_model.readNoise * read;
         // The converter saturates at full scale; it never wraps.
-        value = std::clamp(value, 0.0, 65535.0);
+        value = std::clamp(value, 0.0, m_model.fullScale());
         out[p] = static_cast<std::uint16_t>(std::lround(value));
     }
     return out;

@@ -29,10 +29,14 @@ struct SimModel {
     double darkCurrentPerS = 42.0;
     // Read noise of the sensor and its electronics, standard deviation in counts.
     double readNoise = 4.5;
-    // Counts per second that the strongest band of a strong scatterer reaches.
+    // Counts per second that the strongest band of a strong scatterer reaches
+    // at full laser power.
     double ramanScale = 5200.0;
+    // Resolution of the converter: a pixel reads at most 2^bits - 1.
+    int converterBits = 16;
 
     std::uint16_t pixelCount() const { return static_cast<std::uint16_t>(lastPixel - firstPixel + 1); }
+    double fullScale() const { return static_cast<double>((1u << converterBits) - 1u); }
     // The calibration file bytes: the six float32 values c0..c5.
     std::vector<std::uint8_t> calibrationFile() const;
 };

@@ -44,8 +44,9 @@ std::string Hex(std::uint32_t v) {
 
 } // namespace
 
-VirtualInstrument::VirtualInstrument(Clock& clock, SimModel model, SimSample sample, std::uint64_t seed)
-    : m_clock(clock), m_model(std::move(model)), m_synth(m_model, sample, seed) {
+VirtualInstrument::VirtualInstrument(Clock& clock, SimModel model, SimSample sample,
+                                     std::optional<std::uint64_t> seed)
+    : m_clock(clock), m_model(std::move(model)), m_synth(m_model, sample, seed ? *seed : FreshSimSeed()) {
     m_files[wire::kCalibrationPath] = m_model.calibrationFile();
     m_frame.assign(m_model.frameLength, 0);
 }
@@ -541,6 +542,11 @@ void VirtualInstrument::setSample(SimSample sample) {
 void VirtualInstrument::setAxisError(double cm) {
     std::lock_guard lock(m_mutex);
     m_synth.setAxisError(cm);
+}
+
+void VirtualInstrument::setLaserPower(double percent) {
+    std::lock_guard lock(m_mutex);
+    m_synth.setLaserPower(percent);
 }
 
 SimSample VirtualInstrument::sample() const {

@@ -38,7 +38,10 @@ enum class SimLossStage : std::uint8_t {
 // the host does wrong as a protocol violation instead of guessing.
 class VirtualInstrument {
 public:
-    VirtualInstrument(Clock& clock, SimModel model, SimSample sample = SimSample::Polystyrene, std::uint64_t seed = 1);
+    // Without a seed the noise differs on every run (FreshSimSeed), as a real
+    // instrument's does; tests give one so that their captures repeat.
+    VirtualInstrument(Clock& clock, SimModel model, SimSample sample = SimSample::Polystyrene,
+                      std::optional<std::uint64_t> seed = std::nullopt);
 
     // --- wire side, called by SimulatedBridge -------------------------------
     void hostOpened();
@@ -53,6 +56,9 @@ public:
     SimSample sample() const;
     // An axis that has drifted: bands appear `cm` above their true shift.
     void setAxisError(double cm);
+    // The laser's output in percent (100 by default). The wire carries only
+    // on and off, so this is the instrument's own setting, as a knob on it.
+    void setLaserPower(double percent);
     bool laserOn() const;
     std::uint32_t commandCount() const; // command blocks received since construction
 

@@ -258,7 +258,7 @@ TEST_F(Connection, ExchangedDeviceWithoutAnAbsentCheckIsNotIdentifiedAgain) {
     attach(SimModelLarge2500());
     check();
     rig->bridge.unplug();
-    rig->bridge.attach(std::make_shared<VirtualInstrument>(rig->clock, SimModelLarge2048()));
+    rig->bridge.attach(std::make_shared<VirtualInstrument>(rig->clock, SimModelLarge2048(), SimSample::Polystyrene, 7));
     CheckResult r = check();
     EXPECT_EQ(r.outcome, IdentifyOutcome::AlreadyIdentified);
     EXPECT_EQ(state->device.pixelCount, 2500);

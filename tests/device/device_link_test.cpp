@@ -120,7 +120,7 @@ TEST(DeviceLinkWire, CommandsGoToTheLastEnumeratedBridge) {
     SimRig rig;
     SimModel second = SimModelLarge2048();
     second.deviceSerial = 4242;
-    auto other = std::make_shared<VirtualInstrument>(rig.clock, second);
+    auto other = std::make_shared<VirtualInstrument>(rig.clock, second, SimSample::Polystyrene, 7);
     rig.bridge.attach(other);
     rig.bridge.clearCalls();
 

@@ -260,20 +260,69 @@ private:
     std::function<void()> m_onSleep;
 };
 
-TEST(MeasurementWorker, StopRequestEndsTheWaitAndSwitchesTheLaserOff) {
-    Worker w({1000, 1, 20000, 100, true});
-    // The program closes during the preheat, while the laser is on.
-    WatchedClock clock(w.rig.clock, [&] {
-        if (w.rig.instrument->laserOn()) w.stop = true;
-    });
-    AcquisitionContext ctx{w.rig.link, clock, w.state->measurement, w.state->device, &w.stop};
-    std::uint32_t start = w.rig.clock.tickCount();
-    RunMeasurement(ctx);
-    EXPECT_FALSE(w.rig.instrument->laserOn());
-    EXPECT_EQ(w.sequence(), "E10");
-    EXPECT_EQ(w.state->measurement.measureStatus, 3);
-    EXPECT_EQ(w.state->measurement.measureState, 2);
-    EXPECT_LT(w.rig.clock.tickCount() - start, 1100u + 100u); // the 20 s preheat was cut at once
+// Stop in each phase: the wait ends at its next step with the laser off, the
+// buffers are as they were before (the spectrum shown before can still be
+// saved), the status says stopped rather than failed, and the instrument
+// takes the next measurement at once.
+TEST(MeasurementWorker, StopEndsEveryPhaseWithTheLaserOffAndLeavesNothingBehind) {
+    struct Case {
+        const char* phase;
+        bool automatic;
+        std::uint8_t stopAtStep; // the worker's measureStep when the stop comes
+        const char* sequence;    // exposures and laser switches up to the stop
+    };
+    const Case cases[] = {
+        {"dark", false, 0, "E"},
+        {"preheat", false, 1, "E10"},
+        {"signal", false, 2, "E1E0"},
+        {"exposure trials", true, 4, "1E0"},
+        {"dark after an automatic exposure", true, 0, "1EEEE0E"},
+    };
+    constexpr std::uint32_t kPreheatMs = 20000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phase);
+        Worker w({1000, 1, kPreheatMs, 100, true});
+        w.state->measurement.exposureMode.automatic = c.automatic;
+        SpectrumStore& spectrum = w.state->measurement.spectrum;
+        // The capture before, still shown.
+        spectrum.signal.fill(500.0f);
+        spectrum.dark.fill(100.0f);
+        spectrum.axis.fill(7.0f);
+        spectrum.clipped[3] = true;
+        spectrum.haveMeasured = true;
+        const SpectrumStore before = spectrum;
+        bool laserWasOn = false;
+        WatchedClock clock(w.rig.clock, [&] {
+            laserWasOn = laserWasOn || w.rig.instrument->laserOn();
+            // The dark of an automatic exposure comes after its signal.
+            bool late = !c.automatic || c.stopAtStep != 0 || laserWasOn;
+            if (late && w.state->measurement.progress.measureStep == c.stopAtStep) w.stop = true;
+        });
+        AcquisitionContext ctx{w.rig.link, clock, w.state->measurement, w.state->device, &w.stop};
+        std::uint32_t start = w.rig.clock.tickCount();
+        RunMeasurement(ctx);
+        EXPECT_FALSE(w.rig.instrument->laserOn());
+        EXPECT_EQ(w.sequence(), c.sequence);
+        EXPECT_TRUE(w.state->measurement.measureStopped);
+        EXPECT_EQ(w.state->measurement.measureStatus, 0);
+        EXPECT_EQ(w.state->measurement.measureState, 2);
+        EXPECT_EQ(spectrum.signal, before.signal);
+        EXPECT_EQ(spectrum.dark, before.dark);
+        EXPECT_EQ(spectrum.axis, before.axis);
+        EXPECT_EQ(spectrum.clipped, before.clipped);
+        EXPECT_TRUE(spectrum.haveMeasured);
+        // Within a poll: a preheat is cut short, an exposure is not waited out.
+        if (c.stopAtStep == 1) {
+            EXPECT_LT(w.rig.clock.tickCount() - start, kPreheatMs);
+        }
+
+        w.stop = false;
+        w.state->measurement.exposureMode.automatic = false;
+        RunMeasurement(w.ctx);
+        EXPECT_EQ(w.state->measurement.measureStatus, 1);
+        EXPECT_FALSE(w.state->measurement.measureStopped);
+        EXPECT_NE(spectrum.signal, before.signal);
+    }
 }
 
 // The worker on its own thread, as the window starts it: returns once the
@@ -431,7 +480,7 @@ namespace {
 TEST(MeasurementWorker, RunsBesideTheWindowThreadAndHandsOverItsResult) {
     ScaledClock clock(1000);
     SimulatedBridge bridge;
-    auto instrument = std::make_shared<VirtualInstrument>(clock, SimModelLarge2048());
+    auto instrument = std::make_shared<VirtualInstrument>(clock, SimModelLarge2048(), SimSample::Polystyrene, 7);
     bridge.attach(instrument);
     DeviceLink link(bridge);
     auto state = std::make_unique<ProgramState>();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device/sensor_limits.h"
 #include "platform/byte_order.h"
 
 #include <algorithm>
@@ -211,6 +212,35 @@ TEST(FrameSynthesizerTest, LongExposuresSaturateInsteadOfWrapping) {
         ASSERT_GT(f[m.firstPixel + i], m.darkOffset) << i;
     const auto longest = s.frame(0xFFFFFFFFu, false);
     EXPECT_TRUE(std::all_of(longest.begin(), longest.end(), [](std::uint16_t v) { return v == 65535; }));
+}
+
+// As on hardware: the light grows with the integration time and the laser's
+// power, the dark with the time alone, every run of the program draws other
+// noise, and the converter clips where the program expects it to.
+TEST(FrameSynthesizerTest, LightFollowsTimeAndPowerDarkFollowsTime) {
+    const SimModel m = SimModelLarge2500();
+    // Summed over the valid pixels, so the noise averages out.
+    auto total = [&](std::uint32_t ms, bool laserOn, double power, std::uint64_t seed) {
+        FrameSynthesizer s(m, SimSample::Polystyrene, seed);
+        s.setLaserPower(power);
+        const auto f = s.frame(ms, laserOn);
+        double sum = 0;
+        for (int p = m.firstPixel; p <= m.lastPixel; ++p)
+            sum += f[p];
+        return sum / m.pixelCount();
+    };
+    const double dark1 = total(1000, false, 100, 1), dark9 = total(9000, false, 100, 2);
+    EXPECT_NEAR(dark9 - dark1, 8 * m.darkCurrentPerS, 2.0);
+    const double light1 = total(1000, true, 100, 3) - dark1;
+    EXPECT_NEAR((total(9000, true, 100, 4) - dark9) / light1, 9.0, 0.1);
+    EXPECT_NEAR((total(1000, true, 25, 5) - dark1) / light1, 0.25, 0.02);
+    EXPECT_NEAR(total(1000, false, 25, 6), dark1, 1.0);
+
+    EXPECT_NE(FreshSimSeed(), FreshSimSeed());
+    // The 256-pixel model reports its own type code; identification makes it type 1.
+    EXPECT_EQ(SimModelSmall256().fullScale(), SensorLimitsOf(1).fullScale);
+    for (const SimModel& model : {SimModelLarge2500(), SimModelLarge2048()})
+        EXPECT_EQ(model.fullScale(), SensorLimitsOf(model.deviceType).fullScale) << model.label;
 }
 
 TEST(SampleLibraryRecordTest, HeaderLayoutAndNameTermination) {

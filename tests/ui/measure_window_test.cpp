@@ -197,5 +197,58 @@ TEST_F(Capture, ADeviceLostMidMeasurementKeepsTheBuffersBusyUntilTheWorkerReturn
     EXPECT_EQ(state().shell.activeMode, ActiveMode::Linker);
 }
 
+// Stop during the preheat, Escape in a parameter box during the signal:
+// the laser goes off at once, the curve and buffers of the capture before
+// stay (and can still be saved), and the instrument takes the next capture.
+TEST_F(Capture, StopAndEscapeEndACaptureAndKeepWhatWasShownBefore) {
+    startWithDevice();
+    QToolButton* stop = find<QToolButton>("SpeedButton_stop");
+    EXPECT_FALSE(stop->isEnabled());
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
+    const std::vector<ChartPoint> shown = main().spectrumChart().seriesPoints(main().measuredSeries());
+    const auto signal = state().measurement.spectrum.signal;
+    ASSERT_FALSE(shown.empty());
+
+    auto stopped = [&] {
+        EXPECT_FALSE(instrument->laserOn());
+        EXPECT_EQ(main().statusPanels()->notice(), "Measurement stopped");
+        EXPECT_EQ(main().statusPanels()->statusIcon(), StatusIcon::Blank);
+        EXPECT_EQ(main().statusPanels()->valueText(), "MSR_time:");
+        EXPECT_FALSE(stop->isEnabled());
+        const auto& points = main().spectrumChart().seriesPoints(main().measuredSeries());
+        ASSERT_EQ(points.size(), shown.size());
+        EXPECT_EQ(points.back().y, shown.back().y);
+        EXPECT_EQ(state().measurement.spectrum.signal, signal);
+        EXPECT_TRUE(state().measurement.spectrum.haveMeasured);
+    };
+    find<QToolButton>("SpeedButton_msr")->click();
+    EXPECT_TRUE(stop->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return instrument->laserOn(); }, 10000));
+    stop->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 2000)); // not the rest of the 20 s preheat
+    stopped();
+
+    // A long signal exposure, so the test sees it running.
+    find<QLineEdit>("Edit_exp")->setText("20000");
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().measurement.progress.measureStep == 2; }, 20000));
+    QLineEdit* exposure = find<QLineEdit>("Edit_exp");
+    exposure->setFocus();
+    QTest::keyClick(exposure, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 2000));
+    stopped();
+    EXPECT_EQ(exposure->text(), "20000");
+
+    dialogs.saveAnswers.push_back(dir.path() + "kept.rsd");
+    main().measure().SpeedButton_save_rawClick();
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "kept.rsd"));
+    find<QLineEdit>("Edit_exp")->setText("1000");
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
+    EXPECT_EQ(state().measurement.measureStatus, 1);
+    EXPECT_NE(state().measurement.spectrum.signal, signal);
+}
+
 } // namespace
 } // namespace veltrane

@@ -2,6 +2,8 @@
 #include <QDir>
 #include <QFrame>
 #include <QImage>
+#include <QLabel>
+#include <QLayout>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -15,8 +17,10 @@
 #include <filesystem>
 
 #include "library/library_file_bytes.h"
+#include "identify/ui/identify_controller.h"
 #include "library/ui/library_controller.h"
 #include "markers/ui/marker_windows.h"
+#include "measure/saturation.h"
 #include "measure/ui/measure_controller.h"
 #include "shared/ui/chart_view.h"
 #include "shared/ui/status_panels.h"
@@ -130,6 +134,59 @@ TEST_F(Screenshots, SpectrumModeAfterACapture) {
     ASSERT_TRUE(chart->valuesAt(chart->viewport()->rect().center(), x, y));
     QTest::mouseMove(chart->viewport(), chart->viewport()->rect().center());
     EXPECT_TRUE(main().statusPanels()->readout().startsWith(QString("X: %1  Y: ").arg(x, 0, 'f', 1)));
+}
+
+// Polystyrene at 15 s clips its strongest band: the status bar and the
+// parameter panel say so in red, the chart rings the clipped points, and
+// Identify warns above its verdict. Auto then picks a time that does not clip.
+TEST_F(Screenshots, ClippedCaptureIsToldAndAutoChoosesAnotherTime) {
+    realTime = true;
+    attach();
+    start();
+    tick();
+    main().resize(1264, 730);
+    main().show();
+    find<QLineEdit>("Edit_exp")->setText("15000");
+    capture();
+    ASSERT_EQ(state().measurement.measureStatus, 1);
+    const std::size_t clipped = SaturatedPixelCount(state().measurement.spectrum, state().device.pixelCount);
+    ASSERT_GT(clipped, 0u);
+    const QString warning = QString::fromStdString(SaturationWarning(clipped));
+    EXPECT_EQ(main().statusPanels()->notice(), warning);
+    EXPECT_TRUE(main().statusPanels()->noticeIsAlarm());
+    QLabel* label = find<QLabel>("Label_saturation");
+    EXPECT_EQ(label->text(), warning);
+    EXPECT_TRUE(label->isVisible());
+    const auto& marks = main().spectrumChart().seriesMarks(main().measuredSeries());
+    ASSERT_EQ(marks.size(), clipped);
+    for (double x : marks)
+        EXPECT_NEAR(x, 1001.0, 10.0); // the ring-breathing band
+    main().identify().Timer_identifyTimer(); // it notices the new spectrum
+    main().identify().button()->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            main().identify().Timer_identifyTimer();
+            return !main().identify().workerBusy();
+        },
+        10000));
+    QLabel* identifyWarning = main().identify().saturationLabel();
+    EXPECT_EQ(identifyWarning->text(), "Saturated spectrum: the result may be wrong");
+    auto* panel = main().identify().panel()->layout();
+    EXPECT_LT(panel->indexOf(identifyWarning), panel->indexOf(main().identify().verdictLabel()));
+    settle();
+    EXPECT_TRUE(main().grab().save(shotPath("saturated.png")));
+
+    find<QCheckBox>("CheckBox_auto_exp")->setChecked(true);
+    capture();
+    ASSERT_EQ(state().measurement.measureStatus, 1);
+    const std::uint32_t chosen = find<QLineEdit>("Edit_exp")->text().toUInt();
+    EXPECT_EQ(chosen, state().measurement.progress.chosenExposureMs.load());
+    EXPECT_LT(chosen, 15000u);
+    EXPECT_EQ(state().measurement.measureParams.exposureMs, chosen);
+    EXPECT_EQ(SaturatedPixelCount(state().measurement.spectrum, state().device.pixelCount), 0u);
+    EXPECT_FALSE(label->isVisible());
+    EXPECT_FALSE(main().statusPanels()->noticeIsAlarm());
+    EXPECT_TRUE(main().spectrumChart().seriesMarks(main().measuredSeries()).empty());
 }
 
 TEST_F(Screenshots, LinkerChartWithSixLibraries) {

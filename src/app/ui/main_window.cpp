@@ -573,6 +573,7 @@ void TForm_main::showModeButtons(ActiveMode mode) {
     for (QToolButton* b : m_linkerButtons)
         b->setVisible(mode == ActiveMode::Linker);
     if (m_identify) m_identify->showInMode(mode);
+    if (m_measure) m_measure->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {

@@ -18,6 +18,7 @@
 #include "identify/verdict.h"
 #include "library/library_file.h"
 #include "measure/raw_spectrum_file.h"
+#include "measure/saturation.h"
 
 namespace veltrane {
 
@@ -105,6 +106,14 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     m_panel->setMinimumWidth(420);
     auto* layout = new QVBoxLayout(m_panel);
     layout->setContentsMargins(4, 4, 4, 4);
+    // Above the verdict: a clipped spectrum has lost the true height of its
+    // strongest bands, and a score computed from it can mislead.
+    m_saturated = new QLabel(m_panel);
+    m_saturated->setObjectName("Label_identify_saturated");
+    m_saturated->setStyleSheet("color: #dc0000; font-weight: bold;");
+    m_saturated->setWordWrap(true);
+    m_saturated->setVisible(false);
+    layout->addWidget(m_saturated);
     m_verdict = new QLabel(m_panel);
     m_verdict->setObjectName("Label_identify_verdict");
     QFont bold = m_verdict->font();
@@ -297,6 +306,9 @@ void IdentifyController::showResult() {
     m_unknown = std::move(search->unknown);
     m_hits = search->ranking.hits;
     const IndexedLibrary& library = *m_library;
+    const bool saturated = SaturatedPixelCount(m_session.spectrum, m_device.pixelCount) != 0;
+    m_saturated->setText(saturated ? kSaturatedIdentifyWarning : "");
+    m_saturated->setVisible(saturated);
     if (!search->notKept.empty())
         m_main.showNotice(
             QString::fromStdString(IdentifyIndexPath(m_main.paths()) + ": " + IndexNotKeptText(search->notKept)));
@@ -394,6 +406,8 @@ void IdentifyController::clearResult() {
     m_table->setRowCount(0);
     m_verdict->clear();
     m_verdict->setStyleSheet(QString());
+    m_saturated->clear();
+    m_saturated->setVisible(false);
     m_skipped->clear();
     m_skipped->setToolTip(QString());
 }

@@ -42,6 +42,7 @@ public:
     QWidget* panel() const { return m_panel; }
     QTableWidget* hitTable() const { return m_table; }
     QLabel* verdictLabel() const { return m_verdict; }
+    QLabel* saturationLabel() const { return m_saturated; }
 
     void SpeedButton_identifyClick();
     void StringGrid_identifySelect();
@@ -63,6 +64,7 @@ private:
     std::string m_hotkey;
     QToolButton* m_button = nullptr;
     QWidget* m_panel = nullptr;
+    QLabel* m_saturated = nullptr;
     QLabel* m_verdict = nullptr;
     QLabel* m_skipped = nullptr;
     QTableWidget* m_table = nullptr;

@@ -1,8 +1,15 @@
 #include "measure/ui/measure_controller.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPalette>
 #include <QProgressBar>
 #include <QTimer>
@@ -10,6 +17,7 @@
 #include <vector>
 
 #include "measure/raw_spectrum_file.h"
+#include "measure/saturation.h"
 #include "measure/smoothing.h"
 #include "measure/spectral_axis.h"
 #include "platform/file_io.h"
@@ -43,6 +51,93 @@ MeasureController::MeasureController(WindowHost& main, DeviceLink& link, Measure
             &MeasureController::SpeedButton_save_rawClick);
     connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_open_raw"), &QToolButton::clicked, this,
             &MeasureController::SpeedButton_open_rawClick);
+    addStopButton();
+    addExposureControls();
+    // Escape stops a capture wherever the focus is in the main window, also
+    // in a parameter box.
+    qApp->installEventFilter(this);
+}
+
+namespace {
+// A red square, the stop sign of every player, drawn like the other tool glyphs.
+QIcon StopIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(120, 20, 20), 3));
+    p.setBrush(QColor(210, 40, 40));
+    p.drawRoundedRect(QRectF(14, 14, 36, 36), 4, 4);
+    return QIcon(pixmap);
+}
+} // namespace
+
+void MeasureController::addStopButton() {
+    QWidget* functions = m_main.mainWindow()->findChild<QWidget*>("Panel_function_ground");
+    m_stop = new QToolButton(functions);
+    m_stop->setObjectName("SpeedButton_stop");
+    m_stop->setIcon(StopIcon());
+    m_stop->setIconSize(QSize(32, 32));
+    m_stop->setText("Stop");
+    m_stop->setToolTip("Stop Measurement (Esc)");
+    m_stop->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_stop->setAutoRaise(true);
+    m_stop->setFixedSize(64, 64);
+    m_stop->setFocusPolicy(Qt::NoFocus);
+    m_stop->setEnabled(false);
+    if (functions && functions->layout()) {
+        auto* row = static_cast<QHBoxLayout*>(functions->layout());
+        row->insertWidget(row->indexOf(m_capture) + 1, m_stop);
+    }
+    connect(m_stop, &QToolButton::clicked, this, &MeasureController::SpeedButton_stopClick);
+}
+
+// "Auto" beside Int.time, and below the boxes the warning of a clipped
+// capture, where the time is to be changed.
+void MeasureController::addExposureControls() {
+    auto* box = m_main.mainWindow()->findChild<QGroupBox*>("GroupBox_spectrom_set");
+    auto* grid = box ? qobject_cast<QGridLayout*>(box->layout()) : nullptr;
+    m_autoExposure = new QCheckBox("Auto", box);
+    m_autoExposure->setObjectName("CheckBox_auto_exp");
+    m_autoExposure->setToolTip("Choose Int.time from short trial frames after the preheat");
+    m_saturation = new QLabel(box);
+    m_saturation->setObjectName("Label_saturation");
+    m_saturation->setStyleSheet("color: #dc0000; font-weight: bold;");
+    m_saturation->setWordWrap(true);
+    m_saturation->setVisible(false);
+    if (grid) {
+        grid->addWidget(m_autoExposure, 0, 2);
+        grid->addWidget(m_saturation, grid->rowCount(), 0, 1, 3);
+    }
+    m_info = m_main.mainWindow()->findChild<QWidget*>("Panel_info");
+}
+
+void MeasureController::showInMode(ActiveMode mode) {
+    m_stop->setVisible(mode == ActiveMode::Spectrum);
+}
+
+bool MeasureController::eventFilter(QObject* watched, QEvent* event) {
+    // The column of parameters widens to the Auto box rather than cut the
+    // captions beside it; only once shown do the captions know their fonts.
+    if (watched == m_info && event->type() == QEvent::Show)
+        m_info->setMinimumWidth(std::max(m_info->minimumWidth(), m_info->minimumSizeHint().width()));
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        m_worker.busy()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == m_main.mainWindow()) {
+            SpeedButton_stopClick();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MeasureController::SpeedButton_stopClick() {
+    // Also after a device loss reset the state: the worker may still be
+    // waiting out its time-outs.
+    if (!m_worker.busy()) return;
+    m_worker.requestStop();
+    m_stop->setEnabled(false);
 }
 
 void MeasureController::showError(const std::string& text) {
@@ -50,6 +145,7 @@ void MeasureController::showError(const std::string& text) {
 }
 
 MeasureController::~MeasureController() {
+    qApp->removeEventFilter(this);
     shutdown();
 }
 
@@ -77,14 +173,18 @@ void MeasureController::SpeedButton_msrClick() {
     }
     // A raw file of another sensor size may have changed the pixel count;
     // the measurement reads the instrument's own.
+    m_pixelCountBefore = m_device.pixelCount;
     m_device.pixelCount =
         m_device.deviceType == 1 ? 256 : static_cast<std::uint16_t>(m_device.pixelLast - m_device.pixelFirst + 1);
+    m_session.exposureMode.automatic = m_autoExposure->isChecked();
+    showSaturation(0);
     m_session.measureState.store(1, std::memory_order_release);
     m_session.measureStatus.store(2, std::memory_order_relaxed);
     m_main.UpdateStatusBar(1, 2);
     // The last capture's time would read as this one's; the phase follows.
     m_main.statusPanels()->setValueText(QString());
     showCaptureBusy(true);
+    m_stop->setEnabled(true);
     m_timer->setInterval(50);
     m_timer->start();
 
@@ -112,35 +212,44 @@ void MeasureController::drawMeasurement() {
         points.push_back({s.axis[i], y > 0.0f ? y : 0.0f});
     }
     m_main.spectrumChart().addPoints(m_main.measuredSeries(), points);
+    markClippedPoints();
+}
+
+// The clipped pixels of the shown spectrum over the drawn window: a capture's
+// window, or the raw file's.
+void MeasureController::markClippedPoints() {
+    const SpectrumStore& s = m_session.spectrum;
+    int first = s.windowFirst, end = s.windowEnd;
+    if (!s.haveMeasured) {
+        first = static_cast<std::uint16_t>(m_session.rawFile.windowStart);
+        end = static_cast<std::uint16_t>(m_session.rawFile.windowEnd);
+    }
+    end = std::min<int>({end, m_device.pixelCount, static_cast<int>(kMaxPixels)});
+    std::vector<double> xs;
+    for (int i = first; i < end; ++i)
+        if (s.clipped[i]) xs.push_back(s.axis[i]);
+    m_main.spectrumChart().setSeriesMarks(m_main.measuredSeries(), std::move(xs));
+}
+
+void MeasureController::showSaturation(std::size_t pixels) {
+    const QString text = pixels ? QString::fromStdString(SaturationWarning(pixels)) : QString();
+    m_saturation->setText(text);
+    m_saturation->setVisible(pixels != 0);
+    if (pixels)
+        m_main.statusPanels()->setNotice(text, true);
+    else if (m_main.statusPanels()->noticeIsAlarm())
+        m_main.statusPanels()->setNotice(QString());
 }
 
 void MeasureController::MSR_TimerTimer() {
     m_worker.reapIfFinished();
     switch (m_session.measureState.load(std::memory_order_acquire)) {
-    case 2: {
-        m_timer->stop();
-        m_session.measureState.store(0, std::memory_order_release);
-        m_session.progress.measurePercent.store(0, std::memory_order_relaxed);
-        m_main.progressBar()->setValue(0);
-        m_main.spectrumChart().clearSeries(m_main.measuredSeries());
-        std::uint8_t status = m_session.measureStatus.load(std::memory_order_relaxed);
-        if (status == 1) drawMeasurement();
-        // The panels belong to the mode shown; a measurement's time is no
-        // library quantity.
-        if (m_main.activeMode() == ActiveMode::Spectrum) {
-            m_main.UpdateStatusBar(1, status);
-            m_main.UpdateStatusBar(0, m_session.progress.measureTime.load(std::memory_order_relaxed));
-        }
-        m_smooth->setText("0");
-        showCaptureBusy(false);
-        if (status == 1) {
-            m_main.showFileName({});
-            m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
-        }
-        m_main.applyAxisRange();
-        if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+    case 2:
+        if (m_session.measureStopped.exchange(false, std::memory_order_relaxed))
+            finishStopped();
+        else
+            finishMeasurement();
         break;
-    }
     case 1: {
         std::uint8_t p = MeasureProgressPercent(m_session, m_main.clock().tickCount());
         m_session.progress.measurePercent.store(p, std::memory_order_relaxed);
@@ -160,9 +269,59 @@ void MeasureController::MSR_TimerTimer() {
             m_timer->stop();
             m_main.progressBar()->setValue(0);
             showCaptureBusy(false);
+            m_stop->setEnabled(false);
         }
         break;
     }
+}
+
+void MeasureController::finishMeasurement() {
+    m_timer->stop();
+    m_session.measureState.store(0, std::memory_order_release);
+    m_session.progress.measurePercent.store(0, std::memory_order_relaxed);
+    m_main.progressBar()->setValue(0);
+    m_main.spectrumChart().clearSeries(m_main.measuredSeries());
+    std::uint8_t status = m_session.measureStatus.load(std::memory_order_relaxed);
+    if (status == 1) drawMeasurement();
+    // The panels belong to the mode shown; a measurement's time is no
+    // library quantity.
+    if (m_main.activeMode() == ActiveMode::Spectrum) {
+        m_main.UpdateStatusBar(1, status);
+        m_main.UpdateStatusBar(0, m_session.progress.measureTime.load(std::memory_order_relaxed));
+    }
+    m_smooth->setText("0");
+    showCaptureBusy(false);
+    m_stop->setEnabled(false);
+    if (std::uint32_t chosen = m_session.progress.chosenExposureMs.load(std::memory_order_relaxed)) {
+        // The time the trials chose is the one to keep working with.
+        m_session.measureParams.exposureMs = chosen;
+        m_exposure->setText(QString::number(chosen));
+    }
+    showSaturation(status == 1 ? SaturatedPixelCount(m_session.spectrum, m_device.pixelCount) : 0);
+    if (status == 1) {
+        m_main.showFileName({});
+        m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
+    }
+    m_main.applyAxisRange();
+    if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+}
+
+// Nothing of a stopped capture is shown: the curve, the buffers and the
+// caption stay those of before it.
+void MeasureController::finishStopped() {
+    m_timer->stop();
+    m_session.measureState.store(0, std::memory_order_release);
+    m_session.progress.measurePercent.store(0, std::memory_order_relaxed);
+    m_main.progressBar()->setValue(0);
+    m_device.pixelCount = m_pixelCountBefore;
+    if (m_main.activeMode() == ActiveMode::Spectrum) {
+        m_main.UpdateStatusBar(1, 0);
+        m_main.UpdateStatusBar(0, 0);
+    }
+    showCaptureBusy(false);
+    m_stop->setEnabled(false);
+    m_main.showNotice(kMeasurementStoppedMessage);
+    if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
 }
 
 // Capture stays clickable while a measurement runs, so a second press still
@@ -249,6 +408,7 @@ void MeasureController::smoothAndRedraw(int level) {
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
     chart.addPoints(m_main.measuredSeries(), points);
+    markClippedPoints();
 }
 
 void MeasureController::SpeedButton_save_rawClick() {
@@ -320,6 +480,8 @@ void MeasureController::SpeedButton_open_rawClick() {
     for (std::int32_t i = record.windowStart; i < record.windowEnd; ++i)
         points.push_back({m_session.spectrum.axis[i], m_session.spectrum.signal[i]});
     chart.addPoints(m_main.measuredSeries(), points);
+    markClippedPoints();
+    showSaturation(0); // the advice on Int.time belongs to a capture
     chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
     m_smooth->setText("0");
     m_main.showFileName(std::filesystem::path(*path).filename().string());

@@ -12,6 +12,7 @@
 #include "platform/worker_thread.h"
 #include "shared/ui/window_host.h"
 
+class QLabel;
 class QLineEdit;
 class QCheckBox;
 class QTimer;
@@ -39,6 +40,9 @@ public:
     ~MeasureController() override;
 
     void SpeedButton_msrClick();
+    // Stop (and Escape while a capture runs): the worker ends at its next
+    // poll with the laser off, and nothing of the capture is kept.
+    void SpeedButton_stopClick();
     void MSR_TimerTimer();
     void UpDown_avgClick(bool up);
     void UpDown_smoothClick(bool up);
@@ -49,6 +53,8 @@ public:
 
     // A worker has been started and has not returned yet.
     bool workerBusy() const;
+    // The Stop button belongs to the Spectrum mode's buttons.
+    void showInMode(ActiveMode mode);
     // Ends a running measurement for good: the worker stops at its next wait,
     // switches the laser off and returns; this waits for it.
     void shutdown();
@@ -67,9 +73,23 @@ private:
     QCheckBox* m_dark;
     QTimer* m_timer;
     QToolButton* m_capture;
+    QToolButton* m_stop = nullptr;
+    QCheckBox* m_autoExposure = nullptr;
+    QLabel* m_saturation = nullptr;
+    QWidget* m_info = nullptr;
     QIcon m_captureIcon;
+    // The pixel count before the capture: a stopped capture gives back the
+    // spectrum shown before it, which may be a raw file of another sensor.
+    std::uint16_t m_pixelCountBefore = 0;
     WorkerThread m_worker;
 
+    void addStopButton();
+    void addExposureControls();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void finishMeasurement();
+    void finishStopped();
+    void markClippedPoints();
+    void showSaturation(std::size_t pixels);
     void drawMeasurement();
     void smoothAndRedraw(int level);
     void showError(const std::string& text);

@@ -471,8 +471,26 @@ void ChartView::drawForeground(QPainter* painter, const QRectF& rect) {
     painter->save();
     painter->setClipRect(m_chart->mapRectToScene(m_chart->plotArea()));
     drawSelected(painter);
+    drawMarks(painter);
     drawPeakLabels(painter);
     painter->restore();
+}
+
+// A marked point gets a red ring on its curve, where the converter clipped it.
+void ChartView::drawMarks(QPainter* painter) {
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(QColor(220, 0, 0), 1.5));
+    painter->setBrush(Qt::NoBrush);
+    for (std::size_t index = 0; index < m_model.seriesCount(); ++index) {
+        const SeriesHandle series = m_model.seriesByIndex(index);
+        const auto& points = m_model.seriesPoints(series);
+        for (double x : m_model.seriesMarks(series)) {
+            auto at = std::lower_bound(points.begin(), points.end(), x,
+                                       [](const ChartPoint& p, double value) { return p.x < value; });
+            if (at == points.end() || at->x != x || !std::isfinite(at->y)) continue;
+            painter->drawEllipse(toView(at->x, at->y), 3.0, 3.0);
+        }
+    }
 }
 
 // Qt Charts draws series in the order they were added and has no way to

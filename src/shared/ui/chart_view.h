@@ -81,6 +81,7 @@ private:
     QPointF toView(double x, double y) const;
     void drawSelected(QPainter* painter);
     void drawPeakLabels(QPainter* painter);
+    void drawMarks(QPainter* painter);
     void showReadout(QPoint at);
 
     ChartModel& m_model;

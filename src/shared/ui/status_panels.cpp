@@ -83,8 +83,10 @@ void StatusPanels::setIconBase(int base) {
 }
 
 void StatusPanels::setValueText(const QString& text) { m_value->setText(text); }
-void StatusPanels::setNotice(const QString& text) {
+void StatusPanels::setNotice(const QString& text, bool alarm) {
     m_notice->setText(text);
+    m_noticeAlarm = alarm;
+    m_notice->setStyleSheet(alarm ? "color: #dc0000; font-weight: bold;" : QString());
 }
 void StatusPanels::setReadout(const QString& text) {
     m_readout->setText(text);

@@ -29,9 +29,11 @@ public:
     // The gap between the progress bar and the value panel: a notice of what
     // was just done (a file saved, a library made) and the chart's readout of
     // the values under the pointer.
-    void setNotice(const QString& text);
+    // `alarm`: a warning the user must act on, drawn in red.
+    void setNotice(const QString& text, bool alarm = false);
     void setReadout(const QString& text);
     QString notice() const;
+    bool noticeIsAlarm() const { return m_noticeAlarm; }
     QString readout() const;
 
     QProgressBar* progressBar() const { return m_progress; }
@@ -56,6 +58,7 @@ private:
     QLabel* m_connectionIconLabel;
     QLabel* m_notice;
     QLabel* m_readout;
+    bool m_noticeAlarm = false;
     StatusIcon m_statusIcon = StatusIcon::Blank;
     StatusIcon m_connectionIcon = StatusIcon::Blank;
     void place();
