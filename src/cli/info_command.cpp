@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/input.h"
 #include "cli/output.h"
+#include "measure/saturation.h"
 
 namespace veltrane {
 
@@ -58,6 +59,7 @@ Json InfoRecord(const std::string& path, const SpectrumFile& file) {
         record["laser_nm"] = JsonFloat(r.laserWavelength);
         record["laser_pixel"] = r.laserPixel;
         record["window"] = {r.windowStart, r.windowEnd};
+        record["saturated"] = SaturatedPixelCount(r);
     } else {
         record["points"] = file.axis.size();
     }

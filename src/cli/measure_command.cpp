@@ -10,7 +10,9 @@
 #include "cli/output.h"
 #include "device/device_connection.h"
 #include "device/device_link.h"
+#include "measure/auto_exposure.h"
 #include "measure/measurement.h"
+#include "measure/saturation.h"
 #include "measure/spectral_axis.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
@@ -36,6 +38,11 @@ struct MeasureValues {
     std::string model, exposure = "3000", average = "1", preheat = "20000", output, csv;
     std::uint32_t speed = 1;
     double axisError = 0.0;
+    std::string sample = "polystyrene";
+    const CLI::Option* seedOption = nullptr;
+    std::uint64_t seed = 0;
+    bool autoExposure = false;
+    double target = kDefaultExposureTarget;
 };
 
 // Everything behind the USB bridge: the virtual instrument, or no device
@@ -63,8 +70,13 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
     Clock& clock = *instrument.clock;
     if (simulated) {
         auto bridge = std::make_unique<SimulatedBridge>();
-        auto virtualInstrument = std::make_shared<VirtualInstrument>(clock, *model, SimSample::Polystyrene,
-                                                                     static_cast<std::uint64_t>(clock.tickCount()) + 1);
+        std::optional<SimSample> sample = SimSampleByName(v.sample);
+        if (!sample) throw UsageError("Unknown sample " + v.sample + ".");
+        // Fresh noise on every run, as a real instrument gives, unless a
+        // seed asks for the same capture again.
+        std::optional<std::uint64_t> seed;
+        if (v.seedOption->count() > 0) seed = v.seed;
+        auto virtualInstrument = std::make_shared<VirtualInstrument>(clock, *model, *sample, seed);
         virtualInstrument->setAxisError(v.axisError);
         bridge->attach(virtualInstrument);
         instrument.bridge = std::move(bridge);
@@ -107,6 +119,7 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
     state->device.pixelCount = state->device.deviceType == 1
                                    ? 256
                                    : static_cast<std::uint16_t>(state->device.pixelLast - state->device.pixelFirst + 1);
+    state->measurement.exposureMode = {v.autoExposure, v.target};
     state->measurement.measureState.store(1, std::memory_order_release);
     state->measurement.measureStatus.store(2, std::memory_order_relaxed);
     AcquisitionContext ctx{link, clock, state->measurement, state->device, io.stop};
@@ -135,6 +148,12 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
         return kExitFailure;
     }
     if (shown != 100) io.err << "progress: 100%\n";
+    if (v.autoExposure)
+        io.err << "exposure: " << state->measurement.progress.chosenExposureMs.load(std::memory_order_relaxed)
+               << " ms\n";
+    // A clipped spectrum is saved all the same, with the warning.
+    if (std::size_t clipped = SaturatedPixelCount(state->measurement.spectrum, state->device.pixelCount))
+        io.err << SaturationWarning(clipped) << "\n";
 
     if (const char* refusal = SaveRawRefusal(state->measurement, state->device)) {
         io.err << refusal << "\n";
@@ -166,7 +185,13 @@ Runs one measurement (dark, laser on, preheat, signal, laser off) and saves it a
 raw spectrum. Defaults: exposure 3000 ms, average 1, preheat 20000 ms, laser power 100.
 --simulator attaches the virtual instrument (MODEL 2500, 2048, 256 or unknown; 2500
 when not given); --sim-speed X runs it and the measurement X times faster than real
-time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis).
+time; --axis-error CM makes its Raman-shift axis read CM high (for check-axis);
+--sample NAME puts polystyrene, cyclohexane, paracetamol, ethanol or empty (nothing)
+in its holder; its noise differs on every run unless --seed N is given.
+--auto-exposure chooses the exposure with short trial frames after the preheat, so
+that the strongest pixel reaches --target of full scale (0.7); the time chosen goes
+to standard error. A spectrum with pixels at full scale is saved with the warning
+"Saturated: N pixels — reduce Int.time" on standard error.
 Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
     CLI::Option* simulator =
         app->add_flag("--simulator{2500}", v->model, "attach the virtual instrument, of model MODEL")
@@ -180,6 +205,16 @@ Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
         ->type_name("CM")
         ->needs(simulator)
         ->check(NumberIn(-100.0, false, 100.0, false, "The axis error is a number of cm-1 from -100 to 100."));
+    app->add_option("--sample", v->sample, "what the virtual instrument measures (polystyrene)")
+        ->type_name("NAME")
+        ->needs(simulator);
+    v->seedOption = app->add_option("--seed", v->seed, "the virtual instrument's noise seed, for repeatable captures")
+                        ->type_name("N")
+                        ->needs(simulator);
+    app->add_flag("--auto-exposure", v->autoExposure, "choose the exposure time with trial frames");
+    app->add_option("--target", v->target, "the fraction of full scale the automatic exposure aims at (0.7)")
+        ->type_name("F")
+        ->check(NumberIn(0.05, false, 0.95, false, "The target is a fraction of full scale from 0.05 to 0.95."));
     // Exposure, average and preheat are checked as the Capture dialog checks
     // its boxes, with its messages.
     app->add_option("--exposure", v->exposure, "exposure time in ms (3000)")->type_name("MS");

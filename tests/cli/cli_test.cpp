@@ -132,7 +132,7 @@ TEST(CliInfo, PrintsTheHeaderFieldsOfEachLayout) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "file: " + dir.path() +
                          "q.rsd\nformat: raw\nname: Quartz\ndate: 2017/3/3 9:5:7\nmodel: 165\n"
-                         "frame: 256\nlaser_nm: 500\nlaser_pixel: 7\nwindow: 3 10\n\n"
+                         "frame: 256\nlaser_nm: 500\nlaser_pixel: 7\nwindow: 3 10\nsaturated: 0\n\n"
                          "file: " +
                          dir.path() +
                          "pc.rlb\nformat: pc-library\nname: Calcite\ndate: 2017/3/3 9:5:7\n"
@@ -561,6 +561,46 @@ TEST(CliMeasure, StopRequestEndsWithoutSaving) {
     EXPECT_EQ(r.status, kExitStopped);
     EXPECT_NE(r.err.find("laser off"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+}
+
+// The virtual instrument as a real one behaves: a long exposure clips and
+// says so (and info of the file counts the pixels), the automatic exposure
+// lands the strongest pixel well inside the converter's range, and no two
+// captures are alike unless a seed asks for it.
+TEST(CliMeasure, SaturationAutomaticExposureAndFreshNoise) {
+    TempDir dir;
+    const std::string d = dir.path();
+    auto measure = [&](std::vector<std::string> extra, const std::string& out) {
+        std::vector<std::string> args = {"measure", "--simulator", "--sim-speed", "1000", "-o", d + out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Cli(args);
+    };
+    Outcome clipped = measure({"--sample", "polystyrene", "--exposure", "15000"}, "long.rsd");
+    ASSERT_EQ(clipped.status, 0) << clipped.err;
+    EXPECT_NE(clipped.err.find("Saturated: "), std::string::npos) << clipped.err;
+    Outcome info = Cli({"info", d + "long.rsd"});
+    EXPECT_EQ(info.out.find("saturated: 0\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("saturated: "), std::string::npos) << info.out;
+
+    Outcome automatic = measure({"--auto-exposure", "--csv", d + "auto.csv"}, "auto.rsd");
+    ASSERT_EQ(automatic.status, 0) << automatic.err;
+    EXPECT_NE(automatic.err.find("exposure: "), std::string::npos);
+    EXPECT_EQ(automatic.err.find("Saturated"), std::string::npos);
+    float strongest = 0.0f;
+    for (const std::string& line : Lines(ReadBytes(d + "auto.csv")))
+        if (line.find(',') != std::string::npos && std::isdigit(static_cast<unsigned char>(line.back())))
+            strongest = std::max(strongest, std::stof(line.substr(line.find(',') + 1)));
+    EXPECT_GT(strongest, 0.5f * 65535.0f);
+    EXPECT_LT(strongest, 0.9f * 65535.0f);
+
+    for (const char* seed : {"", "17"}) {
+        std::vector<std::string> extra = {"--exposure", "100"};
+        if (*seed) extra.insert(extra.end(), {"--seed", seed});
+        ASSERT_EQ(measure(extra, "one.rsd").status, 0);
+        ASSERT_EQ(measure(extra, "two.rsd").status, 0);
+        EXPECT_EQ(Cli({"export", d + "one.rsd"}).out == Cli({"export", d + "two.rsd"}).out, *seed != 0) << seed;
+    }
+    EXPECT_EQ(measure({"--sample", "sand"}, "x.rsd").status, kExitUsage);
 }
 
 TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
