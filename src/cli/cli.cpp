@@ -75,7 +75,7 @@ public:
             return out.str();
         }
         std::string summary = app->get_description();
-        summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+        if (!summary.empty()) summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
         out << "Usage: veltrane-cli " << Synopsis(app) << "\n\n"
             << summary << ".\n\n"
             << make_footer(app) << make_positionals(app) << make_groups(app, mode);
