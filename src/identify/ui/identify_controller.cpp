@@ -450,6 +450,7 @@ void IdentifyController::showPanel() {
     const int chart = at - 1;
     if (chart < 0 || at >= sizes.size()) return;
     const int room = sizes[chart] + sizes[at];
+    if (room <= kSmallestPanelWidth) return; // not laid out yet: a zero would fold the chart away
     int width = m_panelWidth > 0 ? m_panelWidth : kDefaultPanelWidth;
     width = std::max(kSmallestPanelWidth, std::min(width, room - kSmallestChartWidth));
     sizes[chart] = std::max(0, room - width);
