@@ -4,6 +4,7 @@ namespace veltrane {
 
 CheckResult CheckConnection(DeviceLink& link, Clock& clock, ProgramState& state, bool identificationAllowed) {
     CheckResult result = CheckDevice(link, clock, state.device, identificationAllowed);
+    if (result.outcome != IdentifyOutcome::Postponed) state.device.connectionChecked = true;
     MeasurementSession& session = state.measurement;
     if (result.newlyIdentified) {
         if (state.shell.activeMode == ActiveMode::Spectrum)

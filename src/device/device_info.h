@@ -15,6 +15,9 @@ constexpr std::size_t kMaxPixels = 2500;
 
 enum class DeviceConnection : std::uint8_t { Disconnected = 0, NewlyConnected = 1, Connected = 2 };
 
+// Said instead of "No Device!" before the first connection check has looked.
+constexpr const char* kDeviceBeingIdentified = "Device is being identified…";
+
 // What the program knows of the attached instrument: its identity, sensor
 // geometry, wavelength calibration and the Raman-shift range the spectrum
 // chart shows for it. Written by the connection check on the GUI thread; a
@@ -25,6 +28,9 @@ struct DeviceInfo {
     BrandVariant brandVariant = kBrandVariant;
 
     DeviceConnection deviceState = DeviceConnection::Disconnected;
+    // The first connection check after start-up has run (found a device,
+    // identified it, or found none); until then no device is no news.
+    bool connectionChecked = false;
     bool deviceIdentified = false;
     std::uint8_t deviceType = 0;
     std::uint16_t pixelTotal = 0;

@@ -14,4 +14,14 @@ IniFile::Entry IdentifyHotkeyEntry(const std::string& key) {
     return {kHotkeySection, kIdentifyHotkeyKey, key};
 }
 
+int ReadIdentifyPanelWidth(const IniFile& ini) {
+    std::int64_t width = ini.readInteger(kIdentifySection, kIdentifyPanelWidthKey, 0);
+    // A hand-edited value far off any screen counts as unset.
+    return width > 0 && width <= 10000 ? static_cast<int>(width) : 0;
+}
+
+IniFile::Entry IdentifyPanelWidthEntry(int width) {
+    return {kIdentifySection, kIdentifyPanelWidthKey, std::to_string(width)};
+}
+
 } // namespace veltrane

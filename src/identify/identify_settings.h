@@ -16,4 +16,11 @@ std::string ReadIdentifyHotkey(const IniFile& ini);
 // The key's entry, written with the other settings in one rewrite.
 IniFile::Entry IdentifyHotkeyEntry(const std::string& key);
 
+// The width the user last gave the identification panel, in pixels; 0 when
+// it was never set.
+constexpr const char* kIdentifySection = "IDENTIFY";
+constexpr const char* kIdentifyPanelWidthKey = "Panel width";
+int ReadIdentifyPanelWidth(const IniFile& ini);
+IniFile::Entry IdentifyPanelWidthEntry(int width);
+
 } // namespace veltrane

@@ -11,6 +11,13 @@ namespace veltrane {
 
 namespace fs = std::filesystem;
 
+MaintenanceMenuTexts MaintenanceMenuCaptions(std::size_t ticked, const std::string& name) {
+    if (ticked == 0) return {"Delete", "Rename"};
+    if (ticked == 1)
+        return {"Delete ticked library \"" + name + "\"…", "Rename ticked library \"" + name + "\"…"};
+    return {"Delete " + std::to_string(ticked) + " ticked libraries…", "Rename (tick only one library)"};
+}
+
 std::string DeleteQuestion(const std::vector<std::string>& names) {
     std::string question = "Delete Lib?";
     if (names.size() > 20) return question + "\n\n" + std::to_string(names.size()) + " libraries are ticked.";

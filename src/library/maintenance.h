@@ -16,6 +16,14 @@ constexpr const char* kNotSelect = "Not Select!";
 // line and one numbered line per name; for more, their number.
 std::string DeleteQuestion(const std::vector<std::string>& names);
 
+// The grid menu's captions for `ticked` ticked rows (`name`: the one row's
+// name when there is exactly one). Without ticks they are the plain
+// "Delete" and "Rename", and the menu shows them disabled.
+struct MaintenanceMenuTexts {
+    std::string remove, rename;
+};
+MaintenanceMenuTexts MaintenanceMenuCaptions(std::size_t ticked, const std::string& name);
+
 // Deletes the listed files `fileNames` of `folder` (the files the ticked rows
 // were listed from, never a name rebuilt from a header, which may belong to
 // another file). Returns how many files were removed.

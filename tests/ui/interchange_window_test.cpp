@@ -88,10 +88,10 @@ TEST_F(InterchangeWindow, WavelengthsAskForTheLaserAndBadFilesChangeNothing) {
     open(write("peak.csv", PeakCsv()));
     const std::string nm =
         write("nm.jdx", "##TITLE=nm\n##XUNITS=NANOMETERS\n##XYPOINTS=(XY..XY)\n510,1\n520,2\n##END=\n");
-    main().interchange().askLaser = [] { return std::nullopt; }; // cancelled
+    main().interchange().askLaser = [](double) { return std::nullopt; }; // cancelled
     open(nm);
     EXPECT_EQ(drawn().size(), 41u);
-    main().interchange().askLaser = [] { return std::optional<double>(500.0); };
+    main().interchange().askLaser = [](double) { return std::optional<double>(500.0); };
     open(nm);
     ASSERT_EQ(drawn().size(), 2u);
     EXPECT_NEAR(drawn()[1].x, 1e7 / 500 - 1e7 / 520, 1e-3);

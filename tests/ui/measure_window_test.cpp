@@ -133,8 +133,12 @@ TEST_F(Capture, ClosingOnASignalEndsEvenWhenTheSettingsCannotBeSaved) {
 TEST_F(Capture, RefusalsShowTheirMessages) {
     attach();
     start();
+    tick();
+    bridge.unplug();
+    tick();
     find<QToolButton>("SpeedButton_msr")->click();
     EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"No Device!"});
+    bridge.replug();
     tick();
     find<QLineEdit>("Edit_exp")->setText("-1");
     find<QToolButton>("SpeedButton_msr")->click();

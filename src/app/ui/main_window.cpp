@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -79,10 +80,13 @@ QToolButton* ChartButton(QWidget* parent, const char* name, const QString& capti
     return button;
 }
 
+// Every box of the page holds a whole number: letters never get in, and
+// what is out of range is still told by Capture's own messages.
 QLineEdit* EditBox(QWidget* parent, const char* name, const QString& text) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
     edit->setFixedWidth(80);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), edit));
     return edit;
 }
 
@@ -157,6 +161,9 @@ TForm_main::~TForm_main() {
 }
 
 void TForm_main::applyAxisRange() {
+    // A new curve gets the ranges its settings give, not a zoom or pan made
+    // on the last one, under which it could lie off screen.
+    m_spectrumView->resetZoom();
     if (m_coordinate) m_coordinate->Button_coordinate_setClick();
 }
 
@@ -331,6 +338,10 @@ void TForm_main::buildMeasurePage() {
     auto* chartHint =
         Caption(chartBar, "Label_chart_hint", "Drag to zoom, wheel to zoom, right-drag to pan, double-click to reset");
     chartHint->setStyleSheet("color: #606060;");
+    // The hint gives way first when the chart narrows (a panel beside it, a
+    // small screen); it must not hold the chart to its own length.
+    chartHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    chartHint->setMinimumWidth(0);
     chartBarLayout->addWidget(chartHint);
     chartLayout->addWidget(chartBar);
     m_spectrumView = new ChartView(m_spectrumChart, chartPanel);
@@ -459,7 +470,10 @@ void TForm_main::readSettings() {
     m_editAvg->setText(QString::fromStdString(boxes.average));
     m_editPreheat->setText(QString::fromStdString(boxes.preheat));
     m_editPower->setText(QString::fromStdString(boxes.power));
-    if (m_identify) m_identify->setHotkey(ReadIdentifyHotkey(ini));
+    if (m_identify) {
+        m_identify->setHotkey(ReadIdentifyHotkey(ini));
+        m_identify->setPanelWidth(ReadIdentifyPanelWidth(ini));
+    }
 }
 
 bool TForm_main::writeSettings() {
@@ -467,7 +481,10 @@ bool TForm_main::writeSettings() {
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
     std::vector<IniFile::Entry> extra;
-    if (m_identify) extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
+    if (m_identify) {
+        extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
+        if (m_identify->panelWidth() > 0) extra.push_back(IdentifyPanelWidthEntry(m_identify->panelWidth()));
+    }
     return WriteSettings(ini, boxes, state().hotkey, extra);
 }
 
@@ -475,6 +492,9 @@ void TForm_main::showFileName(const std::string& name) {
     QString caption = QString("Veltrane_") + kVersionText;
     if (!name.empty()) caption += " - " + QString::fromStdString(name);
     setWindowTitle(caption);
+    // The legend (shown with markers or an identification overlay) names
+    // the curve as the caption does.
+    m_spectrumChart.setSeriesTitle(m_measuredSeries, name.empty() ? kMeasuredSeriesTitle : name);
 }
 
 void TForm_main::showNotice(const QString& text) {

@@ -1,7 +1,11 @@
 #include "identify/ui/identify_controller.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -14,11 +18,13 @@
 #include <chrono>
 #include <cmath>
 
+#include "identify/hit_table.h"
 #include "identify/identify_settings.h"
 #include "identify/verdict.h"
 #include "library/library_file.h"
 #include "measure/raw_spectrum_file.h"
 #include "measure/saturation.h"
+#include "platform/file_io.h"
 
 namespace veltrane {
 
@@ -26,6 +32,12 @@ namespace {
 
 constexpr const char* kColumns[] = {"Rank", "HQI", "Name", "Model", "Date", "Folder"};
 constexpr int kTopHits = 20;
+// The panel's first width, and the least it and the chart keep when it
+// opens: at 1024 pixels the chart still shows a spectrum worth reading.
+constexpr int kDefaultPanelWidth = 320;
+constexpr int kSmallestPanelWidth = 240;
+constexpr int kSmallestChartWidth = 480;
+constexpr const char* kHitsFilter = "CSV(*.csv)|*.csv";
 
 // A magnifier over a spectrum line, drawn like the other tool glyphs.
 QIcon IdentifyIcon() {
@@ -103,7 +115,7 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     // The panel, beside the chart on the spectrum page, shown once used.
     m_panel = new QWidget();
     m_panel->setObjectName("Panel_identify");
-    m_panel->setMinimumWidth(420);
+    m_panel->setMinimumWidth(kSmallestPanelWidth);
     auto* layout = new QVBoxLayout(m_panel);
     layout->setContentsMargins(4, 4, 4, 4);
     // Above the verdict: a clipped spectrum has lost the true height of its
@@ -114,13 +126,23 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     m_saturated->setWordWrap(true);
     m_saturated->setVisible(false);
     layout->addWidget(m_saturated);
+    auto* top = new QHBoxLayout;
     m_verdict = new QLabel(m_panel);
     m_verdict->setObjectName("Label_identify_verdict");
     QFont bold = m_verdict->font();
     bold.setBold(true);
     m_verdict->setFont(bold);
     m_verdict->setWordWrap(true);
-    layout->addWidget(m_verdict);
+    top->addWidget(m_verdict, 1);
+    m_close = new QToolButton(m_panel);
+    m_close->setObjectName("Button_identify_close");
+    m_close->setText(QString::fromUtf8("\u2715"));
+    m_close->setToolTip("Close");
+    m_close->setAutoRaise(true);
+    m_close->setFocusPolicy(Qt::NoFocus);
+    top->addWidget(m_close, 0, Qt::AlignTop);
+    layout->addLayout(top);
+    connect(m_close, &QToolButton::clicked, this, &IdentifyController::Button_identify_closeClick);
     m_table = new QTableWidget(0, static_cast<int>(std::size(kColumns)), m_panel);
     m_table->setObjectName("StringGrid_identify");
     QStringList headers;
@@ -133,11 +155,31 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(m_table, 1);
+    auto* copy = new QAction("Copy", m_table);
+    copy->setObjectName("Action_copy_hits");
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &IdentifyController::copyHits);
+    auto* exportCsv = new QAction("Export to CSV…", m_table);
+    exportCsv->setObjectName("Action_export_hits");
+    connect(exportCsv, &QAction::triggered, this, &IdentifyController::exportHits);
+    m_table->addAction(copy);
+    m_table->addAction(exportCsv);
+    m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The table view copies only its current cell on its own.
+    m_table->installEventFilter(this);
     m_skipped = new QLabel(m_panel);
     m_skipped->setObjectName("Label_identify_skipped");
     layout->addWidget(m_skipped);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &IdentifyController::StringGrid_identifySelect);
-    if (auto* splitter = main.mainWindow()->findChild<QSplitter*>("Splitter2")) splitter->addWidget(m_panel);
+    m_splitter = main.mainWindow()->findChild<QSplitter*>("Splitter2");
+    if (m_splitter) {
+        m_splitter->addWidget(m_panel);
+        m_splitter->setCollapsible(m_splitter->indexOf(m_panel), false);
+        connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
+            if (m_panel->isVisible()) m_panelWidth = m_splitter->sizes().value(m_splitter->indexOf(m_panel));
+        });
+    }
     m_panel->setVisible(false);
 
     m_timer = new QTimer(this);
@@ -202,7 +244,7 @@ void IdentifyController::SpeedButton_identifyClick() {
     clearOverlay();
     clearResult();
     m_spectrumStamp = spectrumStamp();
-    m_panel->setVisible(true);
+    showPanel();
     m_verdict->setText("Searching...");
     m_button->setEnabled(false);
     m_search = std::move(search);
@@ -410,6 +452,69 @@ void IdentifyController::clearResult() {
     m_saturated->setVisible(false);
     m_skipped->clear();
     m_skipped->setToolTip(QString());
+}
+
+void IdentifyController::showPanel() {
+    if (m_panel->isVisible()) return;
+    m_panel->setVisible(true);
+    if (!m_splitter) return;
+    // The panel's room comes from the chart, never from the parameters.
+    QList<int> sizes = m_splitter->sizes();
+    const int at = m_splitter->indexOf(m_panel);
+    const int chart = at - 1;
+    if (chart < 0 || at >= sizes.size()) return;
+    const int room = sizes[chart] + sizes[at];
+    if (room <= kSmallestPanelWidth) return; // not laid out yet: a zero would fold the chart away
+    int width = m_panelWidth > 0 ? m_panelWidth : kDefaultPanelWidth;
+    width = std::max(kSmallestPanelWidth, std::min(width, room - kSmallestChartWidth));
+    sizes[chart] = std::max(0, room - width);
+    sizes[at] = width;
+    m_splitter->setSizes(sizes);
+}
+
+void IdentifyController::Button_identify_closeClick() {
+    m_table->clearSelection();
+    clearOverlay();
+    m_panel->setVisible(false);
+}
+
+std::vector<std::vector<std::string>> IdentifyController::hitRows() const {
+    std::vector<std::vector<std::string>> rows;
+    rows.emplace_back(std::begin(kColumns), std::end(kColumns));
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < m_table->columnCount(); ++c) {
+            const QTableWidgetItem* item = m_table->item(r, c);
+            row.push_back(item ? item->text().toStdString() : std::string());
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void IdentifyController::copyHits() {
+    if (m_table->rowCount() == 0) return;
+    QApplication::clipboard()->setText(QString::fromStdString(HitTableText(hitRows(), HitTableForm::Tabs)));
+}
+
+void IdentifyController::exportHits() {
+    if (m_table->rowCount() == 0) return;
+    std::optional<std::string> path = m_main.dialogs().saveFile(kHitsFilter, "*.csv");
+    if (!path) return;
+    if (!WriteFileAtomically(*path, HitTableText(hitRows(), HitTableForm::Csv))) {
+        m_main.dialogs().message(kSaveFailed, kMessageCaption, MessageIcon::Error);
+        return;
+    }
+    m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
+}
+
+bool IdentifyController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_table && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copyHits();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace veltrane

@@ -16,6 +16,7 @@
 #include "shared/ui/window_host.h"
 
 class QLabel;
+class QSplitter;
 class QTableWidget;
 class QTimer;
 class QToolButton;
@@ -43,11 +44,24 @@ public:
     QTableWidget* hitTable() const { return m_table; }
     QLabel* verdictLabel() const { return m_verdict; }
     QLabel* saturationLabel() const { return m_saturated; }
+    QToolButton* closeButton() const { return m_close; }
 
     void SpeedButton_identifyClick();
     void StringGrid_identifySelect();
     void Timer_identifyTimer();
     void showInMode(ActiveMode mode);
+    // Hides the panel and takes its overlay off the chart; Identify shows
+    // it again.
+    void Button_identify_closeClick();
+    // The hit list with its header, tab-separated on the clipboard or as a
+    // CSV file the user names.
+    void copyHits();
+    void exportHits();
+
+    // The panel's width as the user last dragged it (0: never), kept in the
+    // settings file.
+    int panelWidth() const { return m_panelWidth; }
+    void setPanelWidth(int width) { m_panelWidth = width; }
     bool workerBusy() const { return m_worker.joinable(); }
 
     const std::string& hotkey() const { return m_hotkey; }
@@ -69,6 +83,9 @@ private:
     QLabel* m_skipped = nullptr;
     QTableWidget* m_table = nullptr;
     QTimer* m_timer = nullptr;
+    QToolButton* m_close = nullptr;
+    QSplitter* m_splitter = nullptr;
+    int m_panelWidth = 0;
 
     std::thread m_worker;
     std::atomic<bool> m_workerDone{false};
@@ -90,6 +107,11 @@ private:
     void showPreparation(std::size_t total);
     void clearOverlay();
     void clearResult();
+    void showPanel();
+    std::vector<std::vector<std::string>> hitRows() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 } // namespace veltrane

@@ -36,11 +36,11 @@ namespace {
 
 constexpr const char* kImageSizeQuestion = "Image size in pixels (width x height):";
 
-std::optional<double> AskLaserDialog() {
+std::optional<double> AskLaserDialog(double suggested) {
     bool ok = false;
-    double nm =
-        QInputDialog::getDouble(QApplication::activeWindow(), "Laser Wavelength",
-                                "The X axis is in wavelengths. Laser wavelength (nm):", 785.0, 100.0, 2000.0, 3, &ok);
+    double nm = QInputDialog::getDouble(QApplication::activeWindow(), "Laser Wavelength",
+                                        "The X axis is in wavelengths. Laser wavelength (nm):", suggested, 100.0,
+                                        2000.0, 3, &ok);
     if (!ok) return std::nullopt;
     return nm;
 }
@@ -74,7 +74,6 @@ InterchangeController::InterchangeController(WindowHost& main, MeasurementSessio
     auto* library = main.mainWindow()->findChild<ChartView*>("Chart_library");
     for (ChartView* view : {spectrum, library}) {
         if (view == nullptr) continue;
-        view->setContextMenuPolicy(Qt::ActionsContextMenu);
         if (view == spectrum) {
             auto* drawn = new QAction("Export Spectrum…", view);
             drawn->setObjectName("Action_export_spectrum");
@@ -112,8 +111,15 @@ bool InterchangeController::openForeign(const std::string& path) {
     InterchangeSpectrum read;
     ReadOutcome outcome = ReadInterchangeSpectrum(bytes, format, 0.0, read);
     if (outcome.needsLaser) {
-        std::optional<double> laser = askLaser ? askLaser() : std::nullopt;
+        // The laser of the instrument at hand is the likeliest; without one,
+        // the value the user gave last.
+        double suggested = m_lastLaser;
+        if (m_device.deviceState == DeviceConnection::Connected && m_device.laserWavelength >= 100.0f &&
+            m_device.laserWavelength <= 2000.0f)
+            suggested = m_device.laserWavelength;
+        std::optional<double> laser = askLaser ? askLaser(suggested) : std::nullopt;
         if (!laser) return false;
+        m_lastLaser = *laser;
         outcome = ReadInterchangeSpectrum(bytes, format, *laser, read);
     }
     if (!outcome.ok) {
@@ -132,6 +138,7 @@ bool InterchangeController::openForeign(const std::string& path) {
     for (std::size_t i = 0; i < shown.x.size(); ++i)
         points.push_back({shown.x[i], shown.y[i]});
     chart.addPoints(m_main.measuredSeries(), points);
+    m_main.showFileName(std::filesystem::path(path).filename().string());
 
     std::string notice = outcome.notice;
     if (resampled) {
@@ -193,7 +200,11 @@ void InterchangeController::exportSpectrum(bool raw) {
     std::string bytes = format == InterchangeFormat::Csv     ? WriteCsvSpectrum(spectrum)
                         : format == InterchangeFormat::Jcamp ? WriteJcampSpectrum(spectrum, JcampForm::Affn)
                                                              : WriteSpcSpectrum(spectrum);
-    if (bytes.empty() || !WriteFileAtomically(*path, bytes)) showMessage(kSaveFailed, true);
+    if (bytes.empty() || !WriteFileAtomically(*path, bytes)) {
+        showMessage(kSaveFailed, true);
+        return;
+    }
+    m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
 }
 
 void InterchangeController::saveChartImage(ChartView& view) {
@@ -205,7 +216,11 @@ void InterchangeController::saveChartImage(ChartView& view) {
         showMessage("Invalid image size!", true);
         return;
     }
-    if (!WriteChartImage(view, *path, *size)) showMessage(kSaveFailed, true);
+    if (!WriteChartImage(view, *path, *size)) {
+        showMessage(kSaveFailed, true);
+        return;
+    }
+    m_main.showNotice(QString("Saved %1").arg(QString::fromStdString(*path)));
 }
 
 bool InterchangeController::WriteChartImage(ChartView& view, const std::string& path, QSize size) {

@@ -50,13 +50,15 @@ public:
     static bool WriteChartImage(ChartView& view, const std::string& path, QSize size);
 
     // The questions beyond the file dialogs, replaceable so tests answer them.
-    std::function<std::optional<double>()> askLaser;
+    // The laser question is offered the wavelength to show first.
+    std::function<std::optional<double>(double suggested)> askLaser;
     std::function<std::optional<QSize>(QSize current)> askImageSize;
 
 private:
     WindowHost& m_main;
     MeasurementSession& m_session;
     DeviceInfo& m_device;
+    double m_lastLaser = 785.0;
     void showMessage(const std::string& text, bool error);
 };
 

@@ -81,8 +81,29 @@ LibraryMaintenance::LibraryMaintenance(WindowHost& main, TForm_rename& rename, L
     renameAction->setObjectName("Rename");
     grid->addAction(remove);
     grid->addAction(renameAction);
+    m_delete = remove;
+    m_renameAction = renameAction;
     connect(remove, &QAction::triggered, this, &LibraryMaintenance::DeleteClick);
     connect(renameAction, &QAction::triggered, this, &LibraryMaintenance::RenameClick);
+    // A right click lands on the grid's viewport, the menu key on the grid.
+    grid->installEventFilter(this);
+    grid->viewport()->installEventFilter(this);
+}
+
+bool LibraryMaintenance::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu) PopupMenu1Popup();
+    return QObject::eventFilter(watched, event);
+}
+
+void LibraryMaintenance::PopupMenu1Popup() {
+    std::vector<int> rows = m_libraryController.tickedRows();
+    std::string name = rows.size() == 1 ? DisplayName(m_libraryController.rowName(rows.front())) : std::string();
+    MaintenanceMenuTexts texts = MaintenanceMenuCaptions(rows.size(), name);
+    // A name's "&" is no mnemonic.
+    m_delete->setText(QString::fromStdString(texts.remove).replace('&', "&&"));
+    m_renameAction->setText(QString::fromStdString(texts.rename).replace('&', "&&"));
+    m_delete->setEnabled(!rows.empty());
+    m_renameAction->setEnabled(!rows.empty());
 }
 
 bool LibraryMaintenance::refusedDuringTransfer() {

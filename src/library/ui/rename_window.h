@@ -48,9 +48,17 @@ public:
 
     void DeleteClick();
     void RenameClick();
+    // Before the menu opens: its entries say which rows they act on (the
+    // ticked ones, not the one under the pointer) and are off when none is.
+    void PopupMenu1Popup();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     WindowHost& m_main;
+    QAction* m_delete = nullptr;
+    QAction* m_renameAction = nullptr;
     TForm_rename& m_rename;
     LibraryState& m_library;
     LibraryController& m_libraryController;

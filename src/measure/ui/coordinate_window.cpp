@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 
 #include "shared/ui/dialog_keys.h"
 #include <QVBoxLayout>
@@ -54,6 +55,10 @@ RangeGroup BuildRangeGroup(QWidget* parent, const RangeGroupNames& names) {
         auto* edit = new QLineEdit(text, group);
         edit->setObjectName(editName);
         edit->setFixedWidth(80);
+        // A bound may be negative or have decimals (truncated on Apply);
+        // anything else could only end in a conversion error.
+        edit->setValidator(
+            new QRegularExpressionValidator(QRegularExpression("-?[0-9]{0,9}(\\.[0-9]{0,6})?"), edit));
         grid->addWidget(label, at, 0);
         grid->addWidget(edit, at, 1);
         return edit;

@@ -47,6 +47,11 @@ MeasureController::MeasureController(WindowHost& main, DeviceLink& link, Measure
     connect(main.mainWindow()->findChild<UpDown*>("UpDown_smooth"), &UpDown::clicked, this,
             &MeasureController::UpDown_smoothClick);
     connect(m_smooth, &QLineEdit::returnPressed, this, [this] { Edit_smoothKeyPress(13); });
+    // Leaving the box applies it too, or the chart (and an export of it)
+    // would keep a level the box no longer shows. Enter has acted already.
+    connect(m_smooth, &QLineEdit::editingFinished, this, [this] {
+        if (!m_smooth->hasFocus()) Edit_smoothExit();
+    });
     connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_save_raw"), &QToolButton::clicked, this,
             &MeasureController::SpeedButton_save_rawClick);
     connect(main.mainWindow()->findChild<QToolButton*>("SpeedButton_open_raw"), &QToolButton::clicked, this,
@@ -165,6 +170,10 @@ void MeasureController::SpeedButton_msrClick() {
     CaptureCheck check = CheckCapture(inputs, m_session, m_device, workerBusy());
     if (check.conversionError) {
         m_main.dialogs().message(*check.conversionError, kMessageCaption, MessageIcon::Error);
+        return;
+    }
+    if (check.code == CaptureCode::NoDevice && !m_device.connectionChecked) {
+        m_main.dialogs().message(kDeviceBeingIdentified, kMessageCaption, MessageIcon::None);
         return;
     }
     if (check.code != CaptureCode::Start) {
@@ -384,6 +393,11 @@ void MeasureController::Edit_smoothKeyPress(char key) {
     }
     // The box keeps what was typed; the computation takes the nearest level.
     smoothAndRedraw(std::clamp<int>(*level, 0, kMaxSmoothLevel));
+}
+
+void MeasureController::Edit_smoothExit() {
+    // A box left empty keeps the curve; Enter on it says what is wrong.
+    if (auto level = SmoothLevel(m_smooth->text())) smoothAndRedraw(std::clamp<int>(*level, 0, kMaxSmoothLevel));
 }
 
 void MeasureController::smoothAndRedraw(int level) {

@@ -48,6 +48,8 @@ public:
     void UpDown_smoothClick(bool up);
     // A key typed into the smoothing box; only Enter (13) acts.
     void Edit_smoothKeyPress(char key);
+    // The smoothing box lost the focus after an edit: its level is applied.
+    void Edit_smoothExit();
     void SpeedButton_save_rawClick();
     void SpeedButton_open_rawClick();
 

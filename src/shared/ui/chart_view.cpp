@@ -1,12 +1,14 @@
 #include "shared/ui/chart_view.h"
 
 #include <QChart>
+#include <QContextMenuEvent>
 #include <QFont>
 #include <QGraphicsLayout>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -142,6 +144,7 @@ void ChartView::syncNow() {
     m_chart->legend()->setVisible(m_model.legendVisible());
     placeAxisTitles();
     viewport()->update();
+    if (m_pointerInside) showReadout(m_pointer);
 }
 
 void ChartView::syncSeries() {
@@ -365,12 +368,26 @@ void ChartView::showReadout(QPoint at) {
 }
 
 void ChartView::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    // The menu waits for the release: on X11 a menu opened on the press
+    // takes the release, and a right drag would never pan.
+    if (event->button() == Qt::RightButton) {
+        m_menuPending = true;
+        m_menuFrom = at;
+    }
     double x = 0.0, y = 0.0;
-    if (!valuesAt(event->position().toPoint(), x, y)) {
-        QChartView::mousePressEvent(event);
+    if (m_drag != Drag::None) { // a second button during a drag
+        event->accept();
         return;
     }
-    m_dragFrom = event->position().toPoint();
+    if (!valuesAt(at, x, y)) {
+        if (event->button() == Qt::RightButton)
+            event->accept();
+        else
+            QChartView::mousePressEvent(event);
+        return;
+    }
+    m_dragFrom = at;
     if (event->button() == Qt::LeftButton) {
         m_drag = Drag::Zoom;
         m_band->setGeometry(QRect(m_dragFrom, QSize()));
@@ -379,15 +396,31 @@ void ChartView::mousePressEvent(QMouseEvent* event) {
         m_drag = Drag::Pan;
         setCursor(Qt::ClosedHandCursor);
     }
+    m_dragButton = m_drag == Drag::None ? Qt::NoButton : event->button();
     event->accept();
+}
+
+void ChartView::endDrag() {
+    m_drag = Drag::None;
+    m_dragButton = Qt::NoButton;
+    m_band->hide();
+    unsetCursor();
 }
 
 void ChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
+    m_pointerInside = true;
+    m_pointer = at;
     showReadout(at);
+    if (m_menuPending && (!(event->buttons() & Qt::RightButton) ||
+                          (at - m_menuFrom).manhattanLength() >= kSmallestZoomDrag))
+        m_menuPending = false;
+    // A release that went elsewhere (a window opened over the chart, the
+    // pointer let go outside) must not leave the chart following the pointer.
+    if (m_drag != Drag::None && !(event->buttons() & m_dragButton)) endDrag();
     if (m_drag == Drag::Zoom) {
         m_band->setGeometry(QRect(m_dragFrom, at).normalized());
-    } else if (m_drag == Drag::Pan) {
+    } else if (m_drag == Drag::Pan && !m_menuPending) {
         const QRectF plot = m_chart->plotArea();
         if (plot.width() > 0.0 && plot.height() > 0.0) {
             const double dx = (at.x() - m_dragFrom.x()) / plot.width() * (m_bottomAxis->max() - m_bottomAxis->min());
@@ -401,9 +434,18 @@ void ChartView::mouseMoveEvent(QMouseEvent* event) {
 
 void ChartView::mouseReleaseEvent(QMouseEvent* event) {
     const Drag drag = m_drag;
-    m_drag = Drag::None;
-    m_band->hide();
-    unsetCursor();
+    const bool menu = m_menuPending && event->button() == Qt::RightButton;
+    if (event->button() == Qt::RightButton) m_menuPending = false;
+    if (drag != Drag::None && event->button() != m_dragButton) {
+        event->accept();
+        return;
+    }
+    endDrag();
+    if (menu) {
+        event->accept();
+        showMenu(event->globalPosition().toPoint());
+        return;
+    }
     if (drag != Drag::Zoom) {
         if (drag == Drag::None) QChartView::mouseReleaseEvent(event);
         return;
@@ -424,10 +466,25 @@ void ChartView::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
 }
 
+void ChartView::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    // The mouse's menu comes with the release (mouseReleaseEvent); this one
+    // is the keyboard's.
+    if (event->reason() != QContextMenuEvent::Mouse) showMenu(event->globalPos());
+}
+
+void ChartView::showMenu(QPoint globalAt) {
+    if (actions().isEmpty()) return;
+    auto* menu = new QMenu(this);
+    menu->setObjectName("ChartMenu");
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addActions(actions());
+    menu->popup(globalAt);
+}
+
 void ChartView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        m_drag = Drag::None;
-        m_band->hide();
+        endDrag();
         resetZoom();
         event->accept();
         return;
@@ -450,6 +507,7 @@ void ChartView::wheelEvent(QWheelEvent* event) {
 }
 
 void ChartView::leaveEvent(QEvent* event) {
+    m_pointerInside = false;
     emit readoutChanged(QString());
     QChartView::leaveEvent(event);
 }
@@ -529,6 +587,8 @@ void ChartView::drawPeakLabels(QPainter* painter) {
     std::vector<QRectF> taken;
     for (std::size_t index : peaks) {
         const ChartPoint& p = *shown[index];
+        // A top cut off by a fixed intensity range is not drawn, nor is its label.
+        if (p.y < m_leftAxis->min() || p.y > m_leftAxis->max()) continue;
         const QString text = QString::number(std::llround(p.x));
         const QPointF at = toView(p.x, p.y);
         QRectF box(0, 0, metrics.horizontalAdvance(text) + 2, metrics.height());

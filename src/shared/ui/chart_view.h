@@ -34,12 +34,14 @@ public:
     // turn the wheel to zoom about the pointer, drag with the right or middle
     // button to pan, double-click to go back. The zoom belongs to the view:
     // the model's axis settings stay as they are, and a change to them (an
-    // Apply, a new device) ends the zoom.
+    // Apply, a new device) ends the zoom. A right click that does not move
+    // opens the view's actions as a menu when the button is released.
     bool zoomed() const { return m_zoomed; }
     void zoomTo(double xMinimum, double xMaximum, double yMinimum, double yMaximum);
     void resetZoom();
 
-    // Labels the strongest peaks of the chart's first series with their X.
+    // Labels the strongest peaks of the chart's first series with their X,
+    // those whose top is drawn.
     void setPeakLabels(bool on);
     bool peakLabels() const { return m_peakLabels; }
     // The peaks labelled at the last paint, as X values.
@@ -62,6 +64,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void drawForeground(QPainter* painter, const QRectF& rect) override;
@@ -83,6 +86,8 @@ private:
     void drawPeakLabels(QPainter* painter);
     void drawMarks(QPainter* painter);
     void showReadout(QPoint at);
+    void endDrag();
+    void showMenu(QPoint globalAt);
 
     ChartModel& m_model;
     QChart* m_chart = nullptr; // owned through QChartView::setChart
@@ -96,7 +101,15 @@ private:
     double m_zoom[4] = {0.0, 0.0, 0.0, 0.0}; // x min, x max, y min, y max
     std::vector<double> m_zoomSettings;      // the model's axis settings the zoom was made under
     enum class Drag : std::uint8_t { None, Zoom, Pan } m_drag = Drag::None;
+    Qt::MouseButton m_dragButton = Qt::NoButton;
     QPoint m_dragFrom;
+    // A right press that has not moved yet: released, it opens the menu.
+    bool m_menuPending = false;
+    QPoint m_menuFrom;
+    // Where the pointer was last seen over the view, so the readout follows
+    // a range that changes under a pointer standing still.
+    bool m_pointerInside = false;
+    QPoint m_pointer;
     QRubberBand* m_band = nullptr;
     bool m_peakLabels = false;
     std::vector<double> m_labelledPeaks;
