@@ -64,7 +64,7 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
 
     Instrument instrument;
     if (speed > 1)
-        instrument.clock = std::make_unique<ScaledClock>(speed);
+        instrument.clock = std::make_unique<PacedClock>(speed);
     else
         instrument.clock = std::make_unique<SteadyClock>();
     Clock& clock = *instrument.clock;

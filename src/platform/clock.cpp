@@ -29,4 +29,9 @@ void ScaledClock::sleep(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::uint64_t>(ms) * 1000u / m_factor));
 }
 
+void PacedClock::sleep(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::uint64_t>(ms) * 1000u / m_factor));
+    m_now.fetch_add(ms, std::memory_order_acq_rel);
+}
+
 } // namespace veltrane

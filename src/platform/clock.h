@@ -68,4 +68,24 @@ private:
     std::uint32_t m_startTick;
 };
 
+// Simulated time paced against real time: time passes only in sleep(), as
+// on a VirtualClock, and each sleep also waits ms / factor of real time, so a
+// run still takes about 1/factor of the time it simulates. Unlike a
+// ScaledClock, a busy machine that keeps a thread from running for a few
+// milliseconds cannot move the time past a deadline meanwhile (at factor
+// 1000, 3 ms of real time are a device's whole 3 s wait): the virtual
+// instrument of veltrane-cli measure --sim-speed uses it. Only one thread
+// may sleep on it; any may read it.
+class PacedClock : public Clock {
+public:
+    explicit PacedClock(std::uint32_t factor, std::uint32_t startTick = 0)
+        : m_now(startTick), m_factor(factor == 0 ? 1 : factor) {}
+    std::uint32_t tickCount() override { return m_now.load(std::memory_order_acquire); }
+    void sleep(std::uint32_t ms) override;
+
+private:
+    std::atomic<std::uint32_t> m_now;
+    std::uint32_t m_factor;
+};
+
 } // namespace veltrane
