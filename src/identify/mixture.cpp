@@ -233,13 +233,14 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
         std::vector<MixtureComponent> parts;
         double total = 0.0;
         for (std::size_t r = 0; r < chosen.size; ++r) {
-            double area = 0.0;
+            double area = 0.0, weight = 0.0;
             for (std::size_t q = 0; q < fit.size; ++q)
                 if (fit.members[q] == chosen.members[r]) {
                     const std::vector<double>& c = columns[fit.members[q]];
-                    area = fit.weights[q] * std::accumulate(c.begin(), c.end(), 0.0);
+                    weight = fit.weights[q];
+                    area = weight * std::accumulate(c.begin(), c.end(), 0.0);
                 }
-            parts.push_back({candidates[chosen.members[r]], area});
+            parts.push_back({candidates[chosen.members[r]], area, weight});
             total += area;
         }
         for (MixtureComponent& p : parts)

@@ -20,7 +20,8 @@ namespace veltrane {
 // concentration, since materials scatter with very different strength.
 struct MixtureComponent {
     std::size_t entry = 0;
-    double share = 0.0; // 0..1
+    double share = 0.0;  // 0..1
+    double weight = 0.0; // the entry's prepared intensity times this is its part of the fit
 };
 
 struct MixtureResult {

@@ -79,16 +79,6 @@ bool IsDataRow(const std::vector<std::string_view>& fields, Separator sep) {
     return true;
 }
 
-// Letters and digits of a column name, lower case: "Raman Shift (cm-1)"
-// and "raman_shift_cm-1" both become "ramanshiftcm1".
-std::string Plain(std::string_view name) {
-    std::string out;
-    for (char c : name) {
-        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) out += c;
-    }
-    return out;
-}
 
 bool Has(const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
@@ -141,7 +131,7 @@ std::optional<std::size_t> ColumnNamed(const std::string& wanted, const std::vec
         return std::nullopt;
     }
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (Plain(names[i]) == Plain(wanted) && !Plain(wanted).empty()) return i;
+        if (PlainName(names[i]) == PlainName(wanted) && !PlainName(wanted).empty()) return i;
     return std::nullopt;
 }
 
@@ -164,7 +154,7 @@ std::optional<std::string> ChooseByName(const std::vector<std::string>& names, s
     }
     std::vector<std::string> plain;
     for (const std::string& n : names)
-        plain.push_back(Plain(n));
+        plain.push_back(PlainName(n));
     std::optional<std::size_t> x;
     for (XKind kind : {XKind::Shift, XKind::Wavenumber, XKind::Wavelength}) {
         for (std::size_t i = 0; i < plain.size() && !x; ++i)
@@ -252,7 +242,7 @@ ReadOutcome ReadDelimitedSpectrum(std::string_view text, double laserNm, const C
             bool known = false;
             for (std::string_view c : cells) {
                 names.emplace_back(Unquoted(c));
-                known = known || KindOfX(Plain(c)) != XKind::None || RankOfY(Plain(c)) < 4;
+                known = known || KindOfX(PlainName(c)) != XKind::None || RankOfY(PlainName(c)) < 4;
             }
             count = std::max(count, names.size());
             // A row that names the columns is no fact about the measurement.
@@ -275,7 +265,7 @@ ReadOutcome ReadDelimitedSpectrum(std::string_view text, double laserNm, const C
             *index = *found;
         }
         if (!columns.x.empty()) {
-            XKind kind = choice.x < names.size() ? KindOfX(Plain(names[choice.x])) : XKind::None;
+            XKind kind = choice.x < names.size() ? KindOfX(PlainName(names[choice.x])) : XKind::None;
             choice.kind = kind == XKind::None ? XKind::Shift : kind;
         }
         if (choice.x == choice.y) return Refuse("X and Y are the same column.");

@@ -9,16 +9,6 @@ namespace veltrane {
 
 namespace {
 
-// Lower case letters and digits only: "Intigration times(ms)" and
-// "integration_time" compare by what is left.
-std::string Plain(std::string_view key) {
-    std::string out;
-    for (char c : key) {
-        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) out += c;
-    }
-    return out;
-}
 
 std::string_view Unquoted(std::string_view value) {
     value = TrimSpaces(value);
@@ -29,7 +19,7 @@ std::string_view Unquoted(std::string_view value) {
 const std::string* Find(const InterchangeSpectrum& s, std::initializer_list<const char*> keys) {
     for (const char* key : keys)
         for (const auto& [name, value] : s.fields)
-            if (Plain(name) == key && !TrimSpaces(value).empty()) return &value;
+            if (PlainName(name) == key && !TrimSpaces(value).empty()) return &value;
     return nullptr;
 }
 
@@ -82,14 +72,14 @@ void TakeKnownFields(InterchangeSpectrum& s) {
                                             "wl", "excitationwavelength", "excitationwavelengthnm", "excitation"}))
         if (LeadingNumber(*laser, number) && number > 100.0 && number < 3000.0) s.laserNm = number;
     for (const auto& [name, value] : s.fields) {
-        const std::string key = Plain(name);
+        const std::string key = PlainName(name);
         if (key.find("integ") == std::string::npos && key.find("intig") == std::string::npos &&
             key.find("exposure") == std::string::npos)
             continue;
         if (!LeadingNumber(value, number) || number <= 0.0) continue;
         // Milliseconds unless the key or the value says seconds.
         const std::size_t unitAt = value.find_first_not_of("0123456789.,+-eE ");
-        const std::string unit = unitAt == std::string::npos ? std::string() : Plain(value.substr(unitAt));
+        const std::string unit = unitAt == std::string::npos ? std::string() : PlainName(value.substr(unitAt));
         const bool seconds = unit == "s" || unit == "sec" || name.find("(s)") != std::string::npos ||
                              name.find("[s]") != std::string::npos;
         s.integrationMs = seconds ? number * 1000.0 : number;

@@ -33,11 +33,7 @@ bool EvenlySpaced(const std::vector<float>& x, double tolerance) {
 }
 
 bool RamanIntensityUnits(const std::string& yUnits) {
-    std::string plain;
-    for (char c : yUnits) {
-        if (c >= 'A' && c <= 'Z') plain += static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) plain += c;
-    }
+    const std::string plain = PlainName(yUnits);
     if (plain.empty()) return true;
     for (const char* other : {"absorb", "transm", "reflect", "kubelka", "log"})
         if (plain.find(other) != std::string::npos) return false;

@@ -109,6 +109,15 @@ std::string DecodeEntities(std::string_view text) {
     return out;
 }
 
+std::string PlainName(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
+        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) out += c;
+    }
+    return out;
+}
+
 std::string_view TrimSpaces(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);

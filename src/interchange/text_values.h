@@ -39,6 +39,11 @@ std::string DecodeEntities(std::string_view text);
 
 std::string_view TrimSpaces(std::string_view s);
 
+// The letters and digits of a name or key, lower case: "Raman Shift (cm-1)"
+// and "raman_shift_cm-1" both become "ramanshiftcm1", so that names the
+// programs of different makers spell differently compare equal.
+std::string PlainName(std::string_view name);
+
 // A whole field as a finite decimal number ("+1.5", "-2e3", ".5"); false
 // for anything else, including NaN and infinities.
 bool ParseDecimal(std::string_view field, double& value);

@@ -4,6 +4,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <cmath>
+#include <fstream>
+
+#include "app/spectrum_import.h"
 #include "identify/ui/identify_controller.h"
 #include "library/make_library.h"
 #include "measure/ui/measure_controller.h"
@@ -103,6 +107,42 @@ TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture
     ASSERT_EQ(table->rowCount(), 1);
     EXPECT_TRUE(verdict->text().startsWith("No match (closest polystyrene, HQI ")) << verdict->text().toStdString();
     EXPECT_EQ(verdict->styleSheet(), "color: #6e6e6e"); // grey
+}
+
+// An opened mixture of two library materials is offered as one, and the
+// offer overlays the sample, the fit and each component.
+TEST_F(IdentifyPanel, AMixtureIsOfferedAndOverlaid) {
+    auto bands = [](std::initializer_list<double> centres, double x) {
+        double v = 0.0;
+        for (double c : centres)
+            v += std::exp(-0.5 * std::pow((x - c) / 6.0, 2));
+        return v;
+    };
+    auto write = [&](const std::string& name, double a, double b) {
+        std::ofstream file(dir.path() + name);
+        file << "##NAMES=" << (a > 0 && b > 0 ? "sample" : a > 0 ? "alpha" : "beta") << "\n";
+        for (int x = 200; x <= 1800; ++x)
+            file << x << ", " << 1000.0 * (a * bands({400, 800, 1200}, x) + b * bands({600, 1000, 1500}, x)) + 0.2 * x
+                 << "\n";
+        return dir.path() + name;
+    };
+    SpectrumImporter importer(AppPathsAt(dir.path()).pcLibraryFolder(), ImportOptions{}, {2026, 12, 9, 8, 0, 0});
+    ASSERT_TRUE(importer.importFile(write("alpha.txt", 1, 0)).imported);
+    ASSERT_TRUE(importer.importFile(write("beta.txt", 0, 1)).imported);
+    importer.finish();
+    start();
+    dialogs.openAnswers.push_back(write("mix.txt", 0.6, 0.4));
+    find<QToolButton>("SpeedButton_open_raw")->click();
+    identify().Timer_identifyTimer();
+    identify().button()->click();
+    ASSERT_TRUE(searched());
+    QToolButton* mixture = identify().mixtureButton();
+    ASSERT_FALSE(mixture->isHidden());
+    EXPECT_TRUE(mixture->text().startsWith("Mixture: alpha (6")) << mixture->text().toStdString();
+    EXPECT_TRUE(mixture->text().contains("+ beta (4")) << mixture->text().toStdString();
+    const std::size_t before = main().spectrumChart().seriesCount();
+    mixture->click();
+    EXPECT_EQ(main().spectrumChart().seriesCount(), before + 4); // sample, fit, alpha, beta
 }
 
 TEST_F(IdentifyPanel, KeyIsASettingThatOlderFilesDoNotHave) {

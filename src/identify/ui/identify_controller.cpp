@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 
@@ -83,6 +84,7 @@ struct IdentifyController::Search {
     Ranking ranking;
     IdentifyVerdict verdict;
     std::string runnerUpName;
+    std::optional<MixtureResult> mixture;
     bool indexOk = true;
     std::string message;   // said instead of a verdict
     std::string notKept;   // why the index file was not used
@@ -168,6 +170,13 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
     // The table view copies only its current cell on its own.
     m_table->installEventFilter(this);
+    m_mixtureButton = new QToolButton(m_panel);
+    m_mixtureButton->setObjectName("Button_identify_mixture");
+    m_mixtureButton->setAutoRaise(true);
+    m_mixtureButton->setToolTip("Show the sample, the fitted mixture and its components on the chart");
+    m_mixtureButton->setVisible(false);
+    layout->insertWidget(layout->indexOf(m_table), m_mixtureButton);
+    connect(m_mixtureButton, &QToolButton::clicked, this, &IdentifyController::Button_identify_mixtureClick);
     m_skipped = new QLabel(m_panel);
     m_skipped->setObjectName("Label_identify_skipped");
     layout->addWidget(m_skipped);
@@ -298,6 +307,10 @@ void IdentifyController::SpeedButton_identifyClick() {
         job->verdict = DecideVerdict(job->ranking.hits,
                                      [&lib](std::size_t entry) -> const std::string& { return lib.info[entry].name; });
         if (job->verdict.runnerUp) job->runnerUpName = lib.info[job->ranking.hits[*job->verdict.runnerUp].entry].name;
+        // A mixture is offered only when it fits clearly better than any
+        // one entry (the search's own rule for adding a component).
+        job->mixture = FindMixture(job->unknown, lib.prepared, job->ranking, SearchRange{});
+        if (job->mixture && !job->mixture->isMixture()) job->mixture.reset();
         if (job->ranking.hits.size() > static_cast<std::size_t>(kTopHits)) job->ranking.hits.resize(kTopHits);
         m_workerDone.store(true, std::memory_order_release);
     });
@@ -319,7 +332,8 @@ void IdentifyController::Timer_identifyTimer() {
         showResult();
     }
     // A new capture or file makes the result and its overlay out of date.
-    if ((!m_hits.empty() || m_overlayUnknown != kNoSeries) && spectrumStamp() != m_spectrumStamp) {
+    if ((!m_hits.empty() || m_overlayUnknown != kNoSeries || !m_overlayMixture.empty()) &&
+        spectrumStamp() != m_spectrumStamp) {
         clearOverlay();
         clearResult();
     }
@@ -347,7 +361,13 @@ void IdentifyController::showResult() {
     m_library = search->library;
     m_unknown = std::move(search->unknown);
     m_hits = search->ranking.hits;
+    m_mixture = search->mixture;
     const IndexedLibrary& library = *m_library;
+    if (m_mixture) {
+        m_mixtureButton->setText(QString::fromStdString(
+            MixtureText(*m_mixture, [&library](std::size_t entry) { return library.info[entry].name; })));
+    }
+    m_mixtureButton->setVisible(m_mixture.has_value());
     const bool saturated = SaturatedPixelCount(m_session.spectrum, m_device.pixelCount) != 0;
     m_saturated->setText(saturated ? kSaturatedIdentifyWarning : "");
     m_saturated->setVisible(saturated);
@@ -435,16 +455,82 @@ void IdentifyController::StringGrid_identifySelect() {
     chart.redrawNow();
 }
 
+void IdentifyController::Button_identify_mixtureClick() {
+    clearOverlay();
+    if (!m_library || !m_mixture || m_unknown.grid.values.empty()) return;
+    m_table->clearSelection();
+    ChartModel& chart = m_main.spectrumChart();
+    double height = 0.0;
+    for (const ChartPoint& p : chart.seriesPoints(m_main.measuredSeries()))
+        height = std::max(height, p.y);
+    if (!(height > 0.0)) height = 1.0;
+    // Everything in the sample's prepared intensity (the square of the
+    // comparison form), scaled so the sample reaches the shown spectrum's
+    // height: the components then add up to the fitted sum.
+    const GridSpectrum& u = m_unknown.grid;
+    const std::int32_t first = std::max(u.start, SearchRange{}.low);
+    double top = 0.0;
+    for (std::int32_t x = first; x < u.end(); ++x) {
+        const double v = u.values[static_cast<std::size_t>(x - u.start)];
+        top = std::max(top, v * v);
+    }
+    const double scale = top > 0.0 ? height / top : height;
+    std::vector<ChartPoint> sample, sum;
+    for (std::int32_t x = first; x < u.end(); ++x) {
+        const double v = u.values[static_cast<std::size_t>(x - u.start)];
+        sample.push_back({static_cast<double>(x), v * v * scale});
+        sum.push_back({static_cast<double>(x), 0.0});
+    }
+    std::vector<std::size_t> entries;
+    for (const MixtureComponent& c : m_mixture->components)
+        entries.push_back(c.entry);
+    std::vector<std::vector<float>> full;
+    m_library->prepared.fullValues(entries, full);
+    auto add = [&](const std::string& title, std::vector<ChartPoint> points) {
+        SeriesHandle h = chart.createLineSeries();
+        chart.setSeriesTitle(h, title);
+        chart.addPoints(h, std::move(points));
+        m_overlayMixture.push_back(h);
+    };
+    add("Sample, baseline removed", sample);
+    std::vector<std::pair<std::string, std::vector<ChartPoint>>> parts;
+    for (std::size_t i = 0; i < entries.size() && i < full.size(); ++i) {
+        const MixtureComponent& c = m_mixture->components[i];
+        const std::int32_t start = m_library->prepared.start(c.entry);
+        std::vector<ChartPoint> part;
+        for (std::size_t k = 0; k < sum.size(); ++k) {
+            const std::int32_t at = first + static_cast<std::int32_t>(k) - start;
+            double v = at >= 0 && at < static_cast<std::int32_t>(full[i].size()) ? full[i][static_cast<std::size_t>(at)] : 0.0;
+            v = c.weight * v * v * scale;
+            part.push_back({sum[k].x, v});
+            sum[k].y += v;
+        }
+        char share[32];
+        std::snprintf(share, sizeof share, " (%.0f %%)", 100.0 * c.share);
+        parts.emplace_back(m_library->info[c.entry].name + share, std::move(part));
+    }
+    add("Fitted mixture", sum);
+    for (auto& [title, points] : parts)
+        add(title, std::move(points));
+    chart.setLegendVisible(true);
+    chart.redrawNow();
+}
+
 void IdentifyController::clearOverlay() {
     ChartModel& chart = m_main.spectrumChart();
     for (SeriesHandle* h : {&m_overlayUnknown, &m_overlayHit}) {
         if (*h != kNoSeries && chart.seriesIndex(*h) >= 0) chart.removeSeries(*h);
         *h = kNoSeries;
     }
+    for (SeriesHandle h : m_overlayMixture)
+        if (chart.seriesIndex(h) >= 0) chart.removeSeries(h);
+    m_overlayMixture.clear();
 }
 
 void IdentifyController::clearResult() {
     m_hits.clear();
+    m_mixture.reset();
+    m_mixtureButton->setVisible(false);
     m_table->setRowCount(0);
     m_verdict->clear();
     m_verdict->setStyleSheet(QString());

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "device/device_info.h"
 #include "identify/hqi.h"
 #include "identify/library_index.h"
+#include "identify/mixture.h"
 #include "measure/measurement_session.h"
 #include "shared/chart_model.h"
 #include "shared/ui/window_host.h"
@@ -43,11 +45,15 @@ public:
     QWidget* panel() const { return m_panel; }
     QTableWidget* hitTable() const { return m_table; }
     QLabel* verdictLabel() const { return m_verdict; }
+    QToolButton* mixtureButton() const { return m_mixtureButton; }
     QLabel* saturationLabel() const { return m_saturated; }
     QToolButton* closeButton() const { return m_close; }
 
     void SpeedButton_identifyClick();
     void StringGrid_identifySelect();
+    // Overlays the sample, the mixture's fitted sum and each component at
+    // its part of the fit.
+    void Button_identify_mixtureClick();
     void Timer_identifyTimer();
     void showInMode(ActiveMode mode);
     // Hides the panel and takes its overlay off the chart; Identify shows
@@ -81,6 +87,7 @@ private:
     QLabel* m_saturated = nullptr;
     QLabel* m_verdict = nullptr;
     QLabel* m_skipped = nullptr;
+    QToolButton* m_mixtureButton = nullptr;
     QTableWidget* m_table = nullptr;
     QTimer* m_timer = nullptr;
     QToolButton* m_close = nullptr;
@@ -99,6 +106,8 @@ private:
 
     SeriesHandle m_overlayUnknown = kNoSeries;
     SeriesHandle m_overlayHit = kNoSeries;
+    std::vector<SeriesHandle> m_overlayMixture;
+    std::optional<MixtureResult> m_mixture; // of the last result, when it is one
     std::uint64_t m_spectrumStamp = 0; // of the spectrum the panel's result belongs to
 
     std::uint64_t spectrumStamp() const;
