@@ -69,17 +69,21 @@ protected:
         }
         test::WriteBytes(dir.path() + "local/" + name + ".rlb", b);
     }
+    // The main window at the screenshots' size, with a capture at `exposure` ms.
+    void showAndCapture(const char* exposure) {
+        realTime = true;
+        attach();
+        start();
+        tick();
+        main().resize(1264, 730);
+        main().show();
+        find<QLineEdit>("Edit_exp")->setText(exposure);
+        capture();
+    }
 };
 
 TEST_F(Screenshots, SpectrumModeAfterACapture) {
-    realTime = true;
-    attach();
-    start();
-    tick();
-    main().resize(1264, 730);
-    main().show();
-    find<QLineEdit>("Edit_exp")->setText("1000");
-    capture();
+    showAndCapture("1000");
     find<QToolButton>("SpeedButton_peaks")->setChecked(true);
     settle();
     const QImage shot = main().grab().toImage();
@@ -140,14 +144,7 @@ TEST_F(Screenshots, SpectrumModeAfterACapture) {
 // parameter panel say so in red, the chart rings the clipped points, and
 // Identify warns above its verdict. Auto then picks a time that does not clip.
 TEST_F(Screenshots, ClippedCaptureIsToldAndAutoChoosesAnotherTime) {
-    realTime = true;
-    attach();
-    start();
-    tick();
-    main().resize(1264, 730);
-    main().show();
-    find<QLineEdit>("Edit_exp")->setText("15000");
-    capture();
+    showAndCapture("15000");
     ASSERT_EQ(state().measurement.measureStatus, 1);
     const std::size_t clipped = SaturatedPixelCount(state().measurement.spectrum, state().device.pixelCount);
     ASSERT_GT(clipped, 0u);
