@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     for (unsigned half = 0; half < 2; ++half) {
         auto use = [half](const std::string& m) { return Fnv(m) % 2 == half; };
         for (std::size_t parts : {2u, 3u, 1u})
-            for (auto& t : test::RunMixtureTrials(rig, MixtureSettings{}, use, parts, parts == 2 ? 150 : 40, 100 + half))
+            for (auto& t : test::RunMixtureTrials(rig, MixtureSettings{}, use, parts, parts == 2 ? 150 : parts == 3 ? 40 : 0, 100 + half))
                 halves[half].push_back(std::move(t));
     }
     for (unsigned chooseOn = 0; chooseOn < 2; ++chooseOn) {

@@ -114,22 +114,20 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
     std::vector<std::size_t> candidates;
     for (std::size_t i = 0; i < singles.hits.size() && candidates.size() < kMixtureHitCandidates; ++i)
         candidates.push_back(singles.hits[i].entry);
-    std::vector<std::vector<double>> columns, roots;
+    std::vector<std::vector<double>> columns;
     auto load = [&](std::size_t from) {
         std::vector<std::size_t> wanted(candidates.begin() + static_cast<long>(from), candidates.end());
         std::vector<std::vector<float>> values;
         library.fullValues(wanted, values);
         for (std::size_t j = 0; j < wanted.size(); ++j) {
-            std::vector<double> column(span, 0.0), root(span, 0.0);
+            std::vector<double> column(span, 0.0);
             const std::int32_t start = library.start(wanted[j]);
             for (std::size_t k = 0; k < values[j].size(); ++k) {
                 const std::int32_t at = start + static_cast<std::int32_t>(k);
-                if (at < first || at >= last) continue;
-                root[static_cast<std::size_t>(at - first)] = values[j][k];
-                column[static_cast<std::size_t>(at - first)] = double(values[j][k]) * values[j][k];
+                if (at >= first && at < last)
+                    column[static_cast<std::size_t>(at - first)] = double(values[j][k]) * values[j][k];
             }
             columns.push_back(std::move(column));
-            roots.push_back(std::move(root));
         }
     };
     load(0);
@@ -161,24 +159,16 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
     }
 
     const std::size_t m = candidates.size();
-    auto normalOf = [&](const std::vector<std::vector<double>>& cols, const std::vector<double>& target) {
-        Normal normal;
-        normal.gram.assign(m, std::vector<double>(m, 0.0));
-        normal.cross.assign(m, 0.0);
-        normal.sampleSquare = std::inner_product(target.begin(), target.end(), target.begin(), 0.0);
-        for (std::size_t i = 0; i < m; ++i) {
-            normal.cross[i] = std::inner_product(cols[i].begin(), cols[i].end(), target.begin(), 0.0);
-            for (std::size_t j = i; j < m; ++j)
-                normal.gram[i][j] = normal.gram[j][i] =
-                    std::inner_product(cols[i].begin(), cols[i].end(), cols[j].begin(), 0.0);
-        }
-        return normal;
-    };
-    std::vector<double> sampleRoot(span);
-    for (std::size_t k = 0; k < span; ++k)
-        sampleRoot[k] = u.values[static_cast<std::size_t>(first - u.start) + k];
-    const Normal linear = normalOf(columns, sample);
-    const Normal& normal = linear;
+    Normal normal;
+    normal.gram.assign(m, std::vector<double>(m, 0.0));
+    normal.cross.assign(m, 0.0);
+    normal.sampleSquare = std::inner_product(sample.begin(), sample.end(), sample.begin(), 0.0);
+    for (std::size_t i = 0; i < m; ++i) {
+        normal.cross[i] = std::inner_product(columns[i].begin(), columns[i].end(), sample.begin(), 0.0);
+        for (std::size_t j = i; j < m; ++j)
+            normal.gram[i][j] = normal.gram[j][i] =
+                std::inner_product(columns[i].begin(), columns[i].end(), columns[j].begin(), 0.0);
+    }
 
     // Every set of one to three candidates, kept per size by residual; only
     // sets whose best fit uses all their members count for their size.
@@ -228,19 +218,14 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
         }
     if (!best[1]) return std::nullopt;
 
-    auto sharesOf = [&](const Fit& chosen) {
-        Fit fit = FitColumns(linear, chosen.members, chosen.size);
+    auto sharesOf = [&](const Fit& fit) {
         std::vector<MixtureComponent> parts;
         double total = 0.0;
-        for (std::size_t r = 0; r < chosen.size; ++r) {
-            double area = 0.0, weight = 0.0;
-            for (std::size_t q = 0; q < fit.size; ++q)
-                if (fit.members[q] == chosen.members[r]) {
-                    const std::vector<double>& c = columns[fit.members[q]];
-                    weight = fit.weights[q];
-                    area = weight * std::accumulate(c.begin(), c.end(), 0.0);
-                }
-            parts.push_back({candidates[chosen.members[r]], area, weight});
+        for (std::size_t r = 0; r < fit.size; ++r) {
+            const std::vector<double>& c = columns[fit.members[r]];
+            const double weight = fit.weights[r];
+            const double area = weight * std::accumulate(c.begin(), c.end(), 0.0);
+            parts.push_back({candidates[fit.members[r]], area, weight});
             total += area;
         }
         for (MixtureComponent& p : parts)
