@@ -16,6 +16,9 @@ constexpr const char* kAverageKey = "Average";
 constexpr const char* kPreheatKey = "Laser preheat";
 constexpr const char* kPowerKey = "Laser power";
 
+constexpr const char* kExposureSection = "EXPOSURE";
+constexpr const char* kAutoKey = "Auto";
+
 constexpr const char* kHotkeySection = "HOTKEY";
 constexpr std::array<const char*, kHotkeyCount> kHotkeyNames = {
     "Spectrum mode", "Linker mode", "Capture", "Open Raw", "Make Library", "Library Export", "Library Draw", "Marker"};
@@ -91,6 +94,14 @@ bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hot
         entries.push_back({kHotkeySection, kHotkeyNames[i], hotkey.keys[i]});
     entries.insert(entries.end(), extra.begin(), extra.end());
     return ini.writeStrings(entries);
+}
+
+bool ReadAutoExposure(const IniFile& ini) {
+    return ini.readInteger(kExposureSection, kAutoKey, 0) == 1;
+}
+
+IniFile::Entry AutoExposureEntry(bool automatic) {
+    return {kExposureSection, kAutoKey, automatic ? "1" : "0"};
 }
 
 } // namespace veltrane

@@ -29,4 +29,9 @@ void ReadSettings(const IniFile& ini, ProgramState& state, MeasureBoxTexts& boxe
 bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hotkey,
                    const std::vector<IniFile::Entry>& extra = {});
 
+// Whether Auto beside Int.time was ticked when the window closed. It lives in
+// a section of its own, so the measurement section keeps its four keys.
+bool ReadAutoExposure(const IniFile& ini);
+IniFile::Entry AutoExposureEntry(bool automatic);
+
 } // namespace veltrane

@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
@@ -252,6 +253,20 @@ TEST_F(Capture, StopAndEscapeEndACaptureAndKeepWhatWasShownBefore) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
     EXPECT_EQ(state().measurement.measureStatus, 1);
     EXPECT_NE(state().measurement.spectrum.signal, signal);
+}
+
+TEST_F(Capture, AutoExposureIsKeptForTheNextRun) {
+    for (bool ticked : {true, false}) {
+        start();
+        tick();
+        find<QCheckBox>("CheckBox_auto_exp")->setChecked(ticked);
+        main().close();
+        app.reset();
+        start();
+        tick();
+        EXPECT_EQ(find<QCheckBox>("CheckBox_auto_exp")->isChecked(), ticked);
+        app.reset();
+    }
 }
 
 } // namespace

@@ -154,6 +154,14 @@ MeasureController::~MeasureController() {
     shutdown();
 }
 
+bool MeasureController::autoExposure() const {
+    return m_autoExposure && m_autoExposure->isChecked();
+}
+
+void MeasureController::setAutoExposure(bool automatic) {
+    if (m_autoExposure) m_autoExposure->setChecked(automatic);
+}
+
 bool MeasureController::workerBusy() const {
     return m_worker.busy();
 }

@@ -53,6 +53,10 @@ public:
     void SpeedButton_save_rawClick();
     void SpeedButton_open_rawClick();
 
+    // Auto beside Int.time, as the settings keep it between sessions.
+    bool autoExposure() const;
+    void setAutoExposure(bool automatic);
+
     // A worker has been started and has not returned yet.
     bool workerBusy() const;
     // The Stop button belongs to the Spectrum mode's buttons.
