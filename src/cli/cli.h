@@ -1,12 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace veltrane {
+
+class VirtualInstrument;
 
 // veltrane-cli: the core's files, libraries and measurement for scripts.
 
@@ -30,6 +34,10 @@ struct CliStreams {
     std::ostream& err;
     bool outIsTerminal = false;
     const std::atomic<bool>* stop = nullptr;
+    // Handed the virtual instrument of `measure --simulator` as it is made,
+    // so a caller can watch what the instrument is left doing (the laser
+    // after a stop), which the wire protocol cannot ask.
+    std::function<void(std::shared_ptr<VirtualInstrument>)> simulatorMade;
 };
 
 // Runs the command line `args` (without the program name) and returns the

@@ -78,6 +78,7 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
         if (v.seedOption->count() > 0) seed = v.seed;
         auto virtualInstrument = std::make_shared<VirtualInstrument>(clock, *model, *sample, seed);
         virtualInstrument->setAxisError(v.axisError);
+        if (io.simulatorMade) io.simulatorMade(virtualInstrument);
         bridge->attach(virtualInstrument);
         instrument.bridge = std::move(bridge);
     } else {

@@ -25,6 +25,7 @@
 #include "library/library_file_bytes.h"
 #include "platform/display_text.h"
 #include "shared/program_constants.h"
+#include "sim/virtual_instrument.h"
 #include "support/file_faults.h"
 #include "support/temp_dir.h"
 
@@ -546,21 +547,40 @@ TEST(CliMeasure, AnExposureOfNoTimeIsMeasured) {
     EXPECT_TRUE(std::filesystem::exists(out));
 }
 
-TEST(CliMeasure, StopRequestEndsWithoutSaving) {
-    TempDir dir;
-    std::atomic<bool> stop{false};
-    // At speed 10 the 20 s preheat lasts 2 s of wall time; the stop comes
-    // well before it ends.
-    std::thread raiser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        stop.store(true);
-    });
-    Outcome r =
-        Cli({"measure", "--simulator", "--sim-speed", "10", "--exposure", "100", "-o", dir.path() + "m.rsd"}, &stop);
-    raiser.join();
-    EXPECT_EQ(r.status, kExitStopped);
-    EXPECT_NE(r.err.find("laser off"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+// Ctrl-C once the laser is on (the preheat) and before (the dark): the
+// instrument is left with its laser off either way, and nothing is saved.
+TEST(CliMeasure, StopRequestEndsWithTheLaserOffWithoutSaving) {
+    for (bool afterLaserOn : {true, false}) {
+        SCOPED_TRACE(afterLaserOn ? "preheat" : "dark");
+        TempDir dir;
+        std::atomic<bool> stop{false};
+        std::shared_ptr<VirtualInstrument> instrument;
+        std::thread raiser;
+        std::atomic<bool> sawLaser{false};
+        std::istringstream nothing;
+        std::ostringstream out, err;
+        CliStreams io{nothing, out, err, false, &stop};
+        io.simulatorMade = [&](std::shared_ptr<VirtualInstrument> made) {
+            instrument = made;
+            raiser = std::thread([&stop, &sawLaser, made, afterLaserOn] {
+                // At speed 10 the 20 s preheat lasts 2 s of wall time.
+                for (int i = 0; i < 1000 && afterLaserOn && !made->laserOn(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                sawLaser.store(made->laserOn());
+                stop.store(true);
+            });
+        };
+        const int status = RunCli({"measure", "--simulator", "--sim-speed", "10", "--exposure", "2000", "--average",
+                                   "1", "-o", dir.path() + "m.rsd"},
+                                  io);
+        if (raiser.joinable()) raiser.join();
+        ASSERT_NE(instrument, nullptr);
+        EXPECT_EQ(sawLaser.load(), afterLaserOn);
+        EXPECT_EQ(status, kExitStopped) << err.str();
+        EXPECT_NE(err.str().find("laser off"), std::string::npos);
+        EXPECT_FALSE(instrument->laserOn());
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "m.rsd"));
+    }
 }
 
 // The virtual instrument as a real one behaves: a long exposure clips and
