@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -93,7 +94,8 @@ TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture
     main().resize(1264, 730);
     main().show();
     QApplication::processEvents();
-    EXPECT_TRUE(main().grab().save("identify_panel.png"));
+    QDir().mkpath(VELTRANE_SCREENSHOT_DIR);
+    EXPECT_TRUE(main().grab().save(VELTRANE_SCREENSHOT_DIR "/identify_panel.png"));
 
     // The next capture takes the overlay and the hits away.
     capture(SimSample::Cyclohexane);
