@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "measure/raw_spectrum_file.h"
+#include "measure/sample_info.h"
 #include "measure/spectrum_store.h"
 
 namespace veltrane {
@@ -33,6 +34,9 @@ struct MeasurementSession {
     MeasureProgress progress;
     SpectrumStore spectrum;
     RawFileRecord rawFile;
+    // Belongs to the spectrum shown: typed for a capture, or read from the
+    // sidecar of an opened raw file.
+    SampleInfo sample;
 };
 
 // Whether the spectrum buffers belong to a measurement: while they do, every
