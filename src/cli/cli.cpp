@@ -111,6 +111,9 @@ constexpr CommandDefinition kCommands[] = {
     {"identify", DefineIdentify},
     {"baseline", DefineBaseline},
     {"check-axis", DefineCheckAxis},
+#ifdef VELTRANE_WITH_REPORT
+    {"report", DefineReport},
+#endif
     {"completion", DefineCompletion},
 };
 

@@ -20,6 +20,8 @@ Command DefineMeasure(CLI::App& tool);
 Command DefineIdentify(CLI::App& tool);
 Command DefineBaseline(CLI::App& tool);
 Command DefineCheckAxis(CLI::App& tool);
+// Only where Qt draws the page.
+Command DefineReport(CLI::App& tool);
 // Hidden: the bash completion script, read off the other definitions.
 Command DefineCompletion(CLI::App& tool);
 

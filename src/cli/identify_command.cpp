@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/input.h"
+#include "cli/library_search.h"
 #include "cli/output.h"
 #include "identify/library_index.h"
 #include "identify/mixture.h"
@@ -15,9 +16,6 @@ namespace veltrane {
 
 namespace {
 
-constexpr const char* kNoFolder = "Can not open folder!";
-constexpr int kExitNoMatch = 2;
-constexpr int kExitPossibleMatch = 3;
 
 struct IdentifyValues {
     std::string input, range, index;
@@ -58,10 +56,6 @@ int ReportMixture(const IdentifyValues& v, const UnknownSpectrum& unknown, const
     return mixture->fitHqi >= kVerdictThresholds.matchHqi ? kExitOk : kExitNoMatch;
 }
 
-int VerdictStatus(Verdict verdict) {
-    return verdict == Verdict::Match ? kExitOk : verdict == Verdict::PossibleMatch ? kExitPossibleMatch : kExitNoMatch;
-}
-
 // A file that takes no part, with its reason: on standard error always, and
 // in the JSON document.
 void Skip(Json& skipped, const std::string& path, const std::string& reason, const CliStreams& io) {
@@ -70,60 +64,22 @@ void Skip(Json& skipped, const std::string& path, const std::string& reason, con
 }
 
 int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
-    SearchRange range;
-    if (!v.range.empty()) range = *ParseSearchRange(v.range);
-    // The application's folders: they lie beside both programs, or under XDG
-    // for an installed copy.
-    std::filesystem::path exe = ExecutablePath();
-    AppPaths paths = ResolveAppPaths((exe.parent_path() / "veltrane").string());
-    std::vector<std::string> libraries = v.libraries;
-    if (libraries.empty()) libraries.push_back(paths.pcLibraryFolder());
-    for (const std::string& folder : libraries) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(folder, ec)) {
-            io.err << Shown(folder) << ": " << kNoFolder << "\n";
-            return kExitFailure;
-        }
-    }
-
-    ShiftSpectrum spectrum;
-    if (!LoadShiftSpectrum(v.input, v.read, spectrum, io)) return kExitFailure;
-    // A known error of the instrument's axis, found by checking it against
-    // a reference material.
-    for (double& shift : spectrum.shift)
-        shift += v.axisOffset;
-    UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
-    if (unknown.grid.values.empty()) {
-        io.err << kNoUsableSignal << "\n";
-        return kExitFailure;
-    }
-
-    LibraryIndex index(v.index.empty() ? IdentifyIndexPath(paths) : v.index);
-    auto library = std::make_unique<IndexedLibrary>();
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    IndexUpdate report;
-    if (!index.refresh(libraries, *library, threads, nullptr, nullptr, &report)) {
-        if (report.foreign)
-            io.err << kNotLibraryIndex << Shown(index.path()) << "\n";
-        else
-            io.err << Shown(index.path()) << ": Can not write the library index!\n";
-        return kExitFailure;
-    }
-    if (!report.notKept.empty()) io.err << Shown(index.path()) << ": " << IndexNotKeptText(report.notKept) << "\n";
+    LibrarySearchRequest request{v.input, v.read, v.libraries, v.index, v.axisOffset, {}};
+    if (!v.range.empty()) request.range = *ParseSearchRange(v.range);
     Json result{{"hits", Json::array()}, {"skipped", Json::array()}, {"verdict", nullptr}};
-    for (const IndexSkip& skip : library->skipped)
-        Skip(result["skipped"], skip.path, skip.reason, io);
-    if (library->prepared.size() == 0) {
-        io.err << kNoLibraryEntries << "\n";
+    LibrarySearch search;
+    const SearchOutcome outcome = SearchLibraries(
+        request, search, [&](const std::string& path, const std::string& reason) { Skip(result["skipped"], path, reason, io); },
+        io);
+    if (outcome == SearchOutcome::Failed) return kExitFailure;
+    if (outcome == SearchOutcome::NoEntries) {
         if (v.json) io.out << JsonText(result);
         return kExitNoMatch;
     }
-    // The whole library is ranked: the verdict looks past the printed hits
-    // for the best one of another name.
-    Ranking ranking = RankLibrary(unknown, library->prepared, range);
-    for (std::size_t entry : ranking.tooFewPoints)
-        Skip(result["skipped"], library->info[entry].path,
-             "fewer than " + std::to_string(kMinCommonPoints) + " points in common with the spectrum", io);
+    const IndexedLibrary* library = search.library.get();
+    const Ranking& ranking = search.ranking;
+    const UnknownSpectrum& unknown = search.unknown;
+    const SearchRange range = request.range;
     for (std::size_t rank = 0; rank < std::min(v.top, ranking.hits.size()); ++rank) {
         const RankedHit& hit = ranking.hits[rank];
         const IndexedEntryInfo& info = library->info[hit.entry];

@@ -24,4 +24,20 @@ IniFile::Entry IdentifyPanelWidthEntry(int width) {
     return {kIdentifySection, kIdentifyPanelWidthKey, std::to_string(width)};
 }
 
+std::string ReadReportFolder(const IniFile& ini) {
+    return ini.readString(kReportSection, "Folder", "");
+}
+
+IniFile::Entry ReportFolderEntry(const std::string& folder) {
+    return {kReportSection, "Folder", folder};
+}
+
+bool ReadReportLetter(const IniFile& ini) {
+    return ini.readString(kReportSection, "Paper", "A4") == "Letter";
+}
+
+IniFile::Entry ReportPaperEntry(bool letter) {
+    return {kReportSection, "Paper", letter ? "Letter" : "A4"};
+}
+
 } // namespace veltrane

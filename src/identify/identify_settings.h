@@ -23,4 +23,12 @@ constexpr const char* kIdentifyPanelWidthKey = "Panel width";
 int ReadIdentifyPanelWidth(const IniFile& ini);
 IniFile::Entry IdentifyPanelWidthEntry(int width);
 
+// Where Report… last wrote a report, and the paper it is laid out for.
+constexpr const char* kReportSection = "REPORT";
+std::string ReadReportFolder(const IniFile& ini);
+IniFile::Entry ReportFolderEntry(const std::string& folder);
+// "A4" or "Letter"; anything else reads as A4.
+bool ReadReportLetter(const IniFile& ini);
+IniFile::Entry ReportPaperEntry(bool letter);
+
 } // namespace veltrane

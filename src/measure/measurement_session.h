@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 
 #include "measure/raw_spectrum_file.h"
 #include "measure/sample_info.h"
@@ -37,6 +38,9 @@ struct MeasurementSession {
     // Belongs to the spectrum shown: typed for a capture, or read from the
     // sidecar of an opened raw file.
     SampleInfo sample;
+    // When the shown capture finished (0 for an opened file): the time a
+    // record of it gives.
+    std::time_t capturedAt = 0;
 };
 
 // Whether the spectrum buffers belong to a measurement: while they do, every

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "shared/program_constants.h"
 #include "sim/virtual_instrument.h"
 #include "support/file_faults.h"
+#include "support/pdf_text.h"
 #include "support/temp_dir.h"
 
 namespace veltrane {
@@ -35,6 +37,8 @@ namespace {
 using test::DeviceRecordBytes;
 using test::HeaderBytes;
 using test::PcLibraryBytes;
+using test::PdfPages;
+using test::PdfText;
 using test::PutLittle;
 using test::TempDir;
 using test::WriteBytes;
@@ -1549,6 +1553,58 @@ TEST(CliCompletion, TheBuiltScriptCompletesFromTheDefinitions) {
     EXPECT_EQ(complete("veltrane-cli export x --format \"\""), "csv jcamp spc\n");
     EXPECT_EQ(complete("veltrane-cli identify x --j"), "--json\n");
     EXPECT_EQ(complete("veltrane-cli measure --sim-speed \"\""), "\n");
+}
+
+} // namespace
+} // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+// A clipped capture of polystyrene searched against its own kind among ten
+// others: every field of the page is in the PDF's text, and long notes are
+// cut rather than spilling onto a second page.
+TEST(CliReport, OnePageWithEveryFieldFromACaptureOfTheVirtualInstrument) {
+    TempDir dir;
+    const std::string raw = dir.path() + "poly.rsd", lib = dir.path() + "lib/", pdf = dir.path() + "r.pdf";
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "500", "--seed", "1", "-o",
+                   dir.path() + "ref.rsd"})
+                  .status,
+              0);
+    ASSERT_EQ(Cli({"make-library", dir.path() + "ref.rsd", "Polystyrene", "--folder", lib}).status, 0);
+    for (int i = 0; i < 10; ++i)
+        WriteBytes(lib + "band" + std::to_string(i) + ".rlb", BandLibraryBytes("Band " + std::to_string(i), 500 + 150 * i));
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "15000", "-o", raw});
+    ASSERT_EQ(m.status, 0) << m.err;
+
+    std::string notes;
+    while (notes.size() < 3000)
+        notes += "Received in a cracked bottle; lot 4711. ";
+    Outcome r = Cli({"report", raw, "--library", lib, "--index", dir.path() + "i.sqlite", "--sample", "Bottle 7",
+                     "--operator", "A. Smith", "--notes", notes, "-o", pdf});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(PdfPages(pdf), 1);
+    const std::string text = PdfText(pdf);
+    for (const char* field :
+         {"Identification report", "Sample:", "Bottle 7", "Operator:", "A. Smith", "Notes:", "lot 4711", "\u2026",
+          "Measured:", "Instrument:", "Laser wavelength:", "532.0 nm", "Integration time:", "Averages:",
+          "Smoothing:", "Raman axis check:", "not checked", "Result: Match", "Match: Polystyrene, HQI",
+          "Best HQI", "ahead of Band", "Saturated:", "Raman shift", "Rank", "HQI", "Library",
+          "Libraries searched:", "(11 entries)", "Veltrane V 1.3 beta", "report made"})
+        EXPECT_NE(text.find(field), std::string::npos) << field << "\n" << text;
+    // Ten hits listed, the eleventh not.
+    auto rowStarting = [&](const std::string& rank) {
+        return std::regex_search(text, std::regex("(^|\n) *" + rank + " +[0-9]+\\.[0-9]{2} "));
+    };
+    EXPECT_TRUE(rowStarting("1") && rowStarting("10")) << text;
+    EXPECT_FALSE(rowStarting("11"));
+    EXPECT_EQ(text.find(notes), std::string::npos);
+
+    // Exit status as identify's; no PDF over the input or onto a terminal.
+    Outcome none = Cli({"report", raw, "--library", dir.path(), "--index", dir.path() + "i.sqlite", "-o", pdf});
+    EXPECT_EQ(none.status, 2) << none.err;
+    EXPECT_EQ(Cli({"report", raw, "--library", lib, "-o", raw}).status, 1);
+    EXPECT_EQ(Cli({"report", raw, "--library", lib}).status, kExitUsage);
 }
 
 } // namespace

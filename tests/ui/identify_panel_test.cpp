@@ -1,17 +1,24 @@
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPrinter>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 
 #include "app/spectrum_import.h"
 #include "identify/ui/identify_controller.h"
 #include "library/make_library.h"
 #include "measure/ui/measure_controller.h"
+#include "report/ui/report_page.h"
+#include "shared/ui/status_panels.h"
+#include "support/pdf_text.h"
 #include "ui/app_fixture.h"
 
 namespace veltrane {
@@ -96,6 +103,40 @@ TEST_F(IdentifyPanel, FindsTheCapturedSampleAndOverlaysTheHitUntilTheNextCapture
     QApplication::processEvents();
     QDir().mkpath(VELTRANE_SCREENSHOT_DIR);
     EXPECT_TRUE(main().grab().save(VELTRANE_SCREENSHOT_DIR "/identify_panel.png"));
+
+    // The result as a record: Report… writes the page where the user says,
+    // remembers the folder, and Print… draws the same page.
+    state().measurement.sample = {"Bottle 7", "A. Smith", "Cracked cap."};
+    ASSERT_TRUE(identify().reportButton()->isEnabled());
+    const std::string pdf = dir.path() + "reports/bottle.pdf";
+    std::filesystem::create_directories(dir.path() + "reports");
+    dialogs.saveAnswers.push_back(pdf);
+    identify().reportButton()->click();
+    EXPECT_EQ(main().statusPanels()->notice().toStdString(), "Saved " + pdf);
+    EXPECT_EQ(identify().reportFolder(), dir.path() + "reports");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(dir.path() + "printed.pdf"));
+    ASSERT_TRUE(identify().printTo(printer));
+    for (const std::string& file : {pdf, dir.path() + "printed.pdf"}) {
+        const std::string text = test::PdfText(file);
+        for (const char* field : {"Identification report", "Bottle 7", "A. Smith", "Cracked cap.", "Result: Match",
+                                  "Match: polystyrene", "TL100, serial 21087342", "532.0 nm", "3000 ms",
+                                  "not checked", "cyclohexane", "(2 entries)"})
+            EXPECT_NE(text.find(field), std::string::npos) << field << "\n" << text;
+        EXPECT_EQ(test::PdfPages(file), 1);
+    }
+    // The page as the README shows it.
+    const IdentificationReport report = identify().currentReport();
+    const QSizeF page = ReportPageSize(ReportPaper::A4);
+    QImage image((page * 1.5).toSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.scale(1.5, 1.5);
+        PaintReport(painter, page, report);
+    }
+    EXPECT_TRUE(image.save(VELTRANE_SCREENSHOT_DIR "/report.png"));
 
     // The next capture takes the overlay and the hits away.
     capture(SimSample::Cyclohexane);

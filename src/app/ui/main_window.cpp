@@ -474,6 +474,8 @@ void TForm_main::readSettings() {
     if (m_identify) {
         m_identify->setHotkey(ReadIdentifyHotkey(ini));
         m_identify->setPanelWidth(ReadIdentifyPanelWidth(ini));
+        m_identify->setReportFolder(ReadReportFolder(ini));
+        m_identify->setLetterPaper(ReadReportLetter(ini));
     }
 }
 
@@ -486,6 +488,8 @@ bool TForm_main::writeSettings() {
     if (m_identify) {
         extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
         if (m_identify->panelWidth() > 0) extra.push_back(IdentifyPanelWidthEntry(m_identify->panelWidth()));
+        if (!m_identify->reportFolder().empty()) extra.push_back(ReportFolderEntry(m_identify->reportFolder()));
+        extra.push_back(ReportPaperEntry(m_identify->letterPaper()));
     }
     return WriteSettings(ini, boxes, state().hotkey, extra);
 }

@@ -3,22 +3,32 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPageSize>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <chrono>
 #include <cmath>
+#include <ctime>
+#include <filesystem>
 
+#include "axis_check/axis_check_log.h"
 #include "identify/hit_table.h"
 #include "identify/identify_settings.h"
 #include "identify/verdict.h"
@@ -26,6 +36,7 @@
 #include "measure/raw_spectrum_file.h"
 #include "measure/saturation.h"
 #include "platform/file_io.h"
+#include "report/ui/report_page.h"
 
 namespace veltrane {
 
@@ -180,6 +191,28 @@ IdentifyController::IdentifyController(WindowHost& main, MeasurementSession& ses
     m_skipped = new QLabel(m_panel);
     m_skipped->setObjectName("Label_identify_skipped");
     layout->addWidget(m_skipped);
+    // A record of the result: the page as a PDF, or on paper.
+    auto* records = new QHBoxLayout;
+    m_report = new QToolButton(m_panel);
+    m_report->setObjectName("Button_identify_report");
+    m_report->setText("Report…");
+    m_report->setToolTip("Write a one-page PDF report of this result");
+    m_print = new QToolButton(m_panel);
+    m_print->setObjectName("Button_identify_print");
+    m_print->setText("Print…");
+    m_print->setToolTip("Print the report of this result");
+    m_paper = new QComboBox(m_panel);
+    m_paper->setObjectName("ComboBox_report_paper");
+    m_paper->addItems({"A4", "Letter"});
+    m_paper->setToolTip("The paper the report is laid out for");
+    for (QWidget* w : {static_cast<QWidget*>(m_report), static_cast<QWidget*>(m_print), static_cast<QWidget*>(m_paper)})
+        records->addWidget(w);
+    records->addStretch(1);
+    layout->addLayout(records);
+    m_report->setEnabled(false);
+    m_print->setEnabled(false);
+    connect(m_report, &QToolButton::clicked, this, &IdentifyController::Button_identify_reportClick);
+    connect(m_print, &QToolButton::clicked, this, &IdentifyController::Button_identify_printClick);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &IdentifyController::StringGrid_identifySelect);
     m_splitter = main.mainWindow()->findChild<QSplitter*>("Splitter2");
     if (m_splitter) {
@@ -383,6 +416,7 @@ void IdentifyController::showResult() {
         // score is the best one's less the margin.
         std::string best = v.best ? library.info[m_hits[*v.best].entry].name : std::string();
         m_verdict->setText(QString::fromStdString(VerdictText(v, best, search->runnerUpName, v.hqi - v.margin)));
+        m_verdictNames = {v, best, search->runnerUpName, v.hqi - v.margin};
         m_verdict->setStyleSheet(QString("color: %1").arg(VerdictColour(v.verdict).name()));
     }
     m_table->setRowCount(static_cast<int>(m_hits.size()));
@@ -406,6 +440,8 @@ void IdentifyController::showResult() {
         reasons << QString::fromStdString(library.info[e].path + ": too few points in common");
     m_skipped->setText(skipped ? QString("%1 files not searched").arg(skipped) : QString());
     m_skipped->setToolTip(reasons.join('\n'));
+    m_report->setEnabled(!m_hits.empty());
+    m_print->setEnabled(!m_hits.empty());
     m_button->setEnabled(spectrumShown());
 }
 
@@ -529,6 +565,9 @@ void IdentifyController::clearOverlay() {
 
 void IdentifyController::clearResult() {
     m_hits.clear();
+    m_verdictNames = {};
+    m_report->setEnabled(false);
+    m_print->setEnabled(false);
     m_mixture.reset();
     m_mixtureButton->setVisible(false);
     m_table->setRowCount(0);
@@ -601,6 +640,95 @@ bool IdentifyController::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool IdentifyController::letterPaper() const {
+    return m_paper->currentIndex() == 1;
+}
+
+void IdentifyController::setLetterPaper(bool letter) {
+    m_paper->setCurrentIndex(letter ? 1 : 0);
+}
+
+IdentificationReport IdentifyController::currentReport() const {
+    ReportMeasurement m;
+    m.sample = m_session.sample;
+    m.brand = m_device.brandVariant;
+    if (m_session.spectrum.haveMeasured) {
+        if (m_session.capturedAt) m.measured = ReportTimeText(m_session.capturedAt);
+        m.instrument = m_device.modelName;
+        if (m_device.deviceSerial) m.serial = std::to_string(m_device.deviceSerial);
+        if (m_device.laserWavelength > 0.0f) m.laserNm = m_device.laserWavelength;
+        m.integrationMs = m_session.measureParams.exposureMs;
+        m.averages = m_session.measureParams.averageCount;
+        m.saturatedPixels = SaturatedPixelCount(m_session.spectrum, m_device.pixelCount);
+    } else {
+        // An opened raw file tells its date, model and laser; nothing of how
+        // it was measured.
+        const RawFileRecord& raw = m_session.rawFile;
+        m.measured = raw.header.dateText();
+        m.instrument = LibraryModelName(raw.header.modelCode(), m_device.brandVariant);
+        if (raw.laserWavelength > 0.0f) m.laserNm = raw.laserWavelength;
+        m.source = raw.header.name();
+        m.saturatedPixels = SaturatedPixelCount(raw);
+    }
+    if (const auto* smooth = m_main.mainWindow()->findChild<QLineEdit*>("Edit_smooth")) {
+        bool ok = false;
+        const int level = smooth->text().toInt(&ok);
+        if (ok) m.smoothing = level;
+    }
+    if (!m.serial.empty()) {
+        const std::string& settings = m_main.paths().settingsFile;
+        m.axisCheck =
+            AxisCheckSummary(AxisCheckLog(settings).last(m.serial), AxisCorrectionStore(settings).find(m.serial));
+    }
+    static const IndexedLibrary kNoLibrary;
+    const IndexedLibrary& library = m_library ? *m_library : kNoLibrary;
+    return AssembleReport(m, m_unknown, library, m_hits, m_verdictNames,
+                          {m_main.paths().pcLibraryFolder(), m_main.paths().deviceLibraryFolder()},
+                          std::time(nullptr));
+}
+
+void IdentifyController::Button_identify_reportClick() {
+    if (m_hits.empty()) return;
+    std::string name = m_session.sample.sampleName.empty() ? "report" : m_session.sample.sampleName;
+    for (char& c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    const std::string suggested =
+        m_reportFolder.empty() ? name + ".pdf" : (std::filesystem::path(m_reportFolder) / (name + ".pdf")).string();
+    std::optional<std::string> path = m_main.dialogs().saveFile("PDF report(*.pdf)|*.pdf", suggested);
+    if (!path) return;
+    const std::string pdf = ReportPdf(currentReport(), letterPaper() ? ReportPaper::Letter : ReportPaper::A4);
+    if (pdf.empty() || !WriteFileAtomically(*path, pdf)) {
+        m_main.dialogs().message(kSaveFailed, kMessageCaption, MessageIcon::Error);
+        return;
+    }
+    m_reportFolder = std::filesystem::path(*path).parent_path().string();
+    m_main.showNotice(QString::fromStdString("Saved " + *path));
+    if (m_main.dialogs().message("Saved " + *path + ". Open it now?", "Report", MessageIcon::None,
+                                 MessageButtons::OkCancel) == DialogAnswer::Ok)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*path)));
+}
+
+bool IdentifyController::printTo(QPrinter& printer) const {
+    printer.setPageSize(QPageSize(letterPaper() ? QPageSize::Letter : QPageSize::A4));
+    printer.setFullPage(true);
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    // The page is laid out in points; the printer counts its own dots.
+    const QSizeF page = ReportPageSize(letterPaper() ? ReportPaper::Letter : ReportPaper::A4);
+    const double scale = printer.pageRect(QPrinter::DevicePixel).width() / page.width();
+    painter.scale(scale, scale);
+    PaintReport(painter, page, currentReport());
+    return painter.end();
+}
+
+void IdentifyController::Button_identify_printClick() {
+    if (m_hits.empty()) return;
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, m_main.mainWindow());
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!printTo(printer)) m_main.dialogs().message("The report could not be printed.", kMessageCaption, MessageIcon::Error);
 }
 
 } // namespace veltrane

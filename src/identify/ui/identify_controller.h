@@ -14,10 +14,13 @@
 #include "identify/library_index.h"
 #include "identify/mixture.h"
 #include "measure/measurement_session.h"
+#include "report/identification_report.h"
 #include "shared/chart_model.h"
 #include "shared/ui/window_host.h"
 
+class QComboBox;
 class QLabel;
+class QPrinter;
 class QSplitter;
 class QTableWidget;
 class QTimer;
@@ -48,6 +51,8 @@ public:
     QToolButton* mixtureButton() const { return m_mixtureButton; }
     QLabel* saturationLabel() const { return m_saturated; }
     QToolButton* closeButton() const { return m_close; }
+    QToolButton* reportButton() const { return m_report; }
+    QToolButton* printButton() const { return m_print; }
 
     void SpeedButton_identifyClick();
     void StringGrid_identifySelect();
@@ -63,6 +68,20 @@ public:
     // CSV file the user names.
     void copyHits();
     void exportHits();
+    // Report… writes the shown result as a one-page PDF where the user
+    // says and offers to open it; Print… sends the same page to a printer.
+    void Button_identify_reportClick();
+    void Button_identify_printClick();
+    // The page of the shown result.
+    IdentificationReport currentReport() const;
+    // Draws the page onto the printer as Print… does once the user chose it.
+    bool printTo(QPrinter& printer) const;
+
+    // Kept in the settings file: where the last report went, the paper.
+    const std::string& reportFolder() const { return m_reportFolder; }
+    void setReportFolder(const std::string& folder) { m_reportFolder = folder; }
+    bool letterPaper() const;
+    void setLetterPaper(bool letter);
 
     // The panel's width as the user last dragged it (0: never), kept in the
     // settings file.
@@ -92,7 +111,12 @@ private:
     QTimer* m_timer = nullptr;
     QToolButton* m_close = nullptr;
     QSplitter* m_splitter = nullptr;
+    QToolButton* m_report = nullptr;
+    QToolButton* m_print = nullptr;
+    QComboBox* m_paper = nullptr;
     int m_panelWidth = 0;
+    std::string m_reportFolder;
+    NamedVerdict m_verdictNames; // of the last result, decided on the whole ranking
 
     std::thread m_worker;
     std::atomic<bool> m_workerDone{false};

@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+#include <ctime>
 #include <vector>
 
 #include "measure/raw_spectrum_file.h"
@@ -316,6 +317,7 @@ void MeasureController::finishMeasurement() {
     }
     showSaturation(status == 1 ? SaturatedPixelCount(m_session.spectrum, m_device.pixelCount) : 0);
     if (status == 1) {
+        m_session.capturedAt = std::time(nullptr);
         m_main.showFileName({});
         m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
     }
