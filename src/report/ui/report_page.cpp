@@ -97,7 +97,7 @@ public:
         QFontMetricsF mb(bold);
         // One column for the values down the page; a longer label pushes
         // only its own value.
-        double labelWidth = 112.0;
+        double labelWidth = 124.0;
         for (const auto& row : rows)
             labelWidth = std::max(labelWidth, mb.horizontalAdvance(row.first + ":") + 8.0);
         for (const auto& [label, value] : rows) {
@@ -171,7 +171,9 @@ public:
             {&r.sampleCurve, QColor(0x1F, 0x4E, 0xC8)}, {&r.hitCurve, QColor(0xD0, 0x30, 0x20)}};
         m_p.save();
         m_p.setClipRect(plot);
-        for (const auto& [curve, colour] : curves) {
+        // The hit first, so the sample it is judged against stays visible
+        // where the two agree.
+        for (const auto& [curve, colour] : {curves[1], curves[0]}) {
             if (curve->empty()) continue;
             QPainterPath path(at(curve->front().x, curve->front().y));
             for (const ChartPoint& pt : *curve)
