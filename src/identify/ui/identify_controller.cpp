@@ -457,36 +457,16 @@ void IdentifyController::StringGrid_identifySelect() {
     for (const ChartPoint& p : chart.seriesPoints(m_main.measuredSeries()))
         height = std::max(height, p.y);
     if (!(height > 0.0)) height = 1.0;
-    const SearchRange range;
-    auto curve = [&](std::int32_t start, const float* values, std::size_t count) {
-        std::vector<ChartPoint> points;
-        double top = 0.0;
-        // Spectra are held in comparison form (square roots); the overlay
-        // shows intensities, as the chart does.
-        for (std::size_t k = 0; k < count; ++k)
-            if (start + static_cast<std::int32_t>(k) >= range.low && start + static_cast<std::int32_t>(k) <= range.high)
-                top = std::max(top, static_cast<double>(values[k]) * values[k]);
-        double scale = top > 0.0 ? height / top : height;
-        for (std::size_t k = 0; k < count; ++k) {
-            std::int32_t x = start + static_cast<std::int32_t>(k);
-            if (x >= std::max(range.low, m_unknown.grid.start) && x < std::min(range.high + 1, m_unknown.grid.end()))
-                points.push_back({static_cast<double>(x), static_cast<double>(values[k]) * values[k] * scale});
-        }
-        return points;
-    };
     const RankedHit& hit = m_hits[static_cast<std::size_t>(row)];
     const IndexedLibrary& library = *m_library;
-    // Only the compact forms stay in memory; the hit's spectrum is read back.
-    std::vector<std::vector<float>> full;
-    library.prepared.fullValues({hit.entry}, full);
-    if (full.empty() || full[0].empty()) return;
+    std::optional<HitOverlay> overlay = OverlayOf(m_unknown, library, hit.entry, height);
+    if (!overlay) return;
     m_overlayUnknown = chart.createLineSeries();
     chart.setSeriesTitle(m_overlayUnknown, "Sample, baseline removed");
-    chart.addPoints(m_overlayUnknown,
-                    curve(m_unknown.grid.start, m_unknown.grid.values.data(), m_unknown.grid.values.size()));
+    chart.addPoints(m_overlayUnknown, overlay->sample);
     m_overlayHit = chart.createLineSeries();
     chart.setSeriesTitle(m_overlayHit, library.info[hit.entry].name);
-    chart.addPoints(m_overlayHit, curve(library.prepared.start(hit.entry), full[0].data(), full[0].size()));
+    chart.addPoints(m_overlayHit, overlay->hit);
     chart.setLegendVisible(true);
     chart.redrawNow();
 }
