@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/input.h"
 #include "cli/output.h"
+#include "device/axis_correction.h"
 #include "identify/library_index.h"
 #include "identify/mixture.h"
 #include "identify/verdict.h"
@@ -89,9 +90,10 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
     ShiftSpectrum spectrum;
     if (!LoadShiftSpectrum(v.input, v.read, spectrum, io)) return kExitFailure;
     // A known error of the instrument's axis, found by checking it against
-    // a reference material.
+    // a reference material: corrected as the window corrects its axis.
+    const AxisCorrection correction{AxisCorrectionKind::Offset, v.axisOffset};
     for (double& shift : spectrum.shift)
-        shift += v.axisOffset;
+        shift = CorrectedShift(correction, shift);
     UnknownSpectrum unknown = PrepareUnknown(spectrum.shift, spectrum.intensity);
     if (unknown.grid.values.empty()) {
         io.err << kNoUsableSignal << "\n";
