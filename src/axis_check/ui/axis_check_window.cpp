@@ -100,7 +100,7 @@ TForm_axis_check::TForm_axis_check(WindowHost& main, MeasurementSession& session
       m_corrections(corrections), m_standards(BuiltInStandards()) {
     setObjectName("TForm_axis_check");
     setWindowTitle("Check Raman Axis");
-    setFixedSize(560, 560);
+    setFixedSize(620, 560);
     auto* layout = new QVBoxLayout(this);
 
     auto* settings = new QGridLayout;
@@ -141,14 +141,15 @@ TForm_axis_check::TForm_axis_check(WindowHost& main, MeasurementSession& session
 
     m_bands = new QTableWidget(0, 4, this);
     m_bands->setObjectName("StringGrid_axis_bands");
-    m_bands->setHorizontalHeaderLabels({"Reference" + kPerCm, "Found" + kPerCm, "Deviation" + kPerCm, "Note"});
+    m_bands->setHorizontalHeaderLabels(
+        {"Reference (cm\u207B\u00B9)", "Found (cm\u207B\u00B9)", "Deviation (cm\u207B\u00B9)", "Note"});
     m_bands->verticalHeader()->setVisible(false);
     m_bands->verticalHeader()->setDefaultSectionSize(22);
     m_bands->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_bands->setSelectionMode(QAbstractItemView::NoSelection);
     m_bands->horizontalHeader()->setStretchLastSection(true);
     for (int c = 0; c < 3; ++c)
-        m_bands->setColumnWidth(c, 130);
+        m_bands->setColumnWidth(c, 140);
     layout->addWidget(m_bands, 1);
 
     m_result = new QLabel(this);
@@ -190,6 +191,7 @@ TForm_axis_check::TForm_axis_check(WindowHost& main, MeasurementSession& session
 
 void TForm_axis_check::open() {
     m_main.PlaceDialog(this, m_main.mainWindow());
+    m_capture->setFocus();
 }
 
 void TForm_axis_check::closeEvent(QCloseEvent* event) {
