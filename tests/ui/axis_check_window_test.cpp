@@ -45,7 +45,8 @@ protected:
     QStringList deviceLines() {
         QStringList lines;
         if (QTreeWidgetItem* root = main().deviceTree()->topLevelItem(0))
-            for (int i = 0; i < root->childCount(); ++i) lines << root->child(i)->text(0);
+            for (int i = 0; i < root->childCount(); ++i)
+                lines << root->child(i)->text(0);
         return lines;
     }
     std::string saveRaw(const std::string& folder) {
@@ -73,7 +74,8 @@ TEST_F(AxisCheckWindow, ADriftedAxisFailsIsCorrectedForTheInstrumentAndTheCorrec
     ASSERT_TRUE(drifted.enoughBands) << drifted.found;
     EXPECT_FALSE(drifted.pass);
     EXPECT_NEAR(drifted.offset, 4.0, 0.5);
-    EXPECT_TRUE(window().resultLabel()->text().startsWith("Fail: offset +")) << window().resultLabel()->text().toStdString();
+    EXPECT_TRUE(window().resultLabel()->text().startsWith("Fail: offset +"))
+        << window().resultLabel()->text().toStdString();
     EXPECT_TRUE(window().resultLabel()->styleSheet().contains("#dc0000"));
     QTableWidget* bands = window().bandTable();
     ASSERT_EQ(bands->rowCount(), 11); // polystyrene's bands, skipped ones with their reason

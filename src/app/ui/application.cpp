@@ -49,8 +49,8 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main->attachCoordinate(m_coordinate.get());
     m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo, m_state->markers);
     m_markInfo->attachRename(m_markRename.get());
-    m_axisCheck = std::make_unique<TForm_axis_check>(*m_main, m_state->measurement, m_state->device,
-                                                     m_main->measure(), m_main->axisCorrection());
+    m_axisCheck = std::make_unique<TForm_axis_check>(*m_main, m_state->measurement, m_state->device, m_main->measure(),
+                                                     m_main->axisCorrection());
     m_setup->attachAxisCheck(m_axisCheck.get());
 }
 

@@ -283,9 +283,9 @@ void TForm_axis_check::checkShownSpectrum() {
     m_checkedOn.clear();
     if (m_check->enoughBands) {
         const bool corrected = spectrum.uncorrected != spectrum.shift;
-        AxisCheck own = corrected ? CheckAxis(spectrum.uncorrected, spectrum.intensity, standard, settings,
-                                              spectrum.saturation)
-                                  : *m_check;
+        AxisCheck own =
+            corrected ? CheckAxis(spectrum.uncorrected, spectrum.intensity, standard, settings, spectrum.saturation)
+                      : *m_check;
         m_fitted = FitAxisCorrection(own, spectrum.laserNm);
         if (corrected && m_corrections.inForce())
             m_checkedOn = "Checked on the corrected axis (" +
@@ -332,9 +332,8 @@ void TForm_axis_check::showCheck() {
 void TForm_axis_check::Button_axis_applyClick() {
     if (!m_fitted || !m_check) return;
     const LocalDateTime now = CurrentLocalDateTime();
-    const StoredAxisCorrection stored{*m_fitted, QString::asprintf("%04d-%02d-%02d", now.year, now.month, now.day)
-                                                     .toStdString(),
-                                      m_check->standard};
+    const StoredAxisCorrection stored{
+        *m_fitted, QString::asprintf("%04d-%02d-%02d", now.year, now.month, now.day).toStdString(), m_check->standard};
     if (!m_corrections.apply(stored)) return;
     m_apply->setEnabled(false);
     m_fitted.reset();

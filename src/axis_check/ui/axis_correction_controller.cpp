@@ -52,8 +52,8 @@ void AxisCorrectionController::showInDeviceInfo() {
     if (shown) {
         auto* item = new QTreeWidgetItem(root, {QString::fromStdString(AxisCorrectionText(*m_inForce))});
         item->setData(0, Qt::UserRole, kTreeTag);
-        item->setToolTip(0, QString("%1, checked with %2")
-                                .arg(item->text(0), QString::fromStdString(m_inForce->standard)));
+        item->setToolTip(
+            0, QString("%1, checked with %2").arg(item->text(0), QString::fromStdString(m_inForce->standard)));
     }
     m_remove->setVisible(shown);
 }
