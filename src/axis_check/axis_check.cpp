@@ -253,14 +253,6 @@ AxisCheck CheckAxis(std::span<const double> shift, std::span<const double> inten
     return check;
 }
 
-double CorrectedShift(const AxisCorrection& c, double shift) {
-    if (c.kind == AxisCorrectionKind::Offset) return shift + c.offset;
-    // Back to the pixel's wavelength, corrected there, and to a shift again.
-    const double laser = 1e7 / c.laserNm;
-    const double wavelength = 1e7 / (laser - shift);
-    return laser - 1e7 / (wavelength - c.wavelengthNm);
-}
-
 std::optional<AxisCorrection> FitAxisCorrection(const AxisCheck& check, double laserNm) {
     std::vector<const BandCheck*> found;
     for (const BandCheck& b : check.bands)

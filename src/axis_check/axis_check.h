@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "axis_check/reference_standards.h"
+#include "device/axis_correction.h"
 
 namespace veltrane {
 
@@ -61,30 +62,8 @@ BandOutcome LocateBand(std::span<const double> shift, std::span<const double> in
 // which neither a smooth background nor a band a few pixels wide moves much.
 double NoiseLevel(std::span<const double> intensity);
 
-// A correction of the Raman-shift axis fitted to a check. An error of the
-// laser wavelength moves every Raman shift by the same amount (an offset);
-// an error of the spectrograph's wavelength axis moves them by amounts that
-// change along the spectrum. The kind that explains the deviations better
-// is chosen (the wavelength axis only when the bands span 1000 cm-1 or more
-// and it leaves clearly less behind).
-enum class AxisCorrectionKind : std::uint8_t { Offset, WavelengthAxis };
-
-struct AxisCorrection {
-    AxisCorrectionKind kind = AxisCorrectionKind::Offset;
-    double offset = 0.0;       // cm-1 added to every shift (Offset)
-    double wavelengthNm = 0.0; // nm taken from every pixel's wavelength (WavelengthAxis)
-    double laserNm = 0.0;      // the laser wavelength the shifts were computed with
-    double residualRms = 0.0;  // what the correction leaves of the deviations, cm-1
-};
-
+// The correction of the axis that best explains the check's deviations
+// (see AxisCorrection for the two kinds).
 std::optional<AxisCorrection> FitAxisCorrection(const AxisCheck& check, double laserNm);
-
-// A Raman shift as the corrected axis gives it.
-double CorrectedShift(const AxisCorrection& correction, double shift);
-
-// How much the correction moves a shift there, cm-1 (for "Axis corrected by ...").
-inline double CorrectionAt(const AxisCorrection& correction, double shift) {
-    return CorrectedShift(correction, shift) - shift;
-}
 
 } // namespace veltrane

@@ -76,6 +76,10 @@ bool AxisCorrectionStore::remove(const std::string& serial) {
     return IniFile(m_path).writeString(serial, "Kind", kRemoved);
 }
 
+std::string InstrumentKey(const DeviceInfo& device) {
+    return device.deviceSerial != 0 ? std::to_string(device.deviceSerial) : std::string();
+}
+
 std::string AxisCorrectionText(const StoredAxisCorrection& stored) {
     const double move = CorrectionAt(stored.correction, 1000.0);
     char text[96];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "axis_check/axis_check.h"
+#include "device/device_info.h"
 
 namespace veltrane {
 
@@ -33,6 +34,11 @@ public:
 private:
     std::string m_path;
 };
+
+// The instrument's name in the store: its device serial number, as the
+// device information shows it; empty for an instrument that reports none,
+// which can then keep no correction.
+std::string InstrumentKey(const DeviceInfo& device);
 
 // "Axis corrected by −2.4 cm⁻¹ on 2026-12-09" (the move at 1000 cm⁻¹ for a
 // correction of the wavelength axis, which moves each shift differently).

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "device/axis_correction.h"
 #include "identify/verdict.h"
 #include "platform/paths.h"
 
@@ -32,9 +33,10 @@ SearchOutcome SearchLibraries(const LibrarySearchRequest& request, LibrarySearch
 
     if (!LoadShiftSpectrum(request.input, request.read, out.spectrum, io)) return SearchOutcome::Failed;
     // A known error of the instrument's axis, found by checking it against
-    // a reference material.
+    // a reference material: corrected as the window corrects its axis.
+    const AxisCorrection correction{AxisCorrectionKind::Offset, request.axisOffset};
     for (double& shift : out.spectrum.shift)
-        shift += request.axisOffset;
+        shift = CorrectedShift(correction, shift);
     out.unknown = PrepareUnknown(out.spectrum.shift, out.spectrum.intensity);
     if (out.unknown.grid.values.empty()) {
         io.err << kNoUsableSignal << "\n";

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "device/axis_correction.h"
 #include "shared/program_constants.h"
 
 namespace veltrane {
@@ -49,6 +51,11 @@ struct DeviceInfo {
     bool waveCalValid = false;
     std::uint16_t displayLow = 0;
     std::uint16_t displayHigh = 0;
+    // The correction of the Raman-shift axis this PC keeps for the
+    // instrument; the window sets it once the instrument is identified.
+    // The axis drawn, exported and identified with carries it; raw files,
+    // written from the calibration, do not.
+    std::optional<AxisCorrection> axisCorrection;
     // A present device that was refused (unusable sensor geometry) and the
     // user told so; cleared when no device is found, so a replug tells again.
     bool deviceRefusalShown = false;

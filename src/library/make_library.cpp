@@ -51,8 +51,15 @@ void FromMeasurement(const MeasurementSession& session, const DeviceInfo& device
         double lambda = static_cast<double>(c[0]) + static_cast<double>(c[1]) * x + static_cast<double>(c[2]) * x * x +
                         static_cast<double>(c[3]) * x * x * x + static_cast<double>(c[4]) * x * x * x * x;
         float stored = static_cast<float>(lambda);
-        out.axis[i] =
-            ramanShift ? static_cast<float>(static_cast<double>(kL) - 1e7 / static_cast<double>(stored)) : stored;
+        if (!ramanShift) {
+            out.axis[i] = stored;
+            continue;
+        }
+        // With the instrument's axis correction, as the chart draws it: a
+        // library made now must match this instrument's corrected captures.
+        double shift = static_cast<double>(kL) - 1e7 / static_cast<double>(stored);
+        if (device.axisCorrection) shift = CorrectedShift(*device.axisCorrection, shift);
+        out.axis[i] = static_cast<float>(shift);
     }
     for (std::size_t i = 0; i < kPcLibraryPoints; ++i) {
         float value = session.spectrum.signal[i] - session.spectrum.dark[i];

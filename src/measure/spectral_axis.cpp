@@ -63,8 +63,11 @@ void ComputeSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device, floa
     }
 
     if (device.waveCalValid) {
-        for (int i = 0; i < count; ++i)
-            s.axis[i] = static_cast<float>(static_cast<double>(kL) - 1e7 / static_cast<double>(s.axis[i]));
+        for (int i = 0; i < count; ++i) {
+            double shift = static_cast<double>(kL) - 1e7 / static_cast<double>(s.axis[i]);
+            if (device.axisCorrection) shift = CorrectedShift(*device.axisCorrection, shift);
+            s.axis[i] = static_cast<float>(shift);
+        }
     }
 }
 

@@ -16,7 +16,8 @@ double SmallSensorPolynomial(int pixel);
 
 // Fills the X values of the spectrum store for the current device and
 // recomputes the drawn pixel window: Raman shifts in cm-1 with a valid
-// calibration, pixel numbers (large sensors) or nm (256-pixel class) without.
+// calibration (corrected by the device's axis correction, when it has one),
+// pixel numbers (large sensors) or nm (256-pixel class) without.
 // Touches no chart.
 void ComputeSpectralAxis(SpectrumStore& spectrum, const DeviceInfo& device, float laserWavelength);
 

@@ -8,6 +8,7 @@
 #include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
@@ -17,6 +18,7 @@
 #include <filesystem>
 
 #include "library/library_file_bytes.h"
+#include "axis_check/ui/axis_check_window.h"
 #include "identify/ui/identify_controller.h"
 #include "library/ui/library_controller.h"
 #include "markers/ui/marker_windows.h"
@@ -247,6 +249,25 @@ TEST_F(Screenshots, MarkerTableShowsEachMarkersColour) {
         const std::uint32_t shown = shot.pixel(centre) & 0xFFFFFFu;
         EXPECT_EQ(shown, main().spectrumChart().seriesColour(main().spectrumChart().seriesByIndex(i))) << i;
     }
+}
+
+// The axis check of an instrument whose axis reads 4 cm-1 high: the bands'
+// deviations, the failed result in red and the correction it offers.
+TEST_F(Screenshots, AxisCheckOfADriftedInstrument) {
+    attach();
+    instrument->setAxisError(4.0);
+    start();
+    tick();
+    TForm_axis_check& check = app->axisCheckWindow();
+    check.open();
+    check.findChild<QPushButton*>("Button_axis_capture")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return check.lastCheck().has_value(); }, 20000));
+    settle();
+    EXPECT_TRUE(check.grab().save(shotPath("axis_check.png")));
+    EXPECT_TRUE(check.resultLabel()->text().startsWith("Fail: ")) << check.resultLabel()->text().toStdString();
+    EXPECT_TRUE(check.detailLabel()->text().contains("Correction: offset \u2212"))
+        << check.detailLabel()->text().toStdString();
+    EXPECT_TRUE(check.applyButton()->isEnabled());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "axis_check/ui/axis_check_window.h"
 #include "library/ui/make_library_window.h"
 #include "library/ui/rename_window.h"
 #include "markers/ui/marker_windows.h"
@@ -48,6 +49,9 @@ VeltraneApplication::VeltraneApplication(UsbBridge& bridge, Clock& clock, UserDi
     m_main->attachCoordinate(m_coordinate.get());
     m_markRename = std::make_unique<TForm_mark_rename>(*m_main, *m_markInfo, m_state->markers);
     m_markInfo->attachRename(m_markRename.get());
+    m_axisCheck = std::make_unique<TForm_axis_check>(*m_main, m_state->measurement, m_state->device, m_main->measure(),
+                                                     m_main->axisCorrection());
+    m_setup->attachAxisCheck(m_axisCheck.get());
 }
 
 void VeltraneApplication::closeOnSignal(std::ostream& report) {
@@ -57,6 +61,7 @@ void VeltraneApplication::closeOnSignal(std::ostream& report) {
 
 VeltraneApplication::~VeltraneApplication() {
     // Secondary windows refer to the main window; they go first.
+    m_axisCheck.reset();
     m_markInfo->attachRename(nullptr);
     m_markRename.reset();
     m_main->attachCoordinate(nullptr);

@@ -19,6 +19,7 @@ class TForm_make_lib;
 class TForm_rename;
 class TForm_mark_info;
 class TForm_mark_rename;
+class TForm_axis_check;
 class LibraryMaintenance;
 
 // The dialogs the windows use. Normally every call goes to the real dialogs;
@@ -61,6 +62,7 @@ public:
     TForm_rename& renameWindow() { return *m_rename; }
     TForm_mark_info& markInfoWindow() { return *m_markInfo; }
     TForm_mark_rename& markRenameWindow() { return *m_markRename; }
+    TForm_axis_check& axisCheckWindow() { return *m_axisCheck; }
 
     // The close that SIGTERM, SIGINT or SIGHUP (a logout, `kill`, Ctrl-C)
     // asks for. It runs the shut-down as the close button does, laser off
@@ -84,6 +86,7 @@ private:
     std::unique_ptr<TForm_mark_info> m_markInfo;
     std::unique_ptr<TForm_coordinate> m_coordinate;
     std::unique_ptr<TForm_mark_rename> m_markRename;
+    std::unique_ptr<TForm_axis_check> m_axisCheck;
 };
 
 } // namespace veltrane

@@ -29,6 +29,7 @@
 #include "app/settings.h"
 #include "app/ui/about_window.h"
 #include "app/ui/setup_window.h"
+#include "axis_check/ui/axis_correction_controller.h"
 #include "identify/identify_settings.h"
 #include "identify/ui/identify_controller.h"
 #include "interchange/ui/interchange_controller.h"
@@ -148,6 +149,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
                        [this](const std::string& path) { return m_interchange->openForeign(path); }});
     m_interchange = new InterchangeController(*this, st.measurement, st.device);
     m_identify = std::make_unique<IdentifyController>(*this, st.measurement, st.device);
+    m_axisCorrection = std::make_unique<AxisCorrectionController>(*this, st.measurement, st.device, *m_measure);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -156,6 +158,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
     m_identify.reset();
+    m_axisCorrection.reset();
     m_measure.reset();
     m_transfer.reset();
 }
@@ -717,7 +720,10 @@ void TForm_main::FormKeyPress(const std::string& upperText) {
 
 void TForm_main::ShowDeviceTree(DeviceConnection connection) {
     m_deviceTree->clear();
-    if (connection != DeviceConnection::NewlyConnected) return;
+    if (connection != DeviceConnection::NewlyConnected) {
+        m_axisCorrection->showInDeviceInfo();
+        return;
+    }
     DeviceTree tree = DeviceTreeLines(state().device);
     auto* root = new QTreeWidgetItem(m_deviceTree, {QString::fromStdString(tree.root)});
     root->setToolTip(0, root->text(0));
@@ -725,6 +731,7 @@ void TForm_main::ShowDeviceTree(DeviceConnection connection) {
         auto* item = new QTreeWidgetItem(root, {QString::fromStdString(line)});
         item->setToolTip(0, item->text(0));
     }
+    m_axisCorrection->showInDeviceInfo();
     m_deviceTree->expandAll();
 }
 
@@ -738,6 +745,8 @@ void TForm_main::Timer_auto_get_deviceTimer() {
     if (r.newlyIdentified) {
         if (m_coordinate) m_coordinate->setXRange(s.device.displayLow, s.device.displayHigh);
         SetUpCharts(0);
+        // The instrument's own correction, before its axis is computed.
+        m_axisCorrection->instrumentIdentified();
         RefreshSpectralAxis(s.measurement.spectrum, s.device);
         m_spectrumChart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(s.measurement, s.device));
         ShowDeviceTree(DeviceConnection::NewlyConnected);

@@ -18,6 +18,7 @@
 
 #include "app/hotkeys.h"
 #include "app/ui/main_window.h"
+#include "axis_check/ui/axis_check_window.h"
 #include "identify/ui/identify_controller.h"
 #include "shared/window_rules.h"
 
@@ -80,8 +81,12 @@ TForm_setup::TForm_setup(TForm_main& main) : QWidget(nullptr, kFixedDialogFlags)
     hotkeyLayout->addWidget(m_grid);
     m_pages->addTab(hotkeyPage, "Hotkey");
     auto* closeRow = new QHBoxLayout;
+    m_checkAxis = new QPushButton("Check Raman Axis…", this);
+    m_checkAxis->setObjectName("Button_check_axis");
+    m_checkAxis->setToolTip("Check the instrument's Raman-shift axis against a reference standard");
     auto* closeButton = new QPushButton("Close", this);
     closeButton->setObjectName("Button_setup_close");
+    closeRow->addWidget(m_checkAxis);
     closeRow->addStretch(1);
     closeRow->addWidget(closeButton);
     layout->addLayout(closeRow);
@@ -132,6 +137,13 @@ void TForm_setup::selectScreenPage() {
     m_sizeInForce->setText("Size now: " + text);
     int index = m_sizes->findText(text);
     if (index >= 0) m_sizes->setCurrentIndex(index);
+}
+
+void TForm_setup::attachAxisCheck(TForm_axis_check* axisCheck) {
+    if (!axisCheck) return;
+    // Setup closes first: the check then waits over the main window alone.
+    connect(m_checkAxis, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_checkAxis, &QPushButton::clicked, axisCheck, &TForm_axis_check::open);
 }
 
 void TForm_setup::Button_screen_setClick() {

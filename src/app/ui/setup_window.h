@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QPushButton;
 class QLabel;
 class QTabWidget;
 class QTableWidget;
@@ -10,6 +11,7 @@ class QTableWidget;
 namespace veltrane {
 
 class TForm_main;
+class TForm_axis_check;
 
 // "Setup": the main window's size on its "Screen" page and the eight hotkeys
 // on its "Hotkey" page.
@@ -20,6 +22,8 @@ public:
     explicit TForm_setup(TForm_main& main);
 
     void selectScreenPage();
+    // Wires the "Check Raman Axis…" button to that window.
+    void attachAxisCheck(TForm_axis_check* axisCheck);
     QTableWidget* hotkeyGrid() const { return m_grid; }
 
     void Button_screen_setClick();
@@ -37,6 +41,7 @@ private:
     QComboBox* m_sizes;
     QLabel* m_sizeInForce;
     QTableWidget* m_grid;
+    QPushButton* m_checkAxis;
 };
 
 } // namespace veltrane

@@ -637,7 +637,7 @@ IdentificationReport IdentifyController::currentReport() const {
     if (m_session.spectrum.haveMeasured) {
         if (m_session.capturedAt) m.measured = ReportTimeText(m_session.capturedAt);
         m.instrument = m_device.modelName;
-        if (m_device.deviceSerial) m.serial = std::to_string(m_device.deviceSerial);
+        m.serial = InstrumentKey(m_device);
         if (m_device.laserWavelength > 0.0f) m.laserNm = m_device.laserWavelength;
         m.integrationMs = m_session.measureParams.exposureMs;
         m.averages = m_session.measureParams.averageCount;

@@ -284,10 +284,12 @@ void MeasureController::MSR_TimerTimer() {
             // Only a run this timer was following leaves its phase behind; a
             // late tick after the result was taken must not wipe its time.
             if (m_timer->isActive()) m_main.statusPanels()->setValueText(QString());
+            const bool following = m_timer->isActive();
             m_timer->stop();
             m_main.progressBar()->setValue(0);
             showCaptureBusy(false);
             m_stop->setEnabled(false);
+            if (following) emit captureEnded(false);
         }
         break;
     }
@@ -323,6 +325,7 @@ void MeasureController::finishMeasurement() {
     }
     m_main.applyAxisRange();
     if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+    emit captureEnded(status == 1);
 }
 
 // Nothing of a stopped capture is shown: the curve, the buffers and the
@@ -341,6 +344,7 @@ void MeasureController::finishStopped() {
     m_stop->setEnabled(false);
     m_main.showNotice(kMeasurementStoppedMessage);
     if (m_session.laserOffFailed.exchange(false, std::memory_order_relaxed)) showError(kLaserOffFailedMessage);
+    emit captureEnded(false);
 }
 
 // Capture stays clickable while a measurement runs, so a second press still
@@ -408,6 +412,12 @@ void MeasureController::Edit_smoothKeyPress(char key) {
 void MeasureController::Edit_smoothExit() {
     // A box left empty keeps the curve; Enter on it says what is wrong.
     if (auto level = SmoothLevel(m_smooth->text())) smoothAndRedraw(std::clamp<int>(*level, 0, kMaxSmoothLevel));
+}
+
+void MeasureController::redraw() {
+    // A box that does not read is drawn unsmoothed; Enter on it says why.
+    auto level = SmoothLevel(m_smooth->text());
+    smoothAndRedraw(level ? std::clamp<int>(*level, 0, kMaxSmoothLevel) : 0);
 }
 
 void MeasureController::smoothAndRedraw(int level) {

@@ -64,6 +64,14 @@ public:
     // Ends a running measurement for good: the worker stops at its next wait,
     // switches the laser off and returns; this waits for it.
     void shutdown();
+    // Draws the shown spectrum again at the smoothing box's level, as after
+    // its axis changed.
+    void redraw();
+
+signals:
+    // A capture has ended and its result was taken: `shown` when it gave a
+    // new spectrum, false when it failed, was stopped or the device was lost.
+    void captureEnded(bool shown);
 
 private:
     WindowHost& m_main;
