@@ -28,6 +28,7 @@
 #include "app/connection_check.h"
 #include "app/settings.h"
 #include "app/ui/about_window.h"
+#include "app/ui/import_spectra_controller.h"
 #include "app/ui/setup_window.h"
 #include "identify/identify_settings.h"
 #include "identify/ui/identify_controller.h"
@@ -148,6 +149,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
                        [this](const std::string& path) { return m_interchange->openForeign(path); }});
     m_interchange = new InterchangeController(*this, st.measurement, st.device);
     m_identify = std::make_unique<IdentifyController>(*this, st.measurement, st.device);
+    m_import = std::make_unique<ImportSpectraController>(*this, st.library, *m_library);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -155,6 +157,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
+    m_import.reset();
     m_identify.reset();
     m_measure.reset();
     m_transfer.reset();
@@ -594,6 +597,7 @@ void TForm_main::showModeButtons(ActiveMode mode) {
         b->setVisible(mode == ActiveMode::Linker);
     if (m_identify) m_identify->showInMode(mode);
     if (m_measure) m_measure->showInMode(mode);
+    if (m_import) m_import->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -801,6 +805,8 @@ void TForm_main::closeEvent(QCloseEvent* event) {
         // A transfer ends at its next step, leaving the instrument's store as
         // it was rather than half written.
         m_transfer->shutdown();
+        // An import ends after its current file, its entries flushed.
+        m_import->shutdown();
         m_library->EmptyDeviceFolder();
         // The file keeps its earlier contents then; the user should know that
         // this run's settings are not in it.

@@ -43,6 +43,7 @@ class LibraryController;
 class TransferController;
 class InterchangeController;
 class IdentifyController;
+class ImportSpectraController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -118,6 +119,7 @@ public:
     TransferController& transfer() { return *m_transfer; }
     InterchangeController& interchange() { return *m_interchange; }
     IdentifyController& identify() { return *m_identify; }
+    ImportSpectraController& importSpectra() { return *m_import; }
     bool keyPreview() const override { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -184,6 +186,7 @@ private:
     std::unique_ptr<TransferController> m_transfer;
     InterchangeController* m_interchange = nullptr; // a Qt child of the window
     std::unique_ptr<IdentifyController> m_identify;
+    std::unique_ptr<ImportSpectraController> m_import;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;

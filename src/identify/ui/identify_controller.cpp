@@ -233,6 +233,11 @@ std::uint64_t IdentifyController::spectrumStamp() const {
     mix(m_session.spectrum.signal.data(), sizeof(float) * m_device.pixelCount);
     mix(m_session.spectrum.dark.data(), sizeof(float) * m_device.pixelCount);
     mix(m_session.spectrum.axis.data(), sizeof(float) * m_device.pixelCount);
+    // An opened spectrum of more points is in the arrays resampled; its own
+    // length tells two such files apart as well, without hashing megabytes
+    // at every tick.
+    const std::size_t opened = ShowsForeignSpectrum(m_session.spectrum) ? m_session.spectrum.foreignAxis.size() : 0;
+    mix(&opened, sizeof opened);
     return h;
 }
 
