@@ -191,6 +191,14 @@ TEST_F(InterchangeWindow, ColumnsAreAskedOnceForFilesOfTheSameHeader) {
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(drawn()[5].y, 1005.0);
     EXPECT_EQ(state().measurement.rawFile.header.name(), "b.csv");
+
+    // A kept choice that a file refuses is forgotten: the next one asks.
+    answer = std::pair<std::size_t, std::size_t>(0, 2);
+    open(write("d.csv", ThreeColumns("Raman Shift;Raw data #1;Raw data #2") + "600;1;none\n"));
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(dialogs.texts(), std::vector<std::string>{"Line 32 is not a row of numbers."});
+    open(same);
+    EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(InterchangeWindow, LongSpectrumIsShownWholeAndOnlyItsLibraryEntryIsResampled) {

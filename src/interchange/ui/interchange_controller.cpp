@@ -148,9 +148,13 @@ bool InterchangeController::IsForeignSpectrum(const std::string& path) {
     return format == InterchangeFormat::Csv || format == InterchangeFormat::Jcamp || format == InterchangeFormat::Spc;
 }
 
-std::optional<ColumnChoice> InterchangeController::chooseColumns(const ReadOutcome& guess, const std::string& path) {
+std::optional<ColumnChoice> InterchangeController::chooseColumns(const ReadOutcome& guess, const std::string& path,
+                                                                 bool& kept) {
     IniFile settings(m_main.paths().settingsFile);
-    if (std::optional<ColumnChoice> kept = RememberedColumns(settings, guess)) return kept;
+    if (std::optional<ColumnChoice> remembered = RememberedColumns(settings, guess)) {
+        kept = true;
+        return remembered;
+    }
     ColumnQuestion question;
     question.file = std::filesystem::path(path).filename().string();
     const std::size_t count = std::max(guess.columnCount, guess.columns.size());
@@ -179,8 +183,8 @@ bool InterchangeController::openForeign(const std::string& path) {
     InterchangeSpectrum read;
     ColumnChoice columns;
     double laser = 0.0;
-    bool laserAsked = false, columnsAsked = false;
-    ReadOutcome outcome;
+    bool laserAsked = false, columnsAsked = false, columnsKept = false;
+    ReadOutcome outcome, guess;
     // Each question at most once: a chosen wavelength column may need the
     // laser, and a laser given may show the intensity columns to be a guess.
     for (;;) {
@@ -200,7 +204,8 @@ bool InterchangeController::openForeign(const std::string& path) {
         }
         if (outcome.ok && outcome.columnsUnclear && !columnsAsked) {
             columnsAsked = true;
-            std::optional<ColumnChoice> chosen = chooseColumns(outcome, path);
+            guess = outcome;
+            std::optional<ColumnChoice> chosen = chooseColumns(guess, path, columnsKept);
             if (!chosen) return false;
             columns = *chosen;
             continue;
@@ -208,6 +213,9 @@ bool InterchangeController::openForeign(const std::string& path) {
         break;
     }
     if (!outcome.ok) {
+        // A kept choice that this file refuses is asked for again next time.
+        if (columnsKept)
+            IniFile(m_main.paths().settingsFile).writeString(kColumnChoiceSection, ColumnHeaderKey(guess), "");
         showMessage(outcome.message, true);
         return false;
     }

@@ -77,7 +77,8 @@ private:
     DeviceInfo& m_device;
     double m_lastLaser = 785.0;
     void showMessage(const std::string& text, bool error);
-    std::optional<ColumnChoice> chooseColumns(const ReadOutcome& guess, const std::string& path);
+    // The columns kept for the guess's header (`kept` set), else the user's.
+    std::optional<ColumnChoice> chooseColumns(const ReadOutcome& guess, const std::string& path, bool& kept);
 };
 
 } // namespace veltrane
