@@ -150,13 +150,11 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
             return result;
         }
         result.notice = outcome.notice;
-        bool resampled = false;
-        InterchangeSpectrum shown = FitForStore(read, resampled);
-        if (resampled) {
+        ApplyInterchangeSpectrum(read, read.title, *session, device);
+        if (std::string resampled = ResampledForLibraryNotice(*session); !resampled.empty()) {
             if (!result.notice.empty()) result.notice += " ";
-            result.notice += std::to_string(read.x.size()) + " points resampled to " + std::to_string(kMaxShownPoints) + ".";
+            result.notice += resampled;
         }
-        ApplyInterchangeSpectrum(shown, shown.title, *session, device);
         ownName = read.title;
     }
     std::string wanted = options_.nameFromHeader ? ownName : std::string();
@@ -169,6 +167,29 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
     }
     result.imported = true;
     return result;
+}
+
+ImportSummary SummariseImport(const std::vector<ImportResult>& results, std::size_t total, bool flushed) {
+    ImportSummary summary;
+    std::size_t imported = 0;
+    for (const ImportResult& r : results) {
+        const std::string& file = r.file;
+        if (r.imported)
+            ++imported;
+        else
+            summary.details += "skipped " + file + ": " + r.reason + "\n";
+        if (!r.notice.empty()) summary.details += file + ": " + r.notice + "\n";
+    }
+    const std::size_t skipped = results.size() - imported;
+    auto files = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    if (results.size() < total)
+        summary.headline = "Import cancelled after " + files(results.size()) + " of " + std::to_string(total) + ": " +
+                           std::to_string(imported) + " imported, " + std::to_string(skipped) + " skipped.";
+    else
+        summary.headline = "Imported " + std::to_string(imported) + " of " + files(total) + "; " +
+                           std::to_string(skipped) + " skipped.";
+    if (!flushed && imported > 0) summary.headline += "\nThe new entries could not be flushed to disk.";
+    return summary;
 }
 
 bool SpectrumImporter::finish() {

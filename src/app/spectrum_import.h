@@ -37,6 +37,17 @@ struct ImportResult {
 // too. `error` says why the folder cannot be listed.
 std::vector<std::string> SpectrumFilesIn(const std::string& dir, bool recursive, std::string& error);
 
+// What an import of many files came to, as the window says it: a line of
+// counts, and the files that were skipped (or read with a notice), one line
+// each with the reason. Fewer results than `total` files: the import was
+// cancelled; `flushed` is false when
+// the new entries could not be flushed to disk.
+struct ImportSummary {
+    std::string headline;
+    std::string details;
+};
+ImportSummary SummariseImport(const std::vector<ImportResult>& results, std::size_t total, bool flushed);
+
 class SpectrumImporter {
 public:
     // `libraryFolder` ends in '/'; its names are listed once, here.

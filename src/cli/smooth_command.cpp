@@ -21,17 +21,13 @@ struct SmoothValues {
 // smooths an opened one.
 int SmoothPoints(const SmoothValues& v, const SpectrumFile& file, const CliStreams& io) {
     std::vector<Point> points = DrawnPoints(file);
-    if (points.size() > 65535) {
-        io.err << Shown(v.input) << ": more points than smoothing takes (65535).\n";
-        return kExitFailure;
-    }
-    const auto count = static_cast<std::uint16_t>(points.size());
+    const std::size_t count = points.size();
     std::vector<float> input(count), output(count);
-    for (std::uint16_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         input[i] = points[i].y;
     SmoothSpectrum(SmoothCoefficients(v.level), kSmoothWindow, input.data(), output.data(), count);
     std::vector<Point> smoothed;
-    for (std::uint16_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         if (std::isfinite(points[i].x) && std::isfinite(output[i])) smoothed.push_back({points[i].x, output[i]});
     return Emit(CsvText(smoothed), v.output, io);
 }

@@ -328,6 +328,9 @@ ReadOutcome ReadDelimitedSpectrum(std::string_view text, double laserNm, const C
     read.x = std::move(xs);
     read.y = std::move(ys);
     spectrum = std::move(read);
+    outcome.columnCount = count;
+    outcome.xColumn = choice.x;
+    outcome.yColumn = choice.y;
     outcome.ok = true;
     return outcome;
 }

@@ -14,9 +14,11 @@ InterchangeSpectrum FitForStore(const InterchangeSpectrum& spectrum, bool& resam
     return resampled ? ResampledEvenly(spectrum, kMaxShownPoints) : spectrum;
 }
 
-void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
+bool ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
                               DeviceInfo& device) {
-    const std::size_t n = std::min({spectrum.x.size(), spectrum.y.size(), kMaxShownPoints});
+    bool resampled = false;
+    const InterchangeSpectrum stored = FitForStore(spectrum, resampled);
+    const std::size_t n = std::min({stored.x.size(), stored.y.size(), kMaxShownPoints});
     RawFileRecord& record = session.rawFile;
     record = RawFileRecord{};
     record.header.setName(name);
@@ -36,14 +38,18 @@ void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::st
     // Another program's file says nothing of the converter it came from.
     s.clipped.fill(false);
     for (std::size_t i = 0; i < n; ++i) {
-        record.intensities[i] = spectrum.y[i];
-        record.wavenumbers[i] = static_cast<float>(laserWavenumber - spectrum.x[i]);
-        s.signal[i] = spectrum.y[i];
-        s.axis[i] = spectrum.x[i];
+        record.intensities[i] = stored.y[i];
+        record.wavenumbers[i] = static_cast<float>(laserWavenumber - stored.x[i]);
+        s.signal[i] = stored.y[i];
+        s.axis[i] = stored.x[i];
     }
+    const std::size_t all = std::min(spectrum.x.size(), spectrum.y.size());
+    s.foreignAxis.assign(spectrum.x.begin(), spectrum.x.begin() + static_cast<std::ptrdiff_t>(all));
+    s.foreignSignal.assign(spectrum.y.begin(), spectrum.y.begin() + static_cast<std::ptrdiff_t>(all));
     device.pixelCount = static_cast<std::uint16_t>(n);
     s.haveFileData = true;
     s.haveMeasured = false;
+    return resampled;
 }
 
 } // namespace veltrane

@@ -20,11 +20,15 @@ constexpr std::size_t kMaxShownPoints = 2500;
 // 2500 points evenly spaced over its X range (`resampled` says which).
 InterchangeSpectrum FitForStore(const InterchangeSpectrum& spectrum, bool& resampled);
 
-// Makes a foreign spectrum (at most 2500 points, X ascending) the shown
-// spectrum as opening a raw file does: intensities and Raman shifts in the
-// store, the whole spectrum as the file's window, `name` in the file header,
-// so smoothing, markers and Make Library treat it like an opened raw file.
-void ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
+// Makes a foreign spectrum (X ascending, any number of points) the shown
+// spectrum as opening a raw file does: every point kept at its own
+// resolution for the chart, and in the store and the file record the same
+// spectrum as FitForStore gives it, with the whole of it as the file's
+// window and `name` in the file header, so smoothing, markers and Make
+// Library treat it like an opened raw file. True when the store's copy had
+// to be resampled: a library entry made from it holds fewer points than
+// were opened.
+bool ApplyInterchangeSpectrum(const InterchangeSpectrum& spectrum, const std::string& name, MeasurementSession& session,
                               DeviceInfo& device);
 
 } // namespace veltrane

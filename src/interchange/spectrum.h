@@ -43,6 +43,11 @@ struct ReadOutcome {
     // to make instead.
     std::vector<std::string> columns;
     bool columnsUnclear = false;
+    // Of a table read: how many columns its rows have and which two were
+    // taken (0-based), so that a person asked to choose sees the guess.
+    std::size_t columnCount = 0;
+    std::size_t xColumn = 0;
+    std::size_t yColumn = 0;
 };
 
 // More points than any spectrum a person brings is likely to hold; a file

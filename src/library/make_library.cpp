@@ -140,6 +140,12 @@ std::set<std::string> LowerCaseFileNames(const std::string& folder) {
     return names;
 }
 
+std::string ResampledForLibraryNotice(const MeasurementSession& session) {
+    const SpectrumStore& s = session.spectrum;
+    if (!ShowsForeignSpectrum(s) || s.foreignAxis.size() <= kPcLibraryPoints) return {};
+    return std::to_string(s.foreignAxis.size()) + " points resampled to " + std::to_string(kPcLibraryPoints) + ".";
+}
+
 LibraryMessage MakeLibraryMessage(MakeLibraryResult result) {
     switch (result) {
     case MakeLibraryResult::Made:

@@ -51,6 +51,11 @@ MakeLibraryResult MakeLibraryInBatch(const std::string& name, const MeasurementS
 std::set<std::string> LowerCaseFileNames(const std::string& folder);
 std::string LowerCase(std::string text);
 
+// Said when the shown spectrum has more points than an entry holds (one
+// opened from another program's file at its full resolution): the entry
+// takes it resampled evenly to 2500 points. Empty when it fits.
+std::string ResampledForLibraryNotice(const MeasurementSession& session);
+
 struct LibraryMessage {
     const char* text;
     MessageIcon icon;

@@ -41,10 +41,16 @@ MarkerWindow ChooseMarkerWindow(const MeasurementSession& session, const DeviceI
 
 std::vector<ChartPoint> MarkerPoints(const MeasurementSession& session, const DeviceInfo& device, MarkerWindow window) {
     const SpectrumStore& s = session.spectrum;
+    std::vector<ChartPoint> points;
+    if (ShowsForeignSpectrum(s)) {
+        points.reserve(s.foreignAxis.size());
+        for (std::size_t i = 0; i < s.foreignAxis.size(); ++i)
+            points.push_back({s.foreignAxis[i], s.foreignSignal[i] < 0.0f ? 0.0 : s.foreignSignal[i]});
+        return points;
+    }
     std::size_t count = std::min<std::size_t>(device.pixelCount, kMaxPixels);
     double lo = window.lo;
     double hi = window.hi;
-    std::vector<ChartPoint> points;
     for (std::size_t p = 0; p < count; ++p) {
         double x = s.axis[p];
         if (!(x > lo && x < hi)) continue;

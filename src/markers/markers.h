@@ -50,7 +50,9 @@ struct MarkerWindow {
 MarkerWindow ChooseMarkerWindow(const MeasurementSession& session, const DeviceInfo& device);
 
 // The dark-corrected spectrum, negative values clipped to 0, restricted to
-// the points strictly inside the window, in pixel order.
+// the points strictly inside the window, in pixel order. A spectrum opened
+// from another program's file is drawn whole at its own resolution, so its
+// marker takes every one of its points, whatever the window.
 std::vector<ChartPoint> MarkerPoints(const MeasurementSession& session, const DeviceInfo& device, MarkerWindow window);
 
 // Takes a marker of the current spectrum: the next slot, the next name, the

@@ -152,6 +152,8 @@ void ApplyRawSpectrum(const RawFileRecord& record, MeasurementSession& session, 
     }
     s.clipped.fill(false);
     MarkClippedPixels(record, s.clipped.data());
+    s.foreignAxis.clear();
+    s.foreignSignal.clear();
     s.haveFileData = true;
     s.haveMeasured = false;
 }

@@ -87,16 +87,17 @@ const double* SmoothWeights(std::uint8_t k, int position) {
     return Projection(std::clamp<int>(k, 1, kMaxK))[std::clamp(position, 0, kN - 1)].data();
 }
 
-void SmoothSpectrum(std::uint8_t k, std::uint8_t n, const float* input, float* output, std::uint16_t count) {
+void SmoothSpectrum(std::uint8_t k, std::uint8_t n, const float* input, float* output, std::size_t count) {
     // Any other window than the 21 points the program uses, a level of 0, or
     // a spectrum too short to hold one window: the input stands as it is.
-    if (n != kN || k <= 1 || k > kMaxK || count < kN) {
+    if (n != kN || k <= 1 || k > kMaxK || count < static_cast<std::size_t>(kN)) {
         std::copy_n(input, count, output);
         return;
     }
     const Matrix& h = Projection(k);
-    for (int i = kHalf; i < count - kHalf; ++i) output[i] = Apply(h[kHalf].data(), input + i - kHalf);
-    for (int i = 0; i < kHalf; ++i) {
+    for (std::size_t i = kHalf; i < count - kHalf; ++i)
+        output[i] = Apply(h[kHalf].data(), input + i - kHalf);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kHalf); ++i) {
         output[i] = Apply(h[i].data(), input);
         output[count - kHalf + i] = Apply(h[kHalf + 1 + i].data(), input + count - kN);
     }

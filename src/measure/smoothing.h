@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace veltrane {
@@ -16,7 +17,7 @@ std::uint8_t SmoothCoefficients(int level);
 // coefficients fitted to 21 neighbouring inputs, centred in the interior and
 // the first or last 21 inputs for the ten points at either end. k = 1, n = 0
 // or fewer than n points copy the input.
-void SmoothSpectrum(std::uint8_t k, std::uint8_t n, const float* input, float* output, std::uint16_t count);
+void SmoothSpectrum(std::uint8_t k, std::uint8_t n, const float* input, float* output, std::size_t count);
 
 // The weights of the fitted polynomial's value at window position p (0..n-1)
 // for each of the n inputs, for k coefficients and n = 21.

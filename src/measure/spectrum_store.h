@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "device/device_info.h"
 
@@ -22,7 +23,20 @@ struct SpectrumStore {
     std::uint16_t windowEnd = 0;
     bool haveMeasured = false;
     bool haveFileData = false;
+    // A spectrum opened from another program's file, at its own resolution
+    // (any number of points, X ascending), while haveFileData is set. The
+    // arrays above then hold it resampled to at most 2500 points: what is
+    // drawn, smoothed, marked and exported is this, and only a library
+    // entry, which holds 2500 points, is made from the arrays.
+    std::vector<float> foreignAxis;
+    std::vector<float> foreignSignal;
 };
+
+// The shown spectrum is one opened from another program's file; a capture
+// or a raw file opened since clears haveFileData or the vectors.
+inline bool ShowsForeignSpectrum(const SpectrumStore& s) {
+    return s.haveFileData && !s.foreignAxis.empty();
+}
 
 // Status values shared by measurement and transfer.
 enum class RunStatus : std::uint8_t { None = 0, Succeeded = 1, Running = 2, Failed = 3 };

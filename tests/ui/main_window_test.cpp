@@ -45,8 +45,8 @@ TEST_F(MainWindow, StartsInSpectrumModeWithItsCaptionLogoAndButtons) {
     for (const char* name : {"SpeedButton_msr", "SpeedButton_setup", "SpeedButton_open_raw", "SpeedButton_save_raw",
                              "SpeedButton_save_lib"})
         EXPECT_TRUE(find(name)->isVisibleTo(&main())) << name;
-    for (const char* name :
-         {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export", "SpeedButton_draw"})
+    for (const char* name : {"SpeedButton_import_dev", "SpeedButton_import_pc", "SpeedButton_export",
+                             "SpeedButton_draw", "SpeedButton_import_spectra"})
         EXPECT_FALSE(find(name)->isVisibleTo(&main())) << name;
     EXPECT_TRUE(find("Image_main_brenmor")->isVisibleTo(&main()));
     EXPECT_FALSE(find("Image_main_korvel")->isVisibleTo(&main()));
@@ -72,6 +72,7 @@ TEST_F(MainWindow, ToolButtonHintsAreExact) {
         {"SpeedButton_import_dev", "Import Device Library "},
         {"SpeedButton_export", "Export Library (E)"},
         {"SpeedButton_draw", "Draw Library (D)"},
+        {"SpeedButton_import_spectra", "Import Spectra…"},
         {"SpeedButton_horizontal", "Auto Horizontal"},
         {"SpeedButton_vertical", "Auto Vertical"},
         {"SpeedButton_coordinate_set", "Coordinate Set"},
@@ -92,6 +93,7 @@ TEST_F(MainWindow, ModeSwitchesAndTheirRefusals) {
     EXPECT_EQ(main().statusPanels()->valueText(), "Library quantity: 0");
     EXPECT_EQ(main().statusPanels()->labelText(), "Trans_status: ");
     EXPECT_TRUE(find("SpeedButton_draw")->isVisibleTo(&main()));
+    EXPECT_TRUE(find("SpeedButton_import_spectra")->isVisibleTo(&main()));
     EXPECT_FALSE(find("SpeedButton_msr")->isVisibleTo(&main()));
     EXPECT_TRUE(find<QCheckBox>("CheckBox0")->isVisibleTo(&main()));
     EXPECT_FALSE(find<QCheckBox>("CheckBox1")->isVisibleTo(&main())); // no library listed

@@ -28,6 +28,7 @@
 #include "app/connection_check.h"
 #include "app/settings.h"
 #include "app/ui/about_window.h"
+#include "app/ui/import_spectra_controller.h"
 #include "app/ui/setup_window.h"
 #include "axis_check/ui/axis_correction_controller.h"
 #include "identify/identify_settings.h"
@@ -150,6 +151,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
     m_interchange = new InterchangeController(*this, st.measurement, st.device);
     m_identify = std::make_unique<IdentifyController>(*this, st.measurement, st.device);
     m_axisCorrection = std::make_unique<AxisCorrectionController>(*this, st.measurement, st.device, *m_measure);
+    m_import = std::make_unique<ImportSpectraController>(*this, st.library, *m_library);
     runStartupSequence();
     qApp->installEventFilter(this);
     m_deviceTimer->start();
@@ -157,6 +159,7 @@ TForm_main::TForm_main(AppServices services) : QMainWindow(nullptr), m_services(
 
 TForm_main::~TForm_main() {
     qApp->removeEventFilter(this);
+    m_import.reset();
     m_identify.reset();
     m_axisCorrection.reset();
     m_measure.reset();
@@ -603,6 +606,7 @@ void TForm_main::showModeButtons(ActiveMode mode) {
         b->setVisible(mode == ActiveMode::Linker);
     if (m_identify) m_identify->showInMode(mode);
     if (m_measure) m_measure->showInMode(mode);
+    if (m_import) m_import->showInMode(mode);
 }
 
 void TForm_main::SpeedButton_spectrum_modeClick() {
@@ -816,6 +820,8 @@ void TForm_main::closeEvent(QCloseEvent* event) {
         // A transfer ends at its next step, leaving the instrument's store as
         // it was rather than half written.
         m_transfer->shutdown();
+        // An import ends after its current file, its entries flushed.
+        m_import->shutdown();
         m_library->EmptyDeviceFolder();
         // The file keeps its earlier contents then; the user should know that
         // this run's settings are not in it.

@@ -44,6 +44,7 @@ class TransferController;
 class InterchangeController;
 class IdentifyController;
 class AxisCorrectionController;
+class ImportSpectraController;
 
 // What the windows need from the rest of the program. The application owns
 // all of it; tests hand in a simulated bridge, a virtual clock, scripted
@@ -120,6 +121,7 @@ public:
     InterchangeController& interchange() { return *m_interchange; }
     IdentifyController& identify() { return *m_identify; }
     AxisCorrectionController& axisCorrection() { return *m_axisCorrection; }
+    ImportSpectraController& importSpectra() { return *m_import; }
     bool keyPreview() const override { return m_keyPreview; }
     void setKeyPreview(bool on) { m_keyPreview = on; }
 
@@ -187,6 +189,7 @@ private:
     InterchangeController* m_interchange = nullptr; // a Qt child of the window
     std::unique_ptr<IdentifyController> m_identify;
     std::unique_ptr<AxisCorrectionController> m_axisCorrection;
+    std::unique_ptr<ImportSpectraController> m_import;
     // Last member: destroyed first, so a running worker is stopped while the
     // widgets it reports to still exist.
     std::unique_ptr<MeasureController> m_measure;

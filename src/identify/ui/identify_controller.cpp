@@ -266,6 +266,11 @@ std::uint64_t IdentifyController::spectrumStamp() const {
     mix(m_session.spectrum.signal.data(), sizeof(float) * m_device.pixelCount);
     mix(m_session.spectrum.dark.data(), sizeof(float) * m_device.pixelCount);
     mix(m_session.spectrum.axis.data(), sizeof(float) * m_device.pixelCount);
+    // An opened spectrum of more points is in the arrays resampled; its own
+    // length tells two such files apart as well, without hashing megabytes
+    // at every tick.
+    const std::size_t opened = ShowsForeignSpectrum(m_session.spectrum) ? m_session.spectrum.foreignAxis.size() : 0;
+    mix(&opened, sizeof opened);
     return h;
 }
 
@@ -642,6 +647,9 @@ IdentificationReport IdentifyController::currentReport() const {
         m.integrationMs = m_session.measureParams.exposureMs;
         m.averages = m_session.measureParams.averageCount;
         m.saturatedPixels = SaturatedPixelCount(m_session.spectrum, m_device.pixelCount);
+    } else if (ShowsForeignSpectrum(m_session.spectrum)) {
+        // Another program's file: only its name is kept with the spectrum.
+        m.source = m_session.rawFile.header.name();
     } else {
         // An opened raw file tells its date, model and laser; nothing of how
         // it was measured.

@@ -3,24 +3,32 @@
 #include <QAction>
 #include <QApplication>
 #include <QChart>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QImage>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QPushButton>
 #include <QSvgGenerator>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <filesystem>
 
+#include "interchange/column_memory.h"
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
 #include "interchange/shown_spectrum.h"
 #include "interchange/spc_file.h"
 #include "measure/raw_spectrum_file.h"
+#include "measure/spectral_axis.h"
 #include "platform/file_io.h"
 #include "shared/ui/chart_view.h"
 #include "shared/window_rules.h"
@@ -57,6 +65,46 @@ std::optional<QSize> AskImageSizeDialog(QSize current) {
     return w > 0 && h > 0 && w <= 20000 && h <= 20000 ? QSize(w, h) : QSize();
 }
 
+// A small window of two lists; OK is offered only for two different columns.
+std::optional<std::pair<std::size_t, std::size_t>> AskColumnsDialog(const ColumnQuestion& question) {
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName("Dialog_columns");
+    dialog.setWindowTitle("Choose Columns");
+    auto* layout = new QFormLayout(&dialog);
+    auto* intro = new QLabel(
+        QString("Which columns of %1 hold the spectrum?").arg(QString::fromStdString(question.file)), &dialog);
+    intro->setWordWrap(true);
+    layout->addRow(intro);
+    auto list = [&](const char* name, std::size_t chosen) {
+        auto* box = new QComboBox(&dialog);
+        box->setObjectName(name);
+        for (const std::string& column : question.names)
+            box->addItem(QString::fromStdString(column));
+        box->setCurrentIndex(static_cast<int>(std::min(chosen, question.names.size() - 1)));
+        return box;
+    };
+    QComboBox* x = list("ComboBox_x_column", question.x);
+    QComboBox* y = list("ComboBox_y_column", question.y);
+    layout->addRow("X column (Raman shift or wavelength):", x);
+    layout->addRow("Y column (intensity):", y);
+    auto* hint = new QLabel("The choice is kept for files with the same columns.", &dialog);
+    hint->setWordWrap(true);
+    layout->addRow(hint);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto different = [x, y, buttons] {
+        buttons->button(QDialogButtonBox::Ok)->setEnabled(x->currentIndex() != y->currentIndex());
+    };
+    QObject::connect(x, &QComboBox::currentIndexChanged, &dialog, different);
+    QObject::connect(y, &QComboBox::currentIndexChanged, &dialog, different);
+    different();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return std::pair<std::size_t, std::size_t>(static_cast<std::size_t>(x->currentIndex()),
+                                               static_cast<std::size_t>(y->currentIndex()));
+}
+
 // Qt Charts lays a resized chart out on a later turn of the event loop and
 // draws nothing of it until then; a picture is taken now.
 void settleLayout(QChart* chart) {
@@ -68,8 +116,8 @@ void settleLayout(QChart* chart) {
 } // namespace
 
 InterchangeController::InterchangeController(WindowHost& main, MeasurementSession& session, DeviceInfo& device)
-    : QObject(main.mainWindow()), askLaser(AskLaserDialog), askImageSize(AskImageSizeDialog), m_main(main),
-      m_session(session), m_device(device) {
+    : QObject(main.mainWindow()), askLaser(AskLaserDialog), askImageSize(AskImageSizeDialog),
+      askColumns(AskColumnsDialog), m_main(main), m_session(session), m_device(device) {
     auto* spectrum = main.mainWindow()->findChild<ChartView*>("Chart_measure");
     auto* library = main.mainWindow()->findChild<ChartView*>("Chart_library");
     for (ChartView* view : {spectrum, library}) {
@@ -100,52 +148,97 @@ bool InterchangeController::IsForeignSpectrum(const std::string& path) {
     return format == InterchangeFormat::Csv || format == InterchangeFormat::Jcamp || format == InterchangeFormat::Spc;
 }
 
+std::optional<ColumnChoice> InterchangeController::chooseColumns(const ReadOutcome& guess, const std::string& path,
+                                                                 bool& kept) {
+    IniFile settings(m_main.paths().settingsFile);
+    if (std::optional<ColumnChoice> remembered = RememberedColumns(settings, guess)) {
+        kept = true;
+        return remembered;
+    }
+    ColumnQuestion question;
+    question.file = std::filesystem::path(path).filename().string();
+    const std::size_t count = std::max(guess.columnCount, guess.columns.size());
+    for (std::size_t i = 0; i < count; ++i)
+        question.names.push_back(i < guess.columns.size() && !guess.columns[i].empty()
+                                     ? guess.columns[i]
+                                     : "Column " + std::to_string(i + 1));
+    question.x = guess.xColumn;
+    question.y = guess.yColumn;
+    std::optional<std::pair<std::size_t, std::size_t>> answer = askColumns ? askColumns(question) : std::nullopt;
+    if (!answer || answer->first >= count || answer->second >= count || answer->first == answer->second)
+        return std::nullopt;
+    // Not kept is no reason to refuse the file: this time the choice holds.
+    RememberColumns(settings, guess, answer->first, answer->second);
+    return ColumnChoice{std::to_string(answer->first + 1), std::to_string(answer->second + 1)};
+}
+
 bool InterchangeController::openForeign(const std::string& path) {
     std::string bytes;
     LoadResult loaded = ReadWholeFile(path, bytes, kMaxInterchangeFileBytes);
     if (loaded != LoadResult::Loaded) {
-        showMessage(loaded == LoadResult::TooLarge ? "Unknown file format!" : kOpenFailed, true);
+        showMessage(loaded == LoadResult::TooLarge ? kFileTooLargeMessage : kOpenFailed, true);
         return false;
     }
     InterchangeFormat format = FormatOfFileName(path);
     InterchangeSpectrum read;
-    ReadOutcome outcome = ReadInterchangeSpectrum(bytes, format, 0.0, read);
-    if (outcome.needsLaser) {
-        // The laser of the instrument at hand is the likeliest; without one,
-        // the value the user gave last.
-        double suggested = m_lastLaser;
-        if (m_device.deviceState == DeviceConnection::Connected && m_device.laserWavelength >= 100.0f &&
-            m_device.laserWavelength <= 2000.0f)
-            suggested = m_device.laserWavelength;
-        std::optional<double> laser = askLaser ? askLaser(suggested) : std::nullopt;
-        if (!laser) return false;
-        m_lastLaser = *laser;
-        outcome = ReadInterchangeSpectrum(bytes, format, *laser, read);
+    ColumnChoice columns;
+    double laser = 0.0;
+    bool laserAsked = false, columnsAsked = false, columnsKept = false;
+    ReadOutcome outcome, guess;
+    // Each question at most once: a chosen wavelength column may need the
+    // laser, and a laser given may show the intensity columns to be a guess.
+    for (;;) {
+        outcome = ReadInterchangeSpectrum(bytes, format, laser, read, columns);
+        if (outcome.needsLaser && !laserAsked) {
+            laserAsked = true;
+            // The laser of the instrument at hand is the likeliest; without
+            // one, the value the user gave last.
+            double suggested = m_lastLaser;
+            if (m_device.deviceState == DeviceConnection::Connected && m_device.laserWavelength >= 100.0f &&
+                m_device.laserWavelength <= 2000.0f)
+                suggested = m_device.laserWavelength;
+            std::optional<double> given = askLaser ? askLaser(suggested) : std::nullopt;
+            if (!given) return false;
+            m_lastLaser = laser = *given;
+            continue;
+        }
+        if (outcome.ok && outcome.columnsUnclear && !columnsAsked) {
+            columnsAsked = true;
+            guess = outcome;
+            std::optional<ColumnChoice> chosen = chooseColumns(guess, path, columnsKept);
+            if (!chosen) return false;
+            columns = *chosen;
+            continue;
+        }
+        break;
     }
     if (!outcome.ok) {
+        // A kept choice that this file refuses is asked for again next time.
+        if (columnsKept)
+            IniFile(m_main.paths().settingsFile).writeString(kColumnChoiceSection, ColumnHeaderKey(guess), "");
         showMessage(outcome.message, true);
         return false;
     }
-    bool resampled = false;
-    InterchangeSpectrum shown = FitForStore(read, resampled);
-    std::string name = shown.title.empty() ? std::filesystem::path(path).filename().string() : shown.title;
+    std::string name = read.title.empty() ? std::filesystem::path(path).filename().string() : read.title;
 
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
-    ApplyInterchangeSpectrum(shown, name, m_session, m_device);
+    ApplyInterchangeSpectrum(read, name, m_session, m_device);
     std::vector<ChartPoint> points;
-    for (std::size_t i = 0; i < shown.x.size(); ++i)
-        points.push_back({shown.x[i], shown.y[i]});
+    points.reserve(read.x.size());
+    for (std::size_t i = 0; i < read.x.size(); ++i)
+        points.push_back({read.x[i], read.y[i]});
     chart.addPoints(m_main.measuredSeries(), points);
-    m_main.showFileName(std::filesystem::path(path).filename().string());
-
-    std::string notice = outcome.notice;
-    if (resampled) {
-        if (!notice.empty()) notice += "\n";
-        notice += std::to_string(read.x.size()) + " points resampled to " + std::to_string(kMaxShownPoints) + ".";
+    // Drawn whole: the coordinate settings give the range of the
+    // instrument's spectra and come back with the next capture or raw file.
+    for (ChartAxis axis : {ChartAxis::Bottom, ChartAxis::Left}) {
+        chart.setAxisAutomaticMinimum(axis, true);
+        chart.setAxisAutomaticMaximum(axis, true);
     }
-    if (!notice.empty()) showMessage(notice, false);
+    chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
+    m_main.showFileName(std::filesystem::path(path).filename().string());
+    if (!outcome.notice.empty()) showMessage(outcome.notice, false);
     return true;
 }
 
@@ -182,6 +275,13 @@ void InterchangeController::exportSpectrum(bool raw) {
             end = m_session.rawFile.windowEnd;
         }
         end = std::min<int>(end, std::min<int>(m_device.pixelCount, static_cast<int>(kMaxPixels)));
+        if (ShowsForeignSpectrum(s)) {
+            // Every point as it was opened, not the store's copy.
+            spectrum.x = s.foreignAxis;
+            for (float value : s.foreignSignal)
+                spectrum.y.push_back(value > 0.0f ? value : 0.0f);
+            first = end = 0;
+        }
         for (int i = std::max(first, 0); i < end; ++i) {
             float value = s.signal[i] - s.dark[i];
             spectrum.x.push_back(s.axis[i]);

@@ -55,7 +55,13 @@ void TForm_make_lib::Button_saveClick() {
     std::string folder = LibraryFolderPath(m_main.paths().libraryRoot, LibraryView::Pc);
     MakeLibraryResult result = MakeLibrary(name, m_session, m_device, m_library, folder, CurrentLocalDateTime());
     LibraryMessage shown = MakeLibraryMessage(result);
-    m_main.dialogs().message(shown.text, kMessageCaption, shown.icon);
+    std::string text = shown.text;
+    // The chart shows every point of an opened spectrum; the entry is where
+    // they are given up, so this is where it is said.
+    if (result == MakeLibraryResult::Made) {
+        if (std::string resampled = ResampledForLibraryNotice(m_session); !resampled.empty()) text += "\n" + resampled;
+    }
+    m_main.dialogs().message(text, kMessageCaption, shown.icon);
     // On a refusal the typed name stays for the user to correct.
     if (result != MakeLibraryResult::Made) return;
     m_main.showNotice(QString("Library %1 made").arg(QString::fromStdString(name)));

@@ -302,6 +302,11 @@ void MeasureController::finishMeasurement() {
     m_main.progressBar()->setValue(0);
     m_main.spectrumChart().clearSeries(m_main.measuredSeries());
     std::uint8_t status = m_session.measureStatus.load(std::memory_order_relaxed);
+    // An opened spectrum the capture replaced may have been large.
+    if (!m_session.spectrum.haveFileData) {
+        std::vector<float>().swap(m_session.spectrum.foreignAxis);
+        std::vector<float>().swap(m_session.spectrum.foreignSignal);
+    }
     if (status == 1) drawMeasurement();
     // The panels belong to the mode shown; a measurement's time is no
     // library quantity.
@@ -423,6 +428,22 @@ void MeasureController::redraw() {
 void MeasureController::smoothAndRedraw(int level) {
     const SpectrumStore& s = m_session.spectrum;
     if (MeasurementBusy(m_session) || (!s.haveMeasured && !s.haveFileData)) return;
+    ChartModel& chart = m_main.spectrumChart();
+    if (ShowsForeignSpectrum(s)) {
+        // Every point as it was opened, not the store's copy of at most 2500.
+        const std::size_t n = s.foreignAxis.size();
+        std::vector<float> input(n), output(n);
+        for (std::size_t i = 0; i < n; ++i)
+            input[i] = s.foreignSignal[i] > 0.0f ? s.foreignSignal[i] : 0.0f;
+        SmoothSpectrum(SmoothCoefficients(level), kSmoothWindow, input.data(), output.data(), n);
+        std::vector<ChartPoint> points;
+        points.reserve(n);
+        for (std::size_t i = 0; i < n; ++i)
+            points.push_back({s.foreignAxis[i], output[i]});
+        chart.clearSeries(m_main.measuredSeries());
+        chart.addPoints(m_main.measuredSeries(), points);
+        return;
+    }
     std::uint16_t count = std::min<std::uint16_t>(m_device.pixelCount, static_cast<std::uint16_t>(kMaxPixels));
     std::vector<float> input(count), output(count);
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -439,7 +460,6 @@ void MeasureController::smoothAndRedraw(int level) {
     std::vector<ChartPoint> points;
     for (int i = first; i < end; ++i)
         points.push_back({s.axis[i], output[i]});
-    ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
     chart.addPoints(m_main.measuredSeries(), points);
     markClippedPoints();
