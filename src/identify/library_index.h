@@ -110,7 +110,7 @@ private:
     bool m_rebuilt = false;
     bool m_replacedDamaged = false;
     std::string m_notKept;
-    // What each folder held at the last update: its regular files (paths in
+    // What each folder held at the last update: its regular files (names in
     // ascending order, as the index's rows of a folder are read), the files
     // that take no part before being read, and whether it could be listed
     // at all.
