@@ -28,6 +28,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
+#include "platform/memory_advice.h"
 #include "platform/paths.h"
 
 namespace veltrane {
@@ -1039,6 +1040,7 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                     out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
                                          static_cast<std::size_t>(bandBytes) / 8);
                     out.info.reserve(static_cast<std::size_t>(rows));
+                    AdviseHugePages(out.info.data(), out.info.capacity() * sizeof(IndexedEntryInfo));
                 }
             }
         }
@@ -1091,7 +1093,6 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                 }
                 IndexedEntryInfo info;
                 info.path = path;
-                info.folder = folder;
                 std::string name = ColumnBlob(s, 2);
                 info.date = date;
                 // The same file twice (a link beside it in the folder) is searched once.

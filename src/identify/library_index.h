@@ -15,11 +15,13 @@ namespace veltrane {
 
 // What a search shows of an entry beside its score.
 struct IndexedEntryInfo {
-    std::string path;   // the library file
-    std::string folder; // its folder as searched, ending in '/'
-    std::string name;   // from the header
+    std::string path; // the library file, directly in its folder as searched
+    std::string name; // from the header
     std::uint16_t modelCode = 0;
     std::string date; // as the library grid shows it
+    // The folder as searched, ending in '/'; not kept apart, since a search
+    // of a large folder would hold it once for every entry.
+    std::string folder() const { return path.substr(0, path.rfind('/') + 1); }
 };
 
 // A file of a searched folder that takes no part in the search, and why.
