@@ -722,6 +722,7 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
     m_listed.clear();
     m_irregular.clear();
     m_unreadable.clear();
+    m_loadSize = {};
     bool damaged = false;
     Exec(db, "BEGIN");
     for (const std::string& folderText : DistinctFolders(folders)) {
@@ -740,7 +741,8 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
         // The folder's rows and its listing, both in path order, are
         // compared by walking them side by side: no lookup per file, and
         // nothing kept of a row but what differs.
-        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime FROM entries WHERE folder = ? ORDER BY path");
+        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime, count, LENGTH(bands) FROM entries "
+                           "WHERE folder = ? ORDER BY path");
         if (!rows.ok()) {
             damaged = true;
             break;
@@ -782,9 +784,15 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
             bool same = known && FileStamp{sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
                                            sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
                                            sqlite3_column_int64(rows.get(), 5)} == look.stamp;
+            std::int64_t count = known ? sqlite3_column_int64(rows.get(), 6) : 0;
+            std::int64_t bandBytes = known ? sqlite3_column_int64(rows.get(), 7) : 0;
             if (known) sound = nextRow();
             if (same) {
                 ++report.kept;
+                m_loadSize.entries += 1;
+                constexpr auto kMost = static_cast<std::int64_t>(kMaxGridValues);
+                m_loadSize.coarseBytes += CoarseCount(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kMost)));
+                m_loadSize.bandBytes += static_cast<std::size_t>(std::clamp<std::int64_t>(bandBytes, 0, 8 * kMost));
             } else {
                 Prepared p;
                 p.path = folder + names[n];
@@ -806,6 +814,7 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
         m_listed[folder] = std::move(names);
     }
     Exec(db, "COMMIT");
+    m_loadSize.known = !damaged;
     if (damaged) {
         if (!rebuildInPlace()) {
             restart = static_cast<bool>(m_conn);
@@ -960,6 +969,9 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
                     sqlite3_bind_blob(s, 16, p.bands.data(), static_cast<int>(p.bands.size()), SQLITE_STATIC);
                 }
                 if (sqlite3_step(s) != SQLITE_DONE) return false;
+                m_loadSize.entries += 1;
+                m_loadSize.coarseBytes += p.coarse.size();
+                m_loadSize.bandBytes += p.bands.size();
             }
             return Exec(db, "COMMIT");
         };
@@ -1030,19 +1042,25 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
         std::lock_guard<std::mutex> connectionLock(conn->mutex);
         // One read transaction: a consistent view while other processes write.
         Exec(db, "BEGIN");
-        {
-            Statement size(db, "SELECT COUNT(*), SUM(LENGTH(coarse)), SUM(LENGTH(bands)) FROM entries");
-            if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
-                std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1),
-                             bandBytes = sqlite3_column_int64(size.get(), 2);
+        // The buffers are sized once: grown row by row, 100,000 entries'
+        // compact forms would be copied over and over. Counting the rows
+        // costs a pass over the whole file, which the update just made.
+        LoadSize size = m_loadSize;
+        if (!size.known) {
+            Statement count(db, "SELECT COUNT(*), SUM(LENGTH(coarse)), SUM(LENGTH(bands)) FROM entries");
+            if (count.ok() && sqlite3_step(count.get()) == SQLITE_ROW) {
+                std::int64_t rows = sqlite3_column_int64(count.get(), 0), bytes = sqlite3_column_int64(count.get(), 1),
+                             bandBytes = sqlite3_column_int64(count.get(), 2);
                 if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34) && bandBytes >= 0 &&
-                    bandBytes < (std::int64_t{1} << 34)) {
-                    out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
-                                         static_cast<std::size_t>(bandBytes) / 8);
-                    out.info.reserve(static_cast<std::size_t>(rows));
-                    AdviseHugePages(out.info.data(), out.info.capacity() * sizeof(IndexedEntryInfo));
-                }
+                    bandBytes < (std::int64_t{1} << 34))
+                    size = {true, static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
+                            static_cast<std::size_t>(bandBytes)};
             }
+        }
+        if (size.entries > 0) {
+            out.prepared.reserve(size.entries, size.coarseBytes, size.bandBytes / 8);
+            out.info.reserve(size.entries);
+            AdviseHugePages(out.info.data(), out.info.capacity() * sizeof(IndexedEntryInfo));
         }
         struct FileHash {
             std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& f) const {

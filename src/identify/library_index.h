@@ -117,6 +117,12 @@ private:
     // that take no part before being read, and whether it could be listed
     // at all.
     std::map<std::string, std::vector<std::string>> m_listed;
+    // What the last update saw of the rows a load reads, to size its
+    // buffers without counting them in another pass over the file.
+    struct LoadSize {
+        bool known = false;
+        std::size_t entries = 0, coarseBytes = 0, bandBytes = 0;
+    } m_loadSize;
     std::map<std::string, std::vector<IndexSkip>> m_irregular;
     std::set<std::string> m_unreadable;
 };
