@@ -403,8 +403,8 @@ void BM_CliIdentifyUpToDateIndex(benchmark::State& s) {
     const std::string& database = SharedIndex();
     LibraryFolder& f = Folder();
     std::string args;
-    for (const std::string& a : {std::string(VELTRANE_CLI), std::string("identify"), f.unknown, std::string("--library"),
-                                 f.folder, std::string("--index"), database})
+    for (const std::string& a : {std::string(VELTRANE_CLI), std::string("identify"), f.unknown,
+                                 std::string("--library"), f.folder, std::string("--index"), database})
         args += a + '\0';
     long peakKb = 0;
     double cpuSeconds = 0;

@@ -62,13 +62,14 @@ constexpr std::size_t kMaxLibraryBytes = 1u << 20;
 // as one run of pages in the order it wants them, instead of looking up
 // each row from an index on the folder (which cost a third of a search of
 // 100,000 entries).
-constexpr const char* kTables = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
-                                "CREATE TABLE entries(folder TEXT NOT NULL, path TEXT NOT NULL, device INTEGER NOT NULL,"
-                                " inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
-                                " ctime INTEGER NOT NULL, id INTEGER, name BLOB, model INTEGER, date TEXT, reason TEXT,"
-                                " start INTEGER, count INTEGER, coarse BLOB, bands BLOB, PRIMARY KEY(folder, path))"
-                                " WITHOUT ROWID;"
-                                "CREATE TABLE spectra(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);";
+constexpr const char* kTables =
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE entries(folder TEXT NOT NULL, path TEXT NOT NULL, device INTEGER NOT NULL,"
+    " inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
+    " ctime INTEGER NOT NULL, id INTEGER, name BLOB, model INTEGER, date TEXT, reason TEXT,"
+    " start INTEGER, count INTEGER, coarse BLOB, bands BLOB, PRIMARY KEY(folder, path))"
+    " WITHOUT ROWID;"
+    "CREATE TABLE spectra(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);";
 
 // The index is a cache of what the library files say: a crash that leaves
 // it damaged costs a rebuild, never data, so it is written without waiting
@@ -611,8 +612,7 @@ bool LibraryIndex::openChecked() {
         // The connection's own mutex keeps its users one at a time; SQLite's
         // would be taken again for every column of every row.
         if (sqlite3_open_v2(m_path.c_str(), &conn->db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr) !=
-            SQLITE_OK) {
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
             std::string message = conn->db ? sqlite3_errmsg(conn->db) : "out of memory";
             return useMemory(message);
         }
@@ -773,7 +773,7 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
             if (look.kind == FileLook::Vanished) continue;
             if (look.kind != FileLook::Regular) {
                 irregular.push_back({folder + names[n], look.kind == FileLook::LinkOut ? "link leads out of the folder"
-                                                                                        : "not a regular file"});
+                                                                                       : "not a regular file"});
                 continue;
             }
             // Rows before this file are of files no longer listed.
@@ -791,7 +791,8 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
                 ++report.kept;
                 m_loadSize.entries += 1;
                 constexpr auto kMost = static_cast<std::int64_t>(kMaxGridValues);
-                m_loadSize.coarseBytes += CoarseCount(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kMost)));
+                m_loadSize.coarseBytes +=
+                    CoarseCount(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kMost)));
                 m_loadSize.bandBytes += static_cast<std::size_t>(std::clamp<std::int64_t>(bandBytes, 0, 8 * kMost));
             } else {
                 Prepared p;
@@ -904,7 +905,8 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
     std::size_t finished = 0, written = 0;
     bool sound = true;
     {
-        Statement existing(db, "SELECT id, device, inode, size, mtime, ctime FROM entries WHERE folder = ? AND path = ?");
+        Statement existing(db,
+                           "SELECT id, device, inode, size, mtime, ctime FROM entries WHERE folder = ? AND path = ?");
         Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = ?");
         Statement removeEntry(db, "DELETE FROM entries WHERE folder = ? AND path = ?");
         Statement insert(db, "INSERT INTO entries(folder, path, device, inode, size, mtime, ctime, id, name, model, "
@@ -1122,8 +1124,8 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                     continue;
                 }
                 if (sqlite3_column_type(s, 0) != SQLITE_INTEGER || sqlite3_column_type(s, 5) != SQLITE_NULL ||
-                    sqlite3_column_type(s, 6) != SQLITE_INTEGER ||
-                    sqlite3_column_type(s, 7) != SQLITE_INTEGER || sqlite3_column_type(s, 8) != SQLITE_BLOB ||
+                    sqlite3_column_type(s, 6) != SQLITE_INTEGER || sqlite3_column_type(s, 7) != SQLITE_INTEGER ||
+                    sqlite3_column_type(s, 8) != SQLITE_BLOB ||
                     (sqlite3_column_type(s, 9) != SQLITE_BLOB && sqlite3_column_type(s, 9) != SQLITE_NULL)) {
                     sound = false;
                     break;
