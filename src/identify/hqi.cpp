@@ -7,6 +7,8 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/memory_advice.h"
+
 namespace veltrane {
 
 namespace {
@@ -269,6 +271,10 @@ void PreparedLibrary::reserve(std::size_t entries, std::size_t coarseBytes, std:
     m_coarseOffsets.reserve(entries + 1);
     m_bandOffsets.reserve(entries + 1);
     m_coarse.reserve(coarseBytes);
+    // A search of a large index fills these once, from end to end.
+    AdviseHugePages(m_coarse.data(), m_coarse.capacity());
+    AdviseHugePages(m_bandPositions.data(), m_bandPositions.capacity() * sizeof(std::int32_t));
+    AdviseHugePages(m_bandWeights.data(), m_bandWeights.capacity() * sizeof(float));
 }
 
 std::size_t PreparedLibrary::add(std::int32_t start, const float* values, std::size_t count) {

@@ -28,6 +28,7 @@
 #include "platform/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/folder_listing.h"
+#include "platform/memory_advice.h"
 #include "platform/paths.h"
 
 namespace veltrane {
@@ -37,7 +38,7 @@ namespace {
 // Changing the preparation changes every stored spectrum, so its parameters
 // are part of the format tag: an index made another way is emptied and
 // built again.
-constexpr const char* kFormatTag = "veltrane-library-index 3; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1; "
+constexpr const char* kFormatTag = "veltrane-library-index 4; arPLS lambda 1e6 ratio 0.01 iterations 30; grid 1; "
                                    "int16 steps 1/32767; signal floor 1e-6; coarse 4 u8; bands 0.02";
 // Every index this program ever made starts its format tag so.
 constexpr const char* kFormatFamily = "veltrane-library-index";
@@ -56,20 +57,26 @@ constexpr std::size_t kMaxLibraryBytes = 1u << 20;
 // 4 kB page would be read as a chain of overflow pages. The spectra have a
 // table of their own, so a search that reads every entry's compact form
 // does not read them; AUTOINCREMENT never gives a key twice, so a key a
-// search holds finds its own spectrum or none.
-constexpr const char* kTables = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
-                                "CREATE TABLE entries(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE,"
-                                " folder TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-                                " size INTEGER NOT NULL, mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, name BLOB,"
-                                " model INTEGER, date TEXT, reason TEXT, start INTEGER, count INTEGER, coarse BLOB,"
-                                " bands BLOB);"
-                                "CREATE INDEX entries_folder ON entries(folder, path);"
-                                "CREATE TABLE spectra(id INTEGER PRIMARY KEY, data BLOB NOT NULL);";
+// search holds finds its own spectrum or none. The entries are stored in
+// the order of their key, folder and path: a search reads a folder's rows
+// as one run of pages in the order it wants them, instead of looking up
+// each row from an index on the folder (which cost a third of a search of
+// 100,000 entries).
+constexpr const char* kTables =
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE entries(folder TEXT NOT NULL, path TEXT NOT NULL, device INTEGER NOT NULL,"
+    " inode INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
+    " ctime INTEGER NOT NULL, id INTEGER, name BLOB, model INTEGER, date TEXT, reason TEXT,"
+    " start INTEGER, count INTEGER, coarse BLOB, bands BLOB, PRIMARY KEY(folder, path))"
+    " WITHOUT ROWID;"
+    "CREATE TABLE spectra(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);";
 
 // The index is a cache of what the library files say: a crash that leaves
 // it damaged costs a rebuild, never data, so it is written without waiting
-// for the disk.
-constexpr const char* kCachePragmas = "PRAGMA synchronous = OFF; PRAGMA mmap_size = 1073741824";
+// for the disk. It is read with plain reads, not mapped: a search reads each
+// page of the entries once, in order, and a mapping costs a page fault for
+// every 4 KiB of it (and counts the whole file in the resident memory).
+constexpr const char* kCachePragmas = "PRAGMA synchronous = OFF";
 // Other processes hold the file only for a batch of rows at a time; a wait
 // longer than this means something is wrong with it.
 constexpr int kBusyTimeoutMs = 60000;
@@ -291,6 +298,14 @@ std::string ColumnText(sqlite3_stmt* s, int column) {
                             : std::string();
 }
 
+// Valid until the statement steps on.
+std::string_view ColumnView(sqlite3_stmt* s, int column) {
+    const unsigned char* text = sqlite3_column_text(s, column);
+    int size = sqlite3_column_bytes(s, column);
+    return text && size > 0 ? std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size))
+                            : std::string_view();
+}
+
 std::string ColumnBlob(sqlite3_stmt* s, int column) {
     const void* blob = sqlite3_column_blob(s, column);
     int size = sqlite3_column_bytes(s, column);
@@ -300,7 +315,7 @@ std::string ColumnBlob(sqlite3_stmt* s, int column) {
 
 // Each row belongs to a file directly in its folder; anything else was not
 // written by this program.
-bool DirectlyIn(const std::string& folder, const std::string& path) {
+bool DirectlyIn(std::string_view folder, std::string_view path) {
     return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
            path.find('/', folder.size()) == std::string::npos;
 }
@@ -433,12 +448,28 @@ void IndexStore::fetch(const std::vector<std::int64_t>& keys, std::vector<std::v
     // prepares its file again.
     if (!damaged.empty() && Exec(db, "BEGIN IMMEDIATE")) {
         bool removed = true;
-        for (const char* sql : {"DELETE FROM spectra WHERE id = ?", "DELETE FROM entries WHERE id = ?"}) {
-            Statement remove(db, sql);
+        {
+            // Entries are not indexed by key (a search never looks one up
+            // so): one pass over them finds the rows of every damaged key.
+            std::set<std::int64_t> keys(damaged.begin(), damaged.end());
+            std::vector<std::pair<std::string, std::string>> rows;
+            Statement scan(db, "SELECT folder, path, id FROM entries WHERE id IS NOT NULL");
+            while (scan.ok() && sqlite3_step(scan.get()) == SQLITE_ROW)
+                if (keys.count(sqlite3_column_int64(scan.get(), 2)))
+                    rows.emplace_back(ColumnText(scan.get(), 0), ColumnText(scan.get(), 1));
+            Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = ?");
+            Statement removeEntry(db, "DELETE FROM entries WHERE folder = ? AND path = ?");
+            removed = scan.ok() && removeSpectrum.ok() && removeEntry.ok();
             for (std::size_t k = 0; removed && k < damaged.size(); ++k) {
-                remove.reset();
-                sqlite3_bind_int64(remove.get(), 1, damaged[k]);
-                removed = remove.ok() && sqlite3_step(remove.get()) == SQLITE_DONE;
+                removeSpectrum.reset();
+                sqlite3_bind_int64(removeSpectrum.get(), 1, damaged[k]);
+                removed = sqlite3_step(removeSpectrum.get()) == SQLITE_DONE;
+            }
+            for (std::size_t r = 0; removed && r < rows.size(); ++r) {
+                removeEntry.reset();
+                sqlite3_bind_text(removeEntry.get(), 1, rows[r].first.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(removeEntry.get(), 2, rows[r].second.c_str(), -1, SQLITE_TRANSIENT);
+                removed = sqlite3_step(removeEntry.get()) == SQLITE_DONE;
             }
         }
         Exec(db, removed ? "COMMIT" : "ROLLBACK");
@@ -491,7 +522,8 @@ bool LibraryIndex::useMemory(const std::string& why) {
     if (m_notKept.empty()) m_notKept = why.empty() ? "unknown error" : why;
     m_needsRebuild = false;
     auto conn = std::make_shared<Connection>();
-    if (sqlite3_open_v2(":memory:", &conn->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(":memory:", &conn->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK ||
         !CreateTables(conn->db)) {
         m_conn.reset();
         return false;
@@ -577,8 +609,10 @@ bool LibraryIndex::openChecked() {
             break;
         }
         auto conn = std::make_shared<Connection>();
-        if (sqlite3_open_v2(m_path.c_str(), &conn->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
-            SQLITE_OK) {
+        // The connection's own mutex keeps its users one at a time; SQLite's
+        // would be taken again for every column of every row.
+        if (sqlite3_open_v2(m_path.c_str(), &conn->db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
             std::string message = conn->db ? sqlite3_errmsg(conn->db) : "out of memory";
             return useMemory(message);
         }
@@ -591,7 +625,7 @@ bool LibraryIndex::openChecked() {
         if (current) {
             // The format row alone proves little; the tables must also have
             // the columns the statements below name.
-            Statement probe(conn->db, "SELECT id, path, folder, device, inode, size, mtime, ctime, name, model, date, "
+            Statement probe(conn->db, "SELECT folder, path, device, inode, size, mtime, ctime, id, name, model, date, "
                                       "reason, start, count, coarse, bands FROM entries LIMIT 0");
             Statement spectra(conn->db, "SELECT id, data FROM spectra LIMIT 0");
             current = probe.ok() && spectra.ok();
@@ -684,42 +718,15 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
 
     // What the folders hold now, against what the index holds for them.
     std::vector<Prepared> work;
-    std::vector<std::string> gone;
+    std::vector<std::pair<std::string, std::string>> gone; // folder, path
     m_listed.clear();
     m_irregular.clear();
     m_unreadable.clear();
+    m_loadSize = {};
     bool damaged = false;
     Exec(db, "BEGIN");
     for (const std::string& folderText : DistinctFolders(folders)) {
         std::string folder = IndexFolderKey(folderText);
-        // The folder's rows and its listing, both in path order, are
-        // compared by walking them side by side: no lookup per file.
-        std::vector<std::pair<std::string, FileStamp>> known;
-        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime FROM entries WHERE folder = ? ORDER BY path");
-        if (!rows.ok()) {
-            damaged = true;
-            break;
-        }
-        sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
-        int rc;
-        while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
-            bool sound = sqlite3_column_type(rows.get(), 0) == SQLITE_TEXT;
-            for (int c = 1; c <= 5; ++c)
-                sound = sound && sqlite3_column_type(rows.get(), c) == SQLITE_INTEGER;
-            std::string path = ColumnText(rows.get(), 0);
-            if (!sound || !DirectlyIn(folder, path)) {
-                damaged = true;
-                break;
-            }
-            known.emplace_back(std::move(path),
-                               FileStamp{sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
-                                         sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
-                                         sqlite3_column_int64(rows.get(), 5)});
-        }
-        if (damaged || rc != SQLITE_DONE) {
-            damaged = true;
-            break;
-        }
         std::vector<std::string> names;
         if (!ListMatching(folder, kLibraryPattern, names)) {
             // Rows of a folder that cannot be read are neither trusted nor dropped.
@@ -730,37 +737,85 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
         // a search later reads the rows in the order they lie in the file.
         std::sort(names.begin(), names.end());
         std::vector<FileLook> looks = LookAtFiles(folder, names, threads);
-        std::vector<std::string>& listed = m_listed[folder];
-        listed.reserve(names.size());
+
+        // The folder's rows and its listing, both in path order, are
+        // compared by walking them side by side: no lookup per file, and
+        // nothing kept of a row but what differs.
+        Statement rows(db, "SELECT path, device, inode, size, mtime, ctime, count, LENGTH(bands) FROM entries "
+                           "WHERE folder = ? ORDER BY path");
+        if (!rows.ok()) {
+            damaged = true;
+            break;
+        }
+        sqlite3_bind_text(rows.get(), 1, folder.c_str(), -1, SQLITE_TRANSIENT);
+        std::string_view rowName; // the current row's file name, while there is one
+        auto nextRow = [&] {
+            rowName = {};
+            int rc = sqlite3_step(rows.get());
+            if (rc == SQLITE_DONE) return true;
+            bool sound = rc == SQLITE_ROW && sqlite3_column_type(rows.get(), 0) == SQLITE_TEXT;
+            for (int c = 1; sound && c <= 5; ++c)
+                sound = sqlite3_column_type(rows.get(), c) == SQLITE_INTEGER;
+            std::string_view path = sound ? ColumnView(rows.get(), 0) : std::string_view();
+            if (!sound || !DirectlyIn(folder, path)) return false;
+            rowName = path.substr(folder.size());
+            return true;
+        };
+        auto dropRow = [&] {
+            gone.emplace_back(folder, folder + std::string(rowName));
+            return nextRow();
+        };
+        bool sound = nextRow();
         std::vector<IndexSkip>& irregular = m_irregular[folder];
-        std::size_t row = 0;
-        for (std::size_t n = 0; n < names.size(); ++n) {
-            std::string path = folder + names[n];
+        std::size_t listedCount = 0;
+        for (std::size_t n = 0; sound && n < names.size(); ++n) {
             const FileLook& look = looks[n];
             if (look.kind == FileLook::Vanished) continue;
             if (look.kind != FileLook::Regular) {
-                irregular.push_back(
-                    {path, look.kind == FileLook::LinkOut ? "link leads out of the folder" : "not a regular file"});
+                irregular.push_back({folder + names[n], look.kind == FileLook::LinkOut ? "link leads out of the folder"
+                                                                                       : "not a regular file"});
                 continue;
             }
             // Rows before this file are of files no longer listed.
-            while (row < known.size() && known[row].first < path)
-                gone.push_back(std::move(known[row++].first));
-            listed.push_back(path);
-            if (row < known.size() && known[row].first == path && known[row++].second == look.stamp) {
+            while (sound && !rowName.empty() && rowName < names[n])
+                sound = dropRow();
+            if (!sound) break;
+            bool known = !rowName.empty() && rowName == names[n];
+            bool same = known && FileStamp{sqlite3_column_int64(rows.get(), 1), sqlite3_column_int64(rows.get(), 2),
+                                           sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
+                                           sqlite3_column_int64(rows.get(), 5)} == look.stamp;
+            std::int64_t count = known ? sqlite3_column_int64(rows.get(), 6) : 0;
+            std::int64_t bandBytes = known ? sqlite3_column_int64(rows.get(), 7) : 0;
+            if (known) sound = nextRow();
+            if (same) {
                 ++report.kept;
-                continue;
+                m_loadSize.entries += 1;
+                constexpr auto kMost = static_cast<std::int64_t>(kMaxGridValues);
+                m_loadSize.coarseBytes +=
+                    CoarseCount(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kMost)));
+                m_loadSize.bandBytes += static_cast<std::size_t>(std::clamp<std::int64_t>(bandBytes, 0, 8 * kMost));
+            } else {
+                Prepared p;
+                p.path = folder + names[n];
+                p.folder = folder;
+                p.stamp = look.stamp;
+                work.push_back(std::move(p));
             }
-            Prepared p;
-            p.path = std::move(path);
-            p.folder = folder;
-            p.stamp = look.stamp;
-            work.push_back(std::move(p));
+            // The listing keeps the regular files' names, in place.
+            if (listedCount != n) names[listedCount] = std::move(names[n]);
+            ++listedCount;
         }
-        for (; row < known.size(); ++row)
-            gone.push_back(std::move(known[row].first));
+        while (sound && !rowName.empty())
+            sound = dropRow();
+        if (!sound) {
+            damaged = true;
+            break;
+        }
+        names.resize(listedCount);
+        m_listed[folder] = std::move(names);
     }
     Exec(db, "COMMIT");
+    m_loadSize.known = !damaged;
     if (damaged) {
         if (!rebuildInPlace()) {
             restart = static_cast<bool>(m_conn);
@@ -786,13 +841,15 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
     if (!gone.empty()) {
         bool written = Exec(db, "BEGIN IMMEDIATE");
         {
-            Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = (SELECT id FROM entries WHERE path = ?)");
-            Statement removeEntry(db, "DELETE FROM entries WHERE path = ?");
+            Statement removeSpectrum(
+                db, "DELETE FROM spectra WHERE id = (SELECT id FROM entries WHERE folder = ? AND path = ?)");
+            Statement removeEntry(db, "DELETE FROM entries WHERE folder = ? AND path = ?");
             written = written && removeSpectrum.ok() && removeEntry.ok();
             for (std::size_t g = 0; written && g < gone.size(); ++g) {
                 for (Statement* s : {&removeSpectrum, &removeEntry}) {
                     s->reset();
-                    sqlite3_bind_text(s->get(), 1, gone[g].c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_text(s->get(), 1, gone[g].first.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_text(s->get(), 2, gone[g].second.c_str(), -1, SQLITE_TRANSIENT);
                     written = written && sqlite3_step(s->get()) == SQLITE_DONE;
                 }
             }
@@ -848,64 +905,75 @@ IndexUpdate LibraryIndex::updateOnce(const std::vector<std::string>& folders, un
     std::size_t finished = 0, written = 0;
     bool sound = true;
     {
-        Statement existing(db, "SELECT id, device, inode, size, mtime, ctime FROM entries WHERE path = ?");
+        Statement existing(db,
+                           "SELECT id, device, inode, size, mtime, ctime FROM entries WHERE folder = ? AND path = ?");
         Statement removeSpectrum(db, "DELETE FROM spectra WHERE id = ?");
-        Statement removeEntry(db, "DELETE FROM entries WHERE id = ?");
-        Statement insert(db, "INSERT INTO entries(path, folder, device, inode, size, mtime, ctime, name, model, date, "
-                             "reason, start, count, coarse, bands) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        Statement insertSpectrum(db, "INSERT INTO spectra(id, data) VALUES(?, ?)");
+        Statement removeEntry(db, "DELETE FROM entries WHERE folder = ? AND path = ?");
+        Statement insert(db, "INSERT INTO entries(folder, path, device, inode, size, mtime, ctime, id, name, model, "
+                             "date, reason, start, count, coarse, bands) "
+                             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement insertSpectrum(db, "INSERT INTO spectra(data) VALUES(?)");
         sound = existing.ok() && removeSpectrum.ok() && removeEntry.ok() && insert.ok() && insertSpectrum.ok();
+        auto bindKey = [](Statement& statement, const Prepared& p) {
+            statement.reset();
+            sqlite3_bind_text(statement.get(), 1, p.folder.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(statement.get(), 2, p.path.c_str(), -1, SQLITE_TRANSIENT);
+        };
         auto writeRows = [&](std::size_t from, std::size_t to) {
             if (!Exec(db, "BEGIN IMMEDIATE")) return false;
             for (std::size_t i = from; i < to; ++i) {
                 Prepared& p = work[i];
-                existing.reset();
-                sqlite3_bind_text(existing.get(), 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
+                bindKey(existing, p);
                 int rc = sqlite3_step(existing.get());
                 if (rc == SQLITE_ROW) {
                     FileStamp there{sqlite3_column_int64(existing.get(), 1), sqlite3_column_int64(existing.get(), 2),
                                     sqlite3_column_int64(existing.get(), 3), sqlite3_column_int64(existing.get(), 4),
                                     sqlite3_column_int64(existing.get(), 5)};
+                    bool hasSpectrum = sqlite3_column_type(existing.get(), 0) == SQLITE_INTEGER;
                     std::int64_t id = sqlite3_column_int64(existing.get(), 0);
                     existing.reset();
                     // Another process indexed this very file meanwhile.
                     if (there == p.stamp) continue;
-                    for (Statement* s : {&removeSpectrum, &removeEntry}) {
-                        s->reset();
-                        sqlite3_bind_int64(s->get(), 1, id);
-                        if (sqlite3_step(s->get()) != SQLITE_DONE) return false;
+                    if (hasSpectrum) {
+                        removeSpectrum.reset();
+                        sqlite3_bind_int64(removeSpectrum.get(), 1, id);
+                        if (sqlite3_step(removeSpectrum.get()) != SQLITE_DONE) return false;
                     }
+                    bindKey(removeEntry, p);
+                    if (sqlite3_step(removeEntry.get()) != SQLITE_DONE) return false;
                 } else if (rc != SQLITE_DONE) {
                     return false;
                 }
+                // The spectrum first: its new key is the entry's.
+                if (p.reason.empty()) {
+                    insertSpectrum.reset();
+                    sqlite3_bind_blob(insertSpectrum.get(), 1, p.data.data(), static_cast<int>(p.data.size()),
+                                      SQLITE_STATIC);
+                    if (sqlite3_step(insertSpectrum.get()) != SQLITE_DONE) return false;
+                }
                 sqlite3_stmt* s = insert.get();
-                insert.reset();
-                sqlite3_bind_text(s, 1, p.path.c_str(), -1, SQLITE_TRANSIENT);
-                sqlite3_bind_text(s, 2, p.folder.c_str(), -1, SQLITE_TRANSIENT);
+                bindKey(insert, p);
                 sqlite3_bind_int64(s, 3, p.stamp.device);
                 sqlite3_bind_int64(s, 4, p.stamp.inode);
                 sqlite3_bind_int64(s, 5, p.stamp.size);
                 sqlite3_bind_int64(s, 6, p.stamp.mtime);
                 sqlite3_bind_int64(s, 7, p.stamp.ctime);
-                sqlite3_bind_blob(s, 8, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
-                sqlite3_bind_int(s, 9, p.model);
-                sqlite3_bind_text(s, 10, p.date.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_blob(s, 9, p.name.data(), static_cast<int>(p.name.size()), SQLITE_TRANSIENT);
+                sqlite3_bind_int(s, 10, p.model);
+                sqlite3_bind_text(s, 11, p.date.c_str(), -1, SQLITE_TRANSIENT);
                 if (!p.reason.empty()) {
-                    sqlite3_bind_text(s, 11, p.reason.c_str(), -1, SQLITE_TRANSIENT);
+                    sqlite3_bind_text(s, 12, p.reason.c_str(), -1, SQLITE_TRANSIENT);
                 } else {
-                    sqlite3_bind_int64(s, 12, p.start);
-                    sqlite3_bind_int64(s, 13, static_cast<std::int64_t>(p.data.size() / 2));
-                    sqlite3_bind_blob(s, 14, p.coarse.data(), static_cast<int>(p.coarse.size()), SQLITE_STATIC);
-                    sqlite3_bind_blob(s, 15, p.bands.data(), static_cast<int>(p.bands.size()), SQLITE_STATIC);
+                    sqlite3_bind_int64(s, 8, sqlite3_last_insert_rowid(db));
+                    sqlite3_bind_int64(s, 13, p.start);
+                    sqlite3_bind_int64(s, 14, static_cast<std::int64_t>(p.data.size() / 2));
+                    sqlite3_bind_blob(s, 15, p.coarse.data(), static_cast<int>(p.coarse.size()), SQLITE_STATIC);
+                    sqlite3_bind_blob(s, 16, p.bands.data(), static_cast<int>(p.bands.size()), SQLITE_STATIC);
                 }
                 if (sqlite3_step(s) != SQLITE_DONE) return false;
-                if (p.reason.empty()) {
-                    insertSpectrum.reset();
-                    sqlite3_bind_int64(insertSpectrum.get(), 1, sqlite3_last_insert_rowid(db));
-                    sqlite3_bind_blob(insertSpectrum.get(), 2, p.data.data(), static_cast<int>(p.data.size()),
-                                      SQLITE_STATIC);
-                    if (sqlite3_step(insertSpectrum.get()) != SQLITE_DONE) return false;
-                }
+                m_loadSize.entries += 1;
+                m_loadSize.coarseBytes += p.coarse.size();
+                m_loadSize.bandBytes += p.bands.size();
             }
             return Exec(db, "COMMIT");
         };
@@ -976,18 +1044,25 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
         std::lock_guard<std::mutex> connectionLock(conn->mutex);
         // One read transaction: a consistent view while other processes write.
         Exec(db, "BEGIN");
-        {
-            Statement size(db, "SELECT COUNT(*), SUM(LENGTH(coarse)), SUM(LENGTH(bands)) FROM entries");
-            if (size.ok() && sqlite3_step(size.get()) == SQLITE_ROW) {
-                std::int64_t rows = sqlite3_column_int64(size.get(), 0), bytes = sqlite3_column_int64(size.get(), 1),
-                             bandBytes = sqlite3_column_int64(size.get(), 2);
+        // The buffers are sized once: grown row by row, 100,000 entries'
+        // compact forms would be copied over and over. Counting the rows
+        // costs a pass over the whole file, which the update just made.
+        LoadSize size = m_loadSize;
+        if (!size.known) {
+            Statement count(db, "SELECT COUNT(*), SUM(LENGTH(coarse)), SUM(LENGTH(bands)) FROM entries");
+            if (count.ok() && sqlite3_step(count.get()) == SQLITE_ROW) {
+                std::int64_t rows = sqlite3_column_int64(count.get(), 0), bytes = sqlite3_column_int64(count.get(), 1),
+                             bandBytes = sqlite3_column_int64(count.get(), 2);
                 if (rows > 0 && rows < 10000000 && bytes > 0 && bytes < (std::int64_t{1} << 34) && bandBytes >= 0 &&
-                    bandBytes < (std::int64_t{1} << 34)) {
-                    out.prepared.reserve(static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
-                                         static_cast<std::size_t>(bandBytes) / 8);
-                    out.info.reserve(static_cast<std::size_t>(rows));
-                }
+                    bandBytes < (std::int64_t{1} << 34))
+                    size = {true, static_cast<std::size_t>(rows), static_cast<std::size_t>(bytes),
+                            static_cast<std::size_t>(bandBytes)};
             }
+        }
+        if (size.entries > 0) {
+            out.prepared.reserve(size.entries, size.coarseBytes, size.bandBytes / 8);
+            out.info.reserve(size.entries);
+            AdviseHugePages(out.info.data(), out.info.capacity() * sizeof(IndexedEntryInfo));
         }
         struct FileHash {
             std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& f) const {
@@ -1017,14 +1092,11 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                     sound = false;
                     break;
                 }
-                IndexedEntryInfo info;
-                info.path = ColumnText(s, 1);
-                info.folder = folder;
-                std::string name = ColumnBlob(s, 2);
+                std::string_view path = ColumnView(s, 1), date = ColumnView(s, 4);
+                std::size_t nameSize = static_cast<std::size_t>(sqlite3_column_bytes(s, 2));
                 std::int64_t model = sqlite3_column_int64(s, 3);
-                info.date = ColumnText(s, 4);
-                if (name.size() > kNameFieldSize || model < 0 || model > 0xFFFF || info.date.size() > 64 ||
-                    !DirectlyIn(folder, info.path)) {
+                if (nameSize > kNameFieldSize || model < 0 || model > 0xFFFF || date.size() > 64 ||
+                    !DirectlyIn(folder, path)) {
                     sound = false;
                     break;
                 }
@@ -1032,12 +1104,17 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                 // of a later folder, or of an earlier one; either way not ours.
                 if (listed != m_listed.end()) {
                     const std::vector<std::string>& files = listed->second;
-                    while (nextListed < files.size() && files[nextListed] < info.path)
+                    std::string_view name = path.substr(folder.size());
+                    while (nextListed < files.size() && files[nextListed] < name)
                         ++nextListed;
-                    if (nextListed == files.size() || files[nextListed] != info.path) continue;
+                    if (nextListed == files.size() || files[nextListed] != name) continue;
                     ++nextListed;
                     ++found;
                 }
+                IndexedEntryInfo info;
+                info.path = path;
+                std::string name = ColumnBlob(s, 2);
+                info.date = date;
                 // The same file twice (a link beside it in the folder) is searched once.
                 if (!seenFiles.insert({sqlite3_column_int64(s, 10), sqlite3_column_int64(s, 11)}).second) continue;
                 info.name = std::move(name);
@@ -1046,8 +1123,9 @@ bool LibraryIndex::load(const std::vector<std::string>& folders, IndexedLibrary&
                     out.skipped.push_back({info.path, ColumnText(s, 5)});
                     continue;
                 }
-                if (sqlite3_column_type(s, 5) != SQLITE_NULL || sqlite3_column_type(s, 6) != SQLITE_INTEGER ||
-                    sqlite3_column_type(s, 7) != SQLITE_INTEGER || sqlite3_column_type(s, 8) != SQLITE_BLOB ||
+                if (sqlite3_column_type(s, 0) != SQLITE_INTEGER || sqlite3_column_type(s, 5) != SQLITE_NULL ||
+                    sqlite3_column_type(s, 6) != SQLITE_INTEGER || sqlite3_column_type(s, 7) != SQLITE_INTEGER ||
+                    sqlite3_column_type(s, 8) != SQLITE_BLOB ||
                     (sqlite3_column_type(s, 9) != SQLITE_BLOB && sqlite3_column_type(s, 9) != SQLITE_NULL)) {
                     sound = false;
                     break;

@@ -15,11 +15,13 @@ namespace veltrane {
 
 // What a search shows of an entry beside its score.
 struct IndexedEntryInfo {
-    std::string path;   // the library file
-    std::string folder; // its folder as searched, ending in '/'
-    std::string name;   // from the header
+    std::string path; // the library file, directly in its folder as searched
+    std::string name; // from the header
     std::uint16_t modelCode = 0;
     std::string date; // as the library grid shows it
+    // The folder as searched, ending in '/'; not kept apart, since a search
+    // of a large folder would hold it once for every entry.
+    std::string folder() const { return path.substr(0, path.rfind('/') + 1); }
 };
 
 // A file of a searched folder that takes no part in the search, and why.
@@ -110,11 +112,17 @@ private:
     bool m_rebuilt = false;
     bool m_replacedDamaged = false;
     std::string m_notKept;
-    // What each folder held at the last update: its regular files (paths in
+    // What each folder held at the last update: its regular files (names in
     // ascending order, as the index's rows of a folder are read), the files
     // that take no part before being read, and whether it could be listed
     // at all.
     std::map<std::string, std::vector<std::string>> m_listed;
+    // What the last update saw of the rows a load reads, to size its
+    // buffers without counting them in another pass over the file.
+    struct LoadSize {
+        bool known = false;
+        std::size_t entries = 0, coarseBytes = 0, bandBytes = 0;
+    } m_loadSize;
     std::map<std::string, std::vector<IndexSkip>> m_irregular;
     std::set<std::string> m_unreadable;
 };

@@ -432,7 +432,7 @@ void IdentifyController::showResult() {
                            QString::fromStdString(info.name),
                            QString::fromStdString(LibraryModelName(info.modelCode, m_device.brandVariant)),
                            QString::fromStdString(info.date),
-                           QString::fromStdString(info.folder)};
+                           QString::fromStdString(info.folder())};
         for (int c = 0; c < static_cast<int>(std::size(cells)); ++c)
             m_table->setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
     }
