@@ -127,16 +127,16 @@ IdentificationReport AssembleReport(const ReportMeasurement& m, const UnknownSpe
     for (std::size_t i = 0; i < std::min(hits.size(), kReportHits); ++i) {
         const IndexedEntryInfo& info = library.info[hits[i].entry];
         r.hits.push_back({std::to_string(i + 1), Fixed(hits[i].hqi, 2), info.name,
-                          LibraryModelName(info.modelCode, m.brand), info.date, info.folder});
+                          LibraryModelName(info.modelCode, m.brand), info.date, info.folder()});
     }
     // Each searched folder with its entries, an empty one too.
     std::vector<std::pair<std::string, std::size_t>> folders;
     for (const std::string& folder : searched)
         folders.emplace_back(IndexFolderKey(folder), 0);
     for (const IndexedEntryInfo& info : library.info) {
-        auto at = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == info.folder; });
+        auto at = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == info.folder(); });
         if (at == folders.end())
-            folders.emplace_back(info.folder, 1);
+            folders.emplace_back(info.folder(), 1);
         else
             ++at->second;
     }
