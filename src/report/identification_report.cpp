@@ -134,9 +134,10 @@ IdentificationReport AssembleReport(const ReportMeasurement& m, const UnknownSpe
     for (const std::string& folder : searched)
         folders.emplace_back(IndexFolderKey(folder), 0);
     for (const IndexedEntryInfo& info : library.info) {
-        auto at = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == info.folder(); });
+        const std::string folder = info.folder();
+        auto at = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == folder; });
         if (at == folders.end())
-            folders.emplace_back(info.folder(), 1);
+            folders.emplace_back(folder, 1);
         else
             ++at->second;
     }
