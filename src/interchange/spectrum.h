@@ -21,6 +21,11 @@ struct InterchangeSpectrum {
     std::string date;
     std::string instrument; // model or name of the instrument
     std::string serial;
+    // Who measured, what they noted (any number of lines) and how many
+    // frames were averaged (0: not said).
+    std::string operatorName;
+    std::string notes;
+    int averages = 0;
     // The unit of the intensities as the file names it ("COUNTS",
     // "ABSORBANCE"); empty when it names none.
     std::string yUnits;

@@ -18,6 +18,7 @@
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
+#include "interchange/measurement_facts.h"
 #include "interchange/shown_spectrum.h"
 #include "interchange/spc_file.h"
 #include "measure/raw_spectrum_file.h"
@@ -134,6 +135,8 @@ bool InterchangeController::openForeign(const std::string& path) {
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
     ApplyInterchangeSpectrum(shown, name, m_session, m_device);
+    m_session.sample = SampleInfoOf(read);
+    m_session.capturedAt = 0;
     std::vector<ChartPoint> points;
     for (std::size_t i = 0; i < shown.x.size(); ++i)
         points.push_back({shown.x[i], shown.y[i]});
@@ -174,6 +177,10 @@ void InterchangeController::exportSpectrum(bool raw) {
 
     InterchangeSpectrum spectrum;
     spectrum.title = std::filesystem::path(*path).stem().string();
+    // A table carries the facts only with sample information, as the
+    // command line's export does: a plain export stays two columns.
+    if (format != InterchangeFormat::Csv || !m_session.sample.empty())
+        DescribeShownSpectrum(spectrum, m_session, m_device);
     if (raw) {
         // The drawn window's points, without smoothing.
         int first = s.windowFirst, end = s.windowEnd;
