@@ -66,7 +66,8 @@ double EvenX(double first, double last, std::size_t n, std::size_t i);
 bool EvenlySpaced(const std::vector<float>& x, double tolerance = 0.0);
 
 // `count` points evenly spaced over the spectrum's X range, each intensity
-// interpolated on the straight line between its neighbours.
+// interpolated on the straight line between its neighbours; the title and
+// facts stay as they were.
 InterchangeSpectrum ResampledEvenly(const InterchangeSpectrum& spectrum, std::size_t count);
 
 // Whether intensities in `yUnits` may be those of a Raman spectrum: none

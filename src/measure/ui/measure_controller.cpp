@@ -13,6 +13,7 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
