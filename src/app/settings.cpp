@@ -1,6 +1,5 @@
 #include "app/settings.h"
 
-#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -118,7 +117,8 @@ std::vector<IniFile::Entry> SampleSettingsEntries(const SampleSettings& settings
     // quotes of the name itself come back as typed. A line of the file has
     // no room for a line break.
     std::string name = settings.operatorName;
-    std::replace_if(name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    for (char& c : name)
+        if (c == '\r' || c == '\n') c = ' ';
     return {{kSampleSection, kOperatorKey, "\"" + name + "\""},
             {kSampleSection, kKeepKey, settings.keepForNext ? "1" : "0"}};
 }

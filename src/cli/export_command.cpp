@@ -51,9 +51,9 @@ int RunConvert(const ExportValues& v, const CliStreams& io) {
     auto file = std::make_unique<SpectrumFile>();
     if (!LoadAnySpectrum(v.input, v.read, *file, io)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
-    std::string text =
-        points.empty() ? std::string()
-                       : ExportText(target, FormOf(v.form), ExportFacts(*file, TitleOf(*file, v.input), target), points);
+    std::string text = points.empty() ? std::string()
+                                      : ExportText(target, FormOf(v.form),
+                                                   ExportFacts(*file, TitleOf(*file, v.input), target), points);
     if (text.empty()) {
         io.err << Shown(v.input) << ": no points to export.\n";
         return kExitFailure;

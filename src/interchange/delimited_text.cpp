@@ -340,8 +340,8 @@ std::string WriteCsvSpectrum(const InterchangeSpectrum& spectrum) {
     };
     // Comment lines, which the readers of tables skip, and ours reads back
     // as the same facts.
-    if (!s.operatorName.empty() || !s.notes.empty() || !s.date.empty() || !s.instrument.empty() ||
-        !s.serial.empty() || s.laserNm > 0 || s.integrationMs > 0 || s.averages > 0) {
+    if (!s.operatorName.empty() || !s.notes.empty() || !s.date.empty() || !s.instrument.empty() || !s.serial.empty() ||
+        s.laserNm > 0 || s.integrationMs > 0 || s.averages > 0) {
         line("Title", s.title);
         line("Operator", s.operatorName);
         line("Date", s.date);

@@ -52,8 +52,7 @@ SampleInfo SampleInfoOf(const InterchangeSpectrum& spectrum) {
     return {spectrum.title, spectrum.operatorName, spectrum.notes};
 }
 
-void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session,
-                           const DeviceInfo& device) {
+void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session, const DeviceInfo& device) {
     AddSampleInfo(spectrum, session.sample);
     const SpectrumStore& s = session.spectrum;
     if (s.haveMeasured) {

@@ -31,7 +31,6 @@ SampleInfo SampleInfoOf(const InterchangeSpectrum& spectrum);
 // model and serial, laser, integration time, averages and when it ended; of
 // an opened raw file its laser, model and date. A spectrum from another
 // program's file carries its sample information only.
-void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session,
-                           const DeviceInfo& device);
+void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session, const DeviceInfo& device);
 
 } // namespace veltrane

@@ -335,7 +335,8 @@ TEST_F(Settings, OperatorAndKeepComeBackAsWritten) {
     EXPECT_FALSE(ReadSampleSettings(ini).keepForNext);
     for (const std::string name : {"Ann Lee", "  padded ", "\"quoted\"", "a=b;c # d", "", "two\nlines"}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(WriteSettings(ini, {"1500", "4", "10000", "80"}, hotkeys("F"), SampleSettingsEntries({name, true})));
+        ASSERT_TRUE(
+            WriteSettings(ini, {"1500", "4", "10000", "80"}, hotkeys("F"), SampleSettingsEntries({name, true})));
         const SampleSettings back = ReadSampleSettings(ini);
         EXPECT_EQ(back.operatorName, name == "two\nlines" ? "two lines" : name);
         EXPECT_TRUE(back.keepForNext);

@@ -630,9 +630,9 @@ TEST(CliMeasure, SaturationAutomaticExposureAndFreshNoise) {
 TEST(CliSampleInformation, MeasureKeepsItBesideTheRawFileAndExportsCarryIt) {
     TempDir dir;
     const std::string d = dir.path();
-    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "--average", "2",
-                     "--sample-name", "Zoë's salt", "--operator", "Ann Lee", "--notes", "bag 3\nwet", "-o",
-                     d + "s.rsd"});
+    Outcome m =
+        Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "--average", "2", "--sample-name",
+             "Zoë's salt", "--operator", "Ann Lee", "--notes", "bag 3\nwet", "-o", d + "s.rsd"});
     ASSERT_EQ(m.status, 0) << m.err;
     EXPECT_EQ(std::filesystem::file_size(d + "s.rsd"), 140u + 8u * 2546u);
     EXPECT_TRUE(std::filesystem::exists(d + "s.rsd.json"));
@@ -651,8 +651,7 @@ TEST(CliSampleInformation, MeasureKeepsItBesideTheRawFileAndExportsCarryIt) {
         EXPECT_NE(back.out.find(line), std::string::npos) << line << back.out;
     EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "# Title: Zoë's salt");
 
-    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "-o", d + "s.rsd"}).status,
-              0);
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "-o", d + "s.rsd"}).status, 0);
     EXPECT_FALSE(std::filesystem::exists(d + "s.rsd.json")); // the old one is no longer this file's
     EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "raman_shift_cm-1,intensity");
     WriteBytes(d + "s.rsd.json", "{\"sample_name\": ");

@@ -446,16 +446,24 @@ TEST(Interchange, SampleInformationTravelsWithEachFormat) {
         std::vector<std::string> lines; // among the file's lines, by hand
     };
     const Case cases[] = {
-        {"jcamp affn", InterchangeFormat::Jcamp, WriteJcampSpectrum(facts, JcampForm::Affn),
+        {"jcamp affn",
+         InterchangeFormat::Jcamp,
+         WriteJcampSpectrum(facts, JcampForm::Affn),
          {"##TITLE=Aspirin Charge 7 (Zoë)", "##OWNER=Renée O'Brien", "##LONGDATE=2026/12/09 23:15:48 +0100",
           "##SPECTROMETER/DATA SYSTEM=TL100, S/N 12345", "##$LASER WAVELENGTH=784.82 $$ nm",
           "##$INTEGRATION TIME=3000 $$ ms", "##$AVERAGES=4", "##$NOTES=" + notesLine}},
-        {"jcamp difdup", InterchangeFormat::Jcamp, WriteJcampSpectrum(facts, JcampForm::DifDup),
+        {"jcamp difdup",
+         InterchangeFormat::Jcamp,
+         WriteJcampSpectrum(facts, JcampForm::DifDup),
          {"##OWNER=Renée O'Brien", "##$NOTES=" + notesLine}},
-        {"csv", InterchangeFormat::Csv, WriteCsvSpectrum(facts),
+        {"csv",
+         InterchangeFormat::Csv,
+         WriteCsvSpectrum(facts),
          {"# Title: Aspirin Charge 7 (Zoë)", "# Operator: Renée O'Brien", "# Laser wavelength (nm): 784.82",
           "# Notes: " + notesLine, "raman_shift_cm-1,intensity"}},
-        {"spc", InterchangeFormat::Spc, WriteSpcSpectrum(facts),
+        {"spc",
+         InterchangeFormat::Spc,
+         WriteSpcSpectrum(facts),
          {"DATE=2026/12/09 23:15:48 +0100\r", "NOTES=" + notesLine + "\r", "INTEGRATION TIME (MS)=3000\r"}},
     };
     for (const Case& c : cases) {

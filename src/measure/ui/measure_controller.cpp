@@ -12,9 +12,9 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QTextDocument>
-#include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
 #include <ctime>
@@ -167,8 +167,7 @@ void MeasureController::addSampleFields() {
 }
 
 SampleInfo MeasureController::typedSample() const {
-    return {m_sampleName->text().toStdString(), m_operator->text().toStdString(),
-            m_notes->toPlainText().toStdString()};
+    return {m_sampleName->text().toStdString(), m_operator->text().toStdString(), m_notes->toPlainText().toStdString()};
 }
 
 void MeasureController::showSample(const SampleInfo& sample) {
