@@ -27,6 +27,10 @@ inline void CheckRead(const ReadOutcome& outcome, const InterchangeSpectrum& bef
     InterchangeSpectrum back;
     FUZZ_CHECK(ReadSpcSpectrum(WriteSpcSpectrum(after), 0, back).ok);
     FUZZ_CHECK(back.x == after.x && back.y == after.y);
+    // And so is what it says of the sample, as free text of any lines; a
+    // zero byte has no text form and becomes U+FFFD.
+    if (after.notes.find('\0') == std::string::npos) FUZZ_CHECK(back.notes == after.notes);
+    if (after.operatorName.find('\0') == std::string::npos) FUZZ_CHECK(back.operatorName == after.operatorName);
 }
 
 } // namespace veltrane::fuzz

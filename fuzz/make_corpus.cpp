@@ -24,6 +24,7 @@
 #include "library/library_file.h"
 #include "measure/acquisition.h"
 #include "measure/raw_spectrum_file.h"
+#include "measure/sample_sidecar.h"
 #include "measure/spectral_axis.h"
 #include "platform/byte_order.h"
 #include "sim/simulated_bridge.h"
@@ -260,6 +261,22 @@ void ForeignSpectra() {
     old[1] = 0x4D;
     Put("spc_spectrum", "old-format.spc", old);
     Put("spc_spectrum", "truncated.spc", std::string_view(evenFile).substr(0, 600));
+
+    // The facts of a measurement and sample information in each format.
+    InterchangeSpectrum described = even;
+    described.operatorName = "Ann";
+    described.notes = "two\nlines & $$";
+    described.laserNm = 785;
+    described.integrationMs = 3000;
+    described.averages = 2;
+    described.date = "2026/12/09 23:15:48 +0100";
+    described.instrument = "TL100";
+    described.serial = "42";
+    Put("spc_spectrum", "log.spc", WriteSpcSpectrum(described));
+    Put("jcamp_spectrum", "described.jdx", WriteJcampSpectrum(described, JcampForm::Affn));
+    Put("csv_spectrum", "described.csv", WriteCsvSpectrum(described));
+    Put("sample_sidecar", "written.json", EncodeSampleSidecar({"Zoë", "Ann", "two\nlines"}));
+    Put("sample_sidecar", "later-keys.json", R"({"operator": "Ann", "version": 2, "extra": [1, {"a": null}]})");
 }
 
 void RecordNames() {

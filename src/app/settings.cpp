@@ -19,6 +19,10 @@ constexpr const char* kPowerKey = "Laser power";
 constexpr const char* kExposureSection = "EXPOSURE";
 constexpr const char* kAutoKey = "Auto";
 
+constexpr const char* kSampleSection = "SAMPLE";
+constexpr const char* kOperatorKey = "Operator";
+constexpr const char* kKeepKey = "Keep";
+
 constexpr const char* kHotkeySection = "HOTKEY";
 constexpr std::array<const char*, kHotkeyCount> kHotkeyNames = {
     "Spectrum mode", "Linker mode", "Capture", "Open Raw", "Make Library", "Library Export", "Library Draw", "Marker"};
@@ -102,6 +106,21 @@ bool ReadAutoExposure(const IniFile& ini) {
 
 IniFile::Entry AutoExposureEntry(bool automatic) {
     return {kExposureSection, kAutoKey, automatic ? "1" : "0"};
+}
+
+SampleSettings ReadSampleSettings(const IniFile& ini) {
+    return {ini.readString(kSampleSection, kOperatorKey, ""), ini.readInteger(kSampleSection, kKeepKey, 0) == 1};
+}
+
+std::vector<IniFile::Entry> SampleSettingsEntries(const SampleSettings& settings) {
+    // In quotes, which the reader takes off: blanks at either end and
+    // quotes of the name itself come back as typed. A line of the file has
+    // no room for a line break.
+    std::string name = settings.operatorName;
+    for (char& c : name)
+        if (c == '\r' || c == '\n') c = ' ';
+    return {{kSampleSection, kOperatorKey, "\"" + name + "\""},
+            {kSampleSection, kKeepKey, settings.keepForNext ? "1" : "0"}};
 }
 
 } // namespace veltrane

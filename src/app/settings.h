@@ -34,4 +34,14 @@ bool WriteSettings(IniFile& ini, const MeasureBoxTexts& boxes, const HOTKEY& hot
 bool ReadAutoExposure(const IniFile& ini);
 IniFile::Entry AutoExposureEntry(bool automatic);
 
+// The operator typed beside the parameters, kept between sessions, and
+// whether the sample name and notes are kept for the next capture rather
+// than cleared; in a section of their own.
+struct SampleSettings {
+    std::string operatorName;
+    bool keepForNext = false;
+};
+SampleSettings ReadSampleSettings(const IniFile& ini);
+std::vector<IniFile::Entry> SampleSettingsEntries(const SampleSettings& settings);
+
 } // namespace veltrane

@@ -35,7 +35,7 @@ int RunExport(const ExportValues& v, const CliStreams& io) {
         return kExitFailure;
     }
     std::string title = file->kind == FileKind::Foreign ? file->foreign.title : file->header.name();
-    std::string text = ExportText(target, FormOf(v.form), title, points);
+    std::string text = ExportText(target, FormOf(v.form), ExportFacts(*file, title, target), points);
     if (target != InterchangeFormat::Csv && text.empty()) {
         io.err << Shown(v.input) << ": " << kSaveFailed << "\n";
         return kExitFailure;
@@ -51,8 +51,9 @@ int RunConvert(const ExportValues& v, const CliStreams& io) {
     auto file = std::make_unique<SpectrumFile>();
     if (!LoadAnySpectrum(v.input, v.read, *file, io)) return kExitFailure;
     std::vector<Point> points = DrawnPoints(*file);
-    std::string text =
-        points.empty() ? std::string() : ExportText(target, FormOf(v.form), TitleOf(*file, v.input), points);
+    std::string text = points.empty() ? std::string()
+                                      : ExportText(target, FormOf(v.form),
+                                                   ExportFacts(*file, TitleOf(*file, v.input), target), points);
     if (text.empty()) {
         io.err << Shown(v.input) << ": no points to export.\n";
         return kExitFailure;

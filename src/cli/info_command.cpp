@@ -39,6 +39,9 @@ Json InfoRecord(const std::string& path, const SpectrumFile& file) {
         if (!f.date.empty()) record["date"] = f.date;
         if (!f.instrument.empty()) record["instrument"] = f.instrument;
         if (!f.serial.empty()) record["serial"] = f.serial;
+        if (f.averages > 0) record["averages"] = f.averages;
+        if (!f.operatorName.empty()) record["operator"] = f.operatorName;
+        if (!f.notes.empty()) record["notes"] = f.notes;
         if (!f.yUnits.empty()) record["y_units"] = f.yUnits;
         if (!file.notice.empty()) record["notice"] = file.notice;
         if (!f.fields.empty()) {
@@ -60,6 +63,10 @@ Json InfoRecord(const std::string& path, const SpectrumFile& file) {
         record["laser_pixel"] = r.laserPixel;
         record["window"] = {r.windowStart, r.windowEnd};
         record["saturated"] = SaturatedPixelCount(r);
+        // From the sidecar beside the file.
+        if (!file.sample.sampleName.empty()) record["sample_name"] = file.sample.sampleName;
+        if (!file.sample.operatorName.empty()) record["operator"] = file.sample.operatorName;
+        if (!file.sample.notes.empty()) record["notes"] = file.sample.notes;
     } else {
         record["points"] = file.axis.size();
     }

@@ -6,9 +6,11 @@
 #include <iterator>
 
 #include "interchange/delimited_text.h"
+#include "interchange/measurement_facts.h"
 #include "interchange/spc_file.h"
 #include "library/library_drawing.h"
 #include "library/library_file.h"
+#include "measure/sample_sidecar.h"
 #include "platform/byte_order.h"
 #include "platform/display_text.h"
 #include "platform/file_io.h"
@@ -75,6 +77,10 @@ bool DecodeOwnLayout(const std::string& path, const std::string& bytes, Spectrum
     }
     file.kind = FileKind::Raw;
     file.header = file.raw.header;
+    // Standard input has no name and so no sidecar; a damaged one is told
+    // and left out, the spectrum read all the same.
+    if (!IsStandardInput(path) && ReadSampleSidecar(path, file.sample) == SidecarRead::Damaged)
+        Tell(path, kSidecarDamaged, io);
     return true;
 }
 
@@ -106,6 +112,7 @@ bool DecodeAnySpectrum(const std::string& path, const std::string& bytes, Interc
     if (!outcome.ok) return Tell(path, outcome.message + (outcome.needsLaser ? " Give it with --laser NM." : ""), io);
     file.kind = FileKind::Foreign;
     file.format = format;
+    file.sample = SampleInfoOf(file.foreign);
     file.notice = outcome.notice;
     if (!outcome.notice.empty()) Tell(path, Shown(outcome.notice), io);
     return true;
@@ -222,16 +229,44 @@ std::string CsvText(const std::vector<Point>& points) {
     return WriteCsvSpectrum(AsSpectrum("", points));
 }
 
-std::string ExportText(InterchangeFormat format, JcampForm form, const std::string& title,
+InterchangeSpectrum ExportFacts(const SpectrumFile& file, const std::string& title, InterchangeFormat format) {
+    InterchangeSpectrum facts;
+    facts.title = title;
+    // Another program's title is no sample name of ours: it stays the title.
+    SampleInfo sample = file.sample;
+    if (file.kind == FileKind::Foreign) sample.sampleName.clear();
+    if (format == InterchangeFormat::Csv && sample.empty()) return facts;
+    if (file.kind == FileKind::Raw) {
+        auto state = OpenedRawState(file.raw);
+        state->measurement.sample = sample;
+        DescribeShownSpectrum(facts, state->measurement, state->device);
+    } else if (file.kind == FileKind::Foreign) {
+        const InterchangeSpectrum& f = file.foreign;
+        facts.laserNm = f.laserNm;
+        facts.integrationMs = f.integrationMs;
+        facts.averages = f.averages;
+        facts.date = f.date;
+        facts.instrument = f.instrument;
+        facts.serial = f.serial;
+        AddSampleInfo(facts, sample);
+    }
+    return facts;
+}
+
+std::string ExportText(InterchangeFormat format, JcampForm form, const InterchangeSpectrum& facts,
                        const std::vector<Point>& points) {
-    InterchangeSpectrum spectrum = AsSpectrum(title, points);
+    InterchangeSpectrum spectrum = facts;
+    for (const Point& p : points) {
+        spectrum.x.push_back(p.x);
+        spectrum.y.push_back(p.y);
+    }
     switch (format) {
     case InterchangeFormat::Csv:
         return WriteCsvSpectrum(spectrum);
     case InterchangeFormat::Jcamp:
         // The title is the one free text in the file: escaped, a name can
         // neither start a new label nor reach a terminal's control codes.
-        spectrum.title = Shown(title);
+        spectrum.title = Shown(spectrum.title);
         return WriteJcampSpectrum(spectrum, form);
     case InterchangeFormat::Spc:
         return spectrum.x.empty() ? std::string() : WriteSpcSpectrum(spectrum);

@@ -14,6 +14,7 @@
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
 #include "measure/raw_spectrum_file.h"
+#include "measure/sample_info.h"
 
 namespace veltrane {
 
@@ -38,6 +39,9 @@ struct SpectrumFile {
     InterchangeSpectrum foreign;        // for another program's file
     InterchangeFormat format = InterchangeFormat::Unknown;
     std::string notice;
+    // A raw file's sidecar, or what another program's file says of the
+    // sample (its title, operator and notes).
+    SampleInfo sample;
 };
 
 struct Point {
@@ -75,9 +79,15 @@ void ChartOrder(std::vector<Point>& points);
 
 InterchangeSpectrum AsSpectrum(const std::string& title, const std::vector<Point>& points);
 std::string CsvText(const std::vector<Point>& points);
-// The file text of the points in `format`; empty when they cannot be
-// written in it.
-std::string ExportText(InterchangeFormat format, JcampForm form, const std::string& title,
+// What an export of the file says besides its points: `title`, or the
+// sample name when there is one; the rest of its sample information; and
+// what the file knows of the measurement (laser, date, instrument...). A CSV
+// gets the latter only with sample information, so that a plain export stays
+// the two columns scripts read.
+InterchangeSpectrum ExportFacts(const SpectrumFile& file, const std::string& title, InterchangeFormat format);
+// The file text of the points in `format` with the facts of `facts`; empty
+// when they cannot be written in it.
+std::string ExportText(InterchangeFormat format, JcampForm form, const InterchangeSpectrum& facts,
                        const std::vector<Point>& points);
 // The file's title, or for a file without one its name without folder and
 // extension.

@@ -12,6 +12,7 @@
 #include "device/device_link.h"
 #include "measure/auto_exposure.h"
 #include "measure/measurement.h"
+#include "measure/sample_sidecar.h"
 #include "measure/saturation.h"
 #include "measure/spectral_axis.h"
 #include "platform/clock.h"
@@ -43,6 +44,7 @@ struct MeasureValues {
     std::uint64_t seed = 0;
     bool autoExposure = false;
     double target = kDefaultExposureTarget;
+    SampleInfo about; // what is measured, by whom: the raw file's sidecar
 };
 
 // Everything behind the USB bridge: the virtual instrument, or no device
@@ -166,6 +168,10 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
     std::string bytes =
         BuildRawSpectrumFile(state->measurement, state->device, fileName, CurrentLocalDateTime(), saved);
     if (!Save(path, bytes, io)) return kExitFailure;
+    if (!WriteSampleSidecar(path, v.about)) {
+        io.err << Shown(SampleSidecarPath(path)) << ": " << kSidecarSaveFailed << "\n";
+        return kExitFailure;
+    }
     if (v.csv.empty()) return kExitOk;
     // The CSV is the saved file exported, so the two can never disagree.
     auto file = std::make_unique<SpectrumFile>();
@@ -193,6 +199,8 @@ in its holder; its noise differs on every run unless --seed N is given.
 that the strongest pixel reaches --target of full scale (0.7); the time chosen goes
 to standard error. A spectrum with pixels at full scale is saved with the warning
 "Saturated: N pixels — reduce Int.time" on standard error.
+--sample-name, --operator and --notes are saved beside the raw file in OUT.rsd.json;
+the raw file's own bytes are the same without them.
 Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
     CLI::Option* simulator =
         app->add_flag("--simulator{2500}", v->model, "attach the virtual instrument, of model MODEL")
@@ -221,6 +229,11 @@ Progress goes to standard error; Ctrl-C switches the laser off and ends.)");
     app->add_option("--exposure", v->exposure, "exposure time in ms (3000)")->type_name("MS");
     app->add_option("--average", v->average, "number of frames averaged (1)")->type_name("N");
     app->add_option("--preheat", v->preheat, "laser preheat in ms (20000)")->type_name("MS");
+    // --sample names what the virtual instrument holds, so the name of the
+    // sample measured is --sample-name.
+    app->add_option("--sample-name", v->about.sampleName, "the name of the sample measured")->type_name("NAME");
+    app->add_option("--operator", v->about.operatorName, "who measured")->type_name("NAME");
+    app->add_option("--notes", v->about.notes, "notes on the sample or the measurement")->type_name("TEXT");
     AddOutputOption(*app, v->output, "the raw spectrum file")->type_name("OUT.rsd")->required();
     app->add_option("--csv", v->csv, "also the export's CSV of it; - for standard output")
         ->type_name("OUT.csv")

@@ -336,7 +336,26 @@ ReadOutcome ReadDelimitedSpectrum(std::string_view text, double laserNm, const C
 }
 
 std::string WriteCsvSpectrum(const InterchangeSpectrum& spectrum) {
-    std::string text = "raman_shift_cm-1,intensity\n";
+    const InterchangeSpectrum& s = spectrum;
+    std::string text;
+    auto line = [&](const char* key, const std::string& value) {
+        if (!value.empty()) text += std::string("# ") + key + ": " + OneLineText(value) + "\n";
+    };
+    // Comment lines, which the readers of tables skip, and ours reads back
+    // as the same facts.
+    if (!s.operatorName.empty() || !s.notes.empty() || !s.date.empty() || !s.instrument.empty() || !s.serial.empty() ||
+        s.laserNm > 0 || s.integrationMs > 0 || s.averages > 0) {
+        line("Title", s.title);
+        line("Operator", s.operatorName);
+        line("Date", s.date);
+        line("Instrument", s.instrument);
+        line("Serial number", s.serial);
+        if (s.laserNm > 0) line("Laser wavelength (nm)", ShortestText(static_cast<float>(s.laserNm)));
+        if (s.integrationMs > 0) line("Integration time (ms)", ShortestText(static_cast<float>(s.integrationMs)));
+        if (s.averages > 0) line("Averages", std::to_string(s.averages));
+        line("Notes", s.notes);
+    }
+    text += "raman_shift_cm-1,intensity\n";
     for (std::size_t i = 0; i < spectrum.x.size() && i < spectrum.y.size(); ++i)
         text += ShortestText(spectrum.x[i]) + "," + ShortestText(spectrum.y[i]) + "\n";
     return text;

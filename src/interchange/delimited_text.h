@@ -34,7 +34,10 @@ inline ReadOutcome ReadDelimitedSpectrum(std::string_view text, InterchangeSpect
 }
 
 // "raman_shift_cm-1,intensity" and one "x,y" line a point, each number the
-// shortest text that reads back as the same float32.
+// shortest text that reads back as the same float32. When the spectrum says
+// anything of the measurement besides its title (operator, notes, date,
+// instrument, laser, integration time, averages), "# Key: value" comment
+// lines with the title and those facts come first.
 std::string WriteCsvSpectrum(const InterchangeSpectrum& spectrum);
 
 } // namespace veltrane

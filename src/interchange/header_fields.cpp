@@ -92,6 +92,11 @@ void TakeKnownFields(InterchangeSpectrum& s) {
         s.instrument = *model;
     if (const std::string* serial = Find(s, {"serial", "serialnumber", "serialno", "sn", "instrumentserial"}))
         s.serial = *serial;
+    if (const std::string* who = Find(s, {"operator", "operatorname", "owner", "analyst", "measuredby"}))
+        s.operatorName = *who;
+    if (const std::string* notes = Find(s, {"notes", "note", "comments", "comment", "remarks"})) s.notes = *notes;
+    if (const std::string* averages = Find(s, {"averages", "average", "numberofaverages", "accumulations"}))
+        if (LeadingNumber(*averages, number) && number >= 1.0 && number <= 1e6) s.averages = static_cast<int>(number);
 }
 
 } // namespace veltrane

@@ -17,7 +17,7 @@ bool HeaderField(std::string_view line, std::pair<std::string, std::string>& fie
 
 // Takes from `spectrum.fields` what the program knows by name: the title
 // (NAMES, Name, Sample name, Title), laser wavelength, integration time,
-// date, instrument and serial. Values that are not usable (a laser of 0 nm)
+// date, instrument, serial, operator (or owner), notes and averages. Values that are not usable (a laser of 0 nm)
 // are left in the fields only.
 void TakeKnownFields(InterchangeSpectrum& spectrum);
 

@@ -490,12 +490,27 @@ std::string Printable(const std::string& title) {
     return out;
 }
 
+// The facts of the measurement as the standard names them where it has a
+// label (OWNER, LONGDATE, SPECTROMETER/DATA SYSTEM), else as user labels;
+// model and serial also each on its own for readers that take them apart.
 std::string Header(const InterchangeSpectrum& s) {
     std::string text = "##TITLE=" + Printable(s.title) + "\n";
     text += "##JCAMP-DX=5.01\n";
     text += "##DATA TYPE=RAMAN SPECTRUM\n";
     text += "##ORIGIN=Veltrane\n";
-    text += "##OWNER=\n";
+    text += "##OWNER=" + OneLineText(s.operatorName) + "\n";
+    if (!s.date.empty()) text += "##LONGDATE=" + OneLineText(s.date) + "\n";
+    if (!s.instrument.empty() || !s.serial.empty()) {
+        std::string system = s.instrument;
+        if (!s.serial.empty()) system += (system.empty() ? "S/N " : ", S/N ") + s.serial;
+        text += "##SPECTROMETER/DATA SYSTEM=" + OneLineText(system) + "\n";
+        if (!s.instrument.empty()) text += "##$MODEL=" + OneLineText(s.instrument) + "\n";
+        if (!s.serial.empty()) text += "##$SERIAL NUMBER=" + OneLineText(s.serial) + "\n";
+    }
+    if (s.laserNm > 0) text += "##$LASER WAVELENGTH=" + ShortestText(static_cast<float>(s.laserNm)) + " $$ nm\n";
+    if (s.integrationMs > 0) text += "##$INTEGRATION TIME=" + DoubleText(s.integrationMs) + " $$ ms\n";
+    if (s.averages > 0) text += "##$AVERAGES=" + std::to_string(s.averages) + "\n";
+    if (!s.notes.empty()) text += "##$NOTES=" + OneLineText(s.notes) + "\n";
     text += "##XUNITS=1/CM\n";
     text += "##YUNITS=ARBITRARY UNITS\n";
     return text;
@@ -518,8 +533,9 @@ std::string AffnText(const InterchangeSpectrum& s) {
 
 std::string DifDupText(const InterchangeSpectrum& all) {
     // Compressed integers have no room for a value that is not a number.
-    InterchangeSpectrum given;
-    given.title = all.title;
+    InterchangeSpectrum given = all;
+    given.x.clear();
+    given.y.clear();
     for (std::size_t i = 0; i < all.x.size() && i < all.y.size(); ++i) {
         if (!std::isfinite(all.x[i]) || !std::isfinite(all.y[i])) continue;
         given.x.push_back(all.x[i]);

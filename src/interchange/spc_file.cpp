@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "interchange/header_fields.h"
+#include "interchange/text_values.h"
 #include "platform/byte_order.h"
 
 namespace veltrane {
@@ -25,6 +27,13 @@ constexpr std::size_t kOffXType = 28;
 constexpr std::size_t kOffYType = 29;
 constexpr std::size_t kOffComment = 88;
 constexpr std::size_t kCommentSize = 130;
+constexpr std::size_t kOffLogOffset = 248;
+// Log block: its header, then the text of "KEY=VALUE" lines up to a zero.
+constexpr std::size_t kLogHeaderSize = 64;
+constexpr std::size_t kOffLogDiskSize = 0;
+constexpr std::size_t kOffLogMemorySize = 4;
+constexpr std::size_t kOffLogTextOffset = 8;
+constexpr std::size_t kLogMemoryUnit = 4096;
 // Subfile header.
 constexpr std::size_t kSubHeaderSize = 32;
 constexpr std::size_t kOffSubExponent = 1;
@@ -83,6 +92,43 @@ ReadOutcome Refused(std::string message) {
     ReadOutcome outcome;
     outcome.message = std::move(message);
     return outcome;
+}
+
+// The "KEY=VALUE" lines of the log block as header fields; a block that lies
+// outside the file is passed over, as it holds no points.
+void ReadLogFields(std::string_view bytes, InterchangeSpectrum& spectrum) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t at = GetU32(b + kOffLogOffset);
+    if (at < kMainHeaderSize || at > bytes.size() || bytes.size() - at < kLogHeaderSize) return;
+    const std::size_t textAt = GetU32(b + at + kOffLogTextOffset);
+    if (textAt > bytes.size() - at) return;
+    std::string_view text = bytes.substr(at + textAt);
+    text = text.substr(0, text.find('\0'));
+    TextLineCursor lines(text);
+    std::string_view line;
+    std::pair<std::string, std::string> field;
+    while (lines.next(line) && spectrum.fields.size() < 10000)
+        if (HeaderField(line, field) && !field.second.empty()) spectrum.fields.push_back(std::move(field));
+}
+
+// What the spectrum says of the measurement, one "KEY=VALUE" line each;
+// empty when it says nothing.
+std::string LogText(const InterchangeSpectrum& s) {
+    std::string text;
+    auto line = [&](const char* key, const std::string& value) {
+        if (!value.empty()) text += std::string(key) + "=" + OneLineText(value) + "\r\n";
+    };
+    line("OPERATOR", s.operatorName);
+    line("DATE", s.date);
+    line("INSTRUMENT", s.instrument);
+    line("SERIAL NUMBER", s.serial);
+    if (s.laserNm > 0) line("LASER WAVELENGTH (NM)", ShortestText(static_cast<float>(s.laserNm)));
+    if (s.integrationMs > 0) line("INTEGRATION TIME (MS)", ShortestText(static_cast<float>(s.integrationMs)));
+    if (s.averages > 0) line("AVERAGES", std::to_string(s.averages));
+    line("NOTES", s.notes);
+    // The comment field holds 129 bytes of the title; the log all of it.
+    if (!text.empty() && s.title.size() >= kCommentSize) line("TITLE", s.title);
+    return text;
 }
 
 } // namespace
@@ -194,6 +240,8 @@ ReadOutcome ReadSpcSpectrum(std::string_view bytes, double laserNm, InterchangeS
     const char* comment = bytes.data() + kOffComment;
     spectrum.title.assign(comment, std::find(comment, comment + kCommentSize, '\0'));
     spectrum.yUnits = YUnitsName(b[kOffYType]);
+    ReadLogFields(bytes, spectrum);
+    TakeKnownFields(spectrum);
     if (toNm > 0) spectrum.laserNm = laserNm;
     return outcome;
 }
@@ -224,6 +272,21 @@ std::string WriteSpcSpectrum(const InterchangeSpectrum& spectrum) {
     offset += kSubHeaderSize;
     for (std::size_t i = 0; i < n; ++i)
         PutF32(b + offset + 4 * i, spectrum.y[i]);
+    offset += 4 * n;
+    // The log block follows the data, as the format places it.
+    const std::string log = LogText(spectrum);
+    if (!log.empty()) {
+        const std::size_t size = kLogHeaderSize + log.size() + 1;
+        std::string block(size, '\0');
+        auto* l = reinterpret_cast<std::uint8_t*>(block.data());
+        PutU32(l + kOffLogDiskSize, static_cast<std::uint32_t>(size));
+        PutU32(l + kOffLogMemorySize,
+               static_cast<std::uint32_t>((size + kLogMemoryUnit - 1) / kLogMemoryUnit * kLogMemoryUnit));
+        PutU32(l + kOffLogTextOffset, static_cast<std::uint32_t>(kLogHeaderSize));
+        std::copy(log.begin(), log.end(), block.begin() + kLogHeaderSize);
+        PutU32(b + kOffLogOffset, static_cast<std::uint32_t>(offset));
+        bytes += block;
+    }
     return bytes;
 }
 

@@ -21,6 +21,11 @@ struct InterchangeSpectrum {
     std::string date;
     std::string instrument; // model or name of the instrument
     std::string serial;
+    // Who measured, what they noted (any number of lines) and how many
+    // frames were averaged (0: not said).
+    std::string operatorName;
+    std::string notes;
+    int averages = 0;
     // The unit of the intensities as the file names it ("COUNTS",
     // "ABSORBANCE"); empty when it names none.
     std::string yUnits;
@@ -66,7 +71,8 @@ double EvenX(double first, double last, std::size_t n, std::size_t i);
 bool EvenlySpaced(const std::vector<float>& x, double tolerance = 0.0);
 
 // `count` points evenly spaced over the spectrum's X range, each intensity
-// interpolated on the straight line between its neighbours.
+// interpolated on the straight line between its neighbours; the title and
+// facts stay as they were.
 InterchangeSpectrum ResampledEvenly(const InterchangeSpectrum& spectrum, std::size_t count);
 
 // Whether intensities in `yUnits` may be those of a Raman spectrum: none

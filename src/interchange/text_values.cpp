@@ -109,6 +109,25 @@ std::string DecodeEntities(std::string_view text) {
     return out;
 }
 
+std::string OneLineText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The readers trim blanks around a value and take off a pair of
+        // quotes around it; kept as entities, they stay part of the text.
+        const bool atEnd = i == 0 || i + 1 == text.size();
+        if (c == 0)
+            out += "&#65533;"; // no entity stands for a zero byte
+        else if (c < 0x20 || c == 0x7F || c == '&' || (c == '$' && i + 1 < text.size() && text[i + 1] == '$') ||
+                 (atEnd && c == ' ') || (i == 0 && c == '"'))
+            out += "&#" + std::to_string(c) + ";";
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
 std::string PlainName(std::string_view name) {
     std::string out;
     for (char c : name) {

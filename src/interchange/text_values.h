@@ -37,6 +37,12 @@ bool Utf8OfUtf16(std::string_view bytes, std::string& utf8);
 // characters they stand for (UTF-8); anything else is left as written.
 std::string DecodeEntities(std::string_view text);
 
+// Free text (a name, notes of several lines) as one line of a header block
+// that the readers' DecodeEntities gives back unchanged: '&', control
+// characters, the "$$" that opens a JCAMP-DX comment, blanks at either end
+// and a leading quote as entities. Other programs show the line as written.
+std::string OneLineText(std::string_view text);
+
 std::string_view TrimSpaces(std::string_view s);
 
 // The letters and digits of a name or key, lower case: "Raman Shift (cm-1)"

@@ -38,9 +38,9 @@ struct MeasurementSession {
     // Belongs to the spectrum shown: typed for a capture, or read from the
     // sidecar of an opened raw file.
     SampleInfo sample;
-    // When the shown capture finished (0 for an opened file): the time a
-    // record of it gives.
-    std::time_t capturedAt = 0;
+    // When the shown capture ended, in seconds since 1970 (UTC); 0 while the
+    // spectrum shown is no capture of this session.
+    std::int64_t capturedAt = 0;
 };
 
 // Whether the spectrum buffers belong to a measurement: while they do, every

@@ -327,6 +327,23 @@ TEST_F(Settings, UnconvertibleBoxOnFirstSaveLeavesTheKeyOutSoTheDefaultApplies) 
     EXPECT_EQ(m_state->hotkey.keys[7], "H7");
 }
 
+// The operator comes back as typed, blanks and quotes included, beside the
+// other settings and without touching their keys; a line break cannot be
+// stored in a line and becomes a blank.
+TEST_F(Settings, OperatorAndKeepComeBackAsWritten) {
+    IniFile ini(iniPath());
+    EXPECT_FALSE(ReadSampleSettings(ini).keepForNext);
+    for (const std::string name : {"Ann Lee", "  padded ", "\"quoted\"", "a=b;c # d", "", "two\nlines"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(
+            WriteSettings(ini, {"1500", "4", "10000", "80"}, hotkeys("F"), SampleSettingsEntries({name, true})));
+        const SampleSettings back = ReadSampleSettings(ini);
+        EXPECT_EQ(back.operatorName, name == "two\nlines" ? "two lines" : name);
+        EXPECT_TRUE(back.keepForNext);
+        EXPECT_EQ(ini.readString("Measure Set", "Exptime", ""), "1500");
+    }
+}
+
 TEST_F(Settings, WriteReportsFailure) {
     put(pathOf("plain"), "x");
     IniFile ini(pathOf("plain") + "/Veltrane.ini");

@@ -627,6 +627,44 @@ TEST(CliMeasure, SaturationAutomaticExposureAndFreshNoise) {
     EXPECT_EQ(measure({"--sample", "sand"}, "x.rsd").status, kExitUsage);
 }
 
+// The sample information given to measure lies beside the raw file, and
+// what is made of that file carries it: info, and a JCAMP-DX export that
+// reads back with it. Without any there is no sidecar, and a damaged one is
+// told about but never stops the file being read.
+TEST(CliSampleInformation, MeasureKeepsItBesideTheRawFileAndExportsCarryIt) {
+    TempDir dir;
+    const std::string d = dir.path();
+    Outcome m =
+        Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "--average", "2", "--sample-name",
+             "Zoë's salt", "--operator", "Ann Lee", "--notes", "bag 3\nwet", "-o", d + "s.rsd"});
+    ASSERT_EQ(m.status, 0) << m.err;
+    EXPECT_EQ(std::filesystem::file_size(d + "s.rsd"), 140u + 8u * 2546u);
+    EXPECT_TRUE(std::filesystem::exists(d + "s.rsd.json"));
+    Outcome info = Cli({"info", d + "s.rsd"});
+    EXPECT_NE(info.out.find("sample_name: Zoë's salt\noperator: Ann Lee\nnotes: bag 3\\nwet\n"), std::string::npos)
+        << info.out;
+
+    ASSERT_EQ(Cli({"export", d + "s.rsd", "--format", "jcamp", "-o", d + "s.jdx"}).status, 0);
+    const std::string jdx = ReadBytes(d + "s.jdx");
+    for (const char* line : {"##TITLE=Zoë's salt\n", "##OWNER=Ann Lee\n", "##$NOTES=bag 3&#10;wet\n",
+                             "##$LASER WAVELENGTH=532 $$ nm\n", "##SPECTROMETER/DATA SYSTEM=TL100\n"})
+        EXPECT_NE(jdx.find(line), std::string::npos) << line << jdx.substr(0, 600);
+    Outcome back = Cli({"info", d + "s.jdx"});
+    for (const char* line : {"name: Zoë's salt\n", "laser_nm: 532\n", "instrument: TL100\n", "operator: Ann Lee\n",
+                             "notes: bag 3\\nwet\n"})
+        EXPECT_NE(back.out.find(line), std::string::npos) << line << back.out;
+    EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "# Title: Zoë's salt");
+
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "-o", d + "s.rsd"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(d + "s.rsd.json")); // the old one is no longer this file's
+    EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "raman_shift_cm-1,intensity");
+    WriteBytes(d + "s.rsd.json", "{\"sample_name\": ");
+    Outcome damaged = Cli({"info", d + "s.rsd"});
+    EXPECT_EQ(damaged.status, 0);
+    EXPECT_NE(damaged.err.find("could not be read"), std::string::npos) << damaged.err;
+    EXPECT_EQ(damaged.out.find("sample_name"), std::string::npos);
+}
+
 TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
     TempDir dir;
     std::string raw = dir.path() + "poly.rsd";

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
+#include "interchange/measurement_facts.h"
 #include "interchange/spc_file.h"
 
 namespace veltrane {
@@ -420,6 +422,90 @@ TEST(Interchange, WrittenFilesReadBack) {
     EXPECT_FLOAT_EQ(back.x.front(), uneven.x.front());
     EXPECT_FLOAT_EQ(back.x.back(), uneven.x.back());
     EXPECT_TRUE(EvenlySpaced(back.x, 1e-3));
+}
+
+// Each format writes the sample information and the facts of the
+// measurement where it has room for them, as text another program shows and
+// ours reads back unchanged: notes of several lines, an ampersand, a JCAMP-DX
+// comment mark and text that is not ASCII.
+TEST(Interchange, SampleInformationTravelsWithEachFormat) {
+    InterchangeSpectrum facts{{100, 200, 300}, {1, 2, 4}, "Aspirin Charge 7 (Zoë)"};
+    facts.operatorName = "Renée O'Brien";
+    facts.notes = "first line\nsecond & third $$ no comment\n  indented, 石英";
+    facts.laserNm = 784.82f;
+    facts.integrationMs = 3000;
+    facts.averages = 4;
+    facts.date = "2026/12/09 23:15:48 +0100";
+    facts.instrument = "TL100";
+    facts.serial = "12345";
+    const std::string notesLine = "first line&#10;second &#38; third &#36;$ no comment&#10;  indented, 石英";
+    struct Case {
+        const char* name;
+        InterchangeFormat format;
+        std::string bytes;
+        std::vector<std::string> lines; // among the file's lines, by hand
+    };
+    const Case cases[] = {
+        {"jcamp affn",
+         InterchangeFormat::Jcamp,
+         WriteJcampSpectrum(facts, JcampForm::Affn),
+         {"##TITLE=Aspirin Charge 7 (Zoë)", "##OWNER=Renée O'Brien", "##LONGDATE=2026/12/09 23:15:48 +0100",
+          "##SPECTROMETER/DATA SYSTEM=TL100, S/N 12345", "##$LASER WAVELENGTH=784.82 $$ nm",
+          "##$INTEGRATION TIME=3000 $$ ms", "##$AVERAGES=4", "##$NOTES=" + notesLine}},
+        {"jcamp difdup",
+         InterchangeFormat::Jcamp,
+         WriteJcampSpectrum(facts, JcampForm::DifDup),
+         {"##OWNER=Renée O'Brien", "##$NOTES=" + notesLine}},
+        {"csv",
+         InterchangeFormat::Csv,
+         WriteCsvSpectrum(facts),
+         {"# Title: Aspirin Charge 7 (Zoë)", "# Operator: Renée O'Brien", "# Laser wavelength (nm): 784.82",
+          "# Notes: " + notesLine, "raman_shift_cm-1,intensity"}},
+        {"spc",
+         InterchangeFormat::Spc,
+         WriteSpcSpectrum(facts),
+         {"DATE=2026/12/09 23:15:48 +0100\r", "NOTES=" + notesLine + "\r", "INTEGRATION TIME (MS)=3000\r"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end = 0; at < c.bytes.size(); at = end + 1) {
+            end = std::min(c.bytes.find('\n', at), c.bytes.size());
+            lines.push_back(c.bytes.substr(at, end - at));
+        }
+        for (const std::string& line : c.lines)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+        InterchangeSpectrum back;
+        ReadOutcome outcome = ReadInterchangeSpectrum(c.bytes, c.format, 0, back);
+        ASSERT_TRUE(outcome.ok) << outcome.message;
+        ExpectPoints(back, facts.x, facts.y, c.name);
+        EXPECT_EQ(back.title, facts.title);
+        EXPECT_EQ(back.operatorName, facts.operatorName);
+        EXPECT_EQ(back.notes, facts.notes);
+        EXPECT_FLOAT_EQ(static_cast<float>(back.laserNm), 784.82f);
+        EXPECT_EQ(back.integrationMs, 3000);
+        EXPECT_EQ(back.averages, 4);
+        EXPECT_EQ(back.date, facts.date);
+        EXPECT_EQ(back.instrument, facts.instrument);
+        EXPECT_EQ(back.serial, facts.serial);
+    }
+    // SPC's log block follows the 3 values: its 64-byte header, then the text.
+    EXPECT_EQ(cases[3].bytes.substr(512 + 32 + 12 + 64, 9), "OPERATOR=");
+    EXPECT_EQ(static_cast<unsigned char>(cases[3].bytes[248]), 556 % 256);
+    EXPECT_EQ(static_cast<unsigned char>(cases[3].bytes[249]), 556 / 256);
+    // Without any of it, a table stays the two columns and SPC its 512-byte
+    // header, subfile header and values.
+    InterchangeSpectrum plain{{100, 200, 300}, {1, 2, 4}, "plain"};
+    EXPECT_EQ(WriteCsvSpectrum(plain), "raman_shift_cm-1,intensity\n100,1\n200,2\n300,4\n");
+    EXPECT_EQ(WriteSpcSpectrum(plain).size(), 512u + 32u + 12u);
+}
+
+TEST(Interchange, LongDateGivesTheZoneWhenKnown) {
+    const LocalDateTime when{2026, 3, 4, 5, 6, 7};
+    EXPECT_EQ(LongDateText(when, std::nullopt), "2026/03/04 05:06:07");
+    EXPECT_EQ(LongDateText(when, 60), "2026/03/04 05:06:07 +0100");
+    EXPECT_EQ(LongDateText(when, -330), "2026/03/04 05:06:07 -0530");
+    EXPECT_EQ(LongDateText(when, 0), "2026/03/04 05:06:07 +0000");
 }
 
 TEST(Interchange, ResampledEvenlyInterpolatesOnStraightLines) {

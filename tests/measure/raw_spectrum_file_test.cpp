@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "app/mode_switch.h"
 #include "app/program_state.h"
 #include "library/make_library.h"
 #include "measure/raw_spectrum_file.h"
+#include "measure/sample_sidecar.h"
 #include "platform/byte_order.h"
+#include "support/temp_dir.h"
 
 namespace veltrane {
 namespace {
@@ -199,6 +203,59 @@ TEST(RawSpectrumFile, ABufferWriterStillRunningAfterADeviceLossKeepsEveryActionW
     EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::RefuseMeasuring);
     state->measurement.measureWorkerRunning = false;
     EXPECT_EQ(DecideSwitchToLinker(*state), ModeSwitch::Switch);
+}
+
+// The sample information lives beside the raw file: the file's bytes are
+// the same with or without it, and the sidecar comes back as written, is
+// removed when a later save has none, and a damaged one reads as none.
+TEST(RawSpectrumFile, SampleInformationGoesIntoASidecar) {
+    auto state = Measured();
+    RawFileRecord record;
+    const std::string without = BuildRawSpectrumFile(state->measurement, state->device, "s.rsd", kWhen, record);
+    const SampleInfo sample{"Zoë's sample", "Ann \"A.\" Lee", "line one\nline two\ttabbed"};
+    state->measurement.sample = sample;
+    EXPECT_EQ(BuildRawSpectrumFile(state->measurement, state->device, "s.rsd", kWhen, record), without);
+
+    test::TempDir dir;
+    const std::string raw = dir.path() + "s.rsd";
+    EXPECT_EQ(SampleSidecarPath(raw), dir.path() + "s.rsd.json");
+    ASSERT_TRUE(WriteSampleSidecar(raw, sample));
+    SampleInfo back;
+    ASSERT_EQ(ReadSampleSidecar(raw, back), SidecarRead::Read);
+    EXPECT_EQ(back.sampleName, sample.sampleName);
+    EXPECT_EQ(back.operatorName, sample.operatorName);
+    EXPECT_EQ(back.notes, sample.notes);
+    std::ifstream in(SampleSidecarPath(raw));
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "{\n  \"sample_name\": \"Zoë's sample\",\n  \"operator\": \"Ann \\\"A.\\\" Lee\",\n"
+                    "  \"notes\": \"line one\\nline two\\ttabbed\"\n}\n");
+    ASSERT_TRUE(WriteSampleSidecar(raw, SampleInfo{}));
+    EXPECT_FALSE(std::filesystem::exists(SampleSidecarPath(raw)));
+    EXPECT_EQ(ReadSampleSidecar(raw, back), SidecarRead::None);
+    EXPECT_TRUE(back.empty());
+
+    struct Case {
+        const char* text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {R"({"operator": "Ann", "version": 2, "notes": null})", false},
+        {R"({"operator": "Ann", "later key": [1, 2]})", true},
+        {"", false},
+        {"[\"Ann\"]", false},
+        {R"({"sample_name": "cut)", false},
+        {"{\"sample_name\": \"\xFF\"}", false},
+        {R"({"sample_name": 7})", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        SampleInfo read{"before", "", ""};
+        EXPECT_EQ(DecodeSampleSidecar(c.text, read), c.ok);
+        EXPECT_EQ(read.sampleName, c.ok ? "" : "before");
+        EXPECT_EQ(read.operatorName, c.ok ? "Ann" : "");
+        std::ofstream(SampleSidecarPath(raw), std::ios::binary) << c.text;
+        EXPECT_EQ(ReadSampleSidecar(raw, read), c.ok ? SidecarRead::Read : SidecarRead::Damaged);
+    }
 }
 
 } // namespace

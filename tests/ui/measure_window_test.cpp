@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QToolButton>
@@ -9,6 +10,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "interchange/jcamp.h"
+#include "measure/sample_sidecar.h"
 #include "measure/ui/coordinate_window.h"
 #include "measure/ui/measure_controller.h"
 #include "shared/ui/status_panels.h"
@@ -267,6 +270,63 @@ TEST_F(Capture, AutoExposureIsKeptForTheNextRun) {
         EXPECT_EQ(find<QCheckBox>("CheckBox_auto_exp")->isChecked(), ticked);
         app.reset();
     }
+}
+
+// A capture takes what the fields hold; the name and notes are then cleared
+// for the next sample, while typing still names the shown spectrum, so the
+// export and the saved raw file's sidecar carry what was typed last. The
+// operator stays, also across a restart, and an opened raw file shows its own.
+TEST_F(Capture, SampleInformationBelongsToTheCaptureAndTheOperatorStays) {
+    startWithDevice();
+    find<QLineEdit>("Edit_sample_name")->setText("Zoë");
+    find<QLineEdit>("Edit_operator")->setText("Ann");
+    find<QPlainTextEdit>("Memo_notes")->setPlainText("wet\nbag 3");
+    find<QToolButton>("SpeedButton_msr")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
+    ASSERT_EQ(state().measurement.measureStatus, 1);
+    const SampleInfo& sample = state().measurement.sample;
+    EXPECT_EQ(sample.sampleName, "Zoë");
+    EXPECT_EQ(sample.operatorName, "Ann");
+    EXPECT_EQ(sample.notes, "wet\nbag 3");
+    EXPECT_EQ(find<QLineEdit>("Edit_sample_name")->text(), "");
+    EXPECT_EQ(find<QPlainTextEdit>("Memo_notes")->toPlainText(), "");
+    EXPECT_EQ(find<QLineEdit>("Edit_operator")->text(), "Ann");
+
+    QTest::keyClicks(find<QLineEdit>("Edit_sample_name"), "Quartz");
+    dialogs.saveAnswers.push_back(dir.path() + "q.jdx");
+    find<QAction>("Action_export_spectrum")->trigger();
+    std::ifstream in(dir.path() + "q.jdx");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    InterchangeSpectrum exported;
+    ASSERT_TRUE(ReadJcampSpectrum(text, 0, exported).ok) << text.substr(0, 400);
+    EXPECT_EQ(exported.title, "Quartz");
+    EXPECT_EQ(exported.operatorName, "Ann");
+    EXPECT_EQ(exported.notes, "wet\nbag 3");
+    EXPECT_EQ(exported.integrationMs, 1000);
+    EXPECT_EQ(exported.averages, 1);
+    EXPECT_GT(state().device.laserWavelength, 0.0f);
+    EXPECT_FLOAT_EQ(static_cast<float>(exported.laserNm), state().device.laserWavelength);
+    EXPECT_EQ(exported.instrument, state().device.modelName);
+    EXPECT_EQ(exported.date.size(), std::string("2026/12/09 23:15:48 +0000").size()) << exported.date;
+
+    dialogs.saveAnswers.push_back(dir.path() + "q.rsd");
+    find<QToolButton>("SpeedButton_save_raw")->click();
+    SampleInfo saved;
+    ASSERT_EQ(ReadSampleSidecar(dir.path() + "q.rsd", saved), SidecarRead::Read);
+    EXPECT_EQ(saved.sampleName, "Quartz");
+
+    main().close();
+    app.reset();
+    start();
+    tick();
+    EXPECT_EQ(find<QLineEdit>("Edit_operator")->text(), "Ann");
+    EXPECT_FALSE(find<QCheckBox>("CheckBox_keep_sample")->isChecked());
+    dialogs.openAnswers.push_back(dir.path() + "q.rsd");
+    find<QToolButton>("SpeedButton_open_raw")->click();
+    EXPECT_EQ(find<QLineEdit>("Edit_sample_name")->text(), "Quartz");
+    EXPECT_EQ(find<QPlainTextEdit>("Memo_notes")->toPlainText(), "wet\nbag 3");
+    EXPECT_EQ(state().measurement.sample.operatorName, "Ann");
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().front();
 }
 
 } // namespace

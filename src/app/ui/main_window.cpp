@@ -476,7 +476,12 @@ void TForm_main::readSettings() {
     m_editAvg->setText(QString::fromStdString(boxes.average));
     m_editPreheat->setText(QString::fromStdString(boxes.preheat));
     m_editPower->setText(QString::fromStdString(boxes.power));
-    if (m_measure) m_measure->setAutoExposure(ReadAutoExposure(ini));
+    if (m_measure) {
+        m_measure->setAutoExposure(ReadAutoExposure(ini));
+        const SampleSettings sample = ReadSampleSettings(ini);
+        m_measure->setOperatorName(sample.operatorName);
+        m_measure->setKeepSampleForNext(sample.keepForNext);
+    }
     if (m_identify) {
         m_identify->setHotkey(ReadIdentifyHotkey(ini));
         m_identify->setPanelWidth(ReadIdentifyPanelWidth(ini));
@@ -490,7 +495,11 @@ bool TForm_main::writeSettings() {
     MeasureBoxTexts boxes{m_editExp->text().toStdString(), m_editAvg->text().toStdString(),
                           m_editPreheat->text().toStdString(), m_editPower->text().toStdString()};
     std::vector<IniFile::Entry> extra;
-    if (m_measure) extra.push_back(AutoExposureEntry(m_measure->autoExposure()));
+    if (m_measure) {
+        extra.push_back(AutoExposureEntry(m_measure->autoExposure()));
+        for (IniFile::Entry& entry : SampleSettingsEntries({m_measure->operatorName(), m_measure->keepSampleForNext()}))
+            extra.push_back(std::move(entry));
+    }
     if (m_identify) {
         extra.push_back(IdentifyHotkeyEntry(m_identify->hotkey()));
         if (m_identify->panelWidth() > 0) extra.push_back(IdentifyPanelWidthEntry(m_identify->panelWidth()));

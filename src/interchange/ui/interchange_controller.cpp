@@ -25,6 +25,7 @@
 #include "interchange/delimited_text.h"
 #include "interchange/interchange.h"
 #include "interchange/jcamp.h"
+#include "interchange/measurement_facts.h"
 #include "interchange/shown_spectrum.h"
 #include "interchange/spc_file.h"
 #include "measure/raw_spectrum_file.h"
@@ -225,6 +226,8 @@ bool InterchangeController::openForeign(const std::string& path) {
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
     ApplyInterchangeSpectrum(read, name, m_session, m_device);
+    m_session.sample = SampleInfoOf(read);
+    m_session.capturedAt = 0;
     std::vector<ChartPoint> points;
     points.reserve(read.x.size());
     for (std::size_t i = 0; i < read.x.size(); ++i)
@@ -267,6 +270,10 @@ void InterchangeController::exportSpectrum(bool raw) {
 
     InterchangeSpectrum spectrum;
     spectrum.title = std::filesystem::path(*path).stem().string();
+    // A table carries the facts only with sample information, as the
+    // command line's export does: a plain export stays two columns.
+    if (format != InterchangeFormat::Csv || !m_session.sample.empty())
+        DescribeShownSpectrum(spectrum, m_session, m_device);
     if (raw) {
         // The drawn window's points, without smoothing.
         int first = s.windowFirst, end = s.windowEnd;

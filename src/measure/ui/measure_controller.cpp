@@ -11,13 +11,17 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSignalBlocker>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <ctime>
 #include <vector>
 
 #include "measure/raw_spectrum_file.h"
+#include "measure/sample_sidecar.h"
 #include "measure/saturation.h"
 #include "measure/smoothing.h"
 #include "measure/spectral_axis.h"
@@ -59,6 +63,7 @@ MeasureController::MeasureController(WindowHost& main, DeviceLink& link, Measure
             &MeasureController::SpeedButton_open_rawClick);
     addStopButton();
     addExposureControls();
+    addSampleFields();
     // Escape stops a capture wherever the focus is in the main window, also
     // in a parameter box.
     qApp->installEventFilter(this);
@@ -116,6 +121,76 @@ void MeasureController::addExposureControls() {
         grid->addWidget(m_saturation, grid->rowCount(), 0, 1, 3);
     }
     m_info = m_main.mainWindow()->findChild<QWidget*>("Panel_info");
+}
+
+// Below the parameters: what is measured and by whom. Typing changes the
+// shown spectrum's sample information at once, so an export or save after
+// it carries what was typed; a capture takes its own copy when it starts.
+void MeasureController::addSampleFields() {
+    QWidget* panel = m_main.mainWindow()->findChild<QWidget*>("Panel_para_set");
+    auto* box = new QGroupBox("Sample", panel);
+    box->setObjectName("GroupBox_sample");
+    auto* grid = new QGridLayout(box);
+    m_sampleName = new QLineEdit(box);
+    m_sampleName->setObjectName("Edit_sample_name");
+    m_operator = new QLineEdit(box);
+    m_operator->setObjectName("Edit_operator");
+    m_notes = new QPlainTextEdit(box);
+    m_notes->setObjectName("Memo_notes");
+    m_notes->setTabChangesFocus(true);
+    // Three lines show; more scroll, so the column keeps its height.
+    m_notes->setFixedHeight(3 * m_notes->fontMetrics().lineSpacing() + 2 * m_notes->frameWidth() +
+                            static_cast<int>(2 * m_notes->document()->documentMargin()));
+    m_keepSample = new QCheckBox("Keep for next", box);
+    m_keepSample->setObjectName("CheckBox_keep_sample");
+    m_keepSample->setToolTip("Keep the sample name and notes for the next capture instead of clearing them");
+    auto caption = [box](const char* name, const char* text) {
+        auto* label = new QLabel(text, box);
+        label->setObjectName(name);
+        return label;
+    };
+    grid->addWidget(caption("Label_sample_name", "Sample name:"), 0, 0);
+    grid->addWidget(m_sampleName, 0, 1);
+    grid->addWidget(caption("Label_operator", "Operator:"), 1, 0);
+    grid->addWidget(m_operator, 1, 1);
+    grid->addWidget(caption("Label_notes", "Notes:"), 2, 0, Qt::AlignTop);
+    grid->addWidget(m_notes, 2, 1);
+    grid->addWidget(m_keepSample, 3, 0, 1, 2);
+    if (panel && panel->layout()) panel->layout()->addWidget(box);
+
+    connect(m_sampleName, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_session.sample.sampleName = text.toStdString(); });
+    connect(m_operator, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_session.sample.operatorName = text.toStdString(); });
+    connect(m_notes, &QPlainTextEdit::textChanged, this,
+            [this] { m_session.sample.notes = m_notes->toPlainText().toStdString(); });
+}
+
+SampleInfo MeasureController::typedSample() const {
+    return {m_sampleName->text().toStdString(), m_operator->text().toStdString(), m_notes->toPlainText().toStdString()};
+}
+
+void MeasureController::showSample(const SampleInfo& sample) {
+    // Shown, not typed: the session already holds it.
+    const QSignalBlocker blockName(m_sampleName), blockNotes(m_notes);
+    m_sampleName->setText(QString::fromStdString(sample.sampleName));
+    m_notes->setPlainText(QString::fromStdString(sample.notes));
+}
+
+std::string MeasureController::operatorName() const {
+    return m_operator->text().toStdString();
+}
+
+void MeasureController::setOperatorName(const std::string& name) {
+    m_operator->setText(QString::fromStdString(name));
+}
+
+bool MeasureController::keepSampleForNext() const {
+    return m_keepSample->isChecked();
+}
+
+void MeasureController::setKeepSampleForNext(bool keep) {
+    m_keepSample->setChecked(keep);
 }
 
 void MeasureController::showInMode(ActiveMode mode) {
@@ -195,6 +270,7 @@ void MeasureController::SpeedButton_msrClick() {
     m_device.pixelCount =
         m_device.deviceType == 1 ? 256 : static_cast<std::uint16_t>(m_device.pixelLast - m_device.pixelFirst + 1);
     m_session.exposureMode.automatic = m_autoExposure->isChecked();
+    m_captureSample = typedSample();
     showSaturation(0);
     m_session.measureState.store(1, std::memory_order_release);
     m_session.measureStatus.store(2, std::memory_order_relaxed);
@@ -324,7 +400,11 @@ void MeasureController::finishMeasurement() {
     }
     showSaturation(status == 1 ? SaturatedPixelCount(m_session.spectrum, m_device.pixelCount) : 0);
     if (status == 1) {
-        m_session.capturedAt = std::time(nullptr);
+        m_session.sample = m_captureSample;
+        m_session.capturedAt = static_cast<std::int64_t>(std::time(nullptr));
+        // The next sample starts with empty fields unless they are to stay;
+        // this capture keeps its copy, and typing now still changes it.
+        if (!m_keepSample->isChecked()) showSample({});
         m_main.showFileName({});
         m_main.spectrumChart().setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
     }
@@ -479,6 +559,7 @@ void MeasureController::SpeedButton_save_rawClick() {
         showError(kSaveFailed);
         return;
     }
+    if (!WriteSampleSidecar(*path, m_session.sample)) showError(kSidecarSaveFailed);
     m_session.rawFile.laserWavelength = saved.laserWavelength;
     m_session.rawFile.laserPixel = saved.laserPixel;
     m_session.rawFile.windowStart = saved.windowStart;
@@ -495,7 +576,10 @@ void MeasureController::SpeedButton_open_rawClick() {
     std::optional<std::string> path = m_main.dialogs().openFile(m_foreign.filter);
     if (!path) return;
     if (m_foreign.accepts(*path)) {
-        if (m_foreign.open(*path)) m_smooth->setText("0");
+        if (m_foreign.open(*path)) {
+            m_smooth->setText("0");
+            showSample(m_session.sample);
+        }
         return;
     }
     std::string bytes;
@@ -526,6 +610,9 @@ void MeasureController::SpeedButton_open_rawClick() {
         return;
     }
     m_session.rawFile = record;
+    m_session.capturedAt = 0;
+    const bool sidecarDamaged = ReadSampleSidecar(*path, m_session.sample) == SidecarRead::Damaged;
+    showSample(m_session.sample);
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
     chart.clearSeries(m_main.measuredSeries());
@@ -539,6 +626,8 @@ void MeasureController::SpeedButton_open_rawClick() {
     chart.setAxisTitleCaption(ChartAxis::Bottom, SpectrumXAxisCaption(m_session, m_device));
     m_smooth->setText("0");
     m_main.showFileName(std::filesystem::path(*path).filename().string());
+    // The spectrum is open all the same; only what was beside it is missing.
+    if (sidecarDamaged) m_main.showNotice(kSidecarDamaged);
 }
 
 } // namespace veltrane

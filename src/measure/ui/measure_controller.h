@@ -14,6 +14,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QCheckBox;
 class QTimer;
 class QToolButton;
@@ -56,6 +57,12 @@ public:
     // Auto beside Int.time, as the settings keep it between sessions.
     bool autoExposure() const;
     void setAutoExposure(bool automatic);
+    // The operator, and whether the sample name and notes stay for the next
+    // capture, as the settings keep them between sessions.
+    std::string operatorName() const;
+    void setOperatorName(const std::string& name);
+    bool keepSampleForNext() const;
+    void setKeepSampleForNext(bool keep);
 
     // A worker has been started and has not returned yet.
     bool workerBusy() const;
@@ -91,6 +98,12 @@ private:
     QCheckBox* m_autoExposure = nullptr;
     QLabel* m_saturation = nullptr;
     QWidget* m_info = nullptr;
+    QLineEdit* m_sampleName = nullptr;
+    QLineEdit* m_operator = nullptr;
+    QPlainTextEdit* m_notes = nullptr;
+    QCheckBox* m_keepSample = nullptr;
+    // What the fields held when the running capture started: its own.
+    SampleInfo m_captureSample;
     QIcon m_captureIcon;
     // The pixel count before the capture: a stopped capture gives back the
     // spectrum shown before it, which may be a raw file of another sensor.
@@ -99,6 +112,11 @@ private:
 
     void addStopButton();
     void addExposureControls();
+    void addSampleFields();
+    SampleInfo typedSample() const;
+    // The fields show the shown spectrum's name and notes; the operator
+    // field keeps the person at the instrument.
+    void showSample(const SampleInfo& sample);
     bool eventFilter(QObject* watched, QEvent* event) override;
     void finishMeasurement();
     void finishStopped();
