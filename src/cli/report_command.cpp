@@ -10,6 +10,7 @@
 #include "cli/input.h"
 #include "cli/library_search.h"
 #include "cli/output.h"
+#include "measure/sample_sidecar.h"
 #include "measure/saturation.h"
 #include "platform/paths.h"
 #include "report/identification_report.h"
@@ -74,6 +75,13 @@ ReportMeasurement MeasurementOf(const ReportValues& v, const CliStreams& io) {
         if (f.laserNm > 0.0) m.laserNm = f.laserNm;
         if (f.integrationMs > 0.0) m.integrationMs = static_cast<std::uint32_t>(f.integrationMs + 0.5);
         return m;
+    }
+    // What the command line does not say comes from the raw file's sidecar.
+    SampleInfo beside;
+    if (file.kind == FileKind::Raw && ReadSampleSidecar(v.input, beside) == SidecarRead::Read) {
+        if (m.sample.sampleName.empty()) m.sample.sampleName = beside.sampleName;
+        if (m.sample.operatorName.empty()) m.sample.operatorName = beside.operatorName;
+        if (m.sample.notes.empty()) m.sample.notes = beside.notes;
     }
     m.measured = file.header.dateText();
     m.instrument = LibraryModelName(file.header.modelCode(), kBrandVariant);

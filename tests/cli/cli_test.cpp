@@ -1612,14 +1612,16 @@ TEST(CliReport, OnePageWithEveryFieldFromACaptureOfTheVirtualInstrument) {
     ASSERT_EQ(Cli({"make-library", dir.path() + "ref.rsd", "Polystyrene", "--folder", lib}).status, 0);
     for (int i = 0; i < 10; ++i)
         WriteBytes(lib + "band" + std::to_string(i) + ".rlb", BandLibraryBytes("Band " + std::to_string(i), 500 + 150 * i));
-    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "15000", "-o", raw});
+    Outcome m = Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "15000", "--operator",
+                     "A. Smith", "-o", raw});
     ASSERT_EQ(m.status, 0) << m.err;
 
     std::string notes;
     while (notes.size() < 3000)
         notes += "Received in a cracked bottle; lot 4711. ";
+    // The operator comes from the raw file's sidecar.
     Outcome r = Cli({"report", raw, "--library", lib, "--index", dir.path() + "i.sqlite", "--sample", "Bottle 7",
-                     "--operator", "A. Smith", "--notes", notes, "-o", pdf});
+                     "--notes", notes, "-o", pdf});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(PdfPages(pdf), 1);
     const std::string text = PdfText(pdf);
