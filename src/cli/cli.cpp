@@ -182,7 +182,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& io) {
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::atomic<bool>* stop) {
     std::istringstream nothing;
-    return RunCli(args, CliStreams{nothing, out, err, false, stop});
+    return RunCli(args, CliStreams{nothing, out, err, false, stop, {}});
 }
 
 } // namespace veltrane

@@ -34,7 +34,7 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     int status = veltrane::RunCli(
-        args, veltrane::CliStreams{std::cin, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1, &g_stopRequested});
+        args, veltrane::CliStreams{std::cin, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1, &g_stopRequested, {}});
     // Output cut short by a full disk or a size limit is a failure, not a
     // result: a script reading it must not take it for the whole.
     std::cout.flush();

@@ -65,7 +65,7 @@ ReportMeasurement MeasurementOf(const ReportValues& v, const CliStreams& io) {
     m.source = v.input == "-" ? "standard input" : v.input;
     SpectrumFile file;
     std::ostringstream quiet;
-    CliStreams silent{io.in, quiet, quiet, false, nullptr};
+    CliStreams silent{io.in, quiet, quiet, false, nullptr, {}};
     if (v.input == "-" || !LoadAnySpectrum(v.input, v.read, file, silent)) return m;
     if (file.kind == FileKind::Foreign) {
         const InterchangeSpectrum& f = file.foreign;

@@ -563,7 +563,7 @@ TEST(CliMeasure, StopRequestEndsWithTheLaserOffWithoutSaving) {
         std::atomic<bool> sawLaser{false};
         std::istringstream nothing;
         std::ostringstream out, err;
-        CliStreams io{nothing, out, err, false, &stop};
+        CliStreams io{nothing, out, err, false, &stop, {}};
         io.simulatorMade = [&](std::shared_ptr<VirtualInstrument> made) {
             instrument = made;
             raiser = std::thread([&stop, &sawLaser, made, afterLaserOn] {
@@ -1498,7 +1498,7 @@ TEST(CliJson, NamesThatAreNotUtf8BecomeReplacementCharacters) {
 Outcome CliWithInput(const std::vector<std::string>& args, const std::string& input) {
     std::istringstream in(input);
     std::ostringstream out, err;
-    int status = RunCli(args, CliStreams{in, out, err});
+    int status = RunCli(args, CliStreams{in, out, err, false, nullptr, {}});
     return {status, out.str(), err.str()};
 }
 
