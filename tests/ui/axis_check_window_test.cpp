@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -138,11 +139,14 @@ TEST_F(AxisCheckWindow, ADriftedAxisFailsIsCorrectedForTheInstrumentAndTheCorrec
     window().applyButton()->click();
     EXPECT_NEAR(stored()->correction.offset, -6.0, 0.5);
 
-    // A restart finds it again; its button removes it for good.
+    // A restart finds it again, and the tolerance last set; its button
+    // removes the correction for good.
+    window().findChild<QDoubleSpinBox*>("Edit_axis_tolerance")->setValue(2.5);
     window().close();
     main().close();
     app.reset();
     startConnected();
+    EXPECT_EQ(window().findChild<QDoubleSpinBox*>("Edit_axis_tolerance")->value(), 2.5);
     ASSERT_TRUE(state().device.axisCorrection);
     EXPECT_NEAR(state().device.axisCorrection->offset, -6.0, 0.5);
     EXPECT_TRUE(deviceLines().contains(QString::fromStdString(AxisCorrectionText(*stored()))));

@@ -18,6 +18,7 @@
 #include "axis_check/axis_correction_store.h"
 #include "axis_check/ui/axis_correction_controller.h"
 #include "measure/spectral_axis.h"
+#include "platform/ini_file.h"
 #include "measure/spectrum_header.h"
 #include "measure/ui/measure_controller.h"
 #include "platform/file_io.h"
@@ -121,6 +122,17 @@ TForm_axis_check::TForm_axis_check(WindowHost& main, MeasurementSession& session
     m_tolerance->setPrefix(QStringLiteral("\u00B1"));
     m_tolerance->setSuffix(kPerCm);
     m_tolerance->setToolTip("The largest deviation a pass allows");
+    // The tolerance is a setting of this PC's checks: kept in the settings
+    // file as soon as it is changed.
+    {
+        const std::string kept = IniFile(m_main.paths().settingsFile).readString("AXIS CHECK", "Tolerance", "");
+        bool ok = false;
+        const double value = QString::fromStdString(kept).toDouble(&ok);
+        if (ok && value >= m_tolerance->minimum() && value <= m_tolerance->maximum()) m_tolerance->setValue(value);
+    }
+    connect(m_tolerance, &QDoubleSpinBox::valueChanged, this, [this](double value) {
+        IniFile(m_main.paths().settingsFile).writeString("AXIS CHECK", "Tolerance", QString::number(value, 'f', 1).toStdString());
+    });
     settings->addWidget(standardLabel, 0, 0);
     settings->addWidget(m_standard, 0, 1);
     settings->addWidget(toleranceLabel, 0, 2);
