@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 #include "platform/ini_file.h"
 
@@ -10,21 +9,10 @@ namespace veltrane {
 
 namespace {
 
-// The corrections' file: one section per serial holds both.
-constexpr const char* kFileName = "axis_corrections.ini";
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", value);
     return text;
-}
-
-std::optional<double> ReadNumber(const IniFile& file, const std::string& section, const char* key) {
-    std::string text = file.readString(section, key, "");
-    char* end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-    return value;
 }
 
 std::string Cm(double value) {
@@ -35,8 +23,8 @@ std::string Cm(double value) {
 
 } // namespace
 
-AxisCheckLog::AxisCheckLog(const std::string& settingsFile)
-    : m_path((std::filesystem::path(settingsFile).parent_path() / kFileName).string()) {}
+// The corrections' file: one section per serial holds both.
+AxisCheckLog::AxisCheckLog(const std::string& settingsFile) : m_path(AxisCorrectionStore(settingsFile).path()) {}
 
 std::optional<AxisCheckRecord> AxisCheckLog::last(const std::string& serial) const {
     IniFile file(m_path);
@@ -46,8 +34,8 @@ std::optional<AxisCheckRecord> AxisCheckLog::last(const std::string& serial) con
     check.pass = result == "pass";
     check.date = file.readString(serial, "Check date", "");
     check.standard = file.readString(serial, "Check standard", "");
-    auto largest = ReadNumber(file, serial, "Check largest");
-    auto rms = ReadNumber(file, serial, "Check rms");
+    auto largest = ReadStoredNumber(file, serial, "Check largest");
+    auto rms = ReadStoredNumber(file, serial, "Check rms");
     if (!largest || !rms || check.date.empty()) return std::nullopt;
     check.largest = *largest;
     check.rms = *rms;

@@ -19,7 +19,9 @@ std::string Number(double value) {
     return text;
 }
 
-std::optional<double> ReadNumber(const IniFile& file, const std::string& section, const char* key) {
+} // namespace
+
+std::optional<double> ReadStoredNumber(const IniFile& file, const std::string& section, const char* key) {
     std::string text = file.readString(section, key, "");
     if (text.empty()) return std::nullopt;
     char* end = nullptr;
@@ -27,8 +29,6 @@ std::optional<double> ReadNumber(const IniFile& file, const std::string& section
     if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
     return value;
 }
-
-} // namespace
 
 AxisCorrectionStore::AxisCorrectionStore(const std::string& settingsFile)
     : m_path((std::filesystem::path(settingsFile).parent_path() / kFileName).string()) {}
@@ -43,9 +43,9 @@ std::optional<StoredAxisCorrection> AxisCorrectionStore::find(const std::string&
         stored.correction.kind = AxisCorrectionKind::WavelengthAxis;
     else
         return std::nullopt;
-    auto offset = ReadNumber(file, serial, "Offset");
-    auto wavelength = ReadNumber(file, serial, "WavelengthNm");
-    auto laser = ReadNumber(file, serial, "LaserNm");
+    auto offset = ReadStoredNumber(file, serial, "Offset");
+    auto wavelength = ReadStoredNumber(file, serial, "WavelengthNm");
+    auto laser = ReadStoredNumber(file, serial, "LaserNm");
     // A correction that does not read whole is no correction: an axis moved
     // by half a stored value would be worse than none.
     if (!offset || !wavelength || !laser || std::fabs(*offset) > 1000.0 || std::fabs(*wavelength) > 100.0 ||

@@ -40,6 +40,10 @@ private:
 // which can then keep no correction.
 std::string InstrumentKey(const DeviceInfo& device);
 
+class IniFile;
+// A finite number written in the file under `key`; nullopt for anything else.
+std::optional<double> ReadStoredNumber(const IniFile& file, const std::string& section, const char* key);
+
 // "Axis corrected by −2.4 cm⁻¹ on 2026-12-09" (the move at 1000 cm⁻¹ for a
 // correction of the wavelength axis, which moves each shift differently).
 std::string AxisCorrectionText(const StoredAxisCorrection& stored);
