@@ -16,7 +16,7 @@
 #include "identify/ui/identify_controller.h"
 #include "library/make_library.h"
 #include "measure/ui/measure_controller.h"
-#include "report/ui/report_page.h"
+#include "identify/ui/report_page.h"
 #include "shared/ui/status_panels.h"
 #include "support/pdf_text.h"
 #include "ui/app_fixture.h"

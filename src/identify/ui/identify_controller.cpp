@@ -36,7 +36,7 @@
 #include "measure/raw_spectrum_file.h"
 #include "measure/saturation.h"
 #include "platform/file_io.h"
-#include "report/ui/report_page.h"
+#include "identify/ui/report_page.h"
 
 namespace veltrane {
 

@@ -14,7 +14,7 @@
 #include "identify/library_index.h"
 #include "identify/mixture.h"
 #include "measure/measurement_session.h"
-#include "report/identification_report.h"
+#include "identify/report.h"
 #include "shared/chart_model.h"
 #include "shared/ui/window_host.h"
 

@@ -1,4 +1,4 @@
-#include "report/identification_report.h"
+#include "identify/report.h"
 
 #include <algorithm>
 #include <cmath>

@@ -13,8 +13,8 @@
 #include "measure/sample_sidecar.h"
 #include "measure/saturation.h"
 #include "platform/paths.h"
-#include "report/identification_report.h"
-#include "report/ui/report_page.h"
+#include "identify/report.h"
+#include "identify/ui/report_page.h"
 
 namespace veltrane {
 

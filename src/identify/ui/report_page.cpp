@@ -1,4 +1,4 @@
-#include "report/ui/report_page.h"
+#include "identify/ui/report_page.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>

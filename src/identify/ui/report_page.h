@@ -3,7 +3,7 @@
 #include <QRectF>
 #include <string>
 
-#include "report/identification_report.h"
+#include "identify/report.h"
 
 class QPainter;
 
