@@ -738,7 +738,7 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdo
     return Finished(child, "", errPath);
 }
 
-// Under a one-second ctest limit: opening a FIFO would wait for ever, and
+// Under a ctest time limit: opening a FIFO would wait for ever, and
 // reading a device would run out of memory.
 TEST(SpecialFilesCli, EveryInputRefusesFifosAndDevices) {
     TempDir dir;

@@ -74,7 +74,7 @@ private:
     std::map<int, std::string> m_paths;
 };
 
-// These run under a one-second ctest time limit: a reader that opened a FIFO
+// These run under a ctest time limit: a reader that opened a FIFO
 // would wait for a writer for ever, and one that read /dev/zero would fill
 // the memory.
 TEST(SpecialFiles, ReadersRefuseFifosDevicesAndFoldersWithoutOpeningThem) {
