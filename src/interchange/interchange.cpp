@@ -47,19 +47,11 @@ double RamanShiftOfWavelength(double nm, double laserNm) {
 }
 
 InterchangeSpectrum ResampledEvenly(const InterchangeSpectrum& s, std::size_t count) {
-    // What the file said of the measurement stays with the new points.
-    InterchangeSpectrum out;
-    out.title = s.title;
-    out.laserNm = s.laserNm;
-    out.integrationMs = s.integrationMs;
-    out.date = s.date;
-    out.instrument = s.instrument;
-    out.serial = s.serial;
-    out.operatorName = s.operatorName;
-    out.notes = s.notes;
-    out.averages = s.averages;
-    out.yUnits = s.yUnits;
-    out.fields = s.fields;
+    // What the file said of the measurement stays with the new points: the
+    // whole is copied, so no fact added to the spectrum later is dropped here.
+    InterchangeSpectrum out = s;
+    out.x.clear();
+    out.y.clear();
     const std::size_t n = std::min(s.x.size(), s.y.size());
     if (n == 0 || count == 0) return out;
     std::vector<std::size_t> order(n);

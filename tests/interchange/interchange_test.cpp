@@ -15,6 +15,14 @@ namespace {
 
 using Floats = std::vector<float>;
 
+InterchangeSpectrum Titled(Floats x, Floats y, std::string title) {
+    InterchangeSpectrum s;
+    s.x = std::move(x);
+    s.y = std::move(y);
+    s.title = std::move(title);
+    return s;
+}
+
 void ExpectPoints(const InterchangeSpectrum& s, const Floats& x, const Floats& y, const std::string& what) {
     ASSERT_EQ(s.x.size(), x.size()) << what;
     ASSERT_EQ(s.y.size(), y.size()) << what;
@@ -214,7 +222,7 @@ TEST(Jcamp, PointTablesUnitsAndCompoundFiles) {
 }
 
 TEST(Jcamp, DifDupWrittenWithYChecks) {
-    InterchangeSpectrum s{kX, kY, "hand made"};
+    InterchangeSpectrum s = Titled(kX, kY, "hand made");
     // Y 7.5 at most: YFACTOR 1e-6, integers of seven digits; X 107 at most:
     // XFACTOR 1e-4.
     EXPECT_EQ(WriteJcampSpectrum(s, JcampForm::DifDup),
@@ -224,7 +232,7 @@ TEST(Jcamp, DifDupWrittenWithYChecks) {
               "1000000 E000000J000000J500000%Tk000000p000000J500000\n"
               "1070000 @\n##END=\n");
     // A Y that is not a number has no compressed form: the point is left out.
-    InterchangeSpectrum gap{{100, 101, 102}, {1, NAN, 3}, "gap"};
+    InterchangeSpectrum gap = Titled({100, 101, 102}, {1, NAN, 3}, "gap");
     InterchangeSpectrum back;
     ReadOutcome outcome = ReadJcampSpectrum(WriteJcampSpectrum(gap, JcampForm::DifDup), 0, back);
     ASSERT_TRUE(outcome.ok) << outcome.message;
@@ -235,7 +243,7 @@ TEST(Jcamp, DifDupWrittenWithYChecks) {
 // ones between, make the longest tokens there are. A line must still end
 // within the 80 characters JCAMP-DX allows, and every value read back.
 TEST(Jcamp, DifDupLinesStayWithinEightyCharacters) {
-    InterchangeSpectrum s{{}, {}, "long lines"};
+    InterchangeSpectrum s = Titled({}, {}, "long lines");
     std::uint32_t seed = 12345;
     float ramp = 0;
     for (int i = 0; i < 400; ++i) {
@@ -384,8 +392,8 @@ TEST(Spc, RefusesOtherFormsAndDamage) {
 
 TEST(Interchange, WrittenFilesReadBack) {
     // Uneven X as an instrument gives it, and an evenly spaced one.
-    InterchangeSpectrum uneven{{}, {}, "round trip"};
-    InterchangeSpectrum even{{}, {}, "round trip"};
+    InterchangeSpectrum uneven = Titled({}, {}, "round trip");
+    InterchangeSpectrum even = Titled({}, {}, "round trip");
     for (int i = 0; i < 300; ++i) {
         float x = 150.0f + 3.1f * i + 0.0004f * i * i;
         uneven.x.push_back(x);
@@ -429,7 +437,7 @@ TEST(Interchange, WrittenFilesReadBack) {
 // ours reads back unchanged: notes of several lines, an ampersand, a JCAMP-DX
 // comment mark and text that is not ASCII.
 TEST(Interchange, SampleInformationTravelsWithEachFormat) {
-    InterchangeSpectrum facts{{100, 200, 300}, {1, 2, 4}, "Aspirin Charge 7 (Zoë)"};
+    InterchangeSpectrum facts = Titled({100, 200, 300}, {1, 2, 4}, "Aspirin Charge 7 (Zoë)");
     facts.operatorName = "Renée O'Brien";
     facts.notes = "first line\nsecond & third $$ no comment\n  indented, 石英";
     facts.laserNm = 784.82f;
@@ -495,7 +503,7 @@ TEST(Interchange, SampleInformationTravelsWithEachFormat) {
     EXPECT_EQ(static_cast<unsigned char>(cases[3].bytes[249]), 556 / 256);
     // Without any of it, a table stays the two columns and SPC its 512-byte
     // header, subfile header and values.
-    InterchangeSpectrum plain{{100, 200, 300}, {1, 2, 4}, "plain"};
+    InterchangeSpectrum plain = Titled({100, 200, 300}, {1, 2, 4}, "plain");
     EXPECT_EQ(WriteCsvSpectrum(plain), "raman_shift_cm-1,intensity\n100,1\n200,2\n300,4\n");
     EXPECT_EQ(WriteSpcSpectrum(plain).size(), 512u + 32u + 12u);
 }
@@ -509,7 +517,7 @@ TEST(Interchange, LongDateGivesTheZoneWhenKnown) {
 }
 
 TEST(Interchange, ResampledEvenlyInterpolatesOnStraightLines) {
-    InterchangeSpectrum s{{0, 1, 4}, {0, 10, 40}, ""};
+    InterchangeSpectrum s = Titled({0, 1, 4}, {0, 10, 40}, "");
     InterchangeSpectrum r = ResampledEvenly(s, 5);
     EXPECT_EQ(r.x, (Floats{0, 1, 2, 3, 4}));
     EXPECT_EQ(r.y, (Floats{0, 10, 20, 30, 40}));
