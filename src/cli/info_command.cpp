@@ -67,6 +67,9 @@ Json InfoRecord(const std::string& path, const SpectrumFile& file) {
         if (!file.sample.sampleName.empty()) record["sample_name"] = file.sample.sampleName;
         if (!file.sample.operatorName.empty()) record["operator"] = file.sample.operatorName;
         if (!file.sample.notes.empty()) record["notes"] = file.sample.notes;
+        if (file.capture.integrationMs) record["integration_ms"] = *file.capture.integrationMs;
+        if (!file.capture.serial.empty()) record["serial"] = file.capture.serial;
+        if (file.capture.averages > 0) record["averages"] = file.capture.averages;
     } else {
         record["points"] = file.axis.size();
     }

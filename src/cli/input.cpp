@@ -79,8 +79,11 @@ bool DecodeOwnLayout(const std::string& path, const std::string& bytes, Spectrum
     file.header = file.raw.header;
     // Standard input has no name and so no sidecar; a damaged one is told
     // and left out, the spectrum read all the same.
-    if (!IsStandardInput(path) && ReadSampleSidecar(path, file.sample) == SidecarRead::Damaged)
+    RawFileSidecar beside;
+    if (!IsStandardInput(path) && ReadSampleSidecar(path, beside) == SidecarRead::Damaged)
         Tell(path, kSidecarDamaged, io);
+    file.sample = beside.sample;
+    file.capture = beside.capture;
     return true;
 }
 
@@ -239,6 +242,7 @@ InterchangeSpectrum ExportFacts(const SpectrumFile& file, const std::string& tit
     if (file.kind == FileKind::Raw) {
         auto state = OpenedRawState(file.raw);
         state->measurement.sample = sample;
+        state->measurement.shownCapture = file.capture;
         DescribeShownSpectrum(facts, state->measurement, state->device);
     } else if (file.kind == FileKind::Foreign) {
         const InterchangeSpectrum& f = file.foreign;

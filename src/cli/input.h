@@ -42,6 +42,8 @@ struct SpectrumFile {
     // A raw file's sidecar, or what another program's file says of the
     // sample (its title, operator and notes).
     SampleInfo sample;
+    // What a raw file's sidecar says of its capture.
+    CaptureSettings capture;
 };
 
 struct Point {

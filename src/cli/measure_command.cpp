@@ -168,7 +168,7 @@ int RunMeasure(const MeasureValues& v, const CliStreams& io) {
     std::string bytes =
         BuildRawSpectrumFile(state->measurement, state->device, fileName, CurrentLocalDateTime(), saved);
     if (!Save(path, bytes, io)) return kExitFailure;
-    if (!WriteSampleSidecar(path, v.about)) {
+    if (!WriteSampleSidecar(path, {v.about, CaptureSettingsOf(state->measurement, state->device)})) {
         io.err << Shown(SampleSidecarPath(path)) << ": " << kSidecarSaveFailed << "\n";
         return kExitFailure;
     }

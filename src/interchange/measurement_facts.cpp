@@ -1,5 +1,7 @@
 #include "interchange/measurement_facts.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -52,22 +54,39 @@ SampleInfo SampleInfoOf(const InterchangeSpectrum& spectrum) {
     return {spectrum.title, spectrum.operatorName, spectrum.notes};
 }
 
+CaptureSettings CaptureSettingsOf(const InterchangeSpectrum& spectrum) {
+    CaptureSettings capture;
+    capture.serial = spectrum.serial;
+    // Whole milliseconds, as the instrument counts them; a time beyond the
+    // field's range is left unsaid rather than wrapped.
+    if (spectrum.integrationMs >= 0.5 && spectrum.integrationMs < 4.0e9)
+        capture.integrationMs = static_cast<std::uint32_t>(spectrum.integrationMs + 0.5);
+    if (spectrum.averages > 0) capture.averages = static_cast<std::uint32_t>(spectrum.averages);
+    return capture;
+}
+
 void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session, const DeviceInfo& device) {
     AddSampleInfo(spectrum, session.sample);
     const SpectrumStore& s = session.spectrum;
+    // Of the capture itself as it ended, not of the settings since: a later
+    // capture that was stopped changed those but not the spectrum.
+    auto addCapture = [&spectrum](const CaptureSettings& capture) {
+        spectrum.serial = capture.serial;
+        spectrum.integrationMs = capture.integrationMs.value_or(0);
+        spectrum.averages = static_cast<int>(std::min<std::uint32_t>(capture.averages, INT32_MAX));
+    };
     if (s.haveMeasured) {
         spectrum.instrument = KnownModel(device.modelName);
-        if (device.deviceSerial != 0) spectrum.serial = std::to_string(device.deviceSerial);
         if (device.laserWavelength > 0.0f) spectrum.laserNm = device.laserWavelength;
-        spectrum.integrationMs = session.measureParams.exposureMs;
-        spectrum.averages = session.measureParams.averageCount;
+        addCapture(session.shownCapture);
         if (session.capturedAt != 0) spectrum.date = LongDateText(session.capturedAt);
         return;
     }
     const RawFileRecord& raw = session.rawFile;
     if (!s.haveFileData || raw.header.modelCode() == kForeignModelCode) return;
     // A raw file keeps its laser, its model's code and a local time without
-    // a zone; the time and exposure of its capture are not in it.
+    // a zone; its sidecar the serial number and exposure of its capture.
+    addCapture(session.shownCapture);
     spectrum.laserNm = raw.laserWavelength;
     if (raw.header.modelCode() <= 0xFF)
         spectrum.instrument =

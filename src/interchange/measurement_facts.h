@@ -26,11 +26,15 @@ void AddSampleInfo(InterchangeSpectrum& spectrum, const SampleInfo& sample);
 // its title stands for the sample name.
 SampleInfo SampleInfoOf(const InterchangeSpectrum& spectrum);
 
+// What another program's file says of how its spectrum was measured.
+CaptureSettings CaptureSettingsOf(const InterchangeSpectrum& spectrum);
+
 // Everything known of the shown spectrum that an export can carry besides
 // its points: the sample information, and of a capture the instrument's
 // model and serial, laser, integration time, averages and when it ended; of
-// an opened raw file its laser, model and date. A spectrum from another
-// program's file carries its sample information only.
+// an opened raw file its laser, model and date, and the serial and exposure
+// its sidecar kept. A spectrum from another program's file carries its
+// sample information only.
 void DescribeShownSpectrum(InterchangeSpectrum& spectrum, const MeasurementSession& session, const DeviceInfo& device);
 
 } // namespace veltrane

@@ -38,6 +38,10 @@ struct MeasurementSession {
     // Belongs to the spectrum shown: typed for a capture, or read from the
     // sidecar of an opened raw file.
     SampleInfo sample;
+    // How the spectrum shown was measured: taken when a capture ends (a
+    // later capture that is stopped or refused leaves it), read from the
+    // sidecar of an opened raw file or from another program's file.
+    CaptureSettings shownCapture;
     // When the shown capture ended, in seconds since 1970 (UTC); 0 while the
     // spectrum shown is no capture of this session.
     std::int64_t capturedAt = 0;

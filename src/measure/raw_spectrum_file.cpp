@@ -91,6 +91,15 @@ const char* SaveRawRefusal(const MeasurementSession& session, const DeviceInfo& 
     return kNoDataToSave;
 }
 
+CaptureSettings CaptureSettingsOf(const MeasurementSession& session, const DeviceInfo& device) {
+    CaptureSettings capture;
+    if (device.deviceSerial != 0) capture.serial = std::to_string(device.deviceSerial);
+    const std::uint32_t chosen = session.progress.chosenExposureMs.load(std::memory_order_relaxed);
+    capture.integrationMs = chosen != 0 ? chosen : session.measureParams.exposureMs;
+    capture.averages = session.measureParams.averageCount;
+    return capture;
+}
+
 std::string BuildRawSpectrumFile(const MeasurementSession& session, const DeviceInfo& device,
                                  const std::string& fileName, const LocalDateTime& when, RawFileRecord& record) {
     std::int32_t n = device.pixelTotal;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "measure/sample_info.h"
 #include "measure/spectrum_header.h"
 
 namespace veltrane {
@@ -62,6 +63,10 @@ constexpr const char* kRawFilter = "rsd(*.rsd)|*.rsd";
 // Whether the shown spectrum may be saved: nullptr when it may, else the
 // message that refuses it.
 const char* SaveRawRefusal(const MeasurementSession& session, const DeviceInfo& device);
+
+// The serial number and exposure of the capture that has just ended (the
+// integration time the trials chose, when they chose one).
+CaptureSettings CaptureSettingsOf(const MeasurementSession& session, const DeviceInfo& device);
 
 // Builds the file of the current measurement named `fileName` (without
 // folder) at `when`, and stores its laser wavelength, laser pixel and window

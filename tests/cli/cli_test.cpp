@@ -24,6 +24,7 @@
 #include "cli/output.h"
 #include "identify/library_index.h"
 #include "library/library_file_bytes.h"
+#include "measure/sample_sidecar.h"
 #include "platform/display_text.h"
 #include "shared/program_constants.h"
 #include "sim/virtual_instrument.h"
@@ -641,13 +642,17 @@ TEST(CliSampleInformation, MeasureKeepsItBesideTheRawFileAndExportsCarryIt) {
     EXPECT_EQ(std::filesystem::file_size(d + "s.rsd"), 140u + 8u * 2546u);
     EXPECT_TRUE(std::filesystem::exists(d + "s.rsd.json"));
     Outcome info = Cli({"info", d + "s.rsd"});
-    EXPECT_NE(info.out.find("sample_name: Zoë's salt\noperator: Ann Lee\nnotes: bag 3\\nwet\n"), std::string::npos)
+    EXPECT_NE(info.out.find("sample_name: Zoë's salt\noperator: Ann Lee\nnotes: bag 3\\nwet\nintegration_ms: 100\n"),
+              std::string::npos)
         << info.out;
+    EXPECT_NE(info.out.find("averages: 2\n"), std::string::npos) << info.out;
 
     ASSERT_EQ(Cli({"export", d + "s.rsd", "--format", "jcamp", "-o", d + "s.jdx"}).status, 0);
     const std::string jdx = ReadBytes(d + "s.jdx");
+    // The exposure of the capture comes from the sidecar too.
     for (const char* line : {"##TITLE=Zoë's salt\n", "##OWNER=Ann Lee\n", "##$NOTES=bag 3&#10;wet\n",
-                             "##$LASER WAVELENGTH=532 $$ nm\n", "##SPECTROMETER/DATA SYSTEM=TL100\n"})
+                             "##$LASER WAVELENGTH=532 $$ nm\n", "##SPECTROMETER/DATA SYSTEM=TL100",
+                             "##$INTEGRATION TIME=100 $$ ms\n", "##$AVERAGES=2\n"})
         EXPECT_NE(jdx.find(line), std::string::npos) << line << jdx.substr(0, 600);
     Outcome back = Cli({"info", d + "s.jdx"});
     for (const char* line : {"name: Zoë's salt\n", "laser_nm: 532\n", "instrument: TL100\n", "operator: Ann Lee\n",
@@ -656,7 +661,11 @@ TEST(CliSampleInformation, MeasureKeepsItBesideTheRawFileAndExportsCarryIt) {
     EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "# Title: Zoë's salt");
 
     ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "1000", "--exposure", "100", "-o", d + "s.rsd"}).status, 0);
-    EXPECT_FALSE(std::filesystem::exists(d + "s.rsd.json")); // the old one is no longer this file's
+    // The old sample information is no longer this file's; its exposure is.
+    RawFileSidecar beside;
+    ASSERT_EQ(ReadSampleSidecar(d + "s.rsd", beside), SidecarRead::Read);
+    EXPECT_TRUE(beside.sample.empty());
+    EXPECT_EQ(beside.capture.averages, 1u);
     EXPECT_EQ(Lines(Cli({"export", d + "s.rsd"}).out).front(), "raman_shift_cm-1,intensity");
     WriteBytes(d + "s.rsd.json", "{\"sample_name\": ");
     Outcome damaged = Cli({"info", d + "s.rsd"});
@@ -1627,7 +1636,7 @@ TEST(CliReport, OnePageWithEveryFieldFromACaptureOfTheVirtualInstrument) {
     const std::string text = PdfText(pdf);
     for (const char* field :
          {"Identification report", "Sample:", "Bottle 7", "Operator:", "A. Smith", "Notes:", "lot 4711", "\u2026",
-          "Measured:", "Instrument:", "Laser wavelength:", "532.0 nm", "Integration time:", "Averages:",
+          "Measured:", "Instrument:", "Laser wavelength:", "532.0 nm", "Integration time:", "15000 ms", "Averages:",
           "Smoothing:", "Raman axis check:", "not checked", "Result: Match", "Match: Polystyrene, HQI",
           "Best HQI", "ahead of Band", "Saturated:", "Raman shift", "Rank", "HQI", "Library",
           "Libraries searched:", "(11 entries)", "Veltrane V 1.3 beta", "report made"})

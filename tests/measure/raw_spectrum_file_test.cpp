@@ -219,17 +219,29 @@ TEST(RawSpectrumFile, SampleInformationGoesIntoASidecar) {
     test::TempDir dir;
     const std::string raw = dir.path() + "s.rsd";
     EXPECT_EQ(SampleSidecarPath(raw), dir.path() + "s.rsd.json");
-    ASSERT_TRUE(WriteSampleSidecar(raw, sample));
-    SampleInfo back;
+    ASSERT_TRUE(WriteSampleSidecar(raw, {sample, {}}));
+    RawFileSidecar back;
     ASSERT_EQ(ReadSampleSidecar(raw, back), SidecarRead::Read);
-    EXPECT_EQ(back.sampleName, sample.sampleName);
-    EXPECT_EQ(back.operatorName, sample.operatorName);
-    EXPECT_EQ(back.notes, sample.notes);
-    std::ifstream in(SampleSidecarPath(raw));
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "{\n  \"sample_name\": \"Zoë's sample\",\n  \"operator\": \"Ann \\\"A.\\\" Lee\",\n"
-                    "  \"notes\": \"line one\\nline two\\ttabbed\"\n}\n");
-    ASSERT_TRUE(WriteSampleSidecar(raw, SampleInfo{}));
+    EXPECT_EQ(back.sample.sampleName, sample.sampleName);
+    EXPECT_EQ(back.sample.operatorName, sample.operatorName);
+    EXPECT_EQ(back.sample.notes, sample.notes);
+    EXPECT_TRUE(back.capture.empty());
+    auto sidecarText = [&] {
+        std::ifstream in(SampleSidecarPath(raw));
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(sidecarText(), "{\n  \"sample_name\": \"Zoë's sample\",\n  \"operator\": \"Ann \\\"A.\\\" Lee\",\n"
+                             "  \"notes\": \"line one\\nline two\\ttabbed\"\n}\n");
+    // How the capture was measured is kept without any sample information;
+    // an exposure of 0 ms is one.
+    ASSERT_TRUE(WriteSampleSidecar(raw, {{}, {"4711", 0u, 3}}));
+    EXPECT_EQ(sidecarText(), "{\n  \"sample_name\": \"\",\n  \"operator\": \"\",\n  \"notes\": \"\",\n"
+                             "  \"serial_number\": \"4711\",\n  \"integration_time_ms\": 0,\n  \"averages\": 3\n}\n");
+    ASSERT_EQ(ReadSampleSidecar(raw, back), SidecarRead::Read);
+    EXPECT_EQ(back.capture.serial, "4711");
+    EXPECT_EQ(back.capture.integrationMs, std::optional<std::uint32_t>(0u));
+    EXPECT_EQ(back.capture.averages, 3u);
+    ASSERT_TRUE(WriteSampleSidecar(raw, RawFileSidecar{}));
     EXPECT_FALSE(std::filesystem::exists(SampleSidecarPath(raw)));
     EXPECT_EQ(ReadSampleSidecar(raw, back), SidecarRead::None);
     EXPECT_TRUE(back.empty());
@@ -246,13 +258,19 @@ TEST(RawSpectrumFile, SampleInformationGoesIntoASidecar) {
         {R"({"sample_name": "cut)", false},
         {"{\"sample_name\": \"\xFF\"}", false},
         {R"({"sample_name": 7})", false},
+        {R"({"operator": "Ann", "integration_time_ms": 4294967295, "averages": 1})", true},
+        {R"({"operator": "Ann", "integration_time_ms": 4294967296})", false},
+        {R"({"operator": "Ann", "integration_time_ms": -1})", false},
+        {R"({"operator": "Ann", "averages": 2.5})", false},
+        {R"({"operator": "Ann", "serial_number": 4711})", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        SampleInfo read{"before", "", ""};
+        RawFileSidecar read;
+        read.sample.sampleName = "before";
         EXPECT_EQ(DecodeSampleSidecar(c.text, read), c.ok);
-        EXPECT_EQ(read.sampleName, c.ok ? "" : "before");
-        EXPECT_EQ(read.operatorName, c.ok ? "Ann" : "");
+        EXPECT_EQ(read.sample.sampleName, c.ok ? "" : "before");
+        EXPECT_EQ(read.sample.operatorName, c.ok ? "Ann" : "");
         std::ofstream(SampleSidecarPath(raw), std::ios::binary) << c.text;
         EXPECT_EQ(ReadSampleSidecar(raw, read), c.ok ? SidecarRead::Read : SidecarRead::Damaged);
     }

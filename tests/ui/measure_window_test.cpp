@@ -216,6 +216,8 @@ TEST_F(Capture, StopAndEscapeEndACaptureAndKeepWhatWasShownBefore) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
     const std::vector<ChartPoint> shown = main().spectrumChart().seriesPoints(main().measuredSeries());
     const auto signal = state().measurement.spectrum.signal;
+    const std::optional<std::uint32_t> shownExposure = state().measurement.shownCapture.integrationMs;
+    ASSERT_TRUE(shownExposure.has_value());
     ASSERT_FALSE(shown.empty());
 
     auto stopped = [&] {
@@ -251,6 +253,10 @@ TEST_F(Capture, StopAndEscapeEndACaptureAndKeepWhatWasShownBefore) {
     dialogs.saveAnswers.push_back(dir.path() + "kept.rsd");
     main().measure().SpeedButton_save_rawClick();
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "kept.rsd"));
+    // Saved with the exposure it was measured at, not the stopped one's.
+    RawFileSidecar kept;
+    ASSERT_EQ(ReadSampleSidecar(dir.path() + "kept.rsd", kept), SidecarRead::Read);
+    EXPECT_EQ(kept.capture.integrationMs, shownExposure);
     find<QLineEdit>("Edit_exp")->setText("1000");
     find<QToolButton>("SpeedButton_msr")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished(); }, 10000));
@@ -311,9 +317,11 @@ TEST_F(Capture, SampleInformationBelongsToTheCaptureAndTheOperatorStays) {
 
     dialogs.saveAnswers.push_back(dir.path() + "q.rsd");
     find<QToolButton>("SpeedButton_save_raw")->click();
-    SampleInfo saved;
+    RawFileSidecar saved;
     ASSERT_EQ(ReadSampleSidecar(dir.path() + "q.rsd", saved), SidecarRead::Read);
-    EXPECT_EQ(saved.sampleName, "Quartz");
+    EXPECT_EQ(saved.sample.sampleName, "Quartz");
+    EXPECT_EQ(saved.capture.integrationMs, std::optional<std::uint32_t>(1000u));
+    EXPECT_EQ(saved.capture.averages, 1u);
 
     main().close();
     app.reset();
@@ -326,6 +334,7 @@ TEST_F(Capture, SampleInformationBelongsToTheCaptureAndTheOperatorStays) {
     EXPECT_EQ(find<QLineEdit>("Edit_sample_name")->text(), "Quartz");
     EXPECT_EQ(find<QPlainTextEdit>("Memo_notes")->toPlainText(), "wet\nbag 3");
     EXPECT_EQ(state().measurement.sample.operatorName, "Ann");
+    EXPECT_EQ(state().measurement.shownCapture.integrationMs, std::optional<std::uint32_t>(1000u));
     EXPECT_TRUE(dialogs.messages.empty()) << dialogs.texts().front();
 }
 

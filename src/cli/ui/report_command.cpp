@@ -57,8 +57,8 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
-// What the file says of its measurement; a raw file holds no integration
-// time, averages or serial.
+// What the file says of its measurement; of a raw file, its sidecar adds
+// the serial number, integration time and averages when it kept them.
 ReportMeasurement MeasurementOf(const ReportValues& v, const CliStreams& io) {
     ReportMeasurement m;
     m.sample = v.sample;
@@ -77,11 +77,14 @@ ReportMeasurement MeasurementOf(const ReportValues& v, const CliStreams& io) {
         return m;
     }
     // What the command line does not say comes from the raw file's sidecar.
-    SampleInfo beside;
-    if (file.kind == FileKind::Raw && ReadSampleSidecar(v.input, beside) == SidecarRead::Read) {
+    if (file.kind == FileKind::Raw) {
+        const SampleInfo& beside = file.sample;
         if (m.sample.sampleName.empty()) m.sample.sampleName = beside.sampleName;
         if (m.sample.operatorName.empty()) m.sample.operatorName = beside.operatorName;
         if (m.sample.notes.empty()) m.sample.notes = beside.notes;
+        m.serial = file.capture.serial;
+        m.integrationMs = file.capture.integrationMs;
+        if (file.capture.averages > 0) m.averages = file.capture.averages;
     }
     m.measured = file.header.dateText();
     m.instrument = LibraryModelName(file.header.modelCode(), kBrandVariant);

@@ -639,20 +639,21 @@ IdentificationReport IdentifyController::currentReport() const {
     ReportMeasurement m;
     m.sample = m_session.sample;
     m.brand = m_device.brandVariant;
+    // How the shown spectrum was measured, as its capture ended or as its
+    // file (a raw file's sidecar) says.
+    const CaptureSettings& capture = m_session.shownCapture;
+    m.serial = capture.serial;
+    m.integrationMs = capture.integrationMs;
+    if (capture.averages > 0) m.averages = capture.averages;
     if (m_session.spectrum.haveMeasured) {
         if (m_session.capturedAt) m.measured = ReportTimeText(m_session.capturedAt);
         m.instrument = m_device.modelName;
-        m.serial = InstrumentKey(m_device);
         if (m_device.laserWavelength > 0.0f) m.laserNm = m_device.laserWavelength;
-        m.integrationMs = m_session.measureParams.exposureMs;
-        m.averages = m_session.measureParams.averageCount;
         m.saturatedPixels = SaturatedPixelCount(m_session.spectrum, m_device.pixelCount);
     } else if (ShowsForeignSpectrum(m_session.spectrum)) {
-        // Another program's file: only its name is kept with the spectrum.
         m.source = m_session.rawFile.header.name();
     } else {
-        // An opened raw file tells its date, model and laser; nothing of how
-        // it was measured.
+        // An opened raw file tells its date, model and laser.
         const RawFileRecord& raw = m_session.rawFile;
         m.measured = raw.header.dateText();
         m.instrument = LibraryModelName(raw.header.modelCode(), m_device.brandVariant);

@@ -228,6 +228,7 @@ bool InterchangeController::openForeign(const std::string& path) {
     ApplyInterchangeSpectrum(read, name, m_session, m_device);
     m_session.sample = SampleInfoOf(read);
     m_session.capturedAt = 0;
+    m_session.shownCapture = CaptureSettingsOf(read);
     std::vector<ChartPoint> points;
     points.reserve(read.x.size());
     for (std::size_t i = 0; i < read.x.size(); ++i)

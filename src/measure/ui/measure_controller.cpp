@@ -402,6 +402,7 @@ void MeasureController::finishMeasurement() {
     if (status == 1) {
         m_session.sample = m_captureSample;
         m_session.capturedAt = static_cast<std::int64_t>(std::time(nullptr));
+        m_session.shownCapture = CaptureSettingsOf(m_session, m_device);
         // The next sample starts with empty fields unless they are to stay;
         // this capture keeps its copy, and typing now still changes it.
         if (!m_keepSample->isChecked()) showSample({});
@@ -559,7 +560,7 @@ void MeasureController::SpeedButton_save_rawClick() {
         showError(kSaveFailed);
         return;
     }
-    if (!WriteSampleSidecar(*path, m_session.sample)) showError(kSidecarSaveFailed);
+    if (!WriteSampleSidecar(*path, {m_session.sample, m_session.shownCapture})) showError(kSidecarSaveFailed);
     m_session.rawFile.laserWavelength = saved.laserWavelength;
     m_session.rawFile.laserPixel = saved.laserPixel;
     m_session.rawFile.windowStart = saved.windowStart;
@@ -611,7 +612,10 @@ void MeasureController::SpeedButton_open_rawClick() {
     }
     m_session.rawFile = record;
     m_session.capturedAt = 0;
-    const bool sidecarDamaged = ReadSampleSidecar(*path, m_session.sample) == SidecarRead::Damaged;
+    RawFileSidecar beside;
+    const bool sidecarDamaged = ReadSampleSidecar(*path, beside) == SidecarRead::Damaged;
+    m_session.sample = beside.sample;
+    m_session.shownCapture = beside.capture;
     showSample(m_session.sample);
     m_main.applyAxisRange();
     ChartModel& chart = m_main.spectrumChart();
