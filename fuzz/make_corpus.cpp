@@ -275,7 +275,7 @@ void ForeignSpectra() {
     Put("spc_spectrum", "log.spc", WriteSpcSpectrum(described));
     Put("jcamp_spectrum", "described.jdx", WriteJcampSpectrum(described, JcampForm::Affn));
     Put("csv_spectrum", "described.csv", WriteCsvSpectrum(described));
-    Put("sample_sidecar", "written.json", EncodeSampleSidecar({"Zoë", "Ann", "two\nlines"}));
+    Put("sample_sidecar", "written.json", EncodeSampleSidecar({{"Zoë", "Ann", "two\nlines"}, {"4711", 1000u, 2}}));
     Put("sample_sidecar", "later-keys.json", R"({"operator": "Ann", "version": 2, "extra": [1, {"a": null}]})");
 }
 
