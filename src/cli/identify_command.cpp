@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -83,8 +84,11 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
     for (std::size_t rank = 0; rank < std::min(v.top, ranking.hits.size()); ++rank) {
         const RankedHit& hit = ranking.hits[rank];
         const IndexedEntryInfo& info = library->info[hit.entry];
+        // No band agreeing, or a coarse sensor's spectrum: no offset to give.
+        Json offset = std::isfinite(hit.bandOffset) ? Json(JsonFloat(static_cast<float>(hit.bandOffset))) : Json();
         result["hits"].push_back({{"rank", rank + 1},
                                   {"hqi", JsonFloat(static_cast<float>(hit.hqi))},
+                                  {"band_offset", offset},
                                   {"name", info.name},
                                   {"file", info.path}});
         if (!v.json)
