@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -30,6 +31,12 @@ struct IdentifyValues {
     bool json = false;
 };
 
+// A fitted mixture counts as the answer from this HQI up. It stays at the
+// score a single Match needed before the verdict also weighed band offsets:
+// a sum of entries has no offset of its own, and the mixtures were never
+// measured against the lower score single hits now need.
+constexpr double kMixtureMatchHqi = 75.0;
+
 // The mixture result: "MIX" lines on standard output, its text on standard
 // error, the exit status by whether the fit reaches a Match's score.
 int ReportMixture(const IdentifyValues& v, const UnknownSpectrum& unknown, const IndexedLibrary& library,
@@ -53,7 +60,7 @@ int ReportMixture(const IdentifyValues& v, const UnknownSpectrum& unknown, const
     result["mixture"] = {{"fit_hqi", JsonFloat(static_cast<float>(mixture->fitHqi))},
                          {"single_hqi", JsonFloat(static_cast<float>(mixture->singleHqi))},
                          {"components", parts}};
-    return mixture->fitHqi >= kVerdictThresholds.matchHqi ? kExitOk : kExitNoMatch;
+    return mixture->fitHqi >= kMixtureMatchHqi ? kExitOk : kExitNoMatch;
 }
 
 // A file that takes no part, with its reason: on standard error always, and
@@ -83,8 +90,11 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
     for (std::size_t rank = 0; rank < std::min(v.top, ranking.hits.size()); ++rank) {
         const RankedHit& hit = ranking.hits[rank];
         const IndexedEntryInfo& info = library->info[hit.entry];
+        // No band agreeing, or a coarse sensor's spectrum: no offset to give.
+        Json offset = std::isfinite(hit.bandOffset) ? Json(JsonFloat(static_cast<float>(hit.bandOffset))) : Json();
         result["hits"].push_back({{"rank", rank + 1},
                                   {"hqi", JsonFloat(static_cast<float>(hit.hqi))},
+                                  {"band_offset", offset},
                                   {"name", info.name},
                                   {"file", info.path}});
         if (!v.json)

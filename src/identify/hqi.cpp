@@ -92,6 +92,36 @@ double Agreement(const BandView& a, const BandView& b, std::int32_t first, std::
     return 0.5 * (matchedA / totalA + matchedB / totalB);
 }
 
+// The weighted distances from a's bands inside [first, last] to the nearest
+// band of b within the tolerance, added to `distance` and `weight`.
+void AddNearestDistances(const BandView& a, const BandView& b, std::int32_t first, std::int32_t last, double& distance,
+                         double& weight) {
+    std::size_t j = 0;
+    while (j < b.count && b.positions[j] < first)
+        ++j;
+    for (std::size_t i = 0; i < a.count; ++i) {
+        std::int32_t x = a.positions[i];
+        if (x < first) continue;
+        if (x > last) break;
+        while (j < b.count && b.positions[j] < x - kBandTolerance)
+            ++j;
+        std::int32_t nearest = kBandTolerance + 1;
+        for (std::size_t k = j; k < b.count && b.positions[k] <= std::min(x + kBandTolerance, last); ++k)
+            nearest = std::min(nearest, std::abs(b.positions[k] - x));
+        if (nearest <= kBandTolerance) {
+            distance += a.weights[i] * static_cast<double>(nearest);
+            weight += a.weights[i];
+        }
+    }
+}
+
+double Offset(const BandView& a, const BandView& b, std::int32_t first, std::int32_t last) {
+    double distance = 0.0, weight = 0.0;
+    AddNearestDistances(a, b, first, last, distance, weight);
+    AddNearestDistances(b, a, first, last, distance, weight);
+    return weight > 0.0 ? distance / weight : std::numeric_limits<double>::infinity();
+}
+
 // `bands` null compares the spectra alone (an unknown from a coarse sensor,
 // whose pixels blur band positions beyond any tolerance).
 std::optional<double> Score(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l, std::int32_t lStart,
@@ -220,6 +250,10 @@ BandList FindBands(std::int32_t start, const float* values, std::size_t count) {
 
 double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last) {
     return Agreement(ViewOf(a), ViewOf(b), first, last);
+}
+
+double BandOffset(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last) {
+    return Offset(ViewOf(a), ViewOf(b), first, last);
 }
 
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
@@ -653,6 +687,7 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
     // Scores by candidate; NaN marks one without a score, common < 0 one
     // whose full values are gone from the store.
     std::vector<double> scores(candidates.size());
+    std::vector<double> offsets(candidates.size(), std::numeric_limits<double>::quiet_NaN());
     std::vector<std::int32_t> commons(candidates.size());
     SplitBetweenCores(candidates.size(), coarse ? 200 : 2000, [&](std::size_t first, std::size_t end) {
         for (std::size_t k = first; k < end; ++k) {
@@ -668,9 +703,12 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
                             seen.end(), range, common, nullptr, nullptr);
             } else {
                 BandView entryBands{library.bandPositions(i), library.bandWeights(i), library.bandCount(i)};
-                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), full[k], start,
-                            start + static_cast<std::int32_t>(library.count(i)), range, common, &unknownBands,
-                            &entryBands);
+                const std::int32_t end = start + static_cast<std::int32_t>(library.count(i));
+                hqi = Score(unknown.values.data(), unknown.start, unknown.end(), full[k], start, end, range, common,
+                            &unknownBands, &entryBands);
+                if (hqi)
+                    offsets[k] = Offset(unknownBands, entryBands, std::max({unknown.start, start, range.low}),
+                                        std::min({unknown.end(), end, range.high + 1}) - 1);
             }
             scores[k] = hqi ? *hqi : std::nan("");
             commons[k] = common;
@@ -680,7 +718,7 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
     ranking.hits.reserve(candidates.size());
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         if (!std::isnan(scores[k]))
-            ranking.hits.push_back({candidates[k], scores[k]});
+            ranking.hits.push_back({candidates[k], scores[k], offsets[k]});
         else if (commons[k] >= 0 && commons[k] < kMinCommonPoints)
             ranking.tooFewPoints.push_back(candidates[k]);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -44,6 +45,16 @@ BandList FindBands(std::int32_t start, const float* values, std::size_t count);
 // cm-1, averaged over both sides; 0 when either has no band there.
 constexpr std::int32_t kBandTolerance = 6;
 double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
+
+// How far apart the bands that agree lie: over [first, last], each band of
+// either side with a band of the other within kBandTolerance cm-1 counts its
+// distance to the nearest such band, and the mean is weighted as the band
+// agreement weighs them. Two samples of one material keep their bands within
+// a cm-1 or two; a related material (another member of a solid solution, a
+// polytype) often has every band there but a few cm-1 away, which the
+// correlation and the agreement forgive and the verdict should not. Infinite
+// when no band agrees.
+double BandOffset(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
 
 // The HQI weighs band agreement against the correlation of the whole
 // spectra: a band moved by a few cm-1 between two samples or instruments
@@ -155,6 +166,9 @@ GridSpectrum ThroughPixels(std::int32_t start, const float* values, std::size_t 
 struct RankedHit {
     std::size_t entry = 0;
     double hqi = 0.0;
+    // BandOffset of the unknown and the entry; NaN for an unknown from a
+    // coarse sensor, whose pixels cannot place a band to a few cm-1.
+    double bandOffset = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct Ranking {

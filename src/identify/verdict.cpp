@@ -1,11 +1,12 @@
 #include "identify/verdict.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace veltrane {
 
 // Chosen by bench/identify_eval.py --calibrate on the development spectra.
-const VerdictThresholds kVerdictThresholds{75.0, 6.0, 70.0};
+const VerdictThresholds kVerdictThresholds{70.0, 4.0, 70.0, 3.0};
 
 namespace {
 
@@ -47,7 +48,9 @@ IdentifyVerdict DecideVerdict(const std::vector<RankedHit>& hits,
             break;
         }
     }
-    if (v.hqi >= thresholds.matchHqi && v.margin >= thresholds.matchMargin)
+    const double offset = hits[0].bandOffset;
+    const bool bandsInPlace = std::isnan(offset) || offset <= thresholds.matchBandOffset;
+    if (v.hqi >= thresholds.matchHqi && v.margin >= thresholds.matchMargin && bandsInPlace)
         v.verdict = Verdict::Match;
     else if (v.hqi >= thresholds.possibleHqi)
         v.verdict = Verdict::PossibleMatch;

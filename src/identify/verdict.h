@@ -25,8 +25,12 @@ constexpr const char* kNoLibraryEntries = "No library entries to search.";
 // missing from the library is rarely called anything but No match.
 struct VerdictThresholds {
     double matchHqi;    // a Match scores at least this...
-    double matchMargin; // ...and leads another name by at least this many HQI
-    double possibleHqi; // below this it is No match whatever the lead
+    double matchMargin; // ...leads another name by at least this many HQI...
+    double possibleHqi; // (below this it is No match whatever the lead)
+    // ...and the bands it shares with the spectrum lie on average at most
+    // this many cm-1 apart (RankedHit::bandOffset). A hit whose offset was
+    // not measured (a coarse sensor's spectrum) is not held to it.
+    double matchBandOffset;
 };
 extern const VerdictThresholds kVerdictThresholds;
 

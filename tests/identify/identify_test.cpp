@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -153,6 +154,26 @@ TEST(Bands, FoundWhereTheyAreAndAgreeWithinTheTolerance) {
     for (const auto& [position, agreement] :
          std::vector<std::pair<std::int32_t, double>>{{994, 1.0}, {1006, 1.0}, {993, 0.0}, {1007, 0.0}})
         EXPECT_EQ(BandAgreement(at1000, BandList{{position}, {1.0f}}, 900, 1100), agreement) << position;
+
+    // The offset: each agreeing band's distance to the nearest of the other
+    // side, weighted by the band, both sides together.
+    const double inf = std::numeric_limits<double>::infinity();
+    struct OffsetCase {
+        BandList a, b;
+        double offset;
+    } offsets[] = {
+        {{{1000}, {1.0f}}, {{1003, 1020}, {1.0f, 3.0f}}, 3.0},                // 1020 agrees with nothing
+        {{{1000, 1500}, {1.0f, 3.0f}}, {{1002, 1501}, {1.0f, 2.0f}}, 9.0 / 7}, // (2+3) + (2+2) over 4 + 3
+        {{{1000}, {1.0f}}, {{995, 1004}, {1.0f, 1.0f}}, 13.0 / 3},            // 4 (the nearest), then 5 and 4
+        {{{1000}, {1.0f}}, {{1007}, {1.0f}}, inf},
+        {{{1000, 1200}, {1.0f, 1.0f}}, {{1000, 1200}, {1.0f, 1.0f}}, 0.0},
+    };
+    for (const OffsetCase& c : offsets)
+        EXPECT_DOUBLE_EQ(BandOffset(c.a, c.b, 900, 1600), c.offset) << c.a.positions[0];
+    EXPECT_EQ(BandOffset(BandList{{1000}, {1.0f}}, BandList{{1003}, {1.0f}}, 1001, 1600), inf); // outside the range
+    EXPECT_NEAR(BandOffset(bands, FindBands(a.start, spectrum({400.5, 700.0, 1001.0, 1300.0}, 4.0).values.data(), 1500),
+                           100, 1599),
+                4.0, 1.0);
 }
 
 TEST(Bands, AFlatTopIsOneBandAtItsMiddle) {
@@ -214,6 +235,8 @@ TEST(RankLibrary, BandsLiftAnEntryPastABetterCorrelatedOne) {
     Ranking all = RankLibrary(unknown, library, {});
     ASSERT_EQ(all.hits.size(), 2u);
     EXPECT_EQ(all.hits[0].entry, 1u);
+    EXPECT_EQ(all.hits[0].bandOffset, 0.0);
+    EXPECT_TRUE(std::isinf(all.hits[1].bandOffset)); // 8 cm-1 away: no band agrees
     Ranking best = RankLibrary(unknown, library, {}, 1);
     ASSERT_EQ(best.hits.size(), 1u);
     EXPECT_EQ(best.hits[0].entry, 1u);
@@ -223,7 +246,8 @@ TEST(RankLibrary, BandsLiftAnEntryPastABetterCorrelatedOne) {
 TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
     const std::vector<std::string> names = {"Calcite", " calcite", "Aragonite", "Gypsum", "PE", "PP"};
     auto nameOf = [&](std::size_t entry) -> const std::string& { return names[entry]; };
-    const VerdictThresholds t{75.0, 6.0, 70.0};
+    const VerdictThresholds t{75.0, 6.0, 70.0, 3.0};
+    const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         std::vector<RankedHit> hits;
         Verdict verdict;
@@ -238,6 +262,10 @@ TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
         {{{3, 70.0}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 70.0"},
         {{{4, 90.0}, {5, 88.0}}, Verdict::PossibleMatch, 1, "Possible match: PE, HQI 90.0, next PP 88.0"},
         {{{2, 69.9}, {3, 10.0}}, Verdict::NoMatch, 1, "No match (closest Aragonite, HQI 69.9)"},
+        // Bands in place make a Match; bands a few cm-1 off, or none agreeing, do not.
+        {{{3, 90.0, 3.0}}, Verdict::Match, std::nullopt, "Match: Gypsum, HQI 90.0"},
+        {{{3, 90.0, 3.1}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 90.0"},
+        {{{3, 90.0, inf}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 90.0"},
         {{}, Verdict::NoMatch, std::nullopt, "No match"},
     };
     for (const Case& c : cases) {
