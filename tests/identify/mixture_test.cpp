@@ -7,10 +7,11 @@ namespace {
 
 // Mixtures of real spectra of other samples than the library's: both
 // components of a binary mixture found, their shares close, and a pure
-// sample not split into two. The floors are today's figures less a few
-// points (bench/mixture_eval reports them by cross-validation): they catch a
-// search that got worse; the targets (90, 80 and 95 %) are not reached yet.
-constexpr double kFloorBoth = 55, kFloorShares = 40, kFloorPure = 55;
+// sample not split into two. The floors are this sample's figures less a few
+// points (bench/mixture_eval reports the figures by cross-validation): they
+// catch a search that got worse; of the targets (90, 80 and 95 %) only the
+// pure samples' is reached.
+constexpr double kFloorBoth = 38, kFloorShares = 34, kFloorPure = 90;
 
 TEST(MixtureRealSpectra, ComponentsSharesAndPureSamples) {
     const std::string folder = test::RamanDevFolder();
