@@ -9,6 +9,7 @@
 // keeping 95 % of the pure samples single on the half they are chosen on.
 //
 //   mixture_eval [DATA-FOLDER]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -107,6 +108,16 @@ int main(int argc, char** argv) {
         }
     std::printf("best pair holds both: %.1f%% of %d; candidates hold both: %.1f%%\n", Percent(pairsRight, pairs), pairs,
                 Percent(inCandidates, pairs));
+    // What a second component adds to the fit of a pure sample.
+    std::vector<double> gains;
+    for (const auto& half : halves)
+        for (const test::MixtureTrial& t : half)
+            if (t.materials.size() == 1 && t.singleRight && t.result && t.result->hqiBySize.size() > 1)
+                gains.push_back(t.result->hqiBySize[1] - t.result->hqiBySize[0]);
+    std::sort(gains.begin(), gains.end());
+    if (!gains.empty())
+        std::printf("fit HQI a second component adds to a pure sample: median %.1f, 90th percentile %.1f\n",
+                    gains[gains.size() / 2], gains[gains.size() * 9 / 10]);
     Print("shipped settings, both halves:", MixtureSettings{}, test::ScoreMixtureTrials(rig, both, MixtureSettings{}));
     return 0;
 }
