@@ -44,8 +44,8 @@ struct Fit {
 // of them where it has a band of its own there.
 struct BandCover {
     std::vector<std::int32_t> position;
-    std::vector<double> weight; // in comparison form, as the band agreement weighs them
-    std::vector<double> height; // the sample's prepared intensity
+    std::vector<double> weight;                // in comparison form, as the band agreement weighs them
+    std::vector<double> height;                // the sample's prepared intensity
     std::vector<std::vector<float>> candidate; // [candidate][band]; 0 without a band there
 };
 
@@ -316,8 +316,8 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
                     ++by, who = r;
             if (by == 1) alone[who] += cover.weight[i];
         }
-        fit.novelty = total > 0.0 ? *std::min_element(alone.begin(), alone.begin() + static_cast<long>(fit.size)) / total
-                                  : 0.0;
+        fit.novelty =
+            total > 0.0 ? *std::min_element(alone.begin(), alone.begin() + static_cast<long>(fit.size)) / total : 0.0;
     };
     std::array<const Fit*, kMaxComponents + 1> best{};
     for (std::size_t size = 1; size <= maxSize; ++size)
