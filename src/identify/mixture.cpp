@@ -37,7 +37,9 @@ struct Fit {
     std::size_t lo = 0, hi = 0; // indices into Normal::bounds: where the fit is made
     double residual = 0.0;      // squared norm of sample - fit, relative to the sample's
     double hqi = 0.0;
-    double novelty = 0.0; // the least share of the sample's band weight one member explains alone
+    // The least share of the sample's band weight one member explains
+    // alone, beyond its strongest such band.
+    double novelty = 0.0;
 };
 
 // The sample's bands, and for each candidate how high it stands near each
@@ -305,7 +307,7 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
             v = CompressForComparison(static_cast<float>(v / peak));
         fit.hqi = HitQualityIndex(u, sum, range).value_or(0.0);
 
-        std::array<double, kMaxComponents> alone{};
+        std::array<double, kMaxComponents> alone{}, strongest{};
         double total = 0.0;
         for (std::size_t i = 0; i < cover.position.size(); ++i) {
             if (cover.position[i] < from || cover.position[i] >= to) continue;
@@ -314,8 +316,13 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
             for (std::size_t r = 0; r < fit.size; ++r)
                 if (fit.weights[r] * cover.candidate[fit.members[r]][i] >= kMixtureBandHeight * cover.height[i])
                     ++by, who = r;
-            if (by == 1) alone[who] += cover.weight[i];
+            if (by == 1) alone[who] += cover.weight[i], strongest[who] = std::max(strongest[who], cover.weight[i]);
         }
+        // One band alone is weak evidence: an entry with a single strong
+        // band mends a band the others have too low about anywhere.
+        if (fit.size > 1)
+            for (std::size_t r = 0; r < fit.size; ++r)
+                alone[r] -= strongest[r];
         fit.novelty =
             total > 0.0 ? *std::min_element(alone.begin(), alone.begin() + static_cast<long>(fit.size)) / total : 0.0;
     };

@@ -34,9 +34,9 @@ struct MixtureResult {
     std::vector<double> hqiBySize;
     std::vector<std::vector<MixtureComponent>> componentsBySize;
     // Of each of those fits: the least share of the sample's band weight
-    // that one member explains and no other does, and how far its HQI
-    // leads the best fit that puts another material in place of its
-    // smallest component (0 for one component).
+    // that one member explains and no other does, beyond the strongest of
+    // those bands; and how far its HQI leads the best fit that puts another
+    // material in place of its smallest component (0 for one component).
     std::vector<double> noveltyBySize;
     std::vector<double> leadBySize;
     // The entries that were tried.
@@ -53,12 +53,13 @@ constexpr std::size_t kMixtureResidualCandidates = 10;
 constexpr double kMixtureBandHeight = 0.2;
 // A further component is reported when its evidence, the HQI it adds plus
 // kMixtureNoveltyWeight times the percentage of the sample's band weight
-// it alone explains, reaches kMixtureComponentGain; when its fit leads the
-// best with another material in its place by kMixtureMinLead; and when its
-// share is at least kMixtureMinShare. Any component raises the fit a
+// it alone explains (beyond its strongest such band), reaches
+// kMixtureComponentGain; when its fit leads the best with another material
+// in its place by kMixtureMinLead; and when its share is at least
+// kMixtureMinShare. Any component raises the fit a
 // little, by fitting noise and how two samples of one material differ.
-constexpr double kMixtureComponentGain = 14.0;
-constexpr double kMixtureNoveltyWeight = 0.2;
+constexpr double kMixtureComponentGain = 11.0;
+constexpr double kMixtureNoveltyWeight = 0.4;
 constexpr double kMixtureMinLead = 2.0;
 constexpr double kMixtureMinShare = 0.05;
 
