@@ -43,6 +43,9 @@ int ReportMixture(const IdentifyValues& v, const UnknownSpectrum& unknown, const
                   const Ranking& ranking, SearchRange range, Json& result, const CliStreams& io) {
     MixtureSettings settings;
     settings.maxComponents = v.components;
+    settings.sameMaterial = [&library](std::size_t a, std::size_t b) {
+        return SameMaterial(library.info[a].name, library.info[b].name);
+    };
     std::optional<MixtureResult> mixture = FindMixture(unknown, library.prepared, ranking, range, settings);
     if (!mixture) {
         io.err << "No mixture result: the spectrum is too coarse or nothing was found.\n";

@@ -33,6 +33,12 @@ struct MixtureResult {
     // components, whether reported or not.
     std::vector<double> hqiBySize;
     std::vector<std::vector<MixtureComponent>> componentsBySize;
+    // Of each of those fits: the least share of the sample's band weight
+    // that one member explains and no other does, beyond the strongest of
+    // those bands; and how far its HQI leads the best fit that puts another
+    // material in place of its smallest component (0 for one component).
+    std::vector<double> noveltyBySize;
+    std::vector<double> leadBySize;
     // The entries that were tried.
     std::vector<std::size_t> candidates;
     bool isMixture() const { return components.size() > 1; }
@@ -42,17 +48,31 @@ struct MixtureResult {
 // explain what the best single hit leaves unexplained.
 constexpr std::size_t kMixtureHitCandidates = 30;
 constexpr std::size_t kMixtureResidualCandidates = 10;
-// How much a further component must raise the fit's HQI to be reported:
-// any component raises it a little by fitting noise and the differences
-// between two samples of one material.
-constexpr double kMixtureComponentGain = 5.0;
-// A component below this share of the fitted signal is not reported.
+// A sample band counts as explained by a component with a band of its own
+// there that, at its fitted weight, reaches this part of the sample's height.
+constexpr double kMixtureBandHeight = 0.2;
+// A further component is reported when its evidence, the HQI it adds plus
+// kMixtureNoveltyWeight times the percentage of the sample's band weight
+// it alone explains (beyond its strongest such band), reaches
+// kMixtureComponentGain; when its fit leads the best with another material
+// in its place by kMixtureMinLead; and when its share is at least
+// kMixtureMinShare. Any component raises the fit a
+// little, by fitting noise and how two samples of one material differ.
+constexpr double kMixtureComponentGain = 11.0;
+constexpr double kMixtureNoveltyWeight = 0.4;
+constexpr double kMixtureMinLead = 2.0;
 constexpr double kMixtureMinShare = 0.05;
 
 struct MixtureSettings {
     std::size_t maxComponents = 3;
     double componentGain = kMixtureComponentGain;
+    double noveltyWeight = kMixtureNoveltyWeight;
+    double minLead = kMixtureMinLead;
     double minShare = kMixtureMinShare;
+    // Whether two entries are one material (no mixture of a material with
+    // itself is tried, nor counted as its rival); by default only an entry
+    // with itself.
+    std::function<bool(std::size_t, std::size_t)> sameMaterial;
 };
 
 // The best mixture for the unknown of a finished single search (`singles`,
@@ -64,8 +84,7 @@ std::optional<MixtureResult> FindMixture(const UnknownSpectrum& unknown, const P
                                          const MixtureSettings& settings = {});
 
 // Of the best fits of each size (from one component up), how many
-// components to report: one more only when it raises the fit's HQI by
-// `componentGain` and its smallest share is at least `minShare`.
+// components to report, by the rule of MixtureSettings.
 std::size_t ChooseMixtureSize(const MixtureResult& fits, const MixtureSettings& settings);
 
 // "Mixture: A (62 %) + B (38 %), fit HQI 96.4": the components, largest

@@ -15,6 +15,7 @@
 #include "identify/hqi.h"
 #include "identify/mixture.h"
 #include "identify/preprocess.h"
+#include "identify/verdict.h"
 #include "support/raman_dev_data.h"
 
 namespace veltrane::test {
@@ -74,11 +75,13 @@ inline std::vector<MixtureTrial> RunMixtureTrials(const MixtureRig& rig, const M
     for (std::size_t i = 0; i < rig.queries.size(); ++i)
         if (use(rig.queries[i].material)) pool.push_back(i);
     std::mt19937 random(seed);
+    MixtureSettings searched = settings;
+    searched.sameMaterial = [&rig](std::size_t a, std::size_t b) { return SameMaterial(rig.names[a], rig.names[b]); };
     auto search = [&](const std::vector<double>& x, const std::vector<double>& y, MixtureTrial& trial) {
         UnknownSpectrum unknown = PrepareUnknown(x, y);
         Ranking ranking = RankLibrary(unknown, rig.library, SearchRange{});
         trial.singleRight = !ranking.hits.empty() && rig.names[ranking.hits.front().entry] == trial.materials.front();
-        trial.result = FindMixture(unknown, rig.library, ranking, SearchRange{}, settings);
+        trial.result = FindMixture(unknown, rig.library, ranking, SearchRange{}, searched);
         trials.push_back(std::move(trial));
     };
     if (parts == 1) {

@@ -347,7 +347,11 @@ void IdentifyController::SpeedButton_identifyClick() {
         if (job->verdict.runnerUp) job->runnerUpName = lib.info[job->ranking.hits[*job->verdict.runnerUp].entry].name;
         // A mixture is offered only when it fits clearly better than any
         // one entry (the search's own rule for adding a component).
-        job->mixture = FindMixture(job->unknown, lib.prepared, job->ranking, SearchRange{});
+        MixtureSettings mixture;
+        mixture.sameMaterial = [&lib](std::size_t a, std::size_t b) {
+            return SameMaterial(lib.info[a].name, lib.info[b].name);
+        };
+        job->mixture = FindMixture(job->unknown, lib.prepared, job->ranking, SearchRange{}, mixture);
         if (job->mixture && !job->mixture->isMixture()) job->mixture.reset();
         if (job->ranking.hits.size() > static_cast<std::size_t>(kTopHits)) job->ranking.hits.resize(kTopHits);
         m_workerDone.store(true, std::memory_order_release);
