@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <fstream>
@@ -713,14 +714,14 @@ TEST(CliRoundTrip, MeasureThenInfoExportMakeLibraryToDeviceAndList) {
 
 // ---- hostile inputs and what the operating system does to output -------------
 
-// In a child process: the real veltrane-cli in its place.
-[[noreturn]] void ExecProgram(const std::vector<std::string>& args) {
+// In a child process: the real veltrane-cli (or a copy of it) in its place.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& args, const char* program = VELTRANE_CLI) {
     ::alarm(10); // kept across exec: a program that hangs is ended, not waited for
-    std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI)};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(VELTRANE_CLI, argv.data());
+    ::execv(program, argv.data());
     ::_exit(127);
 }
 
@@ -734,7 +735,7 @@ Outcome Finished(pid_t child, const std::string& shown, const std::string& errPa
 // The real veltrane-cli with its standard output sent to `stdoutPath`,
 // optionally under a file size limit; its status and standard error.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdoutPath, const std::string& errPath,
-                   rlim_t fileSizeLimit = RLIM_INFINITY) {
+                   rlim_t fileSizeLimit = RLIM_INFINITY, const char* program = VELTRANE_CLI) {
     pid_t child = ::fork();
     if (child == 0) {
         int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -742,7 +743,7 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& stdo
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
         rlimit limit{fileSizeLimit, fileSizeLimit};
         if (fileSizeLimit != RLIM_INFINITY) ::setrlimit(RLIMIT_FSIZE, &limit);
-        ExecProgram(args);
+        ExecProgram(args, program);
     }
     return Finished(child, "", errPath);
 }
@@ -1654,6 +1655,43 @@ TEST(CliReport, OnePageWithEveryFieldFromACaptureOfTheVirtualInstrument) {
     EXPECT_EQ(none.status, 2) << none.err;
     EXPECT_EQ(Cli({"report", raw, "--library", lib, "-o", raw}).status, 1);
     EXPECT_EQ(Cli({"report", raw, "--library", lib}).status, kExitUsage);
+}
+
+// Qt's libraries are loaded only for a report, from the module beside the
+// tool: linked into it, every command would wait for them at start. Without
+// the module, a report is refused with the reason before any search and
+// nothing is written, and the other commands do not notice.
+TEST(CliReport, QtIsLoadedOnlyForAReport) {
+    std::string needed;
+    if (FILE* ldd = ::popen(("ldd '" + std::string(VELTRANE_CLI) + "'").c_str(), "r")) {
+        char chunk[4096];
+        while (size_t n = std::fread(chunk, 1, sizeof chunk, ldd))
+            needed.append(chunk, n);
+        ::pclose(ldd);
+    }
+    ASSERT_NE(needed.find("libc.so"), std::string::npos) << needed;
+    EXPECT_EQ(needed.find("libQt6"), std::string::npos) << needed;
+
+    TempDir dir;
+    const std::string raw = dir.path() + "s.rsd", lib = dir.path() + "lib/", pdf = dir.path() + "r.pdf";
+    ASSERT_EQ(Cli({"measure", "--simulator", "--sim-speed", "200", "--exposure", "500", "-o", raw}).status, 0);
+    ASSERT_EQ(Cli({"make-library", raw, "Polystyrene", "--folder", lib}).status, 0);
+    std::filesystem::create_directories(dir.path() + "bin");
+    const std::string alone = dir.path() + "bin/veltrane-cli";
+    std::filesystem::copy_file(VELTRANE_CLI, alone);
+    const std::vector<std::string> search = {raw, "--library", lib, "--index", dir.path() + "i.sqlite"};
+    std::vector<std::string> report = {"report"}, identify = {"identify"};
+    report.insert(report.end(), search.begin(), search.end());
+    report.insert(report.end(), {"-o", pdf});
+    identify.insert(identify.end(), search.begin(), search.end());
+
+    Outcome refused = RunProgram(report, dir.path() + "out", dir.path() + "err", RLIM_INFINITY, alone.c_str());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.rfind("The report could not be drawn: the report module could not be loaded", 0), 0u)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(pdf));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "i.sqlite"));
+    EXPECT_EQ(RunProgram(identify, dir.path() + "out", dir.path() + "err", RLIM_INFINITY, alone.c_str()).status, 0);
 }
 
 } // namespace

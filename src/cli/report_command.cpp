@@ -1,4 +1,3 @@
-#include <QGuiApplication>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -10,11 +9,11 @@
 #include "cli/input.h"
 #include "cli/library_search.h"
 #include "cli/output.h"
+#include "cli/report_module.h"
 #include "measure/sample_sidecar.h"
 #include "measure/saturation.h"
 #include "platform/paths.h"
 #include "identify/report.h"
-#include "identify/ui/report_page.h"
 
 namespace veltrane {
 
@@ -26,35 +25,6 @@ struct ReportValues {
     ReadChoices read;
     SampleInfo sample;
     double axisOffset = 0.0;
-};
-
-// Drawing text needs Qt's font database, which lives in a GUI application;
-// the command line has no screen, so it draws off-screen.
-class OffscreenGui {
-public:
-    OffscreenGui() {
-        if (QCoreApplication::instance()) return;
-        // Qt's own warnings (no runtime folder, no screen) are not the
-        // command's to print.
-        m_previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
-    }
-    ~OffscreenGui() {
-        if (!m_app) return;
-        m_app.reset();
-        qInstallMessageHandler(m_previous);
-    }
-    OffscreenGui(const OffscreenGui&) = delete;
-    OffscreenGui& operator=(const OffscreenGui&) = delete;
-
-private:
-    int m_argc = 3;
-    char m_name[13] = "veltrane-cli";
-    char m_option[10] = "-platform";
-    char m_platform[10] = "offscreen";
-    char* m_argv[4] = {m_name, m_option, m_platform, nullptr};
-    std::unique_ptr<QGuiApplication> m_app;
-    QtMessageHandler m_previous = nullptr;
 };
 
 // What the file says of its measurement; of a raw file, its sidecar adds
@@ -98,6 +68,11 @@ ReportMeasurement MeasurementOf(const ReportValues& v, const CliStreams& io) {
 int RunReport(const ReportValues& v, const CliStreams& io) {
     if (int refused = RefuseBinaryOnTerminal(v.output, io)) return refused;
     if (!OutputAllowed(v.output, {v.input}, io)) return kExitFailure;
+    // Said before a search that may take a while, not after it.
+    if (std::string why; !ReportModuleReady(why)) {
+        io.err << "The report could not be drawn: " << why << ".\n";
+        return kExitFailure;
+    }
     LibrarySearchRequest request{v.input, v.read, v.libraries, v.index, v.axisOffset, {}};
     LibrarySearch search;
     const SearchOutcome outcome = SearchLibraries(
@@ -125,10 +100,9 @@ int RunReport(const ReportValues& v, const CliStreams& io) {
                                                        verdict, search.folders, std::time(nullptr));
     io.err << report.verdictText << "\n";
 
-    OffscreenGui gui;
-    const std::string pdf = ReportPdf(report, v.paper == "letter" ? ReportPaper::Letter : ReportPaper::A4);
-    if (pdf.empty()) {
-        io.err << "The report could not be drawn.\n";
+    std::string pdf, why;
+    if (!DrawReportPdf(report, v.paper == "letter" ? ReportPaper::Letter : ReportPaper::A4, pdf, why)) {
+        io.err << "The report could not be drawn: " << why << ".\n";
         return kExitFailure;
     }
     if (Emit(pdf, v.output, io) != kExitOk) return kExitFailure;
