@@ -81,7 +81,7 @@ FLOORS = {
         ("top-5", ("top5_pct",), ">=", 94.0),
         ("other laser line top-1", ("other_laser_line", "top1_pct"), ">=", 80.0),
         ("Match given to a wrong material", ("wrong_match_pct",), "<=", 1.0),
-        ("right answers declared Match", ("right_match_pct",), ">=", 66.0),
+        ("right answers declared Match", ("right_match_pct",), ">=", 72.0),
     ],
     "nomatch": TARGETS["nomatch"],
     "polymers": [
