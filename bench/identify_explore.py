@@ -9,14 +9,15 @@ Every spectrum is prepared by the program itself: the library entries are made
 with `veltrane-cli import` and every entry and unknown is written out by
 `veltrane-cli baseline`, so the prepared forms are the program's (to the
 printed precision; scaled and rounded as the index stores them). The
-correlation, band agreement, HQI and band offset are then recomputed for every
-pair, and the script prints
+correlation, band agreement, HQI, band offset and shared bands are then
+recomputed for every pair, and the script prints
 
 - the figures identify_eval.py reports (top-1, top-5, other laser line,
   polymers, verdicts by row), which must equal the program's: if they do not,
   the re-implementation has drifted and nothing else it says can be trusted;
 - the verdict rule chosen on one half of the species and scored on the other,
-  five times two halves, with and without the band offset.
+  five times two halves: with the band offset and the second way to a Match
+  for many shared bands, with the band offset alone, and without either.
 
 The prepared spectra are kept in --cache (default: a file in the temporary
 folder), so a second run starts at once. To try another score, change `hqi`
