@@ -61,8 +61,8 @@ double BandOffset(const BandList& a, const BandList& b, std::int32_t first, std:
 // lower) and they lie within kBandTolerance cm-1. Many bands in place are
 // evidence a score cannot give: the score of two samples of one material
 // falls with their bands' relative heights, which crystal orientation and
-// the instrument change, but a chance material seldom has eight bands where
-// the spectrum has them.
+// the instrument change, but a material that merely resembles the spectrum
+// seldom has many bands where the spectrum has them.
 std::size_t SharedBands(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
 
 // The HQI weighs band agreement against the correlation of the whole
