@@ -9,14 +9,15 @@ Every spectrum is prepared by the program itself: the library entries are made
 with `veltrane-cli import` and every entry and unknown is written out by
 `veltrane-cli baseline`, so the prepared forms are the program's (to the
 printed precision; scaled and rounded as the index stores them). The
-correlation, band agreement, HQI and band offset are then recomputed for every
-pair, and the script prints
+correlation, band agreement, HQI, band offset and shared bands are then
+recomputed for every pair, and the script prints
 
 - the figures identify_eval.py reports (top-1, top-5, other laser line,
   polymers, verdicts by row), which must equal the program's: if they do not,
   the re-implementation has drifted and nothing else it says can be trusted;
 - the verdict rule chosen on one half of the species and scored on the other,
-  five times two halves, with and without the band offset.
+  five times two halves: with the band offset and the second way to a Match
+  for many shared bands, with the band offset alone, and without either.
 
 The prepared spectra are kept in --cache (default: a file in the temporary
 folder), so a second run starts at once. To try another score, change `hqi`
@@ -148,11 +149,12 @@ def correlations(unknowns, entries, transform=comparison):
 
 
 def band_terms(unknowns, entries):
-    """Band agreement and band offset of every pair."""
+    """Band agreement, band offset and shared bands of every pair."""
     ub = [bands(i[1], comparison(i[2])) for i in unknowns]
     lb = [bands(i[1], comparison(i[2])) for i in entries]
     agreement = np.zeros((len(unknowns), len(entries)))
     offset = np.full((len(unknowns), len(entries)), np.inf)
+    shared = np.zeros((len(unknowns), len(entries)), int)
     for q, l in itertools.product(range(len(unknowns)), range(len(entries))):
         first = max(unknowns[q][1], entries[l][1], LOW)
         last = min(unknowns[q][1] + len(unknowns[q][2]), entries[l][1] + len(entries[l][2])) - 1
@@ -167,7 +169,10 @@ def band_terms(unknowns, entries):
         agreement[q, l] = 0.5 * (wa[ma].sum() / wa.sum() + wb[mb].sum() / wb.sum())
         if ma.any() or mb.any():
             offset[q, l] = ((wa * da)[ma].sum() + (wb * db)[mb].sum()) / (wa[ma].sum() + wb[mb].sum())
-    return agreement, offset
+        # bands that are each other's nearest (the lower of two as near), within the tolerance
+        na, nb = d.argmin(1), d.argmin(0)
+        shared[q, l] = int(np.sum((nb[na] == np.arange(len(pa))) & ma))
+    return agreement, offset, shared
 
 
 def hqi(r, agreement):
@@ -175,7 +180,7 @@ def hqi(r, agreement):
     return np.where(r > 0, 100 * np.minimum(c * c, 1), 0.0)
 
 
-def outcomes(scores, offsets, unknowns, entries, tag):
+def outcomes(scores, offsets, shared, unknowns, entries, tag):
     """Per unknown: its set, species, kind (right, wrong, outside), rank of
     the right name, best HQI, lead over another name, band offset of the best."""
     names = np.array([e[0] for e in entries])
@@ -188,19 +193,17 @@ def outcomes(scores, offsets, unknowns, entries, tag):
         rank = int(np.nonzero(ranked == expected)[0][0]) if expected is not None else None
         kind = "outside" if expected is None else "right" if rank == 0 else "wrong"
         out.append(dict(set=tag, species=f"{tag}:{expected if expected else q}", kind=kind, rank=rank,
-                        other=other, best=best, lead=lead, offset=offsets[q, order[0]]))
+                        other=other, best=best, lead=lead, offset=offsets[q, order[0]],
+                        shared=shared[q, order[0]]))
     return out
 
 
 def verdict(o, rule):
-    t1, m1, e1, t2 = rule
-    if o["best"] >= t1 and o["lead"] >= m1 and o["offset"] <= e1:
-        return "match"
-    return "possible" if o["best"] >= t2 else "no_match"
+    return ev.verdict_of(o["best"], o["lead"], o["offset"], o["shared"], rule)
 
 
 def rule_items(items):
-    return [(o["best"], o["lead"], o["offset"], o["kind"], o["species"]) for o in items]
+    return [(o["best"], o["lead"], o["offset"], o["shared"], o["kind"], o["species"]) for o in items]
 
 
 def main():
@@ -215,8 +218,8 @@ def main():
     items = []
     for unknowns, entries, tag in ((minerals, sets["min_lib"], "m"), (sets["poly_q"], sets["poly_lib"], "p")):
         r = correlations(unknowns, entries)
-        agreement, offset = band_terms(unknowns, entries)
-        items += outcomes(hqi(r, agreement), offset, unknowns, entries, tag)
+        agreement, offset, shared = band_terms(unknowns, entries)
+        items += outcomes(hqi(r, agreement), offset, shared, unknowns, entries, tag)
 
     for tag, title in (("m", "minerals"), ("p", "polymers")):
         ranks = [o["rank"] for o in items if o["set"] == tag and o["rank"] is not None]
@@ -229,7 +232,8 @@ def main():
     if rule:
         # At the limits the program's thresholds were chosen with, these rows
         # are the program's verdicts.
-        print(f"verdict chosen on all (HQI, lead, band offset, HQI of a Possible match): {rule[1]}")
+        print(f"verdict chosen on all (HQI, lead, band offset, HQI of a Possible match"
+              f"[, shared bands, HQI and band offset of the second way]): {rule[1]}")
         for tag in ("m", "p"):
             for kind in ("right", "wrong", "outside"):
                 chosen = [verdict(o, rule[1]) for o in items if o["set"] == tag and o["kind"] == kind]
@@ -237,10 +241,11 @@ def main():
                     print(f"   {tag} {kind:8}" + "".join(f"{v} {chosen.count(v):4}  " for v in ("match", "possible", "no_match")))
 
     species = sorted({o["species"] for o in items})
-    everything = ev.RULES
-    for title, rules in (("with the band offset", everything),
-                         ("without it", [r for r in everything if r[2] == float("inf")])):
-        ev.RULES = rules
+    everything, many = ev.RULES, ev.MANY_BANDS_RULES
+    for title, rules, second in (("with the band offset and shared bands", everything, many),
+                                 ("with the band offset", everything, []),
+                                 ("without it", [r for r in everything if r[2] == float("inf")], [])):
+        ev.RULES, ev.MANY_BANDS_RULES = rules, second
         held, rng = [], random.Random(7)
         for _ in range(5):
             shuffled = species[:]
@@ -254,11 +259,15 @@ def main():
                     continue
                 minerals_right = [o for o in test if o["set"] == "m" and o["kind"] == "right"]
                 minerals_all = [o for o in test if o["set"] == "m"]
+                outside = [o for o in test if o["kind"] == "outside"]
                 held.append((np.mean([verdict(o, c[1]) == "match" for o in minerals_right]),
-                             np.mean([verdict(o, c[1]) == "match" and o["kind"] != "right" for o in minerals_all])))
+                             np.mean([verdict(o, c[1]) == "match" and o["kind"] != "right" for o in minerals_all]),
+                             np.mean([verdict(o, c[1]) == "no_match" for o in outside]),
+                             np.mean([verdict(o, c[1]) == "match" for o in outside])))
         print(f"held out, {title}: right minerals Matched {100 * np.mean([h[0] for h in held]):.1f} %, "
-              f"wrong Match {100 * np.mean([h[1] for h in held]):.1f} % of the mineral and outside queries")
-    ev.RULES = everything
+              f"wrong Match {100 * np.mean([h[1] for h in held]):.1f} % of the mineral and outside queries, "
+              f"outside No match {100 * np.mean([h[2] for h in held]):.1f} %, Match {100 * np.mean([h[3] for h in held]):.1f} %")
+    ev.RULES, ev.MANY_BANDS_RULES = everything, many
 
 
 if __name__ == "__main__":

@@ -98,6 +98,7 @@ int RunIdentify(const IdentifyValues& v, const CliStreams& io) {
         result["hits"].push_back({{"rank", rank + 1},
                                   {"hqi", JsonFloat(static_cast<float>(hit.hqi))},
                                   {"band_offset", offset},
+                                  {"shared_bands", hit.sharedBands},
                                   {"name", info.name},
                                   {"file", info.path}});
         if (!v.json)

@@ -122,6 +122,34 @@ double Offset(const BandView& a, const BandView& b, std::int32_t first, std::int
     return weight > 0.0 ? distance / weight : std::numeric_limits<double>::infinity();
 }
 
+// The band of v nearest to x among [lo, hi) (positions ascending), the lower
+// of two as near; hi when the span is empty.
+std::size_t Nearest(const BandView& v, std::size_t lo, std::size_t hi, std::int32_t x) {
+    if (lo >= hi) return hi;
+    std::size_t k = static_cast<std::size_t>(std::lower_bound(v.positions + lo, v.positions + hi, x) - v.positions);
+    if (k == hi) return hi - 1;
+    if (k == lo) return lo;
+    return x - v.positions[k - 1] <= v.positions[k] - x ? k - 1 : k;
+}
+
+std::size_t Shared(const BandView& a, const BandView& b, std::int32_t first, std::int32_t last) {
+    auto span = [&](const BandView& v) {
+        auto lo = std::lower_bound(v.positions, v.positions + v.count, first) - v.positions;
+        auto hi = std::upper_bound(v.positions, v.positions + v.count, last) - v.positions;
+        return std::pair<std::size_t, std::size_t>(static_cast<std::size_t>(lo), static_cast<std::size_t>(hi));
+    };
+    auto [aLo, aHi] = span(a);
+    auto [bLo, bHi] = span(b);
+    if (bLo >= bHi) return 0;
+    std::size_t shared = 0;
+    for (std::size_t i = aLo; i < aHi; ++i) {
+        std::size_t j = Nearest(b, bLo, bHi, a.positions[i]);
+        if (std::abs(b.positions[j] - a.positions[i]) <= kBandTolerance && Nearest(a, aLo, aHi, b.positions[j]) == i)
+            ++shared;
+    }
+    return shared;
+}
+
 // `bands` null compares the spectra alone (an unknown from a coarse sensor,
 // whose pixels blur band positions beyond any tolerance).
 std::optional<double> Score(const float* u, std::int32_t uStart, std::int32_t uEnd, const float* l, std::int32_t lStart,
@@ -254,6 +282,10 @@ double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, s
 
 double BandOffset(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last) {
     return Offset(ViewOf(a), ViewOf(b), first, last);
+}
+
+std::size_t SharedBands(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last) {
+    return Shared(ViewOf(a), ViewOf(b), first, last);
 }
 
 std::optional<double> HitQualityIndex(const GridSpectrum& unknown, const GridSpectrum& entry, SearchRange range,
@@ -688,6 +720,7 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
     // whose full values are gone from the store.
     std::vector<double> scores(candidates.size());
     std::vector<double> offsets(candidates.size(), std::numeric_limits<double>::quiet_NaN());
+    std::vector<std::size_t> shared(candidates.size(), 0);
     std::vector<std::int32_t> commons(candidates.size());
     SplitBetweenCores(candidates.size(), coarse ? 200 : 2000, [&](std::size_t first, std::size_t end) {
         for (std::size_t k = first; k < end; ++k) {
@@ -706,9 +739,12 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
                 const std::int32_t end = start + static_cast<std::int32_t>(library.count(i));
                 hqi = Score(unknown.values.data(), unknown.start, unknown.end(), full[k], start, end, range, common,
                             &unknownBands, &entryBands);
-                if (hqi)
-                    offsets[k] = Offset(unknownBands, entryBands, std::max({unknown.start, start, range.low}),
-                                        std::min({unknown.end(), end, range.high + 1}) - 1);
+                if (hqi) {
+                    const std::int32_t firstX = std::max({unknown.start, start, range.low});
+                    const std::int32_t lastX = std::min({unknown.end(), end, range.high + 1}) - 1;
+                    offsets[k] = Offset(unknownBands, entryBands, firstX, lastX);
+                    shared[k] = Shared(unknownBands, entryBands, firstX, lastX);
+                }
             }
             scores[k] = hqi ? *hqi : std::nan("");
             commons[k] = common;
@@ -718,7 +754,7 @@ Ranking RankLibrary(const UnknownSpectrum& unknownSpectrum, const PreparedLibrar
     ranking.hits.reserve(candidates.size());
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         if (!std::isnan(scores[k]))
-            ranking.hits.push_back({candidates[k], scores[k], offsets[k]});
+            ranking.hits.push_back({candidates[k], scores[k], offsets[k], shared[k]});
         else if (commons[k] >= 0 && commons[k] < kMinCommonPoints)
             ranking.tooFewPoints.push_back(candidates[k]);
     }

@@ -56,6 +56,15 @@ double BandAgreement(const BandList& a, const BandList& b, std::int32_t first, s
 // when no band agrees.
 double BandOffset(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
 
+// How many bands pair up one to one over [first, last]: a band of a and a
+// band of b count once when each is the other's nearest (of two as near, the
+// lower) and they lie within kBandTolerance cm-1. Many bands in place are
+// evidence a score cannot give: the score of two samples of one material
+// falls with their bands' relative heights, which crystal orientation and
+// the instrument change, but a material that merely resembles the spectrum
+// seldom has many bands where the spectrum has them.
+std::size_t SharedBands(const BandList& a, const BandList& b, std::int32_t first, std::int32_t last);
+
 // The HQI weighs band agreement against the correlation of the whole
 // spectra: a band moved by a few cm-1 between two samples or instruments
 // costs the correlation dearly but keeps its agreement.
@@ -169,6 +178,8 @@ struct RankedHit {
     // BandOffset of the unknown and the entry; NaN for an unknown from a
     // coarse sensor, whose pixels cannot place a band to a few cm-1.
     double bandOffset = std::numeric_limits<double>::quiet_NaN();
+    // SharedBands of the unknown and the entry; 0 for a coarse unknown.
+    std::size_t sharedBands = 0;
 };
 
 struct Ranking {

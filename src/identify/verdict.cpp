@@ -6,7 +6,7 @@
 namespace veltrane {
 
 // Chosen by bench/identify_eval.py --calibrate on the development spectra.
-const VerdictThresholds kVerdictThresholds{70.0, 4.0, 70.0, 3.0};
+const VerdictThresholds kVerdictThresholds{70.0, 4.0, 70.0, 3.0, 10, 44.0, 3.0};
 
 namespace {
 
@@ -50,7 +50,11 @@ IdentifyVerdict DecideVerdict(const std::vector<RankedHit>& hits,
     }
     const double offset = hits[0].bandOffset;
     const bool bandsInPlace = std::isnan(offset) || offset <= thresholds.matchBandOffset;
-    if (v.hqi >= thresholds.matchHqi && v.margin >= thresholds.matchMargin && bandsInPlace)
+    // A lower score with many bands in place: two samples of one material
+    // whose bands differ in height more than in place.
+    const bool manyBandsInPlace = hits[0].sharedBands >= thresholds.manyBands &&
+                                  v.hqi >= thresholds.manyBandsHqi && offset <= thresholds.manyBandsOffset;
+    if (v.margin >= thresholds.matchMargin && ((v.hqi >= thresholds.matchHqi && bandsInPlace) || manyBandsInPlace))
         v.verdict = Verdict::Match;
     else if (v.hqi >= thresholds.possibleHqi)
         v.verdict = Verdict::PossibleMatch;

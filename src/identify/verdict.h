@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ struct VerdictThresholds {
     // this many cm-1 apart (RankedHit::bandOffset). A hit whose offset was
     // not measured (a coarse sensor's spectrum) is not held to it.
     double matchBandOffset;
+    // A Match also when it leads by matchMargin, at least this many bands
+    // pair up one to one (RankedHit::sharedBands)...
+    std::size_t manyBands = std::numeric_limits<std::size_t>::max();
+    double manyBandsHqi = 0.0;    // ...the best hit scores at least this...
+    double manyBandsOffset = 0.0; // ...and its band offset is at most this.
 };
 extern const VerdictThresholds kVerdictThresholds;
 

@@ -156,20 +156,27 @@ TEST(Bands, FoundWhereTheyAreAndAgreeWithinTheTolerance) {
         EXPECT_EQ(BandAgreement(at1000, BandList{{position}, {1.0f}}, 900, 1100), agreement) << position;
 
     // The offset: each agreeing band's distance to the nearest of the other
-    // side, weighted by the band, both sides together.
+    // side, weighted by the band, both sides together; and the bands that
+    // pair up one to one.
     const double inf = std::numeric_limits<double>::infinity();
     struct OffsetCase {
         BandList a, b;
         double offset;
+        std::size_t shared;
     } offsets[] = {
-        {{{1000}, {1.0f}}, {{1003, 1020}, {1.0f, 3.0f}}, 3.0},                // 1020 agrees with nothing
-        {{{1000, 1500}, {1.0f, 3.0f}}, {{1002, 1501}, {1.0f, 2.0f}}, 9.0 / 7}, // (2+3) + (2+2) over 4 + 3
-        {{{1000}, {1.0f}}, {{995, 1004}, {1.0f, 1.0f}}, 13.0 / 3},            // 4 (the nearest), then 5 and 4
-        {{{1000}, {1.0f}}, {{1007}, {1.0f}}, inf},
-        {{{1000, 1200}, {1.0f, 1.0f}}, {{1000, 1200}, {1.0f, 1.0f}}, 0.0},
+        {{{1000}, {1.0f}}, {{1003, 1020}, {1.0f, 3.0f}}, 3.0, 1},                // 1020 agrees with nothing
+        {{{1000, 1500}, {1.0f, 3.0f}}, {{1002, 1501}, {1.0f, 2.0f}}, 9.0 / 7, 2}, // (2+3) + (2+2) over 4 + 3
+        {{{1000}, {1.0f}}, {{995, 1004}, {1.0f, 1.0f}}, 13.0 / 3, 1},            // 4 (the nearest), then 5 and 4
+        {{{1000}, {1.0f}}, {{1007}, {1.0f}}, inf, 0},
+        {{{1000, 1200}, {1.0f, 1.0f}}, {{1000, 1200}, {1.0f, 1.0f}}, 0.0, 2},
+        {{{1000, 1003}, {1.0f, 1.0f}}, {{1001}, {1.0f}}, 4.0 / 3, 1},            // 1001 pairs once, with 1000
     };
-    for (const OffsetCase& c : offsets)
+    for (const OffsetCase& c : offsets) {
         EXPECT_DOUBLE_EQ(BandOffset(c.a, c.b, 900, 1600), c.offset) << c.a.positions[0];
+        EXPECT_EQ(SharedBands(c.a, c.b, 900, 1600), c.shared) << c.a.positions[0];
+        EXPECT_EQ(SharedBands(c.b, c.a, 900, 1600), c.shared) << c.a.positions[0];
+    }
+    EXPECT_EQ(SharedBands(BandList{{1000, 1200}, {1.0f, 1.0f}}, BandList{{1000, 1200}, {1.0f, 1.0f}}, 1100, 1600), 1u);
     EXPECT_EQ(BandOffset(BandList{{1000}, {1.0f}}, BandList{{1003}, {1.0f}}, 1001, 1600), inf); // outside the range
     EXPECT_NEAR(BandOffset(bands, FindBands(a.start, spectrum({400.5, 700.0, 1001.0, 1300.0}, 4.0).values.data(), 1500),
                            100, 1599),
@@ -246,7 +253,7 @@ TEST(RankLibrary, BandsLiftAnEntryPastABetterCorrelatedOne) {
 TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
     const std::vector<std::string> names = {"Calcite", " calcite", "Aragonite", "Gypsum", "PE", "PP"};
     auto nameOf = [&](std::size_t entry) -> const std::string& { return names[entry]; };
-    const VerdictThresholds t{75.0, 6.0, 70.0, 3.0};
+    const VerdictThresholds t{75.0, 6.0, 70.0, 3.0, 8, 50.0, 2.0};
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         std::vector<RankedHit> hits;
@@ -266,6 +273,13 @@ TEST(Verdict, FromTheBestScoreAndItsLeadOverAnotherName) {
         {{{3, 90.0, 3.0}}, Verdict::Match, std::nullopt, "Match: Gypsum, HQI 90.0"},
         {{{3, 90.0, 3.1}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 90.0"},
         {{{3, 90.0, inf}}, Verdict::PossibleMatch, std::nullopt, "Possible match: Gypsum, HQI 90.0"},
+        // A lower score with many bands in place is a Match, but not with
+        // fewer bands, bands further off, a lower score or a close rival.
+        {{{3, 60.0, 2.0, 8}}, Verdict::Match, std::nullopt, "Match: Gypsum, HQI 60.0"},
+        {{{3, 60.0, 2.0, 7}}, Verdict::NoMatch, std::nullopt, "No match (closest Gypsum, HQI 60.0)"},
+        {{{3, 60.0, 2.1, 12}}, Verdict::NoMatch, std::nullopt, "No match (closest Gypsum, HQI 60.0)"},
+        {{{3, 49.9, 1.0, 12}}, Verdict::NoMatch, std::nullopt, "No match (closest Gypsum, HQI 49.9)"},
+        {{{0, 60.0, 1.0, 12}, {2, 55.0}}, Verdict::NoMatch, 1, "No match (closest Calcite, HQI 60.0)"},
         {{}, Verdict::NoMatch, std::nullopt, "No match"},
     };
     for (const Case& c : cases) {
