@@ -206,6 +206,33 @@ def rule_items(items):
     return [(o["best"], o["lead"], o["offset"], o["shared"], o["kind"], o["species"]) for o in items]
 
 
+def held_out_verdicts(items, splits=5, seed=7):
+    """The verdict rule (of ev.RULES and ev.MANY_BANDS_RULES) chosen on one
+    half of the species and scored on the other, `splits` times two halves:
+    per half, the right minerals Matched, the wrong Matches among the mineral
+    queries, and the outside materials' No match and Match."""
+    species = sorted({o["species"] for o in items})
+    held, rng = [], random.Random(seed)
+    for _ in range(splits):
+        shuffled = species[:]
+        rng.shuffle(shuffled)
+        half = set(shuffled[: len(shuffled) // 2])
+        for train in (True, False):
+            fit = [o for o in items if (o["species"] in half) == train]
+            test = [o for o in items if (o["species"] in half) != train]
+            c = ev.choose_rule(rule_items(fit))
+            if c is None:
+                continue
+            minerals_right = [o for o in test if o["set"] == "m" and o["kind"] == "right"]
+            minerals_all = [o for o in test if o["set"] == "m"]
+            outside = [o for o in test if o["kind"] == "outside"]
+            held.append((np.mean([verdict(o, c[1]) == "match" for o in minerals_right]),
+                         np.mean([verdict(o, c[1]) == "match" and o["kind"] != "right" for o in minerals_all]),
+                         np.mean([verdict(o, c[1]) == "no_match" for o in outside]),
+                         np.mean([verdict(o, c[1]) == "match" for o in outside])))
+    return held
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--cli", required=True)
@@ -240,30 +267,12 @@ def main():
                 if chosen:
                     print(f"   {tag} {kind:8}" + "".join(f"{v} {chosen.count(v):4}  " for v in ("match", "possible", "no_match")))
 
-    species = sorted({o["species"] for o in items})
     everything, many = ev.RULES, ev.MANY_BANDS_RULES
     for title, rules, second in (("with the band offset and shared bands", everything, many),
                                  ("with the band offset", everything, []),
                                  ("without it", [r for r in everything if r[2] == float("inf")], [])):
         ev.RULES, ev.MANY_BANDS_RULES = rules, second
-        held, rng = [], random.Random(7)
-        for _ in range(5):
-            shuffled = species[:]
-            rng.shuffle(shuffled)
-            half = set(shuffled[: len(shuffled) // 2])
-            for train in (True, False):
-                fit = [o for o in items if (o["species"] in half) == train]
-                test = [o for o in items if (o["species"] in half) != train]
-                c = ev.choose_rule(rule_items(fit))
-                if c is None:
-                    continue
-                minerals_right = [o for o in test if o["set"] == "m" and o["kind"] == "right"]
-                minerals_all = [o for o in test if o["set"] == "m"]
-                outside = [o for o in test if o["kind"] == "outside"]
-                held.append((np.mean([verdict(o, c[1]) == "match" for o in minerals_right]),
-                             np.mean([verdict(o, c[1]) == "match" and o["kind"] != "right" for o in minerals_all]),
-                             np.mean([verdict(o, c[1]) == "no_match" for o in outside]),
-                             np.mean([verdict(o, c[1]) == "match" for o in outside])))
+        held = held_out_verdicts(items)
         print(f"held out, {title}: right minerals Matched {100 * np.mean([h[0] for h in held]):.1f} %, "
               f"wrong Match {100 * np.mean([h[1] for h in held]):.1f} % of the mineral and outside queries, "
               f"outside No match {100 * np.mean([h[2] for h in held]):.1f} %, Match {100 * np.mean([h[3] for h in held]):.1f} %")

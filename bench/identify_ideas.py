@@ -103,25 +103,10 @@ def held_out_top1(per_query_right, species, choices, rng_seed=3, splits=5):
 
 def verdict_check(items, title):
     """The explore harness's check of verdict rules by halves, on these items."""
-    species = sorted({o["species"] for o in items})
     out = []
     for label, rules in (("offset", ev.RULES), ("no offset", [r for r in ev.RULES if r[2] == float("inf")])):
         saved, ev.RULES = ev.RULES, rules
-        held, rng = [], random.Random(7)
-        for _ in range(5):
-            shuffled = species[:]
-            rng.shuffle(shuffled)
-            half = set(shuffled[: len(shuffled) // 2])
-            for train in (True, False):
-                fit = [o for o in items if (o["species"] in half) == train]
-                test = [o for o in items if (o["species"] in half) != train]
-                c = ev.choose_rule(ex.rule_items(fit))
-                if c is None:
-                    continue
-                right = [o for o in test if o["set"] == "m" and o["kind"] == "right"]
-                allm = [o for o in test if o["set"] == "m"]
-                held.append((np.mean([ex.verdict(o, c[1]) == "match" for o in right]),
-                             np.mean([ex.verdict(o, c[1]) == "match" and o["kind"] != "right" for o in allm])))
+        held = ex.held_out_verdicts(items)
         ev.RULES = saved
         out.append(f"{label}: held-out right Match {100 * np.mean([h[0] for h in held]):.1f} %, "
                    f"wrong {100 * np.mean([h[1] for h in held]):.2f} %")
