@@ -9,7 +9,10 @@
 namespace veltrane {
 
 std::string ReportModulePath() {
+    // Never a path relative to the working folder: code would be loaded from
+    // wherever the command happens to run.
     const std::filesystem::path program = ExecutablePath();
+    if (!program.is_absolute()) return {};
     return (program.parent_path().parent_path() / "lib" / "veltrane" / "veltrane-report.so").string();
 }
 
@@ -24,7 +27,9 @@ ReportModuleDraw LoadedDraw(std::string& error) {
     if (!tried) {
         tried = true;
         const std::string path = ReportModulePath();
-        if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (path.empty()) {
+            failure = "the report module could not be found (the program's own path is unknown)";
+        } else if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
             draw = reinterpret_cast<ReportModuleDraw>(::dlsym(module, kReportModuleSymbol));
             if (!draw) failure = "the report module has no drawing function (" + path + ")";
         } else {

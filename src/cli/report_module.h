@@ -11,7 +11,7 @@ namespace veltrane {
 // milliseconds to load; linked into the tool, every command would pay that at
 // start. So the drawing lives in a module beside the tool (in the build tree
 // and installed alike, lib/veltrane/ next to bin/), loaded only when a report
-// is asked for.
+// is asked for. Empty when the program cannot tell where it lies.
 std::string ReportModulePath();
 
 // Whether the module loads; the reason in `error` when it does not.
