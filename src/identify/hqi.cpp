@@ -93,7 +93,10 @@ double Agreement(const BandView& a, const BandView& b, std::int32_t first, std::
 }
 
 // The weighted distances from a's bands inside [first, last] to the nearest
-// band of b within the tolerance, added to `distance` and `weight`.
+// band of b within the tolerance, added to `distance` and `weight`. Its walk
+// repeats MatchedShare's on purpose: folded into one walk with a callback,
+// the agreement on the search's hot path got slower (ranking 100,000 entries
+// took 35 ms instead of 25).
 void AddNearestDistances(const BandView& a, const BandView& b, std::int32_t first, std::int32_t last, double& distance,
                          double& weight) {
     std::size_t j = 0;
