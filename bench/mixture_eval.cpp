@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     Print("chosen on both halves (ship these),", onBoth, test::ScoreMixtureTrials(rig, both, onBoth));
     // Upper bounds: how often the best pair holds both materials of a
     // binary mixture, and the candidates hold both.
-    int inCandidates = 0, pairs = 0, pairsRight = 0;
+    int inCandidates = 0, pairs = 0, pairsRight = 0, triplesRight = 0;
     for (const auto& half : halves)
         for (const test::MixtureTrial& t : half) {
             if (t.materials.size() != 2 || !t.result || t.result->componentsBySize.size() < 2) continue;
@@ -103,11 +103,17 @@ int main(int argc, char** argv) {
             for (const MixtureComponent& m : t.result->componentsBySize[1])
                 for (const std::string& material : t.materials)
                     found += rig.names[m.entry] == material ? 1 : 0;
+            int inTriple = 0;
+            if (t.result->componentsBySize.size() > 2)
+                for (const MixtureComponent& m : t.result->componentsBySize[2])
+                    for (const std::string& material : t.materials)
+                        inTriple += rig.names[m.entry] == material ? 1 : 0;
+            triplesRight += inTriple == 2 ? 1 : 0;
             inCandidates += tried >= 2 ? 1 : 0;
             pairsRight += found == 2 ? 1 : 0;
         }
-    std::printf("best pair holds both: %.1f%% of %d; candidates hold both: %.1f%%\n", Percent(pairsRight, pairs), pairs,
-                Percent(inCandidates, pairs));
+    std::printf("best pair holds both: %.1f%% of %d; best three hold both: %.1f%%; candidates hold both: %.1f%%\n",
+                Percent(pairsRight, pairs), pairs, Percent(triplesRight, pairs), Percent(inCandidates, pairs));
     // What a second component adds to the fit of a pure sample.
     std::vector<double> gains;
     for (const auto& half : halves)
