@@ -316,6 +316,49 @@ void LibraryIndexes() {
     fs::remove_all(work);
 }
 
+// Spectra for the search, in the order the target reads them: a library of
+// four entries with bands of their own, and unknowns that are one of them,
+// or two or three of them added, so the mixture search has fits to judge.
+void SearchSpectra() {
+    struct Band {
+        int at, height, width;
+    };
+    auto spectrum = [](std::vector<std::uint8_t>& out, const std::vector<Band>& bands) {
+        auto u16 = [&out](int v) { out.push_back(std::uint8_t(v & 0xff)), out.push_back(std::uint8_t(v >> 8 & 0xff)); };
+        u16(900);         // 1500 points
+        u16(200);         // from 100 cm-1
+        out.push_back(0); // 1 cm-1 apart
+        out.push_back(0); // no background, noise or faults
+        out.push_back(std::uint8_t(bands.size() - 1));
+        for (const Band& b : bands) {
+            u16((b.at - 100 - 750 + 1500) % 1500); // the band's shift, from the middle of the spectrum
+            u16(b.height);
+            out.push_back(std::uint8_t(b.width));
+        }
+    };
+    const std::vector<std::vector<Band>> entries = {
+        {{300, 10000, 5}, {600, 6000, 5}, {1000, 8000, 4}},
+        {{450, 9000, 6}, {800, 7000, 5}, {1300, 5000, 8}},
+        {{250, 8000, 3}, {700, 9000, 4}, {1150, 4000, 10}, {1450, 3000, 6}},
+        {{520, 12000, 12}, {1080, 5000, 7}},
+    };
+    auto unknown = [&](const std::string& name, const std::vector<double>& parts) {
+        std::vector<std::uint8_t> out{std::uint8_t(entries.size() - 2)};
+        for (const auto& entry : entries)
+            spectrum(out, entry);
+        std::vector<Band> mixed;
+        for (std::size_t e = 0; e < parts.size(); ++e)
+            for (const Band& b : entries[e])
+                if (parts[e] > 0) mixed.push_back({b.at, int(b.height * parts[e]), b.width});
+        spectrum(out, mixed);
+        out.push_back(0); // the whole range
+        out.push_back(2); // up to three components
+        Put("spectrum_search", name, out);
+    };
+    unknown("pure", {1.0});
+    unknown("two", {0.6, 0.4});
+    unknown("three", {0.5, 0.3, 0.2});
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -332,5 +375,6 @@ int main(int argc, char** argv) {
     RecordNames();
     ForeignSpectra();
     LibraryIndexes();
+    SearchSpectra();
     return 0;
 }
