@@ -478,6 +478,17 @@ MANY_BANDS_RULES = [(n, t, e) for n in range(10, 16) for t in range(40, 72, 2) f
 LIMITS = {"wrong_match": 0.01, "outside_no_match": 0.94, "outside_match": 0.02}
 
 
+def species_halves(species, splits, seed):
+    """One half of `species` (a set), `splits` times, each a new shuffle from
+    the seed; the other half is the rest. Choosing on a half and scoring on
+    the other keeps two samples of one material from lying on both sides."""
+    rng = random.Random(seed)
+    for _ in range(splits):
+        shuffled = list(species)
+        rng.shuffle(shuffled)
+        yield set(shuffled[: len(shuffled) // 2])
+
+
 def choose_rule(items):
     """The rule that declares the most right answers Match while keeping a
     wrong Match to 1 query in 100 and leaving 94 in 100 of the materials
@@ -532,13 +543,9 @@ def calibrate(searched):
     print(f"   on all: right answers Match {100 * f['right_match']:.1f} % (Match or Possible "
           f"{100 * f['right_kept']:.1f} %), wrong Match {100 * f['wrong_match']:.1f} % "
           f"of queries, outside No match {100 * f['outside_no_match']:.1f} %, Match {100 * f['outside_match']:.1f} %")
-    rng = random.Random(1)
     species = sorted({item[5] for item in items})
     held = []
-    for _ in range(5):
-        shuffled = species[:]
-        rng.shuffle(shuffled)
-        half = set(shuffled[: len(shuffled) // 2])
+    for half in species_halves(species, 5, 1):
         halves = ([i for i in items if i[5] in half], [i for i in items if i[5] not in half])
         for train, test in (halves, halves[::-1]):
             c = choose_rule(train)

@@ -28,7 +28,6 @@ import itertools
 import os
 import pathlib
 import pickle
-import random
 import subprocess
 import sys
 import tempfile
@@ -212,11 +211,8 @@ def held_out_verdicts(items, splits=5, seed=7):
     per half, the right minerals Matched, the wrong Matches among the mineral
     queries, and the outside materials' No match and Match."""
     species = sorted({o["species"] for o in items})
-    held, rng = [], random.Random(seed)
-    for _ in range(splits):
-        shuffled = species[:]
-        rng.shuffle(shuffled)
-        half = set(shuffled[: len(shuffled) // 2])
+    held = []
+    for half in ev.species_halves(species, splits, seed):
         for train in (True, False):
             fit = [o for o in items if (o["species"] in half) == train]
             test = [o for o in items if (o["species"] in half) != train]

@@ -10,7 +10,6 @@ Usage: bench/identify_ideas.py --cli build/release/bin/veltrane-cli [--data DIR]
 Needs NumPy; the prepared spectra come from the explore harness's cache."""
 import argparse
 import pathlib
-import random
 import sys
 import tempfile
 
@@ -86,13 +85,9 @@ def held_out_top1(per_query_right, species, choices, rng_seed=3, splits=5):
     """per_query_right[c]: bool array per query (mineral unknowns with an
     answer) for choice c; choose on one half of the species, score on the
     other. Returns the mean held-out top-1 and how often each choice won."""
-    rng = random.Random(rng_seed)
     names = sorted(set(species))
     scores, wins = [], {}
-    for _ in range(splits):
-        s = names[:]
-        rng.shuffle(s)
-        half = set(s[: len(s) // 2])
+    for half in ev.species_halves(names, splits, rng_seed):
         mask = np.array([sp in half for sp in species])
         for train in (mask, ~mask):
             best = max(choices, key=lambda c: (per_query_right[c][train].mean(), c == choices[0]))
@@ -205,12 +200,8 @@ def learn(base, items_today, features_used, l2, seed=11):
     kinds, sets_ = np.array(kinds), np.array(sets_)
     y = (kinds == "right").astype(float)
     names = sorted(set(species))
-    rng = random.Random(seed)
     held = []
-    for _ in range(5):
-        s = names[:]
-        rng.shuffle(s)
-        half = set(s[: len(s) // 2])
+    for half in ev.species_halves(names, 5, seed):
         mask = np.array([sp in half for sp in species])
         for train in (mask, ~mask):
             model, w = fit_logistic(X[train], y[train], l2)

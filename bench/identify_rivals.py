@@ -15,7 +15,6 @@ Needs NumPy; the prepared spectra come from the explore harness's cache."""
 import argparse
 import itertools
 import pathlib
-import random
 import sys
 import tempfile
 
@@ -68,12 +67,8 @@ def held_out(results, base_key, splits=5, seed=3):
     per = {k: per_query(results[k]) for k in keys}
     species = per[base_key][3]
     names = sorted(set(species))
-    rng = random.Random(seed)
     out, chosen, today = [], {}, []
-    for _ in range(splits):
-        s = names[:]
-        rng.shuffle(s)
-        half = set(s[: len(s) // 2])
+    for half in ev.species_halves(names, splits, seed):
         mask = np.array([sp in half for sp in species])
         for train in (mask, ~mask):
             best = max(keys, key=lambda k: (per[k][0][train].mean(), k == base_key))
@@ -96,12 +91,8 @@ def nested_verdicts(results, base_key, splits=5, seed=7):
     mineral and outside queries, against today's score treated alike."""
     keys = [base_key] + [k for k in results if k != base_key]
     species = sorted({o["species"] for o in results[base_key]})
-    rng = random.Random(seed)
     out = {"chosen": [], "today": []}
-    for _ in range(splits):
-        s = species[:]
-        rng.shuffle(s)
-        half = set(s[: len(s) // 2])
+    for half in ev.species_halves(species, splits, seed):
         for train in (True, False):
             def top1(k):
                 m = [o for o in results[k] if o["set"] == "m" and o["rank"] is not None
@@ -577,12 +568,8 @@ def try_learned(base, today, splits=5, seed=3):
                        ("r", "B", "tilt R", "r broad"), RANK_FEATURES):
         used = [RANK_FEATURES.index(f) for f in used_names]
         for l2, rivals in ((1.0, 20), (30.0, 20), (1.0, 3)):
-            rng = random.Random(seed)
             held, held_today = [], []
-            for _ in range(splits):
-                s = species[:]
-                rng.shuffle(s)
-                half = set(s[: len(s) // 2])
+            for half in ev.species_halves(species, splits, seed):
                 for train in (True, False):
                     fit = [q for q in answered if (expected[q] in half) == train]
                     test = [q for q in answered if (expected[q] in half) != train]
@@ -673,12 +660,8 @@ def try_neighbour(base, today):
                 best_extra, best_key = extra, key
         return rule, best_extra
 
-    rng = random.Random(7)
     held, held_today, extras = [], [], {}
-    for _ in range(5):
-        s = species[:]
-        rng.shuffle(s)
-        half = set(s[: len(s) // 2])
+    for half in ev.species_halves(species, 5, 7):
         inside = np.array([x in half for x in sp])
         for train in (inside, ~inside):
             rule, extra = choose(np.nonzero(train)[0])
