@@ -96,21 +96,21 @@ int main(int argc, char** argv) {
         for (const test::MixtureTrial& t : half) {
             if (t.materials.size() != 2 || !t.result || t.result->componentsBySize.size() < 2) continue;
             ++pairs;
-            int found = 0, tried = 0;
+            int tried = 0;
             for (std::size_t c : t.result->candidates)
                 for (const std::string& material : t.materials)
                     tried += rig.names[c] == material ? 1 : 0;
-            for (const MixtureComponent& m : t.result->componentsBySize[1])
-                for (const std::string& material : t.materials)
-                    found += rig.names[m.entry] == material ? 1 : 0;
-            int inTriple = 0;
-            if (t.result->componentsBySize.size() > 2)
-                for (const MixtureComponent& m : t.result->componentsBySize[2])
+            auto holdsBoth = [&](std::size_t size) {
+                if (t.result->componentsBySize.size() < size) return false;
+                int found = 0;
+                for (const MixtureComponent& m : t.result->componentsBySize[size - 1])
                     for (const std::string& material : t.materials)
-                        inTriple += rig.names[m.entry] == material ? 1 : 0;
-            triplesRight += inTriple == 2 ? 1 : 0;
+                        found += rig.names[m.entry] == material ? 1 : 0;
+                return found == 2;
+            };
             inCandidates += tried >= 2 ? 1 : 0;
-            pairsRight += found == 2 ? 1 : 0;
+            pairsRight += holdsBoth(2) ? 1 : 0;
+            triplesRight += holdsBoth(3) ? 1 : 0;
         }
     std::printf("best pair holds both: %.1f%% of %d; best three hold both: %.1f%%; candidates hold both: %.1f%%\n",
                 Percent(pairsRight, pairs), pairs, Percent(triplesRight, pairs), Percent(inCandidates, pairs));
