@@ -87,24 +87,29 @@ lines += [f"| {p} | {n} | {t} | {c} |" for p, n, t, c in rows]
 report = "\n".join(lines) + "\n"
 
 # Identification on the real development spectra (identify_eval.py), when
-# the data were there.
-eval_file = out_dir / "identify_eval.json"
-if eval_file.exists():
-    sets = json.loads(eval_file.read_text())["sets"]
+# the data were there; then the same with the unknowns' axis a few cm-1 off.
+eval_runs = [json.loads(f.read_text()) for f in [out_dir / "identify_eval.json"] +
+             sorted(out_dir.glob("identify_eval_axis*.json")) if f.exists()]
 
-    def pct(value):
-        return "" if value is None else f"{value:.1f} %"
 
-    table = ["", "| Set | Queries | Top-1 | Top-5 | Right answers Match | Match to a wrong material "
-                 "| Not in library: No match / Match | Per identify |",
-             "|---|---|---|---|---|---|---|---|"]
-    for name, f in sets.items():
+def pct(value):
+    return "" if value is None else f"{value:.1f} %"
+
+
+table = ["", "| Set | Queries | Top-1 | Top-5 | Right answers Match | Match to a wrong material "
+             "| Not in library: No match / Match | Per identify |",
+         "|---|---|---|---|---|---|---|---|"]
+for run in eval_runs:
+    offset = run.get("axis_offset") or 0
+    for set_name, f in run["sets"].items():
+        name = set_name + (f", axis off by {offset:g} cm⁻¹" if offset else "")
         other = f.get("other_laser_line")
         top1 = pct(f["top1_pct"]) + (f" (other laser line {pct(other['top1_pct'])})" if other else "")
         outside = (f"{pct(f['not_in_library_no_match_pct'])} / {pct(f['not_in_library_match_pct'])}"
                    if f.get("not_in_library_no_match_pct") is not None else "")
         table.append(f"| {name} | {f['queries']} | {top1} | {pct(f['top5_pct'])} | {pct(f['right_match_pct'])} "
                      f"| {pct(f['wrong_match_pct'])} | {outside} | {f['timing']['identify_mean_ms']:.0f} ms |")
+if eval_runs:
     report += "\n".join(table) + "\n"
 (out_dir / "report.md").write_text(report)
 print(report)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <system_error>
 
+#include "device/axis_correction.h"
 #include "device/device_info.h"
 #include "interchange/interchange.h"
 #include "interchange/shown_spectrum.h"
@@ -137,6 +138,9 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
         }
         session->rawFile = record;
         ApplyRawSpectrum(session->rawFile, *session, device);
+        const AxisCorrection correction{AxisCorrectionKind::Offset, options_.axisOffset};
+        for (std::size_t i = 0; i < device.pixelCount && i < session->spectrum.axis.size(); ++i)
+            session->spectrum.axis[i] = static_cast<float>(CorrectedShift(correction, session->spectrum.axis[i]));
         ownName = record.header.name();
     } else {
         InterchangeSpectrum read;
@@ -150,6 +154,9 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
             return result;
         }
         result.notice = outcome.notice;
+        const AxisCorrection correction{AxisCorrectionKind::Offset, options_.axisOffset};
+        for (float& x : read.x)
+            x = static_cast<float>(CorrectedShift(correction, x));
         ApplyInterchangeSpectrum(read, read.title, *session, device);
         if (std::string resampled = ResampledForLibraryNotice(*session); !resampled.empty()) {
             if (!result.notice.empty()) result.notice += " ";

@@ -22,6 +22,10 @@ struct ImportOptions {
     // transmittance) all the same.
     bool force = false;
     ColumnChoice columns;
+    // Added to every Raman shift: the correction check-axis finds for the
+    // instrument the files come from, so a library measured on an axis a few
+    // cm-1 off does not lead every search astray.
+    double axisOffset = 0.0;
 };
 
 struct ImportResult {

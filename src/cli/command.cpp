@@ -34,6 +34,12 @@ CLI::Option* AddLaserOption(CLI::App& app, double& nm) {
         ->check(NumberIn(0.0, true, INFINITY, true, "The laser wavelength is a number of nm above 0."));
 }
 
+CLI::Option* AddAxisOffsetOption(CLI::App& app, double& offset) {
+    return app.add_option("--axis-offset", offset, "a correction of the spectrum's Raman shifts, in cm-1")
+        ->type_name("CM")
+        ->check(NumberIn(-1000.0, false, 1000.0, false, "The axis offset is a number of cm-1 from -1000 to 1000."));
+}
+
 void AddReadOptions(CLI::App& app, ReadChoices& read) {
     AddLaserOption(app, read.laserNm);
     app.add_option("--columns", read.columns,

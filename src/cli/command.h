@@ -58,6 +58,8 @@ CLI::Option* AddJcampFormOption(CLI::App& app, std::string& form);
 CLI::Option* AddJsonFlag(CLI::App& app, bool& json);
 // "--folder DIR": where a library entry is made.
 CLI::Option* AddFolderOption(CLI::App& app, std::string& folder);
+// "--axis-offset CM": a known correction of the Raman shifts read.
+CLI::Option* AddAxisOffsetOption(CLI::App& app, double& offset);
 
 // ---- checks of option values ------------------------------------------------------
 

@@ -173,9 +173,7 @@ reaches a Match's score, 2 when it does not. A share is not a concentration.
     app->add_option("--components", v->components, "the most components a mixture has (3)")
         ->type_name("N")
         ->check(WholeIn(1, 3, "The number of components is a whole number from 1 to 3."));
-    app->add_option("--axis-offset", v->axisOffset, "a correction of the spectrum's Raman shifts, in cm-1")
-        ->type_name("CM")
-        ->check(NumberIn(-1000.0, false, 1000.0, false, "The axis offset is a number of cm-1 from -1000 to 1000."));
+    AddAxisOffsetOption(*app, v->axisOffset);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunIdentify);
 }

@@ -18,6 +18,7 @@ struct ImportFolderValues {
     std::string dir, folder, nameFrom = "header";
     ReadChoices read;
     bool recursive = false, force = false, json = false;
+    double axisOffset = 0.0;
 };
 
 int RunImportFolder(const ImportFolderValues& v, const CliStreams& io) {
@@ -26,6 +27,7 @@ int RunImportFolder(const ImportFolderValues& v, const CliStreams& io) {
     options.laserNm = v.read.laserNm;
     options.force = v.force;
     options.columns = ColumnChoiceOf(v.read.columns);
+    options.axisOffset = v.axisOffset;
     std::string error;
     std::vector<std::string> files = SpectrumFilesIn(v.dir, v.recursive, error);
     if (!error.empty()) {
@@ -79,8 +81,9 @@ the file's own name field (a title, ##NAMES, a raw file's name) or, with
 a name already taken gets " (2)", " (3)" ... Prints "imported NAME" or
 "skipped FILE: reason" for each file, then a summary. Intensities that are not
 a Raman spectrum's (absorbance, transmittance) are skipped unless --force is
-given. Exit status 0 when every file was imported, 3 when some were skipped,
-1 when none was imported.)help");
+given. --axis-offset adds a correction to every Raman shift, as check-axis
+finds it for the instrument the files were measured on. Exit status 0 when
+every file was imported, 3 when some were skipped, 1 when none was imported.)help");
     app->add_option("DIR", v->dir, "the folder of spectrum files")->required();
     AddFolderOption(*app, v->folder);
     app->add_option("--name-from", v->nameFrom, "the entry's name from the file's name field (header, the default) or its file name (file)")
@@ -89,6 +92,7 @@ given. Exit status 0 when every file was imported, 3 when some were skipped,
     AddReadOptions(*app, v->read);
     app->add_flag("--recursive", v->recursive, "also the files of every subfolder");
     app->add_flag("--force", v->force, "import intensities that are not a Raman spectrum's too");
+    AddAxisOffsetOption(*app, v->axisOffset);
     AddJsonFlag(*app, v->json);
     return DefineCommand(app, v, RunImportFolder);
 }

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "device/axis_correction.h"
+#include "identify/shift_spectrum.h"
 #include "cli/input.h"
 #include "cli/output.h"
 #include "interchange/shown_spectrum.h"
@@ -17,11 +19,14 @@ namespace veltrane {
 namespace {
 
 constexpr const char* kNotPcLibrary = "Not a PC library file!";
+constexpr const char* kAxisOffsetOnWavelengths =
+    "Its X values are wavelengths, not Raman shifts; --axis-offset corrects Raman shifts.";
 
 struct EntryValues {
     std::string input, name, folder;
     ReadChoices read;
     bool force = false;
+    double axisOffset = 0.0;
 };
 
 // Makes the library of the spectrum `state` shows in `folder`, as the window's
@@ -73,6 +78,16 @@ int RunImport(const EntryValues& v, const CliStreams& io) {
     if (points.empty()) {
         io.err << Shown(v.input) << ": " << kNoDataToMakeLibrary << "\n";
         return kExitInputRefused;
+    }
+    if (v.axisOffset != 0.0) {
+        if (file->kind != FileKind::Foreign && file->kind != FileKind::Raw &&
+            LibraryHoldsWavelengths(file->header.modelCode(), file->axis)) {
+            io.err << Shown(v.input) << ": " << kAxisOffsetOnWavelengths << "\n";
+            return kExitInputRefused;
+        }
+        const AxisCorrection correction{AxisCorrectionKind::Offset, v.axisOffset};
+        for (Point& p : points)
+            p.x = static_cast<float>(CorrectedShift(correction, p.x));
     }
     // The entry is made as the window makes one of an opened spectrum.
     bool resampled = false;
@@ -127,11 +142,14 @@ Makes the PC library NAME in DIR from any readable spectrum, as Make Library doe
 with the file opened. A library holds 2500 points: a spectrum of more points is
 resampled to 2500 evenly spaced over its X range. A file whose intensities are
 not a Raman spectrum's (its Y units absorbance, transmittance or the like) is
-refused unless --force is given. Exit status 0 when made, the result code (1-5)
-when refused, 6 for an empty name, 7 when the file is refused.)");
+refused unless --force is given. --axis-offset adds a correction to every Raman
+shift, as check-axis finds it for the instrument the spectrum was measured on.
+Exit status 0 when made, the result code (1-5) when refused, 6 for an empty
+name, 7 when the file is refused.)");
     auto v = AddEntryOptions(*app, "FILE");
     AddReadOptions(*app, v->read);
     app->add_flag("--force", v->force, "import intensities that are not a Raman spectrum's (absorbance, transmittance) too");
+    AddAxisOffsetOption(*app, v->axisOffset);
     return DefineCommand(app, v, RunImport);
 }
 

@@ -134,9 +134,7 @@ the libraries searched. Notes too long for the page are cut with an ellipsis.)")
         ->check(CLI::IsMember({"a4", "letter"}));
     app->add_option("--index", v->index, "the index file, which must be a library index or not exist yet")
         ->type_name("FILE");
-    app->add_option("--axis-offset", v->axisOffset, "a correction of the spectrum's Raman shifts, in cm-1")
-        ->type_name("CM")
-        ->check(NumberIn(-1000.0, false, 1000.0, false, "The axis offset is a number of cm-1 from -1000 to 1000."));
+    AddAxisOffsetOption(*app, v->axisOffset);
     AddOutputOption(*app, v->output, "the PDF file")->required();
     return DefineCommand(app, v, RunReport);
 }

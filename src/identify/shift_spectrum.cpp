@@ -51,6 +51,10 @@ bool HoldsWavelengths(const std::vector<float>& axis) {
 
 } // namespace
 
+bool LibraryHoldsWavelengths(std::uint16_t modelCode, const std::vector<float>& axis) {
+    return IsSmallSensorModelCode(modelCode) && HoldsWavelengths(axis);
+}
+
 void ShiftSpectrumFromRaw(const RawFileRecord& record, ShiftSpectrum& out) {
     out.header = record.header;
     out.shift.clear();
@@ -77,7 +81,7 @@ ShiftRead ReadShiftSpectrum(std::string_view bytes, ShiftSpectrum& out, Spectrum
         if (DecodeLibraryCurve(bytes, view, out.header, intensity.data(), axis.data()) != CurveRead::Ok)
             return ShiftRead::UnknownFormat;
         if (kind) *kind = view == LibraryView::Pc ? SpectrumKind::PcLibrary : SpectrumKind::DeviceRecord;
-        if (IsSmallSensorModelCode(out.header.modelCode()) && HoldsWavelengths(axis)) return ShiftRead::WavelengthAxis;
+        if (LibraryHoldsWavelengths(out.header.modelCode(), axis)) return ShiftRead::WavelengthAxis;
         out.shift.clear();
         out.intensity.clear();
         const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());

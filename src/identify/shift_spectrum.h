@@ -42,4 +42,8 @@ void ShiftSpectrumFromRaw(const RawFileRecord& record, ShiftSpectrum& out);
 // hold wavelengths when made without a calibration.
 bool IsSmallSensorModelCode(std::uint16_t code);
 
+// Whether a library of that model code holds wavelengths in nm rather than
+// Raman shifts (one made from a capture by an earlier version).
+bool LibraryHoldsWavelengths(std::uint16_t modelCode, const std::vector<float>& axis);
+
 } // namespace veltrane

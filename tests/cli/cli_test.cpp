@@ -521,6 +521,35 @@ TEST(CliInterchange, ImportMakesALibraryEntryResamplingLongSpectra) {
     EXPECT_FALSE(std::filesystem::exists(d + "lib/Bad.rlb"));
 }
 
+// A library measured on an axis a few cm-1 off is corrected as it is made,
+// by one file or a folder; a library holding wavelengths has no Raman
+// shifts to correct.
+TEST(CliInterchange, ImportCorrectsTheRamanShiftsByTheAxisOffset) {
+    TempDir dir;
+    const std::string d = dir.path();
+    std::filesystem::create_directories(d + "in");
+    WriteBytes(d + "in/short.csv", "100,1.5\n200,2.5\n300,4\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"import", d + "in/short.csv", "One", "--folder", d + "lib", "--axis-offset", "-2.5"},
+        {"import-folder", d + "in", "--folder", d + "lib", "--name-from", "file", "--axis-offset", "-2.5"}};
+    for (const auto& command : commands) {
+        Outcome made = Cli(command);
+        ASSERT_EQ(made.status, 0) << made.err;
+        std::string lib = ReadBytes(d + "lib/" + (command[0] == "import" ? "One" : "short") + ".rlb");
+        EXPECT_EQ(FloatAt(lib, 10120), 97.5f) << command[0];
+        EXPECT_EQ(FloatAt(lib, 10120 + 8), 297.5f) << command[0];
+        EXPECT_EQ(FloatAt(lib, 120 + 8), 4.0f) << command[0];
+    }
+    std::vector<float> nm(256);
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        nm[i] = 323.0f + 1.9f * static_cast<float>(i);
+    WriteBytes(d + "small.rlb", PcLibraryBytes(HeaderBytes("Small", 165), 0, nm));
+    Outcome refused = Cli({"import", d + "small.rlb", "Small", "--folder", d + "lib", "--axis-offset", "3"});
+    EXPECT_EQ(refused.status, kExitInputRefused);
+    EXPECT_NE(refused.err.find("wavelengths, not Raman shifts"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(d + "lib/Small.rlb"));
+}
+
 TEST(CliMeasure, RefusesWithoutADeviceOrWithTheCaptureChecks) {
     TempDir dir;
     std::string out = dir.path() + "m.rsd";

@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""How identification fares when the sample's Raman axis is off, and two
+ideas tried against it, on the explore harness's prepared spectra:
+
+- offsets: every unknown moved by 0, 2, 4, 6 and 8 cm-1 against the library,
+  as an instrument whose axis reads that much high would record it, scored
+  as the program scores it;
+- estimate: one shift per unknown, the one (within +-10 cm-1) at which its
+  best hit scores highest, applied to every entry alike, since an axis error
+  belongs to the instrument and not to a pair; measured at the same offsets;
+- wing: the laser line's wing cut from the start of the comparison: from
+  100 cm-1, while the compared form (smoothed by a Gaussian of sigma 4 cm-1)
+  keeps falling, when that fall spans at least 30 cm-1.
+
+Each line gives minerals top-1 / top-5 / at another laser line / polymers
+top-1, then the right minerals Matched and the wrong Matches (wrong or
+outside materials, all sets) under the verdict rule the program ships.
+
+Usage: bench/identify_offsets.py --cli build/release/bin/veltrane-cli [--data DIR] [--cache FILE]
+           [--only offsets|estimate|wing]
+
+Needs NumPy; takes some minutes (every unknown is scored at 29 shifts)."""
+import argparse
+import pathlib
+import sys
+import tempfile
+
+import numpy as np
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import identify_eval as ev  # noqa: E402
+import identify_explore as ex  # noqa: E402
+
+# Match at HQI >= 70 leading by 4 with a band offset <= 3, or at HQI >= 44
+# with ten shared bands and the same offset; Possible match at HQI >= 70.
+SHIPPED_RULE = (70, 4, 3.0, 70, 10, 44, 3.0)
+OFFSETS = (0, 2, 4, 6, 8)
+SEARCH = 10
+
+
+def moved(items, d):
+    return [(name, start + d, values, other) for name, start, values, other in items]
+
+
+def scored(unknowns, entries):
+    r = ex.correlations(unknowns, entries)
+    agreement, offset, shared = ex.band_terms(unknowns, entries)
+    return ex.hqi(r, agreement), offset, shared
+
+
+def line(items):
+    m = [o for o in items if o["set"] == "m" and o["rank"] is not None]
+    p = [o for o in items if o["set"] == "p"]
+    right = sum(ex.verdict(o, SHIPPED_RULE) == "match" for o in m if o["kind"] == "right")
+    wrong = sum(ex.verdict(o, SHIPPED_RULE) == "match" for o in items if o["kind"] != "right")
+    top = [100 * np.mean(v) for v in ([o["rank"] == 0 for o in m], [o["rank"] < 5 for o in m],
+                                       [o["rank"] == 0 for o in m if o["other"]], [o["rank"] == 0 for o in p])]
+    return " / ".join(f"{v:.1f}" for v in top) + f" %, right minerals Matched {right}, wrong Matches {wrong}"
+
+
+def pairs(sets):
+    return ((sets["min_q"] + sets["nomatch"], sets["min_lib"], "m"), (sets["poly_q"], sets["poly_lib"], "p"))
+
+
+def try_offsets(sets, shifts):
+    for d0 in OFFSETS:
+        items = []
+        for unknowns, entries, tag in pairs(sets):
+            items += ex.outcomes(*shifts(tag, d0), unknowns, entries, tag)
+        print(f"axis off by {d0} cm-1: {line(items)}", flush=True)
+
+
+def try_estimate(sets, shifts):
+    for d0 in OFFSETS:
+        items = []
+        for unknowns, entries, tag in pairs(sets):
+            at = {d: shifts(tag, d0 + d) for d in range(-SEARCH, SEARCH + 1)}
+            chosen = [max(at, key=lambda d: at[d][0][q].max()) for q in range(len(unknowns))]
+            h, o, s = (np.array([at[chosen[q]][k][q] for q in range(len(unknowns))]) for k in range(3))
+            items += ex.outcomes(h, o, s, unknowns, entries, tag)
+        print(f"axis off by {d0} cm-1, one shift estimated per unknown: {line(items)}", flush=True)
+
+
+def wing_cut(item, sigma=4.0, least=30):
+    name, start, values, other = item
+    c = ex.comparison(values)
+    k = np.arange(-int(3 * sigma), int(3 * sigma) + 1)
+    kernel = np.exp(-0.5 * (k / sigma) ** 2)
+    s = np.convolve(c, kernel, "same") / np.convolve(np.ones(len(c)), kernel, "same")
+    i = j = max(0, ex.LOW - start)
+    while j + 1 < len(s) and s[j + 1] < s[j]:
+        j += 1
+    return (name, start + j, values[j:], other) if j > i and j - i >= least else item
+
+
+def try_wing(sets):
+    items = []
+    for unknowns, entries, tag in pairs(sets):
+        cut_unknowns, cut_entries = [wing_cut(u) for u in unknowns], [wing_cut(e) for e in entries]
+        items += ex.outcomes(*scored(cut_unknowns, cut_entries), cut_unknowns, cut_entries, tag)
+        cut = sum(a[1] != b[1] for a, b in zip(unknowns + entries, cut_unknowns + cut_entries))
+        print(f"   {tag}: {cut} of {len(unknowns) + len(entries)} spectra cut", flush=True)
+    print(f"laser line's wing cut: {line(items)}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--data", default=ev.default_data())
+    parser.add_argument("--cache", default=str(pathlib.Path(tempfile.gettempdir()) / "veltrane-explore.pickle"))
+    parser.add_argument("--only", default="")
+    args = parser.parse_args()
+    sets = ex.prepare(args.cli, pathlib.Path(args.data), pathlib.Path(args.cache))
+    memo = {}
+
+    def shifts(tag, d):
+        if (tag, d) not in memo:
+            unknowns, entries = next((u, e) for u, e, t in pairs(sets) if t == tag)
+            memo[tag, d] = scored(moved(unknowns, d), entries)
+        return memo[tag, d]
+
+    if args.only in ("", "offsets"):
+        try_offsets(sets, shifts)
+    if args.only in ("", "estimate"):
+        try_estimate(sets, shifts)
+    if args.only in ("", "wing"):
+        try_wing(sets)
+
+
+if __name__ == "__main__":
+    main()
