@@ -8,6 +8,8 @@ ideas tried against it, on the explore harness's prepared spectra:
 - estimate: one shift per unknown, the one (within +-10 cm-1) at which its
   best hit scores highest, applied to every entry alike, since an axis error
   belongs to the instrument and not to a pair; measured at the same offsets;
+  then, on the axis as it is, the shift chosen by the mean of the best 3, 5
+  or 10 hits, or kept only when it is large enough or gains enough;
 - wing: the laser line's wing cut from the start of the comparison: from
   100 cm-1, while the compared form (smoothed by a Gaussian of sigma 4 cm-1)
   keeps falling, when that fall spans at least 30 cm-1.
@@ -70,15 +72,36 @@ def try_offsets(sets, shifts):
         print(f"axis off by {d0} cm-1: {line(items)}", flush=True)
 
 
+def estimated(sets, shifts, d0, top=1, least=0, gain=0.0):
+    """Items with one shift per unknown: the one within +-SEARCH at which the
+    mean of its `top` best hits is highest, kept only when it moves by at
+    least `least` cm-1 and raises that mean by at least `gain`."""
+    items = []
+    for unknowns, entries, tag in pairs(sets):
+        at = {d: shifts(tag, d0 + d) for d in range(-SEARCH, SEARCH + 1)}
+
+        def level(d, q):
+            return np.sort(at[d][0][q])[-top:].mean()
+
+        chosen = []
+        for q in range(len(unknowns)):
+            d = max(at, key=lambda d: level(d, q))
+            chosen.append(d if abs(d) >= least and level(d, q) >= level(0, q) + gain else 0)
+        h, o, s = (np.array([at[chosen[q]][k][q] for q in range(len(unknowns))]) for k in range(3))
+        items += ex.outcomes(h, o, s, unknowns, entries, tag)
+    return items
+
+
 def try_estimate(sets, shifts):
     for d0 in OFFSETS:
-        items = []
-        for unknowns, entries, tag in pairs(sets):
-            at = {d: shifts(tag, d0 + d) for d in range(-SEARCH, SEARCH + 1)}
-            chosen = [max(at, key=lambda d: at[d][0][q].max()) for q in range(len(unknowns))]
-            h, o, s = (np.array([at[chosen[q]][k][q] for q in range(len(unknowns))]) for k in range(3))
-            items += ex.outcomes(h, o, s, unknowns, entries, tag)
-        print(f"axis off by {d0} cm-1, one shift estimated per unknown: {line(items)}", flush=True)
+        print(f"axis off by {d0} cm-1, one shift estimated per unknown: {line(estimated(sets, shifts, d0))}",
+              flush=True)
+    for top in (3, 5, 10):
+        print(f"axis right, the shift of the best {top} hits' mean: {line(estimated(sets, shifts, 0, top=top))}")
+    for least in (2, 3, 4):
+        for gain in (0, 3, 6):
+            print(f"axis right, shifts of at least {least} cm-1 gaining {gain} HQI: "
+                  f"{line(estimated(sets, shifts, 0, least=least, gain=gain))}")
 
 
 def wing_cut(item, sigma=4.0, least=30):
