@@ -229,11 +229,18 @@ def held_out_verdicts(items, splits=5, seed=7):
     return held
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def harness_parser(doc):
+    """The options of every script on this harness: the program, the data and
+    the cache of prepared spectra."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
     parser.add_argument("--cli", required=True)
     parser.add_argument("--data", default=ev.default_data())
     parser.add_argument("--cache", default=str(pathlib.Path(tempfile.gettempdir()) / "veltrane-explore.pickle"))
+    return parser
+
+
+def main():
+    parser = harness_parser(__doc__)
     parser.add_argument("--limits", default="0.003,0.975,0")
     args = parser.parse_args()
     sets = prepare(args.cli, pathlib.Path(args.data), pathlib.Path(args.cache))

@@ -8,10 +8,8 @@ Usage: bench/identify_ideas.py --cli build/release/bin/veltrane-cli [--data DIR]
            [--cache FILE] [--top K] [--only align|learn]
 
 Needs NumPy; the prepared spectra come from the explore harness's cache."""
-import argparse
 import pathlib
 import sys
-import tempfile
 
 import numpy as np
 
@@ -231,10 +229,7 @@ def learn(base, items_today, features_used, l2, seed=11):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--data", default=ev.default_data())
-    parser.add_argument("--cache", default=str(pathlib.Path(tempfile.gettempdir()) / "veltrane-explore.pickle"))
+    parser = ex.harness_parser(__doc__)
     parser.add_argument("--top", type=int, default=30)
     parser.add_argument("--only", default="")
     parser.add_argument("--limits", default="0.003,0.975,0")

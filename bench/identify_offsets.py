@@ -25,10 +25,8 @@ Usage: bench/identify_offsets.py --cli build/release/bin/veltrane-cli [--data DI
            [--only offsets|estimate|spread|wing]
 
 Needs NumPy; takes some minutes (every unknown is scored at 29 shifts)."""
-import argparse
 import pathlib
 import sys
-import tempfile
 
 import numpy as np
 
@@ -183,10 +181,7 @@ def try_wing(sets):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--data", default=ev.default_data())
-    parser.add_argument("--cache", default=str(pathlib.Path(tempfile.gettempdir()) / "veltrane-explore.pickle"))
+    parser = ex.harness_parser(__doc__)
     parser.add_argument("--only", default="")
     args = parser.parse_args()
     sets = ex.prepare(args.cli, pathlib.Path(args.data), pathlib.Path(args.cache))

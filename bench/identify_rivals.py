@@ -12,11 +12,9 @@ Usage: bench/identify_rivals.py --cli build/release/bin/veltrane-cli [--data DIR
            [--cache FILE] [--only rivals|related|widths|heights|tolerances|tilt|learned|neighbour]
 
 Needs NumPy; the prepared spectra come from the explore harness's cache."""
-import argparse
 import itertools
 import pathlib
 import sys
-import tempfile
 
 import numpy as np
 
@@ -689,10 +687,7 @@ def try_neighbour(base, today):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--data", default=ev.default_data())
-    parser.add_argument("--cache", default=str(pathlib.Path(tempfile.gettempdir()) / "veltrane-explore.pickle"))
+    parser = ex.harness_parser(__doc__)
     parser.add_argument("--only", default="")
     parser.add_argument("--limits", default="0.003,0.975,0")
     args = parser.parse_args()
