@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "device/axis_correction.h"
-#include "identify/shift_spectrum.h"
 #include "cli/input.h"
 #include "cli/output.h"
+#include "device/axis_correction.h"
+#include "identify/shift_spectrum.h"
 #include "interchange/shown_spectrum.h"
 #include "library/library_file.h"
 #include "library/make_library.h"
