@@ -130,6 +130,7 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
     DeviceInfo device;
     std::string ownName;
     const InterchangeFormat format = FormatOfFileName(path);
+    const AxisCorrection correction{AxisCorrectionKind::Offset, options_.axisOffset};
     if (format == InterchangeFormat::Raw) {
         RawFileRecord record;
         if (bytes.size() < kHeaderSize + 4 || DecodeRawSpectrumFile(bytes, record) != RawFileCheck::Ok) {
@@ -138,7 +139,6 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
         }
         session->rawFile = record;
         ApplyRawSpectrum(session->rawFile, *session, device);
-        const AxisCorrection correction{AxisCorrectionKind::Offset, options_.axisOffset};
         for (std::size_t i = 0; i < device.pixelCount && i < session->spectrum.axis.size(); ++i)
             session->spectrum.axis[i] = static_cast<float>(CorrectedShift(correction, session->spectrum.axis[i]));
         ownName = record.header.name();
@@ -154,7 +154,6 @@ ImportResult SpectrumImporter::importFile(const std::string& path) {
             return result;
         }
         result.notice = outcome.notice;
-        const AxisCorrection correction{AxisCorrectionKind::Offset, options_.axisOffset};
         for (float& x : read.x)
             x = static_cast<float>(CorrectedShift(correction, x));
         ApplyInterchangeSpectrum(read, read.title, *session, device);
