@@ -298,6 +298,24 @@ TEST_F(ImportSpectra, FolderBecomesEntriesAndTheSkippedAreListedWithReasons) {
     EXPECT_EQ(state().library.lib.libraryCount, 3);
 }
 
+TEST_F(ImportSpectra, AxisOffsetMovesEveryShiftOfTheEntries) {
+    // A library measured on an axis 6 cm-1 low, corrected on the way in.
+    const std::string file = write("in/peak.csv", PeakCsv());
+    ImportSources sources;
+    sources.files = {file};
+    sources.axisOffset = 6.0;
+    importer().importSpectra(sources);
+    waitForSummary();
+    EXPECT_EQ(headline, "Imported 1 of 1 file; 0 skipped.");
+    SpectrumHeader header;
+    std::vector<float> intensity(kPcLibraryPoints), axis(kPcLibraryPoints);
+    ASSERT_EQ(ReadLibraryCurve(dir.path() + "local/peak.rlb", LibraryView::Pc, header, intensity.data(), axis.data()),
+              CurveRead::Ok);
+    EXPECT_FLOAT_EQ(axis[0], 506.0f);
+    EXPECT_FLOAT_EQ(axis[20], 706.0f);
+    EXPECT_FLOAT_EQ(axis[40], 906.0f);
+}
+
 TEST_F(ImportSpectra, CancelKeepsTheEntriesMadeAndEachIsWhole) {
     const int total = 300;
     for (int i = 0; i < total; ++i)

@@ -2,13 +2,18 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/spectrum_import.h"
@@ -26,16 +31,48 @@ constexpr const char* kImportHint = "Import Spectra…";
 
 std::optional<ImportSources> AskSourcesDialog() {
     QWidget* parent = QApplication::activeWindow();
-    QMessageBox box(QMessageBox::Question, "Import Spectra",
-                    "Import spectrum files as PC library entries: chosen files, or every file of a folder?",
-                    QMessageBox::Cancel, parent);
-    QPushButton* files = box.addButton("Files…", QMessageBox::AcceptRole);
-    QPushButton* folder = box.addButton("Folder…", QMessageBox::AcceptRole);
-    auto* recursive = new QCheckBox("With the files of its subfolders");
-    box.setCheckBox(recursive);
-    box.exec();
+    QDialog dialog(parent);
+    dialog.setWindowTitle("Import Spectra");
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(
+        new QLabel("Import spectrum files as PC library entries: chosen files, or every file of a folder?", &dialog));
+    auto* recursive = new QCheckBox("With the files of its subfolders", &dialog);
+    layout->addWidget(recursive);
+    auto* offsetRow = new QHBoxLayout;
+    auto* offsetLabel = new QLabel("Correct every Raman shift by", &dialog);
+    auto* offset = new QDoubleSpinBox(&dialog);
+    offset->setObjectName("SpinBox_import_axis_offset");
+    offset->setRange(-1000.0, 1000.0);
+    offset->setDecimals(2);
+    offset->setSingleStep(0.5);
+    offset->setSuffix(" cm\u207b\u00b9");
+    // Always 0 at first: a correction belongs to the instrument the files
+    // came from, and one kept from the last import would silently move the
+    // next library's bands.
+    offset->setValue(0.0);
+    offset->setToolTip("The correction Check Raman Axis finds for the instrument the files were measured on; "
+                       "0 keeps the shifts as they are.");
+    offsetLabel->setBuddy(offset);
+    offsetRow->addWidget(offsetLabel);
+    offsetRow->addWidget(offset);
+    offsetRow->addStretch();
+    layout->addLayout(offsetRow);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
+    QPushButton* files = buttons->addButton("Files…", QDialogButtonBox::AcceptRole);
+    QPushButton* folder = buttons->addButton("Folder…", QDialogButtonBox::AcceptRole);
+    layout->addWidget(buttons);
+    QAbstractButton* clicked = nullptr;
+    QObject::connect(buttons, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton* button) {
+        clicked = button;
+        if (button == files || button == folder)
+            dialog.accept();
+        else
+            dialog.reject();
+    });
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     ImportSources sources;
-    if (box.clickedButton() == files) {
+    sources.axisOffset = offset->value();
+    if (clicked == files) {
         QStringList chosen =
             QFileDialog::getOpenFileNames(parent, "Import Spectra", QString(),
                                           QString::fromStdString(QtUserDialogs::ToQtFilter(kOpenSpectrumFilter)));
@@ -44,14 +81,11 @@ std::optional<ImportSources> AskSourcesDialog() {
         if (sources.files.empty()) return std::nullopt;
         return sources;
     }
-    if (box.clickedButton() == folder) {
-        QString dir = QFileDialog::getExistingDirectory(parent, "Import Spectra");
-        if (dir.isEmpty()) return std::nullopt;
-        sources.folder = dir.toStdString();
-        sources.recursive = recursive->isChecked();
-        return sources;
-    }
-    return std::nullopt;
+    QString dir = QFileDialog::getExistingDirectory(parent, "Import Spectra");
+    if (dir.isEmpty()) return std::nullopt;
+    sources.folder = dir.toStdString();
+    sources.recursive = recursive->isChecked();
+    return sources;
 }
 
 void ShowSummaryDialog(const std::string& headline, const std::string& details) {
@@ -148,7 +182,9 @@ void ImportSpectraController::importSpectra(const ImportSources& sources) {
         }
         run.total.store(files.size(), std::memory_order_relaxed);
         if (files.empty()) return;
-        SpectrumImporter importer(run.folder, ImportOptions{}, run.now);
+        ImportOptions options;
+        options.axisOffset = run.sources.axisOffset;
+        SpectrumImporter importer(run.folder, options, run.now);
         for (const std::string& file : files) {
             // Between two files: the entry of the last one is whole.
             if (stop->load(std::memory_order_acquire)) break;

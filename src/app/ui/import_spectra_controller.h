@@ -24,6 +24,9 @@ struct ImportSources {
     std::vector<std::string> files;
     std::string folder;
     bool recursive = false;
+    // Added to every Raman shift of the entries made (cm-1), as
+    // `import-folder --axis-offset` does.
+    double axisOffset = 0.0;
 };
 
 // "Import Spectra…" of the Linker mode: spectrum files of any format the
